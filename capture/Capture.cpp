@@ -1,0 +1,2 @@
+#include "Capture.h"
+// Placeholder until the GStreamer implementation lands.

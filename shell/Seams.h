@@ -1,0 +1,38 @@
+#pragma once
+// Windows of other folders that the shell loads and unloads. The shell knows
+// them only through these interfaces; the program registers the real ones at
+// start, so the shell library does not depend on the folders above it.
+
+#include <functional>
+
+class QWidget;
+
+// The streaming engine window: loading it goes online.
+class EngineWindow
+{
+public:
+    virtual ~EngineWindow() = default;
+    // Runs the load sequence; called once, right after the factory made it.
+    virtual void load() = 0;
+    virtual void Afsluiten() = 0;   // log off and stop; unloads itself when done
+    virtual void RefreshFont() = 0; // reload the label templates
+};
+
+namespace seams {
+
+using EngineFactory = std::function<EngineWindow*()>;
+void setEngineFactory(EngineFactory factory);
+// Loads the engine window when none is loaded; a loaded one is returned as it is.
+// Null when no engine is registered.
+EngineWindow* loadEngine();
+EngineWindow* engine(); // the loaded one, or null
+// Called by the engine when it unloads itself (it then deletes itself later).
+void engineUnloaded(EngineWindow* engine);
+
+// Windows the shell only opens: registered by the program, null-safe to call.
+using WindowOpener = std::function<void(QWidget* owner)>;
+void setConfigurationOpener(WindowOpener opener);
+void openConfiguration(QWidget* owner); // does nothing when none is registered
+bool hasConfiguration();
+
+} // namespace seams
