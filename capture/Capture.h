@@ -25,6 +25,14 @@ class Capture : public QObject
 {
     Q_OBJECT
 public:
+    // Numbers carried by errorOccurred.
+    enum Error {
+        NoSuchDriver = 1,   // index outside the driver list
+        DeviceFailed = 2,   // the device could not be opened or stopped streaming
+        NoFrames = 3,       // the device opened but delivered nothing in time
+        RecordingFailed = 4 // the recording could not start or broke off
+    };
+
     explicit Capture(QObject* parent = nullptr);
     ~Capture() override;
 
@@ -32,6 +40,10 @@ public:
     int driverCount() const;
     QString driverName(int index) const;
     QString driverDescription(int index) const;
+    CaptureDriver driver(int index) const;
+    // Lists a camera device the monitor did not report (kept in path order,
+    // before the test pattern). Returns its index.
+    int addCamera(const QString& devicePath, const QString& name = {});
 
     // Switches to that driver and connects it. On failure: false, errorOccurred,
     // and connected() stays false.
