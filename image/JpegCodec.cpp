@@ -1,0 +1,179 @@
+#include "JpegCodec.h"
+
+#include "cDIBSection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtDebug>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void raise(const QString& description)
+{
+    throw JpegError{26001, jpegErrorSource(), description};
+}
+
+[[noreturn]] void raiseSave(int code)
+{
+    raise(QStringLiteral("Failed to save to JPG ") + QString::number(code));
+}
+
+mode_t currentUmask()
+{
+    // Only way to read it; the program has one thread that makes files.
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
+
+bool writeAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+QString jpegErrorSource()
+{
+    QString exe = QStringLiteral("vantora");
+    if (QCoreApplication::instance()) {
+        const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+        if (!name.isEmpty())
+            exe = name;
+    }
+    return exe + QStringLiteral(".mIntelJPEGLibrary");
+}
+
+JpegEncoder::JpegEncoder() = default;
+
+JpegEncoder::~JpegEncoder()
+{
+    if (m_handle)
+        tjDestroy(static_cast<tjhandle>(m_handle));
+}
+
+QByteArray JpegEncoder::encode(const cDIBSection& image, int quality)
+{
+    QByteArray out;
+    encode(image, quality, out);
+    return out;
+}
+
+bool JpegEncoder::encode(const cDIBSection& image, int quality, QByteArray& out)
+{
+    if (!m_handle) {
+        m_handle = tjInitCompress();
+        if (!m_handle)
+            raise(QStringLiteral("Failed to initialise the IJL library: ") + QString::number(-1));
+    }
+    // An empty buffer has nothing to encode; the encoder's own answer would be
+    // a null-pointer error.
+    if (image.isEmpty())
+        raiseSave(-1);
+
+    const int w = image.Width(), h = image.Height();
+    const unsigned long bound = tjBufSize(w, h, TJSAMP_420);
+    if (bound == static_cast<unsigned long>(-1) || bound > 0x7FFFFFFFul)
+        raiseSave(-1);
+    out.resize(qsizetype(bound));
+    auto* dst = reinterpret_cast<unsigned char*>(out.data());
+    unsigned long size = bound;
+    const int rc = tjCompress2(static_cast<tjhandle>(m_handle), image.DIBSectionBitsPtr(), w,
+                               image.BytesPerScanLine(), h, TJPF_BGR, &dst, &size, TJSAMP_420,
+                               std::clamp(quality, 1, 100),
+                               TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+    if (rc != 0) {
+        qWarning("JPEG encoding failed: %s", tjGetErrorStr2(static_cast<tjhandle>(m_handle)));
+        out.clear();
+        raiseSave(rc);
+    }
+    out.resize(qsizetype(size));
+    return true;
+}
+
+JpegEncoder& sharedJpegEncoder()
+{
+    static JpegEncoder encoder;
+    return encoder;
+}
+
+bool SaveJpegFile(const cDIBSection& image, const QString& file, int quality)
+{
+    const QByteArray path = QFile::encodeName(file);
+    struct stat old;
+    const bool existed = ::stat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    auto dropTarget = [&] {
+        // A failed save leaves no file of that name, so nobody takes an old
+        // picture for the new one.
+        ::unlink(path.constData());
+    };
+
+    static QByteArray jpeg; // reused between calls: one thread saves
+    try {
+        sharedJpegEncoder().encode(image, quality, jpeg);
+    } catch (const JpegError&) {
+        dropTarget();
+        throw;
+    }
+
+    // Written beside the target and renamed over it, so a reader never sees
+    // half a file.
+    const QFileInfo info(file);
+    QByteArray tmpl = QFile::encodeName(QDir(info.absolutePath()).filePath(
+        QStringLiteral(".") + info.fileName() + QStringLiteral(".XXXXXX")));
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        const int err = errno;
+        dropTarget();
+        raiseSave(err);
+    }
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(tmpl.constData());
+        dropTarget();
+        raiseSave(err);
+    };
+    if (!writeAll(fd, jpeg.constData(), jpeg.size()))
+        fail(errno);
+    const mode_t mode = existed ? (old.st_mode & 07777) : (0666 & ~currentUmask());
+    if (::fchmod(fd, mode) != 0)
+        fail(errno);
+    if (existed) {
+        const struct timespec times[2] = {old.st_atim, old.st_mtim};
+        if (::futimens(fd, times) != 0)
+            fail(errno);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.constData());
+        dropTarget();
+        raiseSave(err);
+    }
+    if (::rename(tmpl.constData(), path.constData()) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.constData());
+        dropTarget();
+        raiseSave(err);
+    }
+    return true;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The program's one JPEG encoder, with two sinks: memory (served frames) and
+// a file (snapshots, the size preview). The buffer is read as it is: blue,
+// green, red, bottom-up, with its row filler.
+
+#include <QByteArray>
+#include <QString>
+
+class cDIBSection;
+
+// Raised by every failing encode or save.
+struct JpegError
+{
+    int number = 26001;
+    QString source;      // executable name + ".mIntelJPEGLibrary"
+    QString description; // "Failed to initialise the IJL library: <code>" or "Failed to save to JPG <code>"
+};
+
+class JpegEncoder
+{
+public:
+    JpegEncoder();
+    ~JpegEncoder();
+    JpegEncoder(const JpegEncoder&) = delete;
+    JpegEncoder& operator=(const JpegEncoder&) = delete;
+
+    // The JPEG of the whole buffer, upright, 4:2:0, at `quality` (1 to 100;
+    // values outside are taken as the nearest end). Throws JpegError.
+    QByteArray encode(const cDIBSection& image, int quality);
+    // Same, into `out`, reusing its memory when it is large enough and not
+    // shared. Throws JpegError; returns true.
+    bool encode(const cDIBSection& image, int quality, QByteArray& out);
+
+private:
+    void* m_handle = nullptr; // tjhandle, made on first use and kept
+};
+
+// Writes the buffer as a JPEG file. A file it replaces keeps its access and
+// modification times and its permission bits. Readers never see a half-written
+// file, and after a failure no file of that name is left. Throws JpegError
+// (never returns false).
+bool SaveJpegFile(const cDIBSection& image, const QString& file, int quality);
+
+// Source text of the errors: the executable's name + ".mIntelJPEGLibrary".
+QString jpegErrorSource();
+// The encoder SaveJpegFile uses; the server encodes its frames through it too.
+JpegEncoder& sharedJpegEncoder();

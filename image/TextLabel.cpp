@@ -1,0 +1,172 @@
+#include "TextLabel.h"
+
+#include "Settings.h"
+
+#include <QFontMetricsF>
+#include <QHash>
+#include <QLocale>
+#include <QPainter>
+#include <charconv>
+#include <cmath>
+#include <unordered_map>
+
+namespace {
+
+QString key(int n, const char* field)
+{
+    return QString::number(n) + QLatin1String(field);
+}
+
+QString boolText(bool b)
+{
+    return b ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+int pixelSizeFor(float points)
+{
+    // Points at 96 dpi, rounded to whole pixels as the character height.
+    return std::max(1, int(std::lround(double(points) * 96.0 / 72.0)));
+}
+
+} // namespace
+
+TextLabel loadTextLabel(int n)
+{
+    TextLabel l;
+    const QString& s = labels::Section;
+    l.fontName = GetSetting(s, key(n, "font"), QString());
+    l.fontSize = float(settingReal(s, key(n, "fontsize"), 12.0));
+    l.bold = settingBool(s, key(n, "fontbold"), false);
+    l.italic = settingBool(s, key(n, "fontitalic"), false);
+    l.color = settingInt(s, key(n, "color"), 0);
+    l.x = float(settingReal(s, key(n, "x"), 1.0));
+    l.y = float(settingReal(s, key(n, "y"), 1.0));
+    l.caption = GetSetting(s, key(n, "caption"), QString());
+    l.pos = GetSetting(s, key(n, "pos"), QStringLiteral("UL"));
+    return l;
+}
+
+QVector<TextLabel> loadTextLabels()
+{
+    QVector<TextLabel> out;
+    const int count = settingInt(labels::Section, QStringLiteral("Index"), 0);
+    for (int n = 1; n <= count; ++n)
+        out.append(loadTextLabel(n));
+    return out;
+}
+
+int saveTextLabels(const QVector<TextLabel>& list)
+{
+    int live = 0;
+    for (const TextLabel& l : list)
+        if (l.caption != labels::DeletedMarker)
+            ++live;
+    const QString& s = labels::Section;
+    SaveSetting(s, QStringLiteral("index"), QString::number(live));
+    int n = 0;
+    for (const TextLabel& l : list) {
+        if (l.caption == labels::DeletedMarker)
+            continue;
+        ++n;
+        SaveSetting(s, key(n, "caption"), l.caption);
+        SaveSetting(s, key(n, "color"), QString::number(l.color));
+        SaveSetting(s, key(n, "font"), l.fontName);
+        SaveSetting(s, key(n, "fontsize"), formatSingle(l.fontSize));
+        SaveSetting(s, key(n, "fontbold"), boolText(l.bold));
+        SaveSetting(s, key(n, "fontitalic"), boolText(l.italic));
+        SaveSetting(s, key(n, "x"), formatSingle(l.x));
+        SaveSetting(s, key(n, "y"), formatSingle(l.y));
+    }
+    return n;
+}
+
+QString formatSingle(float value)
+{
+    // Shortest text that reads back as the same single-precision value.
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value);
+    return QString::fromLatin1(buf, int(res.ptr - buf));
+}
+
+QString captionText(const QString& caption, const QDateTime& now)
+{
+    const QLocale locale = QLocale::system();
+    if (caption.compare(QLatin1String("$TIME$"), Qt::CaseInsensitive) == 0)
+        return locale.toString(now.time(), QLocale::LongFormat);
+    if (caption.compare(QLatin1String("$NOW$"), Qt::CaseInsensitive) == 0)
+        return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+             + locale.toString(now.time(), QLocale::LongFormat);
+    return caption;
+}
+
+QFont labelFont(const TextLabel& label)
+{
+    // Every served frame prints every label: keep the fonts once made.
+    struct Key
+    {
+        QString name;
+        int pixels;
+        bool bold, italic;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash
+    {
+        size_t operator()(const Key& k) const
+        {
+            return qHash(k.name) ^ (size_t(k.pixels) << 2) ^ (k.bold ? 1 : 0) ^ (k.italic ? 2 : 0);
+        }
+    };
+    static std::unordered_map<Key, QFont, KeyHash> cache;
+    const Key k{label.fontName, pixelSizeFor(label.fontSize), label.bold, label.italic};
+    auto it = cache.find(k);
+    if (it != cache.end())
+        return it->second;
+    QFont f;
+    if (!label.fontName.isEmpty())
+        f.setFamily(label.fontName);
+    f.setPixelSize(k.pixels);
+    f.setBold(label.bold);
+    f.setItalic(label.italic);
+    if (cache.size() > 64)
+        cache.clear();
+    cache.emplace(k, f);
+    return f;
+}
+
+QRgb labelRgb(qint32 color)
+{
+    const quint32 c = quint32(color);
+    return qRgb(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
+static QPointF topLeftPixels(const TextLabel& label)
+{
+    return QPointF(std::round(label.x / labels::TwipsPerPixel),
+                   std::round(label.y / labels::TwipsPerPixel));
+}
+
+void PrintTextLabel(QPainter& painter, const TextLabel& label, const QDateTime& now)
+{
+    const QString text = captionText(label.caption, now);
+    if (text.isEmpty())
+        return;
+    painter.setFont(labelFont(label));
+    painter.setPen(QColor(labelRgb(label.color)));
+    const QPointF at = topLeftPixels(label);
+    painter.drawText(QRectF(at, QSizeF(1e6, 1e6)), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                     text);
+}
+
+QSizeF labelExtentTwips(const TextLabel& label)
+{
+    const QFontMetricsF fm(labelFont(label));
+    const QSizeF px = fm.size(0, label.caption);
+    return QSizeF(std::ceil(px.width()) * labels::TwipsPerPixel,
+                  std::ceil(px.height()) * labels::TwipsPerPixel);
+}
+
+LabelEvents& labelEvents()
+{
+    static LabelEvents events;
+    return events;
+}

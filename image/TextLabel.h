@@ -1,0 +1,65 @@
+#pragma once
+// Text labels stamped onto served frames: the record, its keys in section
+// "Captions" of the settings, and the one routine that draws a label, shared
+// by the label windows and the streaming engine's frame composer.
+// Positions are in twips of the frame picture, 15 to a pixel.
+
+#include <QDateTime>
+#include <QColor>
+#include <QFont>
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+#include <QVector>
+
+class QPainter;
+
+struct TextLabel
+{
+    QString caption;
+    QString fontName; // empty: the default font
+    float fontSize = 12;
+    bool bold = false, italic = false;
+    qint32 color = 0; // 0x00BBGGRR
+    float x = 1, y = 1;
+    QString pos; // "UL".."BR", or empty; only preselects the editor's placement
+};
+
+namespace labels {
+inline const QString Section = QStringLiteral("Captions");
+// A label whose text is exactly this counts as deleted in the list window.
+inline const QString DeletedMarker = QStringLiteral("[DeLeTeD]");
+inline constexpr double TwipsPerPixel = 15.0;
+} // namespace labels
+
+// Label n as stored; missing or unreadable values keep the record's defaults.
+TextLabel loadTextLabel(int n);
+// Labels 1 to Captions/Index (none when it is missing, negative or not a number).
+QVector<TextLabel> loadTextLabels();
+// Writes the labels as 1, 2, 3 ... (eight keys each, "pos" untouched) and
+// "index" as the number written. Labels marked deleted are skipped.
+// Returns that number.
+int saveTextLabels(const QVector<TextLabel>& labels);
+// The text of a single-precision number as the store keeps it ("12", "3.5").
+QString formatSingle(float value);
+
+// The caption to print: the current time for "$TIME$", the date and time for
+// "$NOW$" (whole caption, any case), otherwise the caption itself.
+QString captionText(const QString& caption, const QDateTime& now);
+// The label's font: its size in points at 96 dots per inch, as pixels.
+QFont labelFont(const TextLabel& label);
+// Colour 0x00BBGGRR as a QColor-ready RGB value.
+QRgb labelRgb(qint32 color);
+// Prints the label with its text's top-left corner at (x/15, y/15) pixels.
+void PrintTextLabel(QPainter& painter, const TextLabel& label, const QDateTime& now);
+// Width and height of the label's text in its font, in twips.
+QSizeF labelExtentTwips(const TextLabel& label);
+
+// Tells the streaming engine to reload its label templates.
+class LabelEvents : public QObject
+{
+    Q_OBJECT
+signals:
+    void reloadRequested();
+};
+LabelEvents& labelEvents();
