@@ -1,0 +1,272 @@
+// What a served connection receives and answers, and the directory requests
+// and answers, checked byte by byte without sockets or windows.
+
+#include <QTest>
+
+#include "DirectoryRequest.h"
+#include "RequestHandler.h"
+#include "TestEnvironment.h"
+
+using request::Kind;
+using Verdict = directory::LogonAnswer::Verdict;
+Q_DECLARE_METATYPE(request::Kind)
+Q_DECLARE_METATYPE(directory::LogonAnswer::Verdict)
+
+class TestServerProtocol : public QObject
+{
+    Q_OBJECT
+private slots:
+    void classifiesInputsInOrder_data();
+    void classifiesInputsInOrder();
+    void echoesTheCheckNumber_data();
+    void echoesTheCheckNumber();
+    void frameHeaderIsByteExact();
+    void chatPageCountsItsBody();
+    void chatRequestStringAndAcceptName();
+    void collectsRequestsOncePerRequest_data();
+    void collectsRequestsOncePerRequest();
+    void oversizedHeaderOverflows();
+    void directoryRequestFraming();
+    void queryValuesArePercentEncoded();
+    void readsLogonAnswers_data();
+    void readsLogonAnswers();
+    void readsCheckEcho_data();
+    void readsCheckEcho();
+};
+
+void TestServerProtocol::classifiesInputsInOrder_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("chatDisabled");
+    QTest::addColumn<Kind>("kind");
+    const QByteArray chatGet = "GET /CHATREQUEST_10.0.0.2_2156_bob HTTP/1.1\r\nHost: x\r\n\r\n";
+    QTest::newRow("diag") << QByteArray("DIAG 42\r\n") << false << Kind::Diag;
+    QTest::newRow("diag with chat off") << QByteArray("DIAG 42\r\n") << true << Kind::Diag;
+    QTest::newRow("diag before chat request") << QByteArray("DIAG /CHATREQUEST_") << false << Kind::Diag;
+    QTest::newRow("diag is case-sensitive") << QByteArray("diag 42\r\n") << false << Kind::Frame;
+    QTest::newRow("reject") << QByteArray("CHAT REJECT") << false << Kind::ChatReject;
+    QTest::newRow("reject with chat off gets a frame") << QByteArray("CHAT REJECT") << true << Kind::Frame;
+    QTest::newRow("accept") << QByteArray("CHAT ACCEPT bob") << false << Kind::ChatAccept;
+    QTest::newRow("reject wins over request") << QByteArray("CHAT REJECT /CHATREQUEST_") << false << Kind::ChatReject;
+    QTest::newRow("chat request") << chatGet << false << Kind::ChatRequest;
+    QTest::newRow("chat request in a header") << QByteArray("GET / HTTP/1.1\r\nReferer: /CHATREQUEST_x\r\n\r\n")
+                                              << false << Kind::ChatRequest;
+    QTest::newRow("chat request with chat off") << chatGet << true << Kind::ChatRefused;
+    QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << false << Kind::Frame;
+    QTest::newRow("other path") << QByteArray("GET /cam.jpg HTTP/1.0\r\n\r\n") << true << Kind::Frame;
+    QTest::newRow("any text") << QByteArray("hello") << false << Kind::Frame;
+    QTest::newRow("short chat prefix") << QByteArray("CHAT ACCEP") << false << Kind::Frame;
+}
+
+void TestServerProtocol::classifiesInputsInOrder()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, chatDisabled);
+    QFETCH(Kind, kind);
+    QCOMPARE(request::classify(data, chatDisabled), kind);
+}
+
+void TestServerProtocol::echoesTheCheckNumber_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("echo");
+    QTest::newRow("number") << QByteArray("DIAG 42\r\n") << QByteArray("OK 42\r\n\r\n");
+    QTest::newRow("no line end") << QByteArray("DIAG 7") << QByteArray("OK 7\r\n");
+    QTest::newRow("exactly five") << QByteArray("DIAG ") << QByteArray("OK \r\n");
+    QTest::newRow("too short") << QByteArray("DIAG") << QByteArray();
+}
+
+void TestServerProtocol::echoesTheCheckNumber()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, echo);
+    QCOMPARE(request::diagEcho(data), echo);
+}
+
+void TestServerProtocol::frameHeaderIsByteExact()
+{
+    QCOMPARE(request::frameHeader(1234), QByteArray("HTTP/1.1 200 OK\r\n"
+                                                    "Server: Vantora HTTP Server\r\n"
+                                                    "Pragma: no-cache\r\n"
+                                                    "Cache-Control: no-cache\r\n"
+                                                    "Content-type: image/jpeg \r\n"
+                                                    "Content-Length: 1234\r\n"
+                                                    "\r\n"));
+    QVERIFY(request::frameHeader(0).contains("Content-Length: 0\r\n\r\n"));
+}
+
+void TestServerProtocol::chatPageCountsItsBody()
+{
+    const QByteArray page = request::chatPageResponse(QStringLiteral("Vantora"));
+    const QByteArray head = "HTTP/1.1 200 OK\r\nServer: Vantora HTTP Server\r\nContent-type: text/html \r\nContent-Length: ";
+    QVERIFY(page.startsWith(head));
+    const qsizetype headerEnd = page.indexOf("\r\n\r\n");
+    const int length = page.mid(head.size(), headerEnd - head.size()).toInt();
+    const QByteArray body = page.mid(headerEnd + 4);
+    // The body counts its own CR LF CR LF; one more CR LF follows uncounted.
+    QCOMPARE(body.size(), length + 2);
+    QVERIFY(body.startsWith("<html><title>Vantora Chat Server</title><body>TRYING TO CONTACT CLIENT... <br><br> "));
+    QVERIFY(body.endsWith("</body></html>\r\n\r\n\r\n"));
+    QCOMPARE(request::chatRejectReply(), QByteArray("CHAT REJECT\r\n"));
+}
+
+void TestServerProtocol::chatRequestStringAndAcceptName()
+{
+    QCOMPARE(request::chatRequestString("GET /CHATREQUEST_10.0.0.2_2156_bob HTTP/1.1\r\nHost: x\r\n\r\n"),
+             QStringLiteral("CHATREQUEST_10.0.0.2_2156_bob "));
+    QCOMPARE(request::chatAcceptName("CHAT ACCEPT bob\r\n"), QStringLiteral(" bob\r\n"));
+    QCOMPARE(request::chatAcceptName("CHAT ACCEPT"), QString());
+}
+
+void TestServerProtocol::collectsRequestsOncePerRequest_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    const QByteArray get = "GET / HTTP/1.1\r\nHost: cam\r\n\r\n";
+    const QByteArray get2 = "GET /b HTTP/1.1\r\nHost: cam\r\n\r\n";
+    QTest::newRow("whole") << QList<QByteArray>{get} << QList<QByteArray>{get};
+    QTest::newRow("split in the header") << QList<QByteArray>{get.left(20), get.mid(20)} << QList<QByteArray>{get};
+    QTest::newRow("split in the request line")
+        << QList<QByteArray>{"GET / HT", get.mid(8)} << QList<QByteArray>{get};
+    QTest::newRow("split in the blank line")
+        << QList<QByteArray>{get.chopped(1), "\n"} << QList<QByteArray>{get};
+    QTest::newRow("pipelined") << QList<QByteArray>{get + get2} << QList<QByteArray>{get, get2};
+    QTest::newRow("pipelined and split")
+        << QList<QByteArray>{get + get2.left(5), get2.mid(5)} << QList<QByteArray>{get, get2};
+    QTest::newRow("bare line feeds") << QList<QByteArray>{"GET / HTTP/1.0\n\n"}
+                                     << QList<QByteArray>{"GET / HTTP/1.0\n\n"};
+    QTest::newRow("body by length")
+        << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab", "c" + get}
+        << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", get};
+    QTest::newRow("diag per read") << QList<QByteArray>{"DIAG 4", "2\r\n"} << QList<QByteArray>{"DIAG 4", "2\r\n"};
+    QTest::newRow("chat per read") << QList<QByteArray>{"CHAT ACCEPT", " bob"}
+                                   << QList<QByteArray>{"CHAT ACCEPT", " bob"};
+    QTest::newRow("other text per read") << QList<QByteArray>{"hello\r\n", "there"}
+                                         << QList<QByteArray>{"hello\r\n", "there"};
+    QTest::newRow("line without version") << QList<QByteArray>{"GET /\r\n\r\n"}
+                                          << QList<QByteArray>{"GET /\r\n\r\n"};
+    QTest::newRow("text after a request") << QList<QByteArray>{get + "hello"} << QList<QByteArray>{get, "hello"};
+}
+
+void TestServerProtocol::collectsRequestsOncePerRequest()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<QByteArray>, pieces);
+    request::Collector collector;
+    QList<QByteArray> got;
+    for (const QByteArray& read : reads)
+        got += collector.feed(read);
+    QCOMPARE(got, pieces);
+    QCOMPARE(collector.pending(), 0);
+    QVERIFY(!collector.overflow());
+}
+
+void TestServerProtocol::oversizedHeaderOverflows()
+{
+    request::Collector collector;
+    QVERIFY(collector.feed("GET / HTTP/1.1\r\n").isEmpty());
+    const QByteArray filler = "X-Filler: " + QByteArray(1000, 'a') + "\r\n";
+    for (int i = 0; i < 16; ++i) // 16 + 16 * 1012 bytes: just under 16 KiB
+        QVERIFY(collector.feed(filler).isEmpty());
+    QVERIFY(!collector.overflow());
+    QVERIFY(collector.feed(filler).isEmpty());
+    QVERIFY(collector.overflow());
+    QVERIFY(collector.feed("\r\n\r\n").isEmpty());
+
+    request::Collector body;
+    QVERIFY(body.feed("POST / HTTP/1.1\r\nContent-Length: 999999\r\n\r\n").isEmpty());
+    QVERIFY(body.overflow());
+}
+
+void TestServerProtocol::directoryRequestFraming()
+{
+    QCOMPARE(directory::requestBytes(QStringLiteral("/client_v3/logoff.php?u=a.b&p=c"), QStringLiteral("Vantora"),
+                                     QStringLiteral("127.0.0.1:8080")),
+             QByteArray("GET /client_v3/logoff.php?u=a.b&p=c HTTP/1.0\r\n"
+                        "Accept: */*\r\n"
+                        "User-Agent: Vantora Client\r\n"
+                        "Host: 127.0.0.1:8080\r\n"
+                        "\r\n"));
+}
+
+void TestServerProtocol::queryValuesArePercentEncoded()
+{
+    QCOMPARE(directory::logonPath(QStringLiteral("demo.vantora.example"), QStringLiteral("s3cret"),
+                                  QStringLiteral("192.168.0.10"), 2156),
+             QStringLiteral("/client_v3/logon.php?u=demo.vantora.example&p=s3cret&i=192.168.0.10:2156"));
+    QCOMPARE(directory::logonPath(QStringLiteral("a b&c.x"), QStringLiteral("p&q=r s%"), QStringLiteral("10.0.0.1"), 80),
+             QStringLiteral("/client_v3/logon.php?u=a%20b%26c.x&p=p%26q%3Dr%20s%25&i=10.0.0.1:80"));
+    QCOMPARE(directory::logoffPath(QStringLiteral("\u00e9l\u00e8ve.x"), QStringLiteral("#?")),
+             QStringLiteral("/client_v3/logoff.php?u=%C3%A9l%C3%A8ve.x&p=%23%3F"));
+}
+
+void TestServerProtocol::readsLogonAnswers_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<bool>("disableCheck");
+    QTest::addColumn<QList<Verdict>>("verdicts");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+    const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+    using L = QList<QByteArray>;
+    using VL = QList<Verdict>;
+    QTest::newRow("address") << L{head + "203.0.113.5:2156"} << false << VL{Verdict::Address}
+                             << "203.0.113.5" << 2156;
+    QTest::newRow("address with line end") << L{head + "127.0.0.1:40000\r\n"} << false << VL{Verdict::Address}
+                                           << "127.0.0.1" << 40000;
+    QTest::newRow("db down") << L{head + "DB DOWN"} << false << VL{Verdict::DbDown} << "" << 0;
+    QTest::newRow("user") << L{head + "USER\r\n"} << false << VL{Verdict::User} << "" << 0;
+    QTest::newRow("pass") << L{head + "PASS"} << true << VL{Verdict::Pass} << "" << 0;
+    QTest::newRow("user is case-sensitive") << L{head + "user"} << false << VL{Verdict::Nothing} << "" << 0;
+    QTest::newRow("short answer") << L{head + "OK"} << false << VL{Verdict::Nothing} << "" << 0;
+    QTest::newRow("six characters") << L{head + "ABCDEF"} << false << VL{Verdict::Nothing} << "" << 0;
+    QTest::newRow("no check") << L{head + "OK"} << true << VL{Verdict::NoCheck} << "" << 0;
+    QTest::newRow("no check with address") << L{head + "1.2.3.4:5"} << true << VL{Verdict::NoCheck} << "" << 0;
+    QTest::newRow("body in two reads") << L{head, "USER"} << false << VL{Verdict::Waiting, Verdict::User} << "" << 0;
+    QTest::newRow("second read taken whole")
+        << L{head, "HTTP-like 1.2.3.4:9"} << false << VL{Verdict::Waiting, Verdict::Address} << "HTTP-like 1.2.3.4" << 9;
+    QTest::newRow("no blank line drops three")
+        << L{"xx:1.2.3.4:80"} << false << VL{Verdict::Address} << "1.2.3.4" << 80;
+    QTest::newRow("address without port") << L{head + "1.2.3.4.5"} << false << VL{Verdict::Address} << "1.2.3.4.5" << 0;
+}
+
+void TestServerProtocol::readsLogonAnswers()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(bool, disableCheck);
+    QFETCH(QList<Verdict>, verdicts);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    directory::LogonAnswer answer;
+    directory::LogonAnswer::Result r;
+    QList<Verdict> got;
+    for (const QByteArray& read : reads) {
+        r = answer.feed(read, disableCheck);
+        got.append(r.verdict);
+    }
+    QCOMPARE(got, verdicts);
+    QCOMPARE(r.address, address);
+    QCOMPARE(int(r.port), port);
+    QCOMPARE(answer.awaitingBody(), verdicts.last() == Verdict::Waiting);
+}
+
+void TestServerProtocol::readsCheckEcho_data()
+{
+    QTest::addColumn<QByteArray>("echo");
+    QTest::addColumn<qint64>("number");
+    QTest::newRow("echo") << QByteArray("OK 42\r\n\r\n") << qint64(42);
+    QTest::newRow("plain") << QByteArray("OK 999999") << qint64(999999);
+    QTest::newRow("garbage") << QByteArray("HTTP/1.1 200 OK\r\n") << qint64(-1);
+    QTest::newRow("empty") << QByteArray() << qint64(-1);
+    QCOMPARE(directory::checkLine(42), QByteArray("DIAG 42\r\n"));
+}
+
+void TestServerProtocol::readsCheckEcho()
+{
+    QFETCH(QByteArray, echo);
+    QFETCH(qint64, number);
+    QCOMPARE(directory::echoNumber(echo), number);
+}
+
+VANTORA_TEST_MAIN(TestServerProtocol)
+#include "test_server_protocol.moc"
