@@ -1,6 +1,17 @@
 #include "Capture.h"
 
+#include "AviRepair.h"
+#include "CaptureDialogs.h"
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPainter>
@@ -14,8 +25,66 @@
 
 namespace {
 
+QList<Capture::VideoFormat> formatsFromCaps(GstCaps* caps)
+{
+    QList<Capture::VideoFormat> out;
+    if (!caps)
+        return out;
+    auto add = [&out](const Capture::VideoFormat& f) {
+        for (Capture::VideoFormat& o : out) {
+            if (o == f) {
+                o.jpeg = o.jpeg && f.jpeg; // raw wins: no decoding needed
+                return;
+            }
+        }
+        out.append(f);
+    };
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+        const GstStructure* st = gst_caps_get_structure(caps, i);
+        const bool jpeg = gst_structure_has_name(st, "image/jpeg");
+        if (!jpeg && !gst_structure_has_name(st, "video/x-raw"))
+            continue;
+        int w = 0, h = 0;
+        if (!gst_structure_get_int(st, "width", &w) || !gst_structure_get_int(st, "height", &h))
+            continue; // ranges: not offered as fixed choices
+        const GValue* fr = gst_structure_get_value(st, "framerate");
+        QList<int> rates;
+        if (fr && GST_VALUE_HOLDS_FRACTION(fr)) {
+            rates.append(gst_value_get_fraction_numerator(fr) / qMax(1, gst_value_get_fraction_denominator(fr)));
+        } else if (fr && GST_VALUE_HOLDS_LIST(fr)) {
+            for (guint k = 0; k < gst_value_list_get_size(fr); ++k) {
+                const GValue* v = gst_value_list_get_value(fr, k);
+                if (GST_VALUE_HOLDS_FRACTION(v))
+                    rates.append(gst_value_get_fraction_numerator(v)
+                                 / qMax(1, gst_value_get_fraction_denominator(v)));
+            }
+        }
+        for (int r : rates) {
+            if (r > 0)
+                add({QSize(w, h), r, jpeg});
+        }
+    }
+    std::sort(out.begin(), out.end(), [](const Capture::VideoFormat& a, const Capture::VideoFormat& b) {
+        const qint64 pa = qint64(a.size.width()) * a.size.height(), pb = qint64(b.size.width()) * b.size.height();
+        return pa != pb ? pa < pb : a.fps < b.fps;
+    });
+    return out;
+}
+
+QList<Capture::VideoFormat> patternFormats()
+{
+    QList<Capture::VideoFormat> out;
+    for (QSize size : {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(800, 600), QSize(1280, 720)}) {
+        for (int fps : {15, 25, 30})
+            out.append({size, fps, false});
+    }
+    return out;
+}
+
 // How long connecting may wait for the device to deliver its first frame.
 constexpr GstClockTime ConnectTimeout = 5 * GST_SECOND;
+// How long the muxer gets to write its index after the end of a recording.
+constexpr int FinishTimeoutMs = 8000;
 
 QString fromGChar(const gchar* s) { return s ? QString::fromUtf8(s) : QString(); }
 
@@ -86,6 +155,8 @@ struct Capture::Private
     GstSample* pending = nullptr;
     bool deliveryQueued = false;
     QString firstError; // the first error the current pipeline reported
+    QString latestError; // the latest one
+    QString lastError;   // what errorOccurred last said
 
     QImage current;
     quint64 serial = 0;
@@ -97,7 +168,55 @@ struct Capture::Private
     bool stretch = false;
     QPointer<PreviewSurface> surface;
 
+    // Formats per device path ("" is the pattern) and the one chosen for each.
+    QHash<QString, QList<VideoFormat>> formats;
+    QHash<QString, VideoFormat> chosen;
+
+    // Recording settings.
+    bool withAudio = true;
+    QString file;
+    Compression compression = Compression::Mjpeg;
+    int quality = 85;
+    AudioFormat audio;
+
+    // The recording branch hanging off the tee.
+    enum class Rec { Idle, Recording, Finishing };
+    Rec rec = Rec::Idle;
+    GstElement* recbin = nullptr;
+    GstElement* audioSrc = nullptr;
+    GstElement* rate = nullptr;
+    GstElement* recQueue = nullptr;
+    GstPad* teePad = nullptr;
+    std::atomic<quint64> recGeneration{0};
+    QElapsedTimer recClock;
+    qint64 recElapsed = 0;
+    int recFps = 30;
+    std::atomic<quint64> framesIn{0}, framesOut{0}, framesWritten{0};
+    quint64 rateDuplicates = 0;
+    QString deviceErrorAfterRecording;
+    QTimer finishWatchdog;
+    // Set by the streaming thread when the end reached the file.
+    std::mutex eosMutex;
+    std::condition_variable eosCond;
+    bool eosSeen = false;
+
     void enumerate();
+    VideoFormat currentFormat(const CaptureDriver& drv) const;
+    QString recordingDescription(const CaptureDriver& drv) const;
+    bool beginRecording();
+    void endRecording();
+    void recordingEos(quint64 gen);
+    void finalizeRecording(bool complete, const QString& error);
+    void finishRecordingNow();
+    void teardownBranch();
+    RecordingStats stats() const;
+    void emitStatus(const QString& state);
+    static GstPadProbeReturn countIn(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstPadProbeReturn countOut(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstPadProbeReturn watchEos(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstPadProbeReturn watchSourceEnd(GstPad*, GstPadProbeInfo*, gpointer data);
+    void sourceEnded(quint64 gen);
     QString pipelineDescription(const CaptureDriver& drv) const;
     bool open();
     void close();
@@ -138,6 +257,10 @@ void Capture::Private::enumerate()
             gst_structure_free(props);
         }
         if (!path.isEmpty()) {
+            GstCaps* caps = gst_device_get_caps(dev);
+            formats.insert(path, formatsFromCaps(caps));
+            if (caps)
+                gst_caps_unref(caps);
             gchar* name = gst_device_get_display_name(dev);
             const bool dup = std::any_of(drivers.cbegin(), drivers.cend(),
                                          [&](const CaptureDriver& c) { return c.device == path; });
@@ -150,22 +273,44 @@ void Capture::Private::enumerate()
     gst_object_unref(monitor);
     std::sort(drivers.begin(), drivers.end(),
               [](const CaptureDriver& a, const CaptureDriver& b) { return a.device < b.device; });
+    formats.insert(QString(), patternFormats());
     drivers.append({QStringLiteral("Test pattern"),
                     QStringLiteral("Built-in test pattern (moving, with clock)"), QString()});
 }
 
+Capture::VideoFormat Capture::Private::currentFormat(const CaptureDriver& drv) const
+{
+    const QList<VideoFormat> offered = formats.value(drv.device);
+    const auto it = chosen.constFind(drv.device);
+    if (it != chosen.constEnd())
+        return *it;
+    for (const VideoFormat& f : offered) {
+        if (f.size == QSize(640, 480) && f.fps == 30)
+            return f;
+    }
+    if (drv.device.isEmpty() || offered.isEmpty())
+        return drv.device.isEmpty() ? VideoFormat{QSize(640, 480), 30, false} : VideoFormat{QSize(), 0, false};
+    return offered.last();
+}
+
 QString Capture::Private::pipelineDescription(const CaptureDriver& drv) const
 {
+    const VideoFormat f = currentFormat(drv);
+    const QString fixed = QStringLiteral("width=%1,height=%2,framerate=%3/1")
+                              .arg(f.size.width())
+                              .arg(f.size.height())
+                              .arg(f.fps);
     QString source;
     if (drv.device.isEmpty()) {
         source = QStringLiteral("videotestsrc name=src is-live=true pattern=smpte horizontal-speed=2 ! "
-                                "video/x-raw,width=%1,height=%2,framerate=%3/1 ! "
-                                "clockoverlay time-format=\"%H:%M:%S\" ! videoconvert")
-                     .arg(requestedSize.width())
-                     .arg(requestedSize.height())
-                     .arg(requestedFps);
-    } else {
+                                "video/x-raw,%1 ! clockoverlay time-format=\"%H:%M:%S\" ! videoconvert")
+                     .arg(fixed);
+    } else if (f.size.isEmpty()) {
         source = QStringLiteral("v4l2src name=src ! decodebin ! videoconvert");
+    } else if (f.jpeg) {
+        source = QStringLiteral("v4l2src name=src ! image/jpeg,%1 ! jpegdec ! videoconvert").arg(fixed);
+    } else {
+        source = QStringLiteral("v4l2src name=src ! video/x-raw,%1 ! videoconvert").arg(fixed);
     }
     return source + QStringLiteral(" ! tee name=t ! queue leaky=downstream max-size-buffers=2 ! "
                                    "videoconvert ! video/x-raw,format=BGRx ! "
@@ -203,6 +348,13 @@ bool Capture::Private::open()
         gst_object_unref(src);
     }
     appsink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    // A source that ends (camera unplugged) must still let a recording finish its file.
+    if (GstElement* tee = gst_bin_get_by_name(GST_BIN(pipeline), "t")) {
+        GstPad* in = gst_element_get_static_pad(tee, "sink");
+        gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Private::watchSourceEnd, this, nullptr);
+        gst_object_unref(in);
+        gst_object_unref(tee);
+    }
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &Private::onNewSample;
     callbacks.new_preroll = &Private::onNewPreroll;
@@ -239,6 +391,9 @@ void Capture::Private::close()
 {
     if (!pipeline)
         return;
+    finishRecordingNow();
+    if (!pipeline)
+        return;
     // Joins the streaming threads: no callback runs after this.
     gst_element_set_state(pipeline, GST_STATE_NULL);
     GstBus* bus = gst_element_get_bus(pipeline);
@@ -259,6 +414,7 @@ void Capture::Private::close()
 
 void Capture::Private::fail(int number, const QString& description)
 {
+    lastError = description;
     emit q->errorOccurred(number, description);
 }
 
@@ -371,10 +527,12 @@ GstBusSyncReply Capture::Private::onBusMessage(GstBus*, GstMessage* msg, gpointe
         {
             QMutexLocker lock(&d->mutex);
             gen = d->generation;
-            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR && d->firstError.isEmpty()) {
+            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
                 GError* err = nullptr;
                 gst_message_parse_error(msg, &err, nullptr);
-                d->firstError = err ? fromGChar(err->message) : QStringLiteral("Device error");
+                d->latestError = err ? fromGChar(err->message) : QStringLiteral("Device error");
+                if (d->firstError.isEmpty())
+                    d->firstError = d->latestError;
                 if (err)
                     g_error_free(err);
             }
@@ -399,19 +557,38 @@ void Capture::Private::handleMessage(quint64 gen, GstMessage* msg)
 {
     if (gen != generation || !pipeline)
         return;
+    GstObject* src = GST_MESSAGE_SRC(msg);
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR: {
+        // Late news from a recording branch already taken away.
+        if (!src || !gst_object_has_as_ancestor(src, GST_OBJECT(pipeline)))
+            break;
         GError* err = nullptr;
         gst_message_parse_error(msg, &err, nullptr);
         const QString text = err ? fromGChar(err->message) : QStringLiteral("Device error");
         if (err)
             g_error_free(err);
+        if (recbin && gst_object_has_as_ancestor(src, GST_OBJECT(recbin))) {
+            // The file side broke (disk full...): keep what is written, the preview goes on.
+            finalizeRecording(false, text);
+            break;
+        }
+        if (rec != Rec::Idle) {
+            // The device broke: first finish the file, then report.
+            deviceErrorAfterRecording = text;
+            endRecording();
+            break;
+        }
         close();
         fail(DeviceFailed, text);
         break;
     }
     case GST_MESSAGE_EOS:
-        // A source that ends (a camera unplugged) leaves nothing to show.
+        if (rec != Rec::Idle) {
+            deviceErrorAfterRecording = QStringLiteral("The device stopped delivering pictures");
+            endRecording();
+            break;
+        }
         close();
         fail(DeviceFailed, QStringLiteral("The device stopped delivering pictures"));
         break;
@@ -423,15 +600,367 @@ void Capture::Private::handleMessage(quint64 gen, GstMessage* msg)
     }
 }
 
+// ---- recording ----
+
+QString Capture::Private::recordingDescription(const CaptureDriver& drv) const
+{
+    int fps = currentFormat(drv).fps;
+    if (fps <= 0)
+        fps = 30;
+    const QString encoder = compression == Compression::Mjpeg
+                                ? QStringLiteral("jpegenc quality=%1").arg(quality)
+                                : QStringLiteral("video/x-raw,format=I420");
+    QString desc = QStringLiteral(
+                       "queue name=recq leaky=downstream max-size-buffers=0 max-size-bytes=0 "
+                       "max-size-time=3000000000 ! videorate name=rate skip-to-first=true ! "
+                       "video/x-raw,framerate=%1/1 ! videoconvert ! %2 ! queue name=vq ! "
+                       "avimux name=mux ! filesink name=fsink async=false sync=false")
+                       .arg(fps)
+                       .arg(encoder);
+    if (withAudio) {
+        // The pattern has no microphone beside it: a tone stands in.
+        const QString source = drv.device.isEmpty()
+                                   ? QStringLiteral("audiotestsrc is-live=true do-timestamp=true "
+                                                    "wave=sine freq=440 volume=0.2")
+                                   : QStringLiteral("autoaudiosrc");
+        desc += QStringLiteral(" %1 name=asrc ! audioconvert ! audioresample ! "
+                               "audio/x-raw,format=%2,rate=%3,channels=%4,layout=interleaved ! "
+                               "queue ! mux.")
+                    .arg(source)
+                    .arg(audio.bits == 8 ? QStringLiteral("U8") : QStringLiteral("S16LE"))
+                    .arg(audio.rate)
+                    .arg(audio.channels);
+    }
+    return desc;
+}
+
+bool Capture::Private::beginRecording()
+{
+    auto refuse = [this](const QString& why) {
+        fail(RecordingFailed, why);
+        emitStatus(QStringLiteral("Failed"));
+        return false;
+    };
+    if (rec != Rec::Idle)
+        return refuse(QStringLiteral("The previous recording is still being finished"));
+    if (file.trimmed().isEmpty())
+        return refuse(QStringLiteral("No file name for the movie"));
+    const QFileInfo info(file);
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.exists())
+        return refuse(QStringLiteral("The folder %1 does not exist").arg(QDir::toNativeSeparators(folder.filePath())));
+    if (!folder.isDir())
+        return refuse(QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(folder.filePath())));
+    if (info.isDir())
+        return refuse(QStringLiteral("%1 is a folder").arg(QDir::toNativeSeparators(file)));
+    const bool existed = info.exists();
+    {
+        // Find out now, not halfway, that the file cannot be written.
+        QFile probe(file);
+        if (!probe.open(QIODevice::WriteOnly))
+            return refuse(QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file), probe.errorString()));
+    }
+    auto dropFile = [&] {
+        if (!existed)
+            QFile::remove(file);
+    };
+    if (!pipeline && !open()) {
+        dropFile();
+        return refuse(QStringLiteral("The capture device is not connected: %1").arg(lastError));
+    }
+    const CaptureDriver drv = drivers.at(index);
+    GError* err = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(recordingDescription(drv).toUtf8().constData(), TRUE, &err);
+    if (!bin || err) {
+        const QString text = err ? fromGChar(err->message) : QStringLiteral("cannot build the recorder");
+        if (err)
+            g_error_free(err);
+        if (bin)
+            gst_object_unref(gst_object_ref_sink(bin));
+        dropFile();
+        return refuse(text);
+    }
+    recbin = GST_ELEMENT(gst_object_ref_sink(bin));
+    GstElement* fsink = gst_bin_get_by_name(GST_BIN(recbin), "fsink");
+    g_object_set(fsink, "location", QFile::encodeName(file).constData(), nullptr);
+    GstPad* fsinkPad = gst_element_get_static_pad(fsink, "sink");
+    gst_pad_add_probe(fsinkPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Private::watchEos, this, nullptr);
+    gst_object_unref(fsinkPad);
+    gst_object_unref(fsink);
+    recQueue = gst_bin_get_by_name(GST_BIN(recbin), "recq");
+    rate = gst_bin_get_by_name(GST_BIN(recbin), "rate");
+    audioSrc = gst_bin_get_by_name(GST_BIN(recbin), "asrc");
+    GstPad* qin = gst_element_get_static_pad(recQueue, "sink");
+    gst_pad_add_probe(qin, GST_PAD_PROBE_TYPE_BUFFER, &Private::countIn, this, nullptr);
+    gst_object_unref(qin);
+    GstPad* qout = gst_element_get_static_pad(recQueue, "src");
+    gst_pad_add_probe(qout, GST_PAD_PROBE_TYPE_BUFFER, &Private::countOut, this, nullptr);
+    gst_object_unref(qout);
+    if (GstElement* vq = gst_bin_get_by_name(GST_BIN(recbin), "vq")) {
+        GstPad* p = gst_element_get_static_pad(vq, "src");
+        gst_pad_add_probe(p, GST_PAD_PROBE_TYPE_BUFFER, &Private::countWritten, this, nullptr);
+        gst_object_unref(p);
+        gst_object_unref(vq);
+    }
+
+    recFps = qMax(1, currentFormat(drv).fps);
+    framesIn = 0;
+    framesOut = 0;
+    framesWritten = 0;
+    rateDuplicates = 0;
+    recElapsed = 0;
+    deviceErrorAfterRecording.clear();
+    {
+        std::lock_guard lk(eosMutex);
+        eosSeen = false;
+    }
+    {
+        QMutexLocker lock(&mutex);
+        latestError.clear();
+    }
+    ++recGeneration;
+    rec = Rec::Recording;
+
+    gst_bin_add(GST_BIN(pipeline), recbin);
+    bool ok = gst_element_sync_state_with_parent(recbin);
+    if (ok) {
+        GstElement* tee = gst_bin_get_by_name(GST_BIN(pipeline), "t");
+        teePad = gst_element_request_pad_simple(tee, "src_%u");
+        gst_object_unref(tee);
+        GstPad* in = gst_element_get_static_pad(recbin, "sink");
+        ok = gst_pad_link(teePad, in) == GST_PAD_LINK_OK;
+        gst_object_unref(in);
+    }
+    if (!ok) {
+        QString why;
+        {
+            QMutexLocker lock(&mutex);
+            why = latestError;
+        }
+        teardownBranch();
+        dropFile();
+        return refuse(why.isEmpty() ? QStringLiteral("The recorder could not start") : why);
+    }
+    recClock.start();
+    emitStatus(QStringLiteral("Recording"));
+    return true;
+}
+
+void Capture::Private::endRecording()
+{
+    if (rec != Rec::Recording)
+        return;
+    rec = Rec::Finishing;
+    recElapsed = recClock.elapsed();
+    GstPad* in = gst_element_get_static_pad(recbin, "sink");
+    if (teePad)
+        gst_pad_unlink(teePad, in);
+    // The end travels through the branch; the muxer writes its index on it.
+    gst_pad_send_event(in, gst_event_new_eos());
+    gst_object_unref(in);
+    if (audioSrc)
+        gst_element_send_event(audioSrc, gst_event_new_eos());
+    finishWatchdog.start(FinishTimeoutMs);
+    emitStatus(QStringLiteral("Finishing"));
+}
+
+void Capture::Private::recordingEos(quint64 gen)
+{
+    if (gen != recGeneration || rec == Rec::Idle)
+        return;
+    finalizeRecording(true, {});
+}
+
+void Capture::Private::sourceEnded(quint64 gen)
+{
+    if (gen != generation || rec != Rec::Recording)
+        return;
+    deviceErrorAfterRecording = QStringLiteral("The device stopped delivering pictures");
+    endRecording();
+}
+
+void Capture::Private::finalizeRecording(bool complete, const QString& error)
+{
+    if (rec == Rec::Idle || !recbin)
+        return;
+    finishWatchdog.stop();
+    if (rec == Rec::Recording)
+        recElapsed = recClock.elapsed();
+    if (rate)
+        g_object_get(rate, "duplicate", &rateDuplicates, nullptr);
+    teardownBranch();
+
+    bool ok = complete;
+    QString why = error;
+    if (!complete) {
+        // Cut off: make what was written playable.
+        const AviRepairResult r = repairAviFile(file);
+        ok = r.ok;
+        if (!r.ok)
+            why += QStringLiteral(" (the file could not be saved: %1)").arg(r.error);
+    }
+    emitStatus(why.isEmpty() ? QStringLiteral("Stopped") : QStringLiteral("Failed"));
+    if (!why.isEmpty())
+        fail(RecordingFailed, why);
+    emit q->recordingFinished(file, ok);
+    if (!deviceErrorAfterRecording.isEmpty()) {
+        const QString text = deviceErrorAfterRecording;
+        deviceErrorAfterRecording.clear();
+        close();
+        fail(DeviceFailed, text);
+    }
+}
+
+void Capture::Private::teardownBranch()
+{
+    finishWatchdog.stop();
+    if (teePad) {
+        GstElement* tee = gst_pad_get_parent_element(teePad);
+        if (GstPad* peer = gst_pad_get_peer(teePad)) {
+            gst_pad_unlink(teePad, peer);
+            gst_object_unref(peer);
+        }
+        gst_element_release_request_pad(tee, teePad);
+        gst_object_unref(tee);
+        gst_object_unref(teePad);
+        teePad = nullptr;
+    }
+    // Closes the file.
+    gst_element_set_state(recbin, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(pipeline), recbin);
+    gst_object_unref(recbin);
+    recbin = nullptr;
+    gst_clear_object(&recQueue);
+    gst_clear_object(&rate);
+    gst_clear_object(&audioSrc);
+    rec = Rec::Idle;
+    ++recGeneration;
+}
+
+void Capture::Private::finishRecordingNow()
+{
+    if (rec == Rec::Idle)
+        return;
+    if (rec == Rec::Recording)
+        endRecording();
+    bool seen;
+    {
+        std::unique_lock lk(eosMutex);
+        seen = eosCond.wait_for(lk, std::chrono::milliseconds(FinishTimeoutMs), [this] { return eosSeen; });
+    }
+    finalizeRecording(seen, seen ? QString() : QStringLiteral("The recording did not finish in time"));
+}
+
+Capture::RecordingStats Capture::Private::stats() const
+{
+    RecordingStats s;
+    s.elapsedMs = rec == Rec::Recording ? recClock.elapsed() : recElapsed;
+    s.framesWritten = framesWritten;
+    quint64 level = 0;
+    quint64 duplicates = rateDuplicates;
+    if (recQueue) {
+        guint buffers = 0;
+        g_object_get(recQueue, "current-level-buffers", &buffers, nullptr);
+        level = buffers;
+    }
+    if (rate)
+        g_object_get(rate, "duplicate", &duplicates, nullptr);
+    const quint64 in = framesIn, out = framesOut;
+    const quint64 leaked = in > out + level ? in - out - level : 0;
+    s.framesDropped = leaked + duplicates;
+    return s;
+}
+
+void Capture::Private::emitStatus(const QString& state)
+{
+    const RecordingStats s = stats();
+    const qint64 secs = s.elapsedMs / 1000;
+    const QString clock = QStringLiteral("%1:%2:%3")
+                              .arg(secs / 3600, 2, 10, QLatin1Char('0'))
+                              .arg((secs / 60) % 60, 2, 10, QLatin1Char('0'))
+                              .arg(secs % 60, 2, 10, QLatin1Char('0'));
+    emit q->statusChanged(QStringLiteral("%1 %2 - %3 frames written, %4 dropped")
+                              .arg(state, clock)
+                              .arg(s.framesWritten)
+                              .arg(s.framesDropped));
+}
+
+GstPadProbeReturn Capture::Private::countIn(GstPad*, GstPadProbeInfo*, gpointer data)
+{
+    ++static_cast<Private*>(data)->framesIn;
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn Capture::Private::countOut(GstPad*, GstPadProbeInfo*, gpointer data)
+{
+    ++static_cast<Private*>(data)->framesOut;
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn Capture::Private::countWritten(GstPad*, GstPadProbeInfo*, gpointer data)
+{
+    auto* d = static_cast<Private*>(data);
+    const quint64 n = ++d->framesWritten;
+    if (n % quint64(d->recFps) == 0) {
+        // Once a second of video: a status line.
+        const quint64 gen = d->recGeneration;
+        QMetaObject::invokeMethod(
+            d->q,
+            [d, gen] {
+                if (gen == d->recGeneration && d->rec == Rec::Recording)
+                    d->emitStatus(QStringLiteral("Recording"));
+            },
+            Qt::QueuedConnection);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn Capture::Private::watchEos(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    GstEvent* ev = gst_pad_probe_info_get_event(info);
+    if (ev && GST_EVENT_TYPE(ev) == GST_EVENT_EOS) {
+        auto* d = static_cast<Private*>(data);
+        {
+            std::lock_guard lk(d->eosMutex);
+            d->eosSeen = true;
+        }
+        d->eosCond.notify_all();
+        const quint64 gen = d->recGeneration;
+        QMetaObject::invokeMethod(d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn Capture::Private::watchSourceEnd(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    GstEvent* ev = gst_pad_probe_info_get_event(info);
+    if (ev && GST_EVENT_TYPE(ev) == GST_EVENT_EOS) {
+        auto* d = static_cast<Private*>(data);
+        quint64 gen;
+        {
+            QMutexLocker lock(&d->mutex);
+            gen = d->generation;
+        }
+        QMetaObject::invokeMethod(d->q, [d, gen] { d->sourceEnded(gen); }, Qt::QueuedConnection);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 Capture::Capture(QObject* parent) : QObject(parent), d(std::make_unique<Private>())
 {
     ensureGstreamer();
     d->q = this;
     d->enumerate();
+    d->finishWatchdog.setSingleShot(true);
+    connect(&d->finishWatchdog, &QTimer::timeout, this, [this] {
+        d->finalizeRecording(false, QStringLiteral("The recording did not finish in time"));
+    });
 }
 
 Capture::~Capture()
 {
+    // The owner is half gone: finish the file without telling anyone.
+    blockSignals(true);
     d->close();
     delete d->surface.data();
 }
@@ -537,4 +1066,123 @@ void Capture::setStretch(bool stretch)
     d->stretch = stretch;
     if (d->surface)
         d->surface->setStretch(stretch);
+}
+
+int Capture::width() const
+{
+    if (!d->deviceSize.isEmpty())
+        return d->deviceSize.width();
+    return videoFormat().size.width();
+}
+
+int Capture::height() const
+{
+    if (!d->deviceSize.isEmpty())
+        return d->deviceSize.height();
+    return videoFormat().size.height();
+}
+
+QList<Capture::VideoFormat> Capture::videoFormats() const
+{
+    return d->formats.value(driver(d->index < 0 ? 0 : d->index).device);
+}
+
+Capture::VideoFormat Capture::videoFormat() const
+{
+    return d->currentFormat(driver(d->index < 0 ? 0 : d->index));
+}
+
+bool Capture::setVideoFormat(QSize size, int fps)
+{
+    const CaptureDriver drv = driver(d->index < 0 ? 0 : d->index);
+    const QList<VideoFormat> offered = d->formats.value(drv.device);
+    const auto it = std::find(offered.cbegin(), offered.cend(), VideoFormat{size, fps, false});
+    if (it == offered.cend() || d->rec != Private::Rec::Idle)
+        return false;
+    if (d->currentFormat(drv) == *it && d->chosen.contains(drv.device))
+        return true;
+    d->chosen.insert(drv.device, *it);
+    if (!d->pipeline)
+        return true;
+    // Later frames come in the new size.
+    d->deviceSize = QSize();
+    return d->open();
+}
+
+bool Capture::hasVideoFormatDialog() const { return !videoFormats().isEmpty(); }
+
+bool Capture::hasVideoSourceDialog() const { return false; }
+
+bool Capture::showVideoSourceDialog(QWidget*) { return false; }
+
+void Capture::setCompression(Compression c) { d->compression = c; }
+
+Capture::Compression Capture::compression() const { return d->compression; }
+
+void Capture::setJpegQuality(int quality) { d->quality = qBound(1, quality, 100); }
+
+int Capture::jpegQuality() const { return d->quality; }
+
+QList<int> Capture::audioRates() { return {8000, 11025, 16000, 22050, 32000, 44100, 48000}; }
+
+void Capture::setAudioFormat(const AudioFormat& format)
+{
+    AudioFormat f = format;
+    if (!audioRates().contains(f.rate))
+        f.rate = d->audio.rate;
+    f.channels = qBound(1, f.channels, 2);
+    f.bits = f.bits <= 8 ? 8 : 16;
+    d->audio = f;
+}
+
+Capture::AudioFormat Capture::audioFormat() const { return d->audio; }
+
+void Capture::setCaptureAudio(bool on) { d->withAudio = on; }
+
+bool Capture::captureAudio() const { return d->withAudio; }
+
+void Capture::setCaptureFile(const QString& path) { d->file = path; }
+
+QString Capture::captureFile() const { return d->file; }
+
+bool Capture::startRecording()
+{
+    if (d->index < 0)
+        d->index = 0;
+    return d->beginRecording();
+}
+
+void Capture::stopRecording() { d->endRecording(); }
+
+bool Capture::isRecording() const { return d->rec != Private::Rec::Idle; }
+
+Capture::RecordingStats Capture::recordingStats() const { return d->stats(); }
+
+QString Capture::lastError() const { return d->lastError; }
+
+bool Capture::showVideoCompressionDialog(QWidget* parent)
+{
+    VideoCompressionDialog dialog(d->compression, d->quality, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    setCompression(dialog.compression());
+    setJpegQuality(dialog.quality());
+    return true;
+}
+
+bool Capture::showVideoFormatDialog(QWidget* parent)
+{
+    VideoFormatDialog dialog(videoFormats(), videoFormat(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    return setVideoFormat(dialog.size(), dialog.fps());
+}
+
+bool Capture::showAudioFormatDialog(QWidget* parent)
+{
+    AudioFormatDialog dialog(d->audio, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    setAudioFormat(dialog.format());
+    return true;
 }

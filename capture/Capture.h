@@ -33,6 +33,35 @@ public:
         RecordingFailed = 4 // the recording could not start or broke off
     };
 
+    enum class Compression { Mjpeg, Uncompressed };
+
+    // A picture size and rate a device offers.
+    struct VideoFormat
+    {
+        QSize size;
+        int fps = 30;
+        bool jpeg = false; // the device sends it as JPEG (decoded for preview)
+        bool operator==(const VideoFormat& o) const { return size == o.size && fps == o.fps; }
+    };
+
+    struct AudioFormat
+    {
+        int rate = 22050;
+        int channels = 1;
+        int bits = 16; // 8 or 16
+        bool operator==(const AudioFormat& o) const
+        {
+            return rate == o.rate && channels == o.channels && bits == o.bits;
+        }
+    };
+
+    struct RecordingStats
+    {
+        qint64 elapsedMs = 0;
+        quint64 framesWritten = 0;
+        quint64 framesDropped = 0;
+    };
+
     explicit Capture(QObject* parent = nullptr);
     ~Capture() override;
 
@@ -74,11 +103,52 @@ public:
     // the picture keeps its aspect ratio.
     void setDisplayRect(const QRect& rect);
     void setStretch(bool stretch);
+    // The control's natural size in pixels: the picture size of the video format.
+    int width() const;
+    int height() const;
+
+    // Video format: what the selected driver offers; choosing one reconnects
+    // a connected driver, and later frames have that size.
+    QList<VideoFormat> videoFormats() const;
+    bool setVideoFormat(QSize size, int fps);
+    VideoFormat videoFormat() const;
+    bool hasVideoFormatDialog() const;
+    bool hasVideoSourceDialog() const; // no device here has one
+    // The dialogs return true when the user accepted a change.
+    bool showVideoFormatDialog(QWidget* parent = nullptr);
+    bool showVideoSourceDialog(QWidget* parent = nullptr);
+    bool showVideoCompressionDialog(QWidget* parent = nullptr);
+    bool showAudioFormatDialog(QWidget* parent = nullptr);
+
+    // Recording settings, kept for the next recording.
+    void setCompression(Compression c);
+    Compression compression() const;
+    void setJpegQuality(int quality); // 1..100
+    int jpegQuality() const;
+    void setAudioFormat(const AudioFormat& format);
+    AudioFormat audioFormat() const;
+    static QList<int> audioRates();
+    void setCaptureAudio(bool on);
+    bool captureAudio() const;
+    void setCaptureFile(const QString& path);
+    QString captureFile() const;
+
+    // Records into captureFile() while the preview goes on. Failure: false and
+    // errorOccurred(RecordingFailed, why). The file is complete once
+    // recordingFinished arrives; stopping while nothing records does nothing.
+    bool startRecording();
+    void stopRecording();
+    bool isRecording() const;   // from start until the file is complete
+    RecordingStats recordingStats() const;
+    // The description of the most recent errorOccurred.
+    QString lastError() const;
 
 signals:
     void errorOccurred(int number, const QString& description);
     void frameArrived();
     void statusChanged(const QString& text);
+    // The capture file is closed and playable (ok), or could not be saved.
+    void recordingFinished(const QString& path, bool ok);
 
 private:
     struct Private;

@@ -1,0 +1,21 @@
+#pragma once
+// What GStreamer's discoverer finds in a media file: container, streams, length.
+
+#include <QSize>
+#include <QString>
+
+struct MediaInfo
+{
+    bool ok = false;
+    QString error;
+    QString container; // caps name, e.g. "video/x-msvideo"
+    int videoStreams = 0;
+    int audioStreams = 0;
+    QSize videoSize;
+    double videoFps = 0;
+    double durationSeconds = 0;
+    int audioRate = 0;
+    int audioChannels = 0;
+};
+
+MediaInfo discoverMedia(const QString& path);

@@ -1,0 +1,355 @@
+#include "AviRepair.h"
+#include "Capture.h"
+#include "CaptureDialogs.h"
+#include "MediaInfo.h"
+#include "TestEnvironment.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSpinBox>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+int patternIndex(const Capture& cap) { return cap.driverCount() - 1; }
+
+QString tempPath(const QString& name) { return testenv::root() + QLatin1Char('/') + name; }
+
+// Records from the test pattern for about `ms` and waits for the file to be complete.
+bool recordFor(Capture& cap, int ms, qint64* recordedMs = nullptr)
+{
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    if (!cap.startRecording())
+        return false;
+    QElapsedTimer t;
+    t.start();
+    // The test's own clock: let the event loop run while recording.
+    QTest::qWait(ms);
+    cap.stopRecording();
+    if (recordedMs)
+        *recordedMs = t.elapsed();
+    if (!finished.wait(10000) && finished.isEmpty())
+        return false;
+    return finished.at(0).at(1).toBool();
+}
+} // namespace
+
+class tst_Recording : public QObject
+{
+    Q_OBJECT
+private slots:
+    void recordsAvi_data();
+    void recordsAvi();
+    void previewGoesOnWhileRecording();
+    void statusReportsProgress();
+    void badFileFails_data();
+    void badFileFails();
+    void stopWithoutRecordingIsHarmless();
+    void disconnectWhileRecordingFinishesFile();
+    void destroyingWhileRecordingFinishesFile();
+    void fileFullMidwayKeepsWhatWasWritten();
+    void repairMakesCutFilePlayable();
+    void repairRejectsNonAvi();
+    void videoFormatChangesFrameSize();
+    void dialogsHandBackChoices();
+};
+
+void tst_Recording::recordsAvi_data()
+{
+    QTest::addColumn<bool>("sound");
+    QTest::addColumn<int>("compression");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("fps");
+    QTest::newRow("mjpeg with sound") << true << int(Capture::Compression::Mjpeg) << QSize(640, 480) << 30;
+    QTest::newRow("mjpeg without sound") << false << int(Capture::Compression::Mjpeg) << QSize(320, 240) << 15;
+    QTest::newRow("uncompressed with sound") << true << int(Capture::Compression::Uncompressed) << QSize(320, 240) << 25;
+}
+
+void tst_Recording::recordsAvi()
+{
+    QFETCH(bool, sound);
+    QFETCH(int, compression);
+    QFETCH(QSize, size);
+    QFETCH(int, fps);
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    QVERIFY(cap.setVideoFormat(size, fps));
+    cap.setCaptureAudio(sound);
+    cap.setCompression(Capture::Compression(compression));
+    cap.setAudioFormat({22050, 1, 16});
+    const QString file = tempPath(QStringLiteral("rec-%1.avi").arg(QTest::currentDataTag()).replace(' ', '-'));
+    cap.setCaptureFile(file);
+    qint64 recorded = 0;
+    QVERIFY(recordFor(cap, 2000, &recorded));
+    QVERIFY(!cap.isRecording());
+
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.container, QStringLiteral("video/x-msvideo"));
+    QCOMPARE(m.videoStreams, 1);
+    QCOMPARE(m.videoSize, size);
+    QCOMPARE(qRound(m.videoFps), fps);
+    QCOMPARE(m.audioStreams, sound ? 1 : 0);
+    if (sound) {
+        QCOMPARE(m.audioRate, 22050);
+        QCOMPARE(m.audioChannels, 1);
+    }
+    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5,
+             qPrintable(QStringLiteral("duration %1 s, recorded %2 ms").arg(m.durationSeconds).arg(recorded)));
+    const Capture::RecordingStats st = cap.recordingStats();
+    QVERIFY(st.framesWritten >= quint64(fps * 3 / 2));
+}
+
+void tst_Recording::previewGoesOnWhileRecording()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setCaptureAudio(false);
+    cap.setCaptureFile(tempPath(QStringLiteral("preview.avi")));
+    QVERIFY(cap.startRecording());
+    QVERIFY(cap.isRecording());
+    const quint64 serial = cap.frameSerial();
+    QTRY_VERIFY(cap.frameSerial() > serial + 10);
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    cap.stopRecording();
+    QVERIFY(finished.wait(10000));
+    const quint64 after = cap.frameSerial();
+    QTRY_VERIFY(cap.frameSerial() > after + 5);
+    QVERIFY(cap.connected());
+}
+
+void tst_Recording::statusReportsProgress()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setCaptureFile(tempPath(QStringLiteral("status.avi")));
+    QSignalSpy status(&cap, &Capture::statusChanged);
+    QVERIFY(recordFor(cap, 2200));
+    QStringList texts;
+    for (const auto& args : status)
+        texts << args.at(0).toString();
+    QVERIFY2(texts.size() >= 4, qPrintable(texts.join('|')));
+    QVERIFY(texts.first().startsWith(QLatin1String("Recording 00:00:00 - 0 frames written, 0 dropped")));
+    QVERIFY(texts.filter(QRegularExpression(QStringLiteral("^Recording 00:00:0[12] - \\d+ frames written"))).size() >= 1);
+    QVERIFY2(texts.last().startsWith(QLatin1String("Stopped 00:00:02 - ")), qPrintable(texts.last()));
+}
+
+void tst_Recording::badFileFails_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("folder missing") << QStringLiteral("/nonexistent-vantora/dir/Movie.avi") << QStringLiteral("does not exist");
+    QTest::newRow("no name") << QString() << QStringLiteral("No file name");
+    QTest::newRow("a folder") << QStringLiteral("@root") << QStringLiteral("is a folder");
+    if (::geteuid() != 0)
+        QTest::newRow("folder read-only") << QStringLiteral("@readonly/Movie.avi") << QStringLiteral("Cannot write");
+}
+
+void tst_Recording::badFileFails()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, says);
+    if (file == QLatin1String("@root"))
+        file = testenv::root();
+    if (file.startsWith(QLatin1String("@readonly"))) {
+        const QString dir = tempPath(QStringLiteral("readonly"));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        file.replace(QLatin1String("@readonly"), dir);
+    }
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setCaptureFile(file);
+    QSignalSpy errors(&cap, &Capture::errorOccurred);
+    QVERIFY(!cap.startRecording());
+    QVERIFY(!cap.isRecording());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::RecordingFailed));
+    QVERIFY2(errors.at(0).at(1).toString().contains(says), qPrintable(errors.at(0).at(1).toString()));
+    QCOMPARE(cap.lastError(), errors.at(0).at(1).toString());
+    QVERIFY(cap.connected()); // the preview is untouched
+}
+
+void tst_Recording::stopWithoutRecordingIsHarmless()
+{
+    Capture cap;
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    cap.stopRecording();
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.stopRecording();
+    QVERIFY(!cap.isRecording());
+    QVERIFY(finished.isEmpty());
+}
+
+void tst_Recording::disconnectWhileRecordingFinishesFile()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    const QString file = tempPath(QStringLiteral("disconnect.avi"));
+    cap.setCaptureFile(file);
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    QVERIFY(cap.startRecording());
+    QTest::qWait(1000);
+    cap.disconnectDriver();
+    QVERIFY(!cap.isRecording());
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(finished.at(0).at(1).toBool());
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.audioStreams, 1);
+    QVERIFY(m.durationSeconds > 0.5);
+}
+
+void tst_Recording::destroyingWhileRecordingFinishesFile()
+{
+    const QString file = tempPath(QStringLiteral("destroyed.avi"));
+    {
+        Capture cap;
+        QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+        cap.setCaptureFile(file);
+        QVERIFY(cap.startRecording());
+        QTest::qWait(1000);
+    }
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.videoStreams, 1);
+    QVERIFY(m.durationSeconds > 0.5);
+}
+
+void tst_Recording::fileFullMidwayKeepsWhatWasWritten()
+{
+    // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    const QString file = tempPath(QStringLiteral("full.avi"));
+    cap.setCaptureFile(file);
+    QSignalSpy errors(&cap, &Capture::errorOccurred);
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    rlimit small = old;
+    small.rlim_cur = 1500 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool started = cap.startRecording();
+    if (started)
+        finished.wait(15000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    QVERIFY(started);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(finished.at(0).at(1).toBool()); // saved, although cut short
+    QVERIFY(!cap.isRecording());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::RecordingFailed));
+    QVERIFY(cap.connected());
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.container, QStringLiteral("video/x-msvideo"));
+    QCOMPARE(m.videoSize, QSize(640, 480));
+    QVERIFY2(m.durationSeconds > 0.1, qPrintable(QString::number(m.durationSeconds)));
+}
+
+void tst_Recording::repairMakesCutFilePlayable()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    const QString file = tempPath(QStringLiteral("whole.avi"));
+    cap.setCaptureFile(file);
+    QVERIFY(recordFor(cap, 1500));
+    QFile whole(file);
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    const int moviAt = bytes.indexOf("movi");
+    QVERIFY(moviAt > 0);
+
+    // What the muxer leaves when it dies: placeholder sizes, no index, a torn last chunk.
+    QByteArray cut = bytes.left(moviAt + (bytes.size() - moviAt) / 2 + 7);
+    const int riffSize = 0, moviSize = 4;
+    memcpy(cut.data() + 4, &riffSize, 4);
+    memcpy(cut.data() + moviAt - 4, &moviSize, 4);
+    const QString cutFile = tempPath(QStringLiteral("cut.avi"));
+    QFile out(cutFile);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(cut);
+    out.close();
+
+    const AviRepairResult r = repairAviFile(cutFile);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QVERIFY(r.indexWritten);
+    QVERIFY(r.videoFrames > 5);
+    QVERIFY(r.audioChunks > 0);
+    const MediaInfo m = discoverMedia(cutFile);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.videoStreams, 1);
+    QCOMPARE(m.audioStreams, 1);
+    QVERIFY(m.durationSeconds > 0.2 && m.durationSeconds < 1.5);
+    // Repairing twice changes nothing.
+    const AviRepairResult again = repairAviFile(cutFile);
+    QVERIFY(again.ok);
+    QCOMPARE(again.videoFrames, r.videoFrames);
+}
+
+void tst_Recording::repairRejectsNonAvi()
+{
+    const QString file = tempPath(QStringLiteral("not.avi"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("hello, this is no movie at all");
+    f.close();
+    const AviRepairResult r = repairAviFile(file);
+    QVERIFY(!r.ok);
+    QVERIFY(!r.error.isEmpty());
+    QCOMPARE(QFileInfo(file).size(), qint64(30)); // untouched
+    QVERIFY(!repairAviFile(tempPath(QStringLiteral("missing.avi"))).ok);
+}
+
+void tst_Recording::videoFormatChangesFrameSize()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    QVERIFY(cap.hasVideoFormatDialog());
+    QVERIFY(!cap.hasVideoSourceDialog());
+    QVERIFY(cap.videoFormats().size() >= 3);
+    QCOMPARE(cap.width(), 640);
+    QVERIFY(cap.setVideoFormat(QSize(320, 240), 15));
+    QVERIFY(cap.connected());
+    QTRY_VERIFY(cap.grabFrame() && cap.frame().size() == QSize(320, 240));
+    QCOMPARE(cap.width(), 320);
+    QCOMPARE(cap.height(), 240);
+    QVERIFY(!cap.setVideoFormat(QSize(333, 222), 30)); // not offered
+    QCOMPARE(cap.videoFormat().size, QSize(320, 240));
+}
+
+void tst_Recording::dialogsHandBackChoices()
+{
+    VideoCompressionDialog comp(Capture::Compression::Mjpeg, 70);
+    QCOMPARE(comp.quality(), 70);
+    QVERIFY(comp.qualityBox->isEnabled());
+    comp.compressor->setCurrentIndex(1);
+    QCOMPARE(comp.compression(), Capture::Compression::Uncompressed);
+    QVERIFY(!comp.qualityBox->isEnabled());
+
+    Capture cap;
+    VideoFormatDialog fmt(cap.videoFormats(), cap.videoFormat());
+    QCOMPARE(fmt.size(), QSize(640, 480));
+    QCOMPARE(fmt.fps(), 30);
+    fmt.sizeBox->setCurrentIndex(fmt.sizeBox->findData(QSize(160, 120)));
+    QCOMPARE(fmt.fps(), 30); // the rate is kept where the new size offers it
+    QVERIFY(fmt.rateBox->count() >= 2);
+
+    AudioFormatDialog audio({44100, 2, 16});
+    QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 2, 16}));
+    audio.bitsBox->setCurrentIndex(0);
+    audio.channelsBox->setCurrentIndex(0);
+    QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 1, 8}));
+    cap.setAudioFormat({12345, 7, 12}); // nonsense is bounded
+    QCOMPARE(cap.audioFormat().channels, 2);
+    QVERIFY(Capture::audioRates().contains(cap.audioFormat().rate));
+}
+
+VANTORA_TEST_MAIN(tst_Recording)
+#include "tst_recording.moc"
