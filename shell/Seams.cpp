@@ -1,9 +1,19 @@
 #include "Seams.h"
 
+#include <QHash>
+
 namespace {
 seams::EngineFactory engineFactory;
 EngineWindow* loadedEngine = nullptr;
 seams::WindowOpener configurationOpener;
+seams::WindowOpener invitationOpener;
+seams::WindowOpener snapshotsOpener;
+seams::ActiveConnectionsWindow activeConnections;
+QHash<QString, std::function<void()>>& unloaders()
+{
+    static QHash<QString, std::function<void()>> map;
+    return map;
+}
 } // namespace
 
 namespace seams {
@@ -35,5 +45,46 @@ void openConfiguration(QWidget* owner)
         configurationOpener(owner);
 }
 bool hasConfiguration() { return bool(configurationOpener); }
+
+void setInvitationOpener(WindowOpener opener) { invitationOpener = std::move(opener); }
+void openInvitation(QWidget* owner)
+{
+    if (invitationOpener)
+        invitationOpener(owner);
+}
+bool hasInvitation() { return bool(invitationOpener); }
+
+void setSnapshotsOpener(WindowOpener opener) { snapshotsOpener = std::move(opener); }
+void openSnapshots(QWidget* owner)
+{
+    if (snapshotsOpener)
+        snapshotsOpener(owner);
+}
+bool hasSnapshots() { return bool(snapshotsOpener); }
+
+void setActiveConnections(ActiveConnectionsWindow window) { activeConnections = std::move(window); }
+bool hasActiveConnections() { return bool(activeConnections.show); }
+void showActiveConnections(QWidget* owner)
+{
+    if (activeConnections.show)
+        activeConnections.show(owner);
+}
+void unloadActiveConnections()
+{
+    if (activeConnections.unload)
+        activeConnections.unload();
+}
+bool activeConnectionsVisible() { return activeConnections.visible && activeConnections.visible(); }
+
+void setWindowUnloader(const QString& name, std::function<void()> unload)
+{
+    unloaders().insert(name, std::move(unload));
+}
+void unloadWindow(const QString& name)
+{
+    const auto it = unloaders().constFind(name);
+    if (it != unloaders().constEnd() && *it)
+        (*it)();
+}
 
 } // namespace seams

@@ -3,6 +3,7 @@
 // them only through these interfaces; the program registers the real ones at
 // start, so the shell library does not depend on the folders above it.
 
+#include <QString>
 #include <functional>
 
 class QWidget;
@@ -34,5 +35,32 @@ using WindowOpener = std::function<void(QWidget* owner)>;
 void setConfigurationOpener(WindowOpener opener);
 void openConfiguration(QWidget* owner); // does nothing when none is registered
 bool hasConfiguration();
+
+// The chat invitation and the timed snapshots windows, opened from the main window.
+void setInvitationOpener(WindowOpener opener);
+void openInvitation(QWidget* owner);
+bool hasInvitation();
+void setSnapshotsOpener(WindowOpener opener);
+void openSnapshots(QWidget* owner);
+bool hasSnapshots();
+
+// The active connections window: shown from start-up and the View menu, its
+// visibility saved at shut-down.
+struct ActiveConnectionsWindow
+{
+    std::function<void(QWidget* owner)> show; // load and show modeless
+    std::function<void()> unload;
+    std::function<bool()> visible;
+};
+void setActiveConnections(ActiveConnectionsWindow window);
+bool hasActiveConnections();
+void showActiveConnections(QWidget* owner);
+void unloadActiveConnections();
+bool activeConnectionsVisible();
+
+// Windows of other folders that shutting down unloads by name ("Threat",
+// "frmConfig", "frmPictures", "frmJPEGPreview", ...). Unknown names do nothing.
+void setWindowUnloader(const QString& name, std::function<void()> unload);
+void unloadWindow(const QString& name);
 
 } // namespace seams

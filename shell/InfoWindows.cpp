@@ -1,0 +1,335 @@
+#include "InfoWindows.h"
+
+#include "Desktop.h"
+#include "Globals.h"
+#include "Product.h"
+#include "Seams.h"
+#include "SystemUtils.h"
+#include "Version.h"
+#include "frmCustomCaption.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+QPointer<frmError> theError;
+QPointer<frmAbout> theAbout;
+QPointer<frmNewVersion> theNewVersion;
+QPointer<Form5> theForm5;
+
+// Windows unload themselves from their own button handlers: hide now, free later.
+template <typename W>
+void unload(QPointer<W>& slot)
+{
+    if (W* w = slot.data()) {
+        slot = nullptr;
+        w->hide();
+        w->deleteLater();
+    }
+}
+
+QLabel* linkLabel(const QString& text, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    QFont f = l->font();
+    f.setUnderline(true);
+    l->setFont(f);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    l->setPalette(pal);
+    l->setCursor(Qt::PointingHandCursor);
+    return l;
+}
+
+// Runs `onClick` when the label is clicked.
+class ClickFilter : public QObject
+{
+public:
+    ClickFilter(QObject* parent, std::function<void()> onClick) : QObject(parent), m_onClick(std::move(onClick)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            m_onClick();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_onClick;
+};
+
+QPixmap productPicture(int size)
+{
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0x1f, 0x3a, 0x5f));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+    p.setBrush(QColor(0xdd, 0xe8, 0xf5));
+    p.drawEllipse(QRectF(size * 0.2, size * 0.2, size * 0.6, size * 0.6));
+    p.setBrush(QColor(0x6f, 0xb3, 0xff));
+    p.drawEllipse(QRectF(size * 0.33, size * 0.33, size * 0.34, size * 0.34));
+    p.setBrush(QColor(0x10, 0x20, 0x30));
+    p.drawEllipse(QRectF(size * 0.42, size * 0.42, size * 0.16, size * 0.16));
+    return pm;
+}
+
+} // namespace
+
+QString productNotice()
+{
+    return QStringLiteral("Vantora webcam client. Product information: %1")
+        .arg(product::pageUrl(product::Page::Legal).toString());
+}
+
+// ---------------------------------------------------------------- frmError
+
+frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
+{
+    setObjectName(QStringLiteral("frmError"));
+    setWindowTitle(globals().AppName + QLatin1String(" Error"));
+    setMinimumWidth(380);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(32, 32));
+    icon->setAlignment(Qt::AlignTop);
+    top->addWidget(icon);
+    Label1 = new QLabel(QStringLiteral("Retrieving error...."), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
+    Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Label1->setMinimumHeight(48);
+    top->addWidget(Label1, 1);
+    layout->addLayout(top);
+
+    auto* bottom = new QHBoxLayout;
+    Label2 = new QLabel(QStringLiteral("Contact support"), this);
+    Label3 = linkLabel(QStringLiteral("here"), this);
+    Label3->installEventFilter(new ClickFilter(Label3, [this] { Label3_Click(); }));
+    Command1 = new QPushButton(QStringLiteral("Close"), this);
+    connect(Command1, &QPushButton::clicked, this, [] { unloadErrorWindow(); });
+    bottom->addWidget(Label2);
+    bottom->addWidget(Label3);
+    bottom->addStretch(1);
+    bottom->addWidget(Command1);
+    layout->addLayout(bottom);
+
+    AlwaysOnTop(this, true);
+}
+
+frmError::~frmError() = default;
+
+void frmError::Label3_Click() { desktop::openDocument(product::pageUrl(product::Page::Support)); }
+
+frmError* errorWindow()
+{
+    if (!theError) {
+        theError = new frmError;
+        theError->setAttribute(Qt::WA_DeleteOnClose);
+        theError->show();
+        desktop::doEvents();
+    }
+    return theError;
+}
+frmError* loadedErrorWindow() { return theError; }
+void unloadErrorWindow() { unload(theError); }
+
+// ---------------------------------------------------------------- frmAbout
+
+frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Vantora"));
+    setMinimumWidth(440);
+
+    auto* layout = new QHBoxLayout(this);
+    auto* picture = new QLabel(this);
+    picture->setPixmap(productPicture(72));
+    picture->setAlignment(Qt::AlignTop);
+    layout->addWidget(picture);
+
+    auto* text = new QVBoxLayout;
+    auto* name = new QLabel(globals().AppName, this);
+    QFont f = name->font();
+    f.setPointSize(f.pointSize() + 4);
+    f.setBold(true);
+    name->setFont(f);
+    text->addWidget(name);
+    lblVersion = new QLabel(QLatin1String("Version: ") + version::compact(), this);
+    lblVersion->setObjectName(QStringLiteral("lblVersion"));
+    text->addWidget(lblVersion);
+    lblDescription = new QLabel(
+        QStringLiteral("This program make a capture of your video devices and uploads it's to your homepage."), this);
+    lblDescription->setWordWrap(true);
+    text->addWidget(lblDescription);
+    lblDisclaimer = new QLabel(QStringLiteral("Warning: this program is protected by copyright law. Copying or "
+                                              "distributing it, or any part of it, without permission is not allowed."),
+                               this);
+    lblDisclaimer->setWordWrap(true);
+    QFont small = lblDisclaimer->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    lblDisclaimer->setFont(small);
+    text->addWidget(lblDisclaimer);
+    lblNotice = linkLabel(QStringLiteral("Vantora webcam client - legal information"), this);
+    lblNotice->installEventFilter(new ClickFilter(lblNotice, [this] { lblNotice_Click(); }));
+    text->addWidget(lblNotice);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setDefault(true);
+    connect(cmdOK, &QPushButton::clicked, this, [] { unloadAboutWindow(); });
+    buttons->addWidget(cmdOK);
+    text->addStretch(1);
+    text->addLayout(buttons);
+    layout->addLayout(text, 1);
+}
+
+frmAbout::~frmAbout() = default;
+
+void frmAbout::lblNotice_Click() { desktop::openDocument(product::pageUrl(product::Page::Legal)); }
+
+frmAbout* aboutWindow()
+{
+    if (!theAbout) {
+        theAbout = new frmAbout(mainWindow());
+        theAbout->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return theAbout;
+}
+frmAbout* loadedAboutWindow() { return theAbout; }
+void unloadAboutWindow()
+{
+    if (theAbout && theAbout->isModal() && theAbout->isVisible())
+        theAbout->done(QDialog::Accepted); // ends its modal loop first
+    unload(theAbout);
+}
+
+// ---------------------------------------------------------------- Form5
+
+Form5::Form5(QWidget* owner) : QDialog(nullptr)
+{
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QStringLiteral("Can't connect to video driver..."));
+    setMinimumWidth(420);
+    // Owned by the main window for the desktop, but not its child: a disabled
+    // main window would disable its children too.
+    if (owner) {
+        winId();
+        owner->winId();
+        if (windowHandle() && owner->windowHandle())
+            windowHandle()->setTransientParent(owner->windowHandle());
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+    icon->setAlignment(Qt::AlignTop);
+    top->addWidget(icon);
+    Label1 = new QLabel(QStringLiteral("Vantora failed to connect the video driver. Check if the driver is not in use "
+                                       "by other programs or your cam is not connected."),
+                        this);
+    Label1->setWordWrap(true);
+    top->addWidget(Label1, 1);
+    layout->addLayout(top);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    Command2 = new QPushButton(QStringLiteral("Go to configuration"), this);
+    Command1 = new QPushButton(QStringLiteral("Close"), this);
+    Command1->setDefault(true);
+    buttons->addWidget(Command2);
+    buttons->addWidget(Command1);
+    layout->addLayout(buttons);
+    connect(Command2, &QPushButton::clicked, this, &Form5::Command2_Click);
+    connect(Command1, &QPushButton::clicked, this, [] { unloadDriverFailureWindow(); });
+    // Escape and the window's close button end here too.
+    connect(this, &QDialog::finished, this, [] { unloadDriverFailureWindow(); });
+}
+
+Form5::~Form5()
+{
+    if (frmCustomCaption* m = mainWindow())
+        m->setEnabled(true);
+}
+
+void Form5::Command2_Click()
+{
+    seams::openConfiguration(mainWindow());
+    unloadDriverFailureWindow();
+}
+
+Form5* driverFailureWindow(QWidget* owner)
+{
+    if (!theForm5) {
+        theForm5 = new Form5(owner);
+        theForm5->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return theForm5;
+}
+Form5* loadedDriverFailureWindow() { return theForm5; }
+void unloadDriverFailureWindow()
+{
+    // The main window is usable again the moment the failure window goes.
+    if (theForm5)
+        if (frmCustomCaption* m = mainWindow())
+            m->setEnabled(true);
+    unload(theForm5);
+}
+
+// ---------------------------------------------------------------- frmNewVersion
+
+frmNewVersion::frmNewVersion(QWidget* parent) : QWidget(parent, Qt::Dialog)
+{
+    setObjectName(QStringLiteral("frmNewVersion"));
+    setWindowTitle(QStringLiteral("New version availabe"));
+    resize(440, 300);
+    auto* layout = new QVBoxLayout(this);
+    Label3 = new QLabel(QStringLiteral("Label1"), this);
+    QFont f = Label3->font();
+    f.setBold(true);
+    Label3->setFont(f);
+    layout->addWidget(Label3);
+    Text1 = new QPlainTextEdit(QStringLiteral("Text1"), this);
+    Text1->setReadOnly(true);
+    layout->addWidget(Text1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    Command1 = new QPushButton(QStringLiteral("Go to download page..."), this);
+    Command2 = new QPushButton(QStringLiteral("Close"), this);
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command2);
+    layout->addLayout(buttons);
+    connect(Command1, &QPushButton::clicked, this,
+            [] { desktop::openDocument(product::pageUrl(product::Page::Download)); });
+    connect(Command2, &QPushButton::clicked, this, [] { unloadNewVersionWindow(); });
+}
+
+frmNewVersion::~frmNewVersion() = default;
+
+frmNewVersion* newVersionWindow()
+{
+    if (!theNewVersion) {
+        theNewVersion = new frmNewVersion;
+        theNewVersion->setAttribute(Qt::WA_DeleteOnClose);
+        theNewVersion->show();
+        QApplication::beep();
+    }
+    return theNewVersion;
+}
+frmNewVersion* loadedNewVersionWindow() { return theNewVersion; }
+void unloadNewVersionWindow() { unload(theNewVersion); }

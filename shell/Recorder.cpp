@@ -1,0 +1,17 @@
+#include "Recorder.h"
+
+#include "SystemUtils.h"
+
+#include <QProcess>
+
+bool startRecorder(const QString& folder, QString* error)
+{
+    QProcess process;
+    process.setProgram(AddBackslash(folder) + QLatin1String("reelsmith"));
+    process.setArguments({QStringLiteral("/reload")});
+    if (process.startDetached())
+        return true;
+    if (error)
+        *error = process.errorString();
+    return false;
+}

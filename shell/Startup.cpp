@@ -1,0 +1,134 @@
+#include "Startup.h"
+
+#include "Globals.h"
+#include "InfoWindows.h"
+#include "Settings.h"
+#include "SystemUtils.h"
+#include "Version.h"
+#include "frmSplash.h"
+
+#include <QLabel>
+
+void Main()
+{
+    initGlobalDefaults();
+    globals().DebugMode = false;
+    frmSplash* splash = loadSplash();
+    splash->show();
+}
+
+void ShowErrorWindow(const QString& message)
+{
+    frmError* w = errorWindow();
+    w->Label1->setText(message);
+    w->show();
+    w->raise();
+}
+
+void StartupSequence::status(StartupHost& host, const QString& text)
+{
+    m_record.append(QLatin1String("status ") + text);
+    host.status(text);
+}
+
+void StartupSequence::bar(StartupHost& host, int percent)
+{
+    m_record.append(QLatin1String("bar ") + QString::number(percent));
+    host.bar(percent);
+}
+
+bool StartupSequence::run(StartupHost& host)
+{
+    Globals& g = globals();
+
+    // 1. One copy per user, unless the user wants another.
+    if (host.anotherCopyRunning()) {
+        const QString text = g.AppName + QLatin1String(" already running\r\nDo you wish to start another copy?");
+        if (!host.askStartAnotherCopy(QStringLiteral("Already running"), text)) {
+            host.abandon();
+            return false;
+        }
+    }
+
+    // 2. The version the update check compares against.
+    SaveSetting(QStringLiteral("AutoUpdate"), QStringLiteral("version"), version::compact());
+
+    // 3.
+    bar(host, 20);
+    status(host, QStringLiteral("Requesting tempory directory..."));
+    g.TempDir = GetTempDir();
+
+    // 4.
+    status(host, QStringLiteral("Loading Application version and addition information..."));
+    host.setTitle(g.DebugMode ? g.AppName + QLatin1String(" BETA")
+                              : g.AppName + u' ' + version::compact());
+    host.changeToProgramFolder();
+
+    // 5. Only NT-family systems have a messenger service to stop.
+    if (settingInt(QStringLiteral("Options"), QStringLiteral("DisMessenger"), 1) == 1 && host.isWindowsNT()) {
+        status(host, QStringLiteral("Disabling NT Messenger Service..."));
+        host.stopMessengerService();
+    }
+
+    // 6.
+    bar(host, 40);
+    status(host, QStringLiteral("Loading Chat Settings..."));
+    g.ChatDisabled = settingInt(QStringLiteral("Options"), QStringLiteral("DisChat"), 0) == 1;
+
+    // 7.
+    bar(host, 50);
+    host.loadTray();
+
+    // 8.
+    status(host, QStringLiteral("Loading Driver settings..."));
+    bar(host, 60);
+    host.selectDriver(settingInt(QStringLiteral("Settings"), QStringLiteral("drivera"), 0));
+
+    // 9.
+    bar(host, 70);
+    status(host, QStringLiteral("Loading Autocheck engine..."));
+    bar(host, 75);
+    if (settingInt(QStringLiteral("Options"), QStringLiteral("autocheck"), 1) == 1)
+        host.enableUpdateTimer();
+    g.ShowCamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), true);
+
+    // 10. A driver that does not connect does not stop start-up.
+    status(host, QStringLiteral("Connecting to video driver..."));
+    bar(host, 80);
+    if (!host.connectVideo())
+        host.showDriverFailure();
+
+    // 11.
+    status(host, QStringLiteral("Loading system tray..."));
+    bar(host, 90);
+
+    // 12.
+    if (settingInt(QStringLiteral("Streaming"), QStringLiteral("Enable"), 1) == 1) {
+        status(host, QStringLiteral("Loading Velora Engine..."));
+        host.setEngineState(QStringLiteral("ON"));
+        g.DisableCheck = settingBool(QStringLiteral("Settings"), QStringLiteral("DisableCheck"), false);
+        host.loadEngine();
+        if (settingBool(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), false))
+            host.showActiveConnections();
+    }
+
+    // 13.
+    g.ProgramModeAlt = settingInt(QStringLiteral("Options"), QStringLiteral("ProgramMode"), 1) == 2;
+
+    // 14.
+    status(host, QStringLiteral("Loading Main window..."));
+    bar(host, 100);
+    host.showMainUnloadSplash();
+
+    // 15.
+    QStringList domains;
+    for (int i = 0; i <= g.AccountDomainsLast && i < g.AccountDomains.size(); ++i)
+        domains.append(g.AccountDomains.at(i));
+    host.fillLogin(domains, GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), {}),
+                   GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), {}),
+                   GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), g.AccountDomains.value(0)));
+
+    // 16. Its handler runs only when the value changes.
+    host.setOnlineSwitch(settingInt(QStringLiteral("Streaming"), QStringLiteral("Enable"), 1));
+    return true;
+}

@@ -1,0 +1,61 @@
+#pragma once
+// Start-up: Main, the ordered start-up steps the main window runs when it
+// loads, and the shared ShowErrorWindow.
+
+#include <QString>
+#include <QStringList>
+
+// Fills the global state, shows the splash window; 200 ms later the main
+// window loads and runs the start-up steps. Returns at once.
+void Main();
+
+// Loads the error window, sets its message and shows it.
+void ShowErrorWindow(const QString& message);
+
+// What the start-up steps do to the windows. The main window implements it;
+// tests may record it.
+class StartupHost
+{
+public:
+    virtual ~StartupHost() = default;
+    virtual void status(const QString& text) = 0;
+    virtual void bar(int percent) = 0;
+    // Another copy of the program runs for this user.
+    virtual bool anotherCopyRunning() = 0;
+    // Asks whether to start another copy; true for Yes.
+    virtual bool askStartAnotherCopy(const QString& title, const QString& text) = 0;
+    // No was answered: unload the main window, load nothing more.
+    virtual void abandon() = 0;
+    virtual void setTitle(const QString& title) = 0;
+    virtual void changeToProgramFolder() = 0;
+    virtual bool isWindowsNT() = 0;
+    virtual void stopMessengerService() = 0;
+    virtual void loadTray() = 0;
+    virtual void selectDriver(int index) = 0;
+    virtual void enableUpdateTimer() = 0;
+    // Grabs a frame, switches preview on and tells whether the driver is connected.
+    virtual bool connectVideo() = 0;
+    virtual void showDriverFailure() = 0;
+    virtual void setEngineState(const QString& text) = 0;
+    virtual void loadEngine() = 0;
+    virtual void showActiveConnections() = 0;
+    virtual void showMainUnloadSplash() = 0;
+    virtual void fillLogin(const QStringList& domains, const QString& user, const QString& password,
+                           const QString& domain) = 0;
+    virtual void setOnlineSwitch(int value) = 0;
+};
+
+// The start-up steps in their fixed order. Keeps a record of every status
+// text ("status <text>") and bar value ("bar <n>") it sent, in order.
+class StartupSequence
+{
+public:
+    // Returns false when the user chose not to start a second copy.
+    bool run(StartupHost& host);
+    const QStringList& record() const { return m_record; }
+
+private:
+    void status(StartupHost& host, const QString& text);
+    void bar(StartupHost& host, int percent);
+    QStringList m_record;
+};

@@ -1,0 +1,104 @@
+#include "SystemUtils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QWidget>
+
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
+
+QString AddBackslash(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("/");
+    return path.endsWith(u'/') ? path : path + u'/';
+}
+
+QString GetTempDir() { return AddBackslash(QDir::tempPath()); }
+
+QString MakeTempFileName()
+{
+    QString prefix = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (prefix.isEmpty())
+        prefix = QStringLiteral("vantora");
+    QByteArray templ = QFile::encodeName(GetTempDir() + prefix + QLatin1String("XXXXXX"));
+    // mkstemp both picks the name and creates the file, so no other process can take it.
+    const int fd = ::mkstemp(templ.data());
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return QFile::decodeName(templ);
+}
+
+bool FileExists(const QString& path)
+{
+    QString p = path;
+    if (p.endsWith(u'/'))
+        p.chop(1);
+    if (p.isEmpty())
+        return false;
+    // A folder opens for reading on Linux; it is not a file.
+    if (QFileInfo(p).isDir())
+        return false;
+    QFile f(p);
+    const bool ok = f.open(QIODevice::ReadOnly);
+    f.close();
+    return ok;
+}
+
+QString OsNameFromRelease(const QString& osReleasePath)
+{
+    QFile f(osReleasePath);
+    if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QString name;
+        while (!f.atEnd()) {
+            const QString line = QString::fromUtf8(f.readLine()).trimmed();
+            const auto take = [&](QLatin1String key) {
+                if (!line.startsWith(key))
+                    return QString();
+                QString v = line.mid(key.size()).trimmed();
+                if (v.size() >= 2 && (v.startsWith(u'"') || v.startsWith(u'\'')) && v.endsWith(v.front()))
+                    v = v.mid(1, v.size() - 2);
+                return v.trimmed();
+            };
+            const QString pretty = take(QLatin1String("PRETTY_NAME="));
+            if (!pretty.isEmpty())
+                return pretty;
+            const QString plain = take(QLatin1String("NAME="));
+            if (!plain.isEmpty() && name.isEmpty())
+                name = plain;
+        }
+        if (!name.isEmpty())
+            return name;
+    }
+    return QStringLiteral("Linux");
+}
+
+QString GetOsName()
+{
+    if (QFileInfo::exists(QStringLiteral("/etc/os-release")))
+        return OsNameFromRelease(QStringLiteral("/etc/os-release"));
+    return OsNameFromRelease(QStringLiteral("/usr/lib/os-release"));
+}
+
+bool IsWindowsNT() { return false; }
+
+void AlwaysOnTop(QWidget* frm, bool onTop)
+{
+    if (!frm || frm->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
+        return;
+    // Changing window flags re-creates the native window; put it back where it was.
+    const QRect geometry = frm->geometry();
+    const bool visible = frm->isVisible();
+    const Qt::WindowStates state = frm->windowState();
+    frm->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    frm->setGeometry(geometry);
+    if (visible) {
+        frm->setWindowState(state);
+        frm->show();
+    }
+}

@@ -1,0 +1,196 @@
+#include "frmTray.h"
+
+#include "Desktop.h"
+#include "InfoWindows.h"
+#include "frmCustomCaption.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "Prompt.h"
+
+namespace {
+
+QPointer<frmTray> theTray;
+
+// A small camera; the alternate image lights the lens up for the flashing cycle.
+QIcon drawIcon(bool alternate)
+{
+    QIcon icon;
+    for (int size : {16, 22, 32, 48, 64}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size;
+        p.setPen(Qt::NoPen);
+        p.setBrush(alternate ? QColor(0xe0, 0x60, 0x10) : QColor(0x1f, 0x3a, 0x5f));
+        p.drawRoundedRect(QRectF(s * 0.05, s * 0.25, s * 0.9, s * 0.6), s * 0.1, s * 0.1);
+        p.drawRect(QRectF(s * 0.3, s * 0.15, s * 0.25, s * 0.12));
+        p.setBrush(QColor(0xf0, 0xf4, 0xfa));
+        p.drawEllipse(QPointF(s * 0.5, s * 0.55), s * 0.22, s * 0.22);
+        p.setBrush(alternate ? QColor(0xff, 0x30, 0x30) : QColor(0x6f, 0xb3, 0xff));
+        p.drawEllipse(QPointF(s * 0.5, s * 0.55), s * 0.12, s * 0.12);
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
+} // namespace
+
+QIcon programIcon() { return drawIcon(false); }
+
+frmTray* trayWindow() { return theTray; }
+
+frmTray* loadTrayWindow()
+{
+    if (!theTray)
+        theTray = new frmTray;
+    return theTray;
+}
+
+void unloadTrayWindow()
+{
+    if (frmTray* t = theTray.data()) {
+        theTray = nullptr;
+        // The icon goes now; the object may be inside its own menu handler.
+        t->Timer1->stop();
+        t->Timer2->stop();
+        t->removeIcon();
+        t->deleteLater();
+    }
+}
+
+frmTray::frmTray(QObject* parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("frmTray"));
+    m_images[0] = drawIcon(false);
+    m_images[2] = drawIcon(true);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(750);
+    connect(Timer1, &QTimer::timeout, this, &frmTray::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(60000);
+    connect(Timer2, &QTimer::timeout, this, &frmTray::Timer2_Timer);
+    Timer2->start();
+
+    mnuTray = new QMenu(QStringLiteral("Tray Menu"));
+    showwindow = mnuTray->addAction(QStringLiteral("Show window"));
+    mnuTrayAbout = mnuTray->addAction(QStringLiteral("About"));
+    mnuTray->addSeparator();
+    mnuTrayExit = mnuTray->addAction(QStringLiteral("&Shut down"));
+    mnuTray->setDefaultAction(showwindow);
+    connect(showwindow, &QAction::triggered, this, &frmTray::showwindow_Click);
+    connect(mnuTrayAbout, &QAction::triggered, this, &frmTray::mnuTrayAbout_Click);
+    connect(mnuTrayExit, &QAction::triggered, this, &frmTray::mnuTrayExit_Click);
+
+    m_icon = new QSystemTrayIcon(m_images[0], this);
+    m_icon->setToolTip(tip());
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            iconMessage(LeftDoubleClick);
+        else if (reason == QSystemTrayIcon::Context)
+            iconMessage(RightButtonUp);
+    });
+    // Adding may fail where there is no notification area; that is not reported.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_icon->show();
+}
+
+frmTray::~frmTray()
+{
+    removeIcon();
+    delete mnuTray;
+}
+
+void frmTray::removeIcon()
+{
+    if (m_icon)
+        m_icon->hide();
+}
+
+QString frmTray::tip() const { return QStringLiteral("Vantora"); }
+
+QIcon frmTray::image(int index) const { return (index >= 0 && index < 3) ? m_images[index] : QIcon(); }
+
+bool frmTray::iconShown() const { return m_icon && m_icon->isVisible(); }
+
+bool frmTray::flashing() const { return Timer1->isActive(); }
+
+void frmTray::verander(int index)
+{
+    m_current = index;
+    const bool wasShown = iconShown();
+    m_icon->setIcon(image(index));
+    m_icon->setToolTip(tip());
+    // Only an icon that was in the tray can fail to change; without a tray
+    // the state is kept quietly (the flashing would otherwise ask every 750 ms).
+    if (wasShown && !iconShown())
+        MessageBox::plain(nullptr, QStringLiteral("Vantora"), QStringLiteral("Unable to change icon in system tray!"));
+}
+
+void frmTray::Flash(bool aanuit)
+{
+    if (aanuit) {
+        Timer1->start();
+        Timer2->start();
+    } else {
+        Timer1->stop();
+        Timer2->stop();
+        verander(0);
+    }
+}
+
+void frmTray::Timer1_Timer()
+{
+    if (m_flashState <= 0) {
+        verander(2);
+        m_flashState = 2;
+    } else {
+        verander(0);
+        m_flashState = 0;
+    }
+}
+
+void frmTray::Timer2_Timer()
+{
+    Timer1->stop();
+    Timer2->stop();
+    verander(0);
+}
+
+void frmTray::iconMessage(int message)
+{
+    if (m_busy)
+        return;
+    QPointer<frmTray> self(this); // "Shut down" unloads this window
+    m_busy = true;
+    if (message == LeftDoubleClick) {
+        showwindow_Click();
+        verander(m_current);
+    } else if (message == RightButtonUp) {
+        mnuTray->exec(QCursor::pos(), showwindow);
+    }
+    if (self)
+        m_busy = false;
+}
+
+void frmTray::showwindow_Click()
+{
+    if (frmCustomCaption* m = mainWindow())
+        m->showWindowFromTray();
+}
+
+void frmTray::mnuTrayAbout_Click()
+{
+    frmAbout* about = aboutWindow();
+    about->show();
+    about->raise();
+}
+
+void frmTray::mnuTrayExit_Click() { unloadMainWindow(); }

@@ -1,0 +1,72 @@
+#pragma once
+// The program's icon in the notification area: a small menu, and flashing to
+// draw attention while the camera is being watched. Where the desktop has no
+// notification area the icon state is kept all the same.
+
+#include <QIcon>
+#include <QObject>
+
+class QMenu;
+class QAction;
+class QSystemTrayIcon;
+class QTimer;
+class frmTray;
+
+// The program's icon (the tray's normal image).
+QIcon programIcon();
+
+// The loaded tray window, or null.
+frmTray* trayWindow();
+// Loads it (adds the icon) when needed.
+frmTray* loadTrayWindow();
+// Removes the icon and destroys the window.
+void unloadTrayWindow();
+
+class frmTray : public QObject
+{
+    Q_OBJECT
+public:
+    // Mouse messages as the icon reports them.
+    static constexpr int LeftDoubleClick = 515;
+    static constexpr int RightButtonUp = 517;
+
+    explicit frmTray(QObject* parent = nullptr);
+    ~frmTray() override;
+
+    // True starts flashing; false stops it and shows the normal icon.
+    void Flash(bool aanuit);
+    // Shows image `index` (0 or 2) as the icon, with its tip.
+    void verander(int index);
+
+    void Timer1_Timer(); // flash step, every 750 ms while flashing
+    void Timer2_Timer(); // flash stop, 60 s after flashing started
+    // A mouse message from the icon (LeftDoubleClick, RightButtonUp, others ignored).
+    void iconMessage(int message);
+
+    void showwindow_Click();
+    void mnuTrayAbout_Click();
+    void mnuTrayExit_Click();
+
+    int currentIcon() const { return m_current; }
+    bool flashing() const;
+    bool busy() const { return m_busy; }
+    QString tip() const;
+    QIcon image(int index) const;
+    // True when the icon sits in a notification area.
+    bool iconShown() const;
+    void removeIcon();
+
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QMenu* mnuTray = nullptr;
+    QAction* showwindow = nullptr;
+    QAction* mnuTrayAbout = nullptr;
+    QAction* mnuTrayExit = nullptr;
+
+private:
+    QIcon m_images[3];
+    QSystemTrayIcon* m_icon = nullptr;
+    int m_flashState = -1; // none yet
+    int m_current = 0;
+    bool m_busy = false;
+};
