@@ -28,6 +28,26 @@ int pixelSizeFor(float points)
     return std::max(1, int(std::lround(double(points) * 96.0 / 72.0)));
 }
 
+// The regional long time format without its time-zone part: a frame shows the
+// clock as the user reads it.
+QString longTimeFormat(const QLocale& locale)
+{
+    const QString f = locale.timeFormat(QLocale::LongFormat);
+    QString out;
+    bool quoted = false;
+    for (QChar c : f) {
+        if (c == u'\'')
+            quoted = !quoted;
+        if (!quoted && c == u't') {
+            while (out.endsWith(u' '))
+                out.chop(1);
+            continue;
+        }
+        out += c;
+    }
+    return out.trimmed();
+}
+
 } // namespace
 
 TextLabel loadTextLabel(int n)
@@ -90,13 +110,15 @@ QString formatSingle(float value)
 
 QString captionText(const QString& caption, const QDateTime& now)
 {
+    const bool time = caption.compare(QLatin1String("$TIME$"), Qt::CaseInsensitive) == 0;
+    const bool both = !time && caption.compare(QLatin1String("$NOW$"), Qt::CaseInsensitive) == 0;
+    if (!time && !both)
+        return caption;
     const QLocale locale = QLocale::system();
-    if (caption.compare(QLatin1String("$TIME$"), Qt::CaseInsensitive) == 0)
-        return locale.toString(now.time(), QLocale::LongFormat);
-    if (caption.compare(QLatin1String("$NOW$"), Qt::CaseInsensitive) == 0)
-        return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-             + locale.toString(now.time(), QLocale::LongFormat);
-    return caption;
+    const QString clock = locale.toString(now.time(), longTimeFormat(locale));
+    if (time)
+        return clock;
+    return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') + clock;
 }
 
 QFont labelFont(const TextLabel& label)

@@ -1,0 +1,109 @@
+#include "CommonDialog.h"
+
+#include "Prompt.h"
+
+#include <QColorDialog>
+#include <QFontDialog>
+#include <QWidget>
+#include <cmath>
+
+namespace {
+
+struct Pending
+{
+    bool font = false;
+    std::optional<FontDescription> fontAnswer;
+    bool color = false;
+    std::optional<qint32> colorAnswer;
+};
+
+Pending& pending()
+{
+    static Pending p;
+    return p;
+}
+
+} // namespace
+
+void dialogs::setNextFont(std::optional<FontDescription> font)
+{
+    pending().font = true;
+    pending().fontAnswer = std::move(font);
+}
+
+void dialogs::setNextColor(std::optional<qint32> color)
+{
+    pending().color = true;
+    pending().colorAnswer = color;
+}
+
+bool ChooseFont(FontDescription& font, QWidget* owner)
+{
+    std::optional<FontDescription> answer;
+    if (pending().font) {
+        pending().font = false;
+        answer = std::exchange(pending().fontAnswer, std::nullopt);
+    } else if (!MessageBox::testMode()) {
+        QFont initial;
+        if (!font.name.isEmpty())
+            initial.setFamily(font.name);
+        if (font.size > 0)
+            initial.setPointSizeF(font.size);
+        initial.setWeight(QFont::Weight(std::clamp(font.weight, 1, 1000)));
+        initial.setBold(font.bold);
+        initial.setItalic(font.italic);
+        initial.setUnderline(font.underline);
+        initial.setStrikeOut(font.strikethrough);
+        bool ok = false;
+        const QFont chosen = QFontDialog::getFont(&ok, initial, owner);
+        if (ok) {
+            FontDescription d;
+            d.name = chosen.family();
+            d.size = float(chosen.pointSizeF());
+            d.weight = chosen.weight();
+            d.bold = chosen.bold();
+            d.italic = chosen.italic();
+            d.underline = chosen.underline();
+            d.strikethrough = chosen.strikeOut();
+            answer = d;
+        }
+    }
+    if (!answer)
+        return false;
+    font = *answer;
+    return true;
+}
+
+bool ChooseColor(qint32& color, QWidget* owner)
+{
+    std::optional<qint32> answer;
+    if (pending().color) {
+        pending().color = false;
+        answer = std::exchange(pending().colorAnswer, std::nullopt);
+    } else if (!MessageBox::testMode()) {
+        const QColor c = QColorDialog::getColor(Qt::black, owner);
+        if (c.isValid())
+            answer = qint32(c.red() | (c.green() << 8) | (c.blue() << 16));
+    }
+    if (!answer)
+        return false;
+    color = *answer;
+    return true;
+}
+
+QString BrowseForFolder(QWidget* owner, const QString& prompt)
+{
+    return FileDialog::getExistingDirectory(owner, prompt);
+}
+
+void RemoveCloseCommand(QWidget* window)
+{
+    if (!window)
+        return;
+    const bool visible = window->isVisible();
+    window->setWindowFlags((window->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+                           & ~Qt::WindowCloseButtonHint);
+    // Changing flags hides a shown window.
+    if (visible)
+        window->show();
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Small dialog routines the windows share: the font and colour choosers, the
+// folder picker and the removal of a window's close button. Tests answer the
+// choosers in advance; in test mode an unanswered chooser is cancelled.
+
+#include <QString>
+#include <QtGlobal>
+#include <optional>
+
+class QWidget;
+
+struct FontDescription
+{
+    QString name;
+    float size = 12; // points
+    int weight = 400;
+    bool bold = false, italic = false, underline = false, strikethrough = false;
+};
+
+// Shows the font dialog preset to `font`. On OK writes the chosen font back
+// and returns true; on Cancel changes nothing and returns false.
+bool ChooseFont(FontDescription& font, QWidget* owner = nullptr);
+// Shows the colour dialog. On OK `color` (0x00BBGGRR) becomes the choice and
+// the result is true; on Cancel it is left alone.
+bool ChooseColor(qint32& color, QWidget* owner = nullptr);
+// The chosen folder's path, or empty when cancelled.
+QString BrowseForFolder(QWidget* owner, const QString& prompt);
+// Takes the close command (and close button) off a top-level window.
+void RemoveCloseCommand(QWidget* window);
+
+namespace dialogs {
+// Test hooks: the next chooser takes this answer (nullopt = Cancel) unshown.
+void setNextFont(std::optional<FontDescription> font);
+void setNextColor(std::optional<qint32> color);
+} // namespace dialogs

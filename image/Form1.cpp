@@ -1,0 +1,178 @@
+#include "Form1.h"
+
+#include "Capture.h"
+#include "CommonDialog.h"
+#include "Globals.h"
+#include "frmFont.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QVBoxLayout>
+
+namespace {
+// Picture size when there is neither a frame nor a configured served size.
+constexpr QSize DefaultPictureSize(320, 240);
+} // namespace
+
+Form1::Form1(Capture* capture, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Font Settings"));
+
+    m_pictureView = new QLabel(this);
+    m_pictureView->setObjectName(QStringLiteral("Picture1"));
+    m_pictureView->setFrameShape(QFrame::Box);
+
+    m_list = new QListWidget(this);
+    m_list->setObjectName(QStringLiteral("List1"));
+
+    auto* group = new QGroupBox(QStringLiteral("Text-On-Image"), this);
+    group->setObjectName(QStringLiteral("Frame1"));
+    auto* add = new QPushButton(QStringLiteral("Add new Text label"), group);
+    add->setObjectName(QStringLiteral("AddButton"));
+    auto* del = new QPushButton(QStringLiteral("Delete Text label"), group);
+    del->setObjectName(QStringLiteral("DeleteButton"));
+    auto* edit = new QPushButton(QStringLiteral("Edit Text label"), group);
+    edit->setObjectName(QStringLiteral("EditButton"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(add);
+    buttons->addWidget(del);
+    buttons->addWidget(edit);
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->addWidget(m_list);
+    groupLayout->addLayout(buttons);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pictureView, 0, Qt::AlignCenter);
+    layout->addWidget(group);
+
+    connect(add, &QPushButton::clicked, this, &Form1::addLabel);
+    connect(del, &QPushButton::clicked, this, &Form1::deleteLabel);
+    connect(edit, &QPushButton::clicked, this, &Form1::editLabel);
+    connect(m_list, &QListWidget::itemDoubleClicked, this, &Form1::editLabel);
+
+    takeFrame(capture);
+    m_labels.load();
+    fillList();
+}
+
+Form1::~Form1()
+{
+    delete m_editor;
+}
+
+void Form1::takeFrame(Capture* capture)
+{
+    QString dir = globals().TempDir;
+    if (dir.isEmpty())
+        dir = QDir::tempPath() + QLatin1Char('/');
+    const int r = int(QRandomGenerator::global()->bounded(60000)) + 1;
+    const QString bmp = dir + QStringLiteral("vantora") + QString::number(r) + QStringLiteral(".bmp");
+
+    QImage frame;
+    if (capture && capture->saveFrameAsBitmap(bmp))
+        frame.load(bmp);
+    QFile::remove(bmp);
+
+    int w = 0, h = 0;
+    if (globals().ResizeFrames && FrameSizeForCode(globals().FrameSizeCode, w, h)) {
+        m_pictureSize = QSize(w, h);
+        if (!frame.isNull())
+            frame = frame.scaled(m_pictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    } else if (!frame.isNull()) {
+        m_pictureSize = frame.size();
+    } else if (capture && capture->frameSize().isValid()) {
+        m_pictureSize = capture->frameSize();
+    } else {
+        m_pictureSize = DefaultPictureSize;
+    }
+    m_picture = frame;
+    m_pictureView->setFixedSize(m_pictureSize + QSize(2, 2));
+    if (!frame.isNull())
+        m_pictureView->setPixmap(QPixmap::fromImage(frame));
+}
+
+void Form1::fillList()
+{
+    m_list->clear();
+    for (int row = 0; row < m_labels.count(); ++row)
+        m_list->addItem(m_labels.entryText(row));
+}
+
+QSizeF Form1::pictureSizeTwips() const
+{
+    return QSizeF(m_pictureSize) * labels::TwipsPerPixel;
+}
+
+QSizeF Form1::labelExtent(int number) const
+{
+    if (!m_labels.contains(number))
+        return {};
+    return labelExtentTwips(m_labels.label(number));
+}
+
+frmFont* Form1::editor()
+{
+    if (!m_editor)
+        m_editor = new frmFont(this);
+    return m_editor;
+}
+
+void Form1::refreshEntry(int number)
+{
+    const int row = m_labels.rowOf(number);
+    if (row < 0)
+        return;
+    m_labels.setEntryText(row, m_labels.label(number).caption);
+    if (QListWidgetItem* item = m_list->item(row))
+        item->setText(m_labels.entryText(row));
+}
+
+bool Form1::chooseColor(qint32& color)
+{
+    return ChooseColor(color, this);
+}
+
+void Form1::addLabel()
+{
+    const int n = m_labels.add();
+    m_list->addItem(m_labels.entryText(m_labels.rowOf(n)));
+}
+
+void Form1::deleteLabel()
+{
+    const int row = m_list->currentRow();
+    if (row < 0 || !m_list->currentItem() || !m_list->currentItem()->isSelected())
+        return;
+    if (m_editor && m_editor->labelNumber() == m_labels.numberAt(row))
+        m_editor->close();
+    if (m_labels.remove(row))
+        delete m_list->takeItem(row);
+}
+
+void Form1::editLabel()
+{
+    const int row = m_list->currentRow();
+    if (row < 0 || !m_list->currentItem() || !m_list->currentItem()->isSelected())
+        return;
+    editor()->wOpen(m_labels.numberAt(row));
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (m_editor)
+        m_editor->close();
+    if (!m_closed) {
+        m_closed = true;
+        m_labels.close();
+    }
+    event->accept();
+}

@@ -1,0 +1,59 @@
+#pragma once
+// "Font Settings": the text labels over a picture of the current frame. The
+// labels and their write-back live in LabelList; this window shows them.
+
+#include "LabelList.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QSizeF>
+#include <QWidget>
+
+class Capture;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class frmFont;
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    // Takes the current frame from `capture` (none: an empty picture).
+    explicit Form1(Capture* capture = nullptr, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    LabelList& labels() { return m_labels; }
+    // The frame picture and its size in twips (15 to a pixel).
+    QImage picture() const { return m_picture; }
+    QSizeF pictureSizeTwips() const;
+    // The text extent of label `number` in its font, in twips.
+    QSizeF labelExtent(int number) const;
+
+    QListWidget* list() const { return m_list; }
+    // The label editor, made on first use.
+    frmFont* editor();
+    // Shows the label's text in its list entry.
+    void refreshEntry(int number);
+    // The colour dialog this window holds for the editor.
+    bool chooseColor(qint32& color);
+
+    void addLabel();
+    void deleteLabel();
+    void editLabel();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void takeFrame(Capture* capture);
+    void fillList();
+
+    LabelList m_labels;
+    QImage m_picture;
+    QSize m_pictureSize;
+    QLabel* m_pictureView = nullptr;
+    QListWidget* m_list = nullptr;
+    QPointer<frmFont> m_editor;
+    bool m_closed = false;
+};

@@ -1,0 +1,39 @@
+#pragma once
+// "Edit Text label": text, font, colour and placement of one label of the
+// list window. Text, font and colour act on the label at once; the placement
+// and its code are applied by "OK".
+
+#include <QString>
+#include <QWidget>
+
+class Form1;
+class QButtonGroup;
+class QLineEdit;
+class QRadioButton;
+
+class frmFont : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmFont(Form1* owner);
+
+    // Edits label `wek` of the owner and shows the window (not modal).
+    void wOpen(int wek);
+    int labelNumber() const { return m_number; }
+    QLineEdit* textBox() const { return m_text; }
+    // The placement code of the selected option, empty when none is.
+    QString selectedCode() const;
+    void selectCode(const QString& code);
+
+    void timeClicked();
+    void nowClicked();
+    void changeFont();
+    void changeColor();
+    void okClicked();
+
+private:
+    Form1* m_owner;
+    int m_number = 0;
+    QLineEdit* m_text = nullptr;
+    QButtonGroup* m_options = nullptr;
+};

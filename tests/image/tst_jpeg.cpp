@@ -1,0 +1,246 @@
+// The JPEG encoder: what it writes, and how it treats the file it replaces.
+
+#include "JpegCodec.h"
+#include "TestEnvironment.h"
+#include "cDIBSection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+namespace {
+
+// Top half red, bottom half blue, a green stripe down the left edge.
+QImage splitPicture(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(QColor(0, 0, 220));
+    for (int y = 0; y < h / 2; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb(220, 0, 0));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < 16; ++x)
+            img.setPixel(x, y, qRgb(0, 200, 0));
+    return img;
+}
+
+// Decoded top-down as red, green, blue; empty on failure.
+QImage decode(const QByteArray& jpeg)
+{
+    tjhandle h = tjInitDecompress();
+    int w = 0, ht = 0, sub = 0, cs = 0;
+    QImage out;
+    if (tjDecompressHeader3(h, reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), &w, &ht, &sub, &cs) == 0) {
+        out = QImage(w, ht, QImage::Format_RGB888);
+        if (tjDecompress2(h, reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), out.bits(), w,
+                          int(out.bytesPerLine()), ht, TJPF_RGB, 0) != 0)
+            out = QImage();
+    }
+    tjDestroy(h);
+    return out;
+}
+
+bool closeTo(QRgb a, QRgb b, int tolerance = 24)
+{
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
+        && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+class TestJpeg : public QObject
+{
+    Q_OBJECT
+private slots:
+    void savesUprightJpegOfBufferSize_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("quality");
+        QTest::newRow("160x120, no row filler") << 160 << 120 << 90;
+        QTest::newRow("161x121, one filler byte") << 161 << 121 << 90;
+        QTest::newRow("162x50, two filler bytes") << 162 << 50 << 80;
+        QTest::newRow("low quality") << 320 << 240 << 20;
+        QTest::newRow("quality 0 taken as 1") << 64 << 48 << 0;
+        QTest::newRow("quality 150 taken as 100") << 64 << 48 << 150;
+    }
+    void savesUprightJpegOfBufferSize()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, quality);
+        cDIBSection d;
+        d.CreateFromPicture(splitPicture(width, height));
+        QCOMPARE(d.BytesPerScanLine() - d.Width() * 3, (width * 3) % 4 ? 4 - (width * 3) % 4 : 0);
+
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("frame.jpg"));
+        QVERIFY(SaveJpegFile(d, file, quality));
+        const QByteArray bytes = readAll(file);
+        QVERIFY(bytes.startsWith("\xFF\xD8"));
+        const QImage img = decode(bytes);
+        QCOMPARE(img.size(), QSize(width, height));
+        const int tol = quality < 50 ? 60 : 24;
+        QVERIFY2(closeTo(img.pixel(width * 3 / 4, 4), qRgb(220, 0, 0), tol), "top row is red");
+        QVERIFY2(closeTo(img.pixel(width * 3 / 4, height - 4), qRgb(0, 0, 220), tol), "bottom row is blue");
+        QVERIFY2(closeTo(img.pixel(4, height / 4), qRgb(0, 200, 0), tol), "left stripe is green");
+        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("frame.jpg")});
+    }
+
+    void encodesToMemoryReusingTheBuffer()
+    {
+        cDIBSection d;
+        d.CreateFromPicture(splitPicture(200, 100));
+        JpegEncoder enc;
+        QByteArray out;
+        QVERIFY(enc.encode(d, 80, out));
+        QCOMPARE(decode(out).size(), QSize(200, 100));
+        const QByteArray first = out;
+        QVERIFY(enc.encode(d, 80, out)); // `first` shares the old memory: must not be touched
+        QCOMPARE(out, first);
+        QCOMPARE(enc.encode(d, 80), first);
+        QVERIFY(enc.encode(d, 20).size() < first.size());
+    }
+
+    void newFileGetsFreshModeAndTimes()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("new.jpg"));
+        cDIBSection d;
+        d.CreateFromPicture(splitPicture(32, 32));
+        const mode_t old = ::umask(022);
+        QVERIFY(SaveJpegFile(d, file, 90));
+        ::umask(old);
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0644);
+        QVERIFY(qAbs(qint64(st.st_mtime) - qint64(::time(nullptr))) < 60);
+    }
+
+    void replacingKeepsModeAndTimes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("read-only") << 0444;
+        QTest::newRow("owner only") << 0600;
+        QTest::newRow("group writable") << 0664;
+    }
+    void replacingKeepsModeAndTimes()
+    {
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("snap.jpg"));
+        const QByteArray path = QFile::encodeName(file);
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("old picture");
+        }
+        const struct timespec times[2] = {{1000000000, 123456789}, {1100000000, 987654321}};
+        QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+        QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
+
+        cDIBSection d;
+        d.CreateFromPicture(splitPicture(48, 40));
+        QVERIFY(SaveJpegFile(d, file, 90));
+
+        struct stat st;
+        QCOMPARE(::stat(path.constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), mode);
+        QCOMPARE(qint64(st.st_atim.tv_sec), qint64(1000000000));
+        QCOMPARE(qint64(st.st_atim.tv_nsec), qint64(123456789));
+        QCOMPARE(qint64(st.st_mtim.tv_sec), qint64(1100000000));
+        QCOMPARE(qint64(st.st_mtim.tv_nsec), qint64(987654321));
+        QCOMPARE(decode(readAll(file)).size(), QSize(48, 40));
+        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("snap.jpg")});
+    }
+
+    void failedSaveRaisesAndLeavesNoFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("read-only directory") << QStringLiteral("readonly");
+        QTest::newRow("missing directory") << QStringLiteral("missing");
+        QTest::newRow("directory is a file") << QStringLiteral("notdir");
+    }
+    void failedSaveRaisesAndLeavesNoFile()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString target;
+        if (kind == QLatin1String("readonly")) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+            const QString locked = dir.filePath(QStringLiteral("locked"));
+            QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
+            if (::access(QFile::encodeName(locked).constData(), W_OK) == 0) {
+                ::chmod(QFile::encodeName(locked).constData(), 0755);
+                QSKIP("permissions do not bind this user (root)");
+            }
+            target = locked + QStringLiteral("/out.jpg");
+        } else if (kind == QLatin1String("missing")) {
+            target = dir.filePath(QStringLiteral("nowhere/out.jpg"));
+        } else {
+            QFile f(dir.filePath(QStringLiteral("plain")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            target = dir.filePath(QStringLiteral("plain/out.jpg"));
+        }
+        cDIBSection d;
+        d.CreateFromPicture(splitPicture(32, 32));
+        bool raised = false;
+        try {
+            SaveJpegFile(d, target, 80);
+        } catch (const JpegError& e) {
+            raised = true;
+            QCOMPARE(e.number, 26001);
+            QVERIFY2(e.source.endsWith(QStringLiteral(".mIntelJPEGLibrary")), qPrintable(e.source));
+            QVERIFY2(e.source.startsWith(QStringLiteral("tst_jpeg")), qPrintable(e.source));
+            QVERIFY2(e.description.startsWith(QStringLiteral("Failed to save to JPG ")), qPrintable(e.description));
+            bool ok = false;
+            e.description.mid(22).toInt(&ok);
+            QVERIFY2(ok, qPrintable(e.description));
+        }
+        QVERIFY(raised);
+        QVERIFY(!QFileInfo::exists(target));
+        if (kind == QLatin1String("readonly")) {
+            QVERIFY(entries(dir.filePath(QStringLiteral("locked"))).isEmpty());
+            ::chmod(QFile::encodeName(dir.filePath(QStringLiteral("locked"))).constData(), 0755);
+        }
+    }
+
+    void failedEncodeOverExistingFileLeavesNoFile()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("old.jpg"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("old");
+        }
+        cDIBSection empty;
+        try {
+            SaveJpegFile(empty, file, 80);
+            QFAIL("an empty buffer was saved");
+        } catch (const JpegError& e) {
+            QCOMPARE(e.description, QStringLiteral("Failed to save to JPG -1"));
+        }
+        QVERIFY(!QFileInfo::exists(file));
+        QVERIFY(entries(dir.path()).isEmpty());
+    }
+};
+
+VANTORA_TEST_MAIN(TestJpeg)
+#include "tst_jpeg.moc"
