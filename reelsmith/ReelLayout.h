@@ -1,0 +1,50 @@
+#pragma once
+// The recorder window's geometry in twips (15 to a pixel) and how it grows
+// to fit a capture control bigger than the one it was designed around.
+
+#include <QRect>
+#include <QStringList>
+
+namespace reel {
+
+constexpr int TwipsPerPixel = 15;
+constexpr int px(int twips) { return twips / TwipsPerPixel; }
+
+struct Layout
+{
+    // Outer window size, caption and borders included.
+    int windowWidth = 5075;
+    int windowHeight = 4630;
+    int frameWidth = 4745; // the "Preview" frame
+    int frameHeight = 3055;
+    int statusHeight = 375;
+    int buttonHeight = 375;
+    int goWidth = 1455;
+    int closeWidth = 1095;
+    int optionsWidth = 1095;
+    // Results of fitting.
+    int buttonTop = 0;
+    int closeLeft = 0;
+    int goLeft = 0;
+    int optionsLeft = 0;
+};
+
+// The designed control size the window starts from.
+constexpr int DesignedControlWidth = 4575;
+constexpr int DesignedControlHeight = 2775;
+// What the window's caption and borders take of its outer size.
+constexpr int ChromeWidth = 90;
+constexpr int ChromeHeight = 405;
+
+// Grows the window to a control wider than 4575 or higher than 2775 twips,
+// then places "Go make movie", "Close" and "Options" along the bottom.
+Layout fitToControl(Layout designed, int controlWidth, int controlHeight);
+
+// The command line (arguments after the program name, joined) is exactly "/reload".
+bool isRestartCommandLine(const QStringList& arguments);
+
+// Starts folder/program without waiting for it. False (with the system's
+// reason) when it cannot be started.
+bool startProgram(const QString& folder, const QString& program, QString* error = nullptr);
+
+} // namespace reel

@@ -1,0 +1,20 @@
+#include "basFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+bool FileExists(const QString& path)
+{
+    QString p = path;
+    if (p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    if (p.isEmpty())
+        return false;
+    // QFile happily "opens" a folder on Linux; reading one is what fails.
+    if (QFileInfo(p).isDir())
+        return false;
+    QFile f(p);
+    const bool ok = f.open(QIODevice::ReadOnly);
+    f.close();
+    return ok;
+}

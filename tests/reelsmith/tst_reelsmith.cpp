@@ -1,0 +1,469 @@
+#include "Capture.h"
+#include "MediaInfo.h"
+#include "Prompt.h"
+#include "ReelLayout.h"
+#include "TestEnvironment.h"
+#include "basFile.h"
+#include "frmMain.h"
+#include "frmSplash.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+QString tempPath(const QString& name) { return testenv::root() + QLatin1Char('/') + name; }
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A main window whose restarts are recorded instead of run.
+struct Recorder
+{
+    QStringList launched;
+    frmMain::Launcher launcher()
+    {
+        return [this](const QString& folder, const QString& program) {
+            launched << QDir(folder).filePath(program);
+            return true;
+        };
+    }
+};
+} // namespace
+
+class tst_Reelsmith : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    void fileExists_data();
+    void fileExists();
+    void fitsLargeControl();
+    void keepsDesignedSizeForSmallControl();
+    void restartCommandLine_data();
+    void restartCommandLine();
+    void startsStandInProgram();
+    void startProgramFailsWithReason();
+    void closingRestartsOnlyWithReload_data();
+    void closingRestartsOnlyWithReload();
+
+    void splashOpensMainWindow();
+    void mainWindowStartsAsDesigned();
+    void optionsTogglesViews();
+    void captureSoundSwitchesAudioFormat();
+    void browse_data();
+    void browse();
+    void overwriteAnsweredNoChangesNothing();
+    void recordsThroughWindow_data();
+    void recordsThroughWindow();
+    void missingFolderShowsRetryCancel();
+    void closingWhileRecordingFinishesFile();
+    void failureMidwayReportedAndFileKept();
+};
+
+void tst_Reelsmith::init() { MessageBox::clearHistory(); }
+
+void tst_Reelsmith::fileExists_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("exists");
+    const QString file = tempPath(QStringLiteral("exists.txt"));
+    writeFile(file, "x");
+    QTest::newRow("file") << file << true;
+    QTest::newRow("file with trailing slash") << file + QLatin1Char('/') << true;
+    QTest::newRow("missing") << tempPath(QStringLiteral("missing.txt")) << false;
+    QTest::newRow("folder with slash") << testenv::root() + QLatin1Char('/') << false;
+    QTest::newRow("folder") << testenv::root() << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("only a slash") << QStringLiteral("/") << false;
+    if (::geteuid() != 0) { // root reads everything
+        const QString locked = tempPath(QStringLiteral("locked.txt"));
+        writeFile(locked, "x");
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        QTest::newRow("unreadable") << locked << false;
+    }
+}
+
+void tst_Reelsmith::fileExists()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, exists);
+    QCOMPARE(FileExists(path), exists);
+}
+
+void tst_Reelsmith::fitsLargeControl()
+{
+    // 640 x 480 pixels.
+    const reel::Layout l = reel::fitToControl(reel::Layout{}, 9600, 7200);
+    QCOMPARE(l.frameWidth, 9770);
+    QCOMPARE(l.windowWidth, 10100);
+    QCOMPARE(l.frameHeight, 7480);
+    QCOMPARE(l.windowHeight, 375 + 7480 + 1200);
+    QCOMPARE(l.buttonTop, l.windowHeight - 2 * 375 - 375 - 200);
+    QCOMPARE(l.closeLeft, 10100 - 1095 - 200);
+    QCOMPARE(l.goLeft, l.closeLeft - 1455 - 150);
+    QCOMPARE(l.optionsLeft, l.goLeft - 1095 - 150);
+    // Only one side larger: only that side grows.
+    const reel::Layout wide = reel::fitToControl(reel::Layout{}, 9600, 1800);
+    QCOMPARE(wide.windowWidth, 10100);
+    QCOMPARE(wide.windowHeight, reel::Layout{}.windowHeight);
+}
+
+void tst_Reelsmith::keepsDesignedSizeForSmallControl()
+{
+    const reel::Layout designed;
+    for (QSize control : {QSize(2400, 1800), QSize(4575, 2775)}) {
+        const reel::Layout l = reel::fitToControl(designed, control.width(), control.height());
+        QCOMPARE(l.windowWidth, designed.windowWidth);
+        QCOMPARE(l.windowHeight, designed.windowHeight);
+        QCOMPARE(l.frameWidth, designed.frameWidth);
+        QCOMPARE(l.frameHeight, designed.frameHeight);
+        // The buttons are placed all the same.
+        QCOMPARE(l.buttonTop, 4630 - 750 - 375 - 200);
+        QCOMPARE(l.closeLeft, 5075 - 1095 - 200);
+        QCOMPARE(l.optionsLeft, 5075 - 1095 - 200 - 1455 - 150 - 1095 - 150);
+        QVERIFY(l.optionsLeft > 0);
+    }
+}
+
+void tst_Reelsmith::restartCommandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("/reload") << QStringList{"reelsmith", "/reload"} << true;
+    QTest::newRow("nothing") << QStringList{"reelsmith"} << false;
+    QTest::newRow("more after it") << QStringList{"reelsmith", "/reload", "x"} << false;
+    QTest::newRow("other case") << QStringList{"reelsmith", "/RELOAD"} << false;
+    QTest::newRow("with a space") << QStringList{"reelsmith", "/reload "} << false;
+    QTest::newRow("something else") << QStringList{"reelsmith", "-reload"} << false;
+}
+
+void tst_Reelsmith::restartCommandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, restart);
+    QCOMPARE(reel::isRestartCommandLine(args), restart);
+}
+
+void tst_Reelsmith::startsStandInProgram()
+{
+    // A small stand-in for the main program that leaves a mark where it runs.
+    const QString folder = tempPath(QStringLiteral("standin"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString program = folder + QStringLiteral("/vantora");
+    writeFile(program, "#!/bin/sh\necho started > \"$(dirname \"$0\")/mark\"\n");
+    QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QString error;
+    QVERIFY2(reel::startProgram(folder, QStringLiteral("vantora"), &error), qPrintable(error));
+    QTRY_VERIFY(QFile::exists(folder + QStringLiteral("/mark")));
+}
+
+void tst_Reelsmith::startProgramFailsWithReason()
+{
+    QString error;
+    QVERIFY(!reel::startProgram(tempPath(QStringLiteral("nowhere")), QStringLiteral("vantora"), &error));
+    QVERIFY(error.contains(QLatin1String("no such file")));
+}
+
+void tst_Reelsmith::closingRestartsOnlyWithReload_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("starts");
+    QTest::newRow("started with /reload") << QStringList{"reelsmith", "/reload"} << 1;
+    QTest::newRow("started plainly") << QStringList{"reelsmith"} << 0;
+}
+
+void tst_Reelsmith::closingRestartsOnlyWithReload()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, starts);
+    Recorder rec;
+    frmMain w(args);
+    w.setLauncher(rec.launcher());
+    w.setProgramFolder(QStringLiteral("/opt/vantora/bin"));
+    w.show();
+    QCOMPARE(w.restartFlag(), starts == 1);
+    w.cmdClose->click();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(rec.launched.size(), starts);
+    if (starts)
+        QCOMPARE(rec.launched.first(), QStringLiteral("/opt/vantora/bin/vantora"));
+    QVERIFY(!w.Cap->connected()); // the camera is free for the main program
+}
+
+void tst_Reelsmith::splashOpensMainWindow()
+{
+    QPointer<frmSplash> splash = new frmSplash({"reelsmith"});
+    splash->show();
+    QVERIFY(splash->windowTitle().isEmpty());
+    QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(splash->Label1->text(), QStringLiteral("Please wait... Loading Reel Smith"));
+    QCOMPARE(splash->Timer1->interval(), 5000);
+    QVERIFY(splash->Timer1->isActive());
+    QVERIFY(splash->Timer1->isSingleShot());
+    splash->Timer1_Timer(); // what the timer does after five seconds
+    QPointer<frmMain> main = splash->mainWindow();
+    QVERIFY(main);
+    QVERIFY(main->isVisible());
+    QCOMPARE(main->windowTitle(), QStringLiteral("Reel Smith"));
+    QTRY_VERIFY(!splash); // unloaded
+    main->close();
+    QTRY_VERIFY(!main);
+}
+
+void tst_Reelsmith::mainWindowStartsAsDesigned()
+{
+    frmMain w({"reelsmith"});
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Reel Smith"));
+    QCOMPARE(w.cmdOptions->text(), QStringLiteral("Options"));
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
+    QCOMPARE(w.cmdClose->text(), QStringLiteral("Close"));
+    QCOMPARE(w.fraPreview->title(), QStringLiteral("Preview"));
+    QCOMPARE(w.fraVideo->title(), QStringLiteral("Video Options"));
+    QCOMPARE(w.fraSound->title(), QStringLiteral("Sound Options"));
+    QCOMPARE(w.fraStorage->title(), QStringLiteral("Storage options"));
+    QCOMPARE(w.cmdCompression->text(), QStringLiteral("Video Compression"));
+    QCOMPARE(w.cmdFormat->text(), QStringLiteral("Video format"));
+    QCOMPARE(w.cmdAudio->text(), QStringLiteral("Audio format"));
+    QCOMPARE(w.cmdBrowse->text(), QStringLiteral("Browse"));
+    QCOMPARE(w.chkSound->text(), QStringLiteral("Capture sound"));
+    QVERIFY(w.chkSound->isChecked());
+    QVERIFY(w.Cap->captureAudio());
+    QCOMPARE(w.txtFile->text(), frmMain::startFolder() + QStringLiteral("/Movie.avi"));
+    QVERIFY(QFileInfo(frmMain::startFolder()).isDir());
+    QVERIFY(!w.restartFlag());
+    // The default device (the pattern here) at 640 x 480: the window grew to fit it.
+    QVERIFY(w.Cap->connected());
+    QCOMPARE(w.layout().windowWidth, 640 * 15 + 170 + 330);
+    QVERIFY(w.Cap->previewWidget()->isVisible());
+    QCOMPARE(w.Cap->previewWidget()->size(), QSize(640, 480));
+    // Buttons lie inside the window and clear of each other.
+    QVERIFY(w.cmdOptions->geometry().right() < w.cmdGo->geometry().left());
+    QVERIFY(w.cmdGo->geometry().right() < w.cmdClose->geometry().left());
+    QVERIFY(w.rect().contains(w.cmdClose->geometry()));
+    QVERIFY(w.rect().contains(w.picStatus->geometry()));
+    QVERIFY(w.picStatus->geometry().top() > w.cmdGo->geometry().bottom());
+    QVERIFY(w.fraPreview->geometry().bottom() < w.cmdGo->geometry().top());
+}
+
+void tst_Reelsmith::optionsTogglesViews()
+{
+    frmMain w({"reelsmith"});
+    w.show();
+    QVERIFY(w.fraPreview->isVisible());
+    w.cmdOptions->click();
+    QCOMPARE(w.cmdOptions->text(), QStringLiteral("OK"));
+    QVERIFY(!w.fraPreview->isVisible());
+    QVERIFY(w.fraVideo->isVisible() && w.fraSound->isVisible() && w.fraStorage->isVisible());
+    w.cmdOptions->click();
+    QCOMPARE(w.cmdOptions->text(), QStringLiteral("Options"));
+    QVERIFY(w.fraPreview->isVisible());
+}
+
+void tst_Reelsmith::captureSoundSwitchesAudioFormat()
+{
+    frmMain w({"reelsmith"});
+    w.show();
+    w.cmdOptions->click();
+    w.chkSound->click();
+    QVERIFY(!w.chkSound->isChecked());
+    QVERIFY(!w.Cap->captureAudio());
+    QVERIFY(!w.cmdAudio->isEnabled());
+    w.chkSound->click();
+    QVERIFY(w.Cap->captureAudio());
+    QVERIFY(w.cmdAudio->isEnabled());
+}
+
+void tst_Reelsmith::browse_data()
+{
+    QTest::addColumn<QString>("returned");
+    QTest::addColumn<bool>("changes");
+    QTest::newRow("cancel") << QString() << false;
+    QTest::newRow("bare preset name") << QStringLiteral("Movie.avi") << false;
+    QTest::newRow("bare preset, other case") << QStringLiteral("MOVIE.AVI") << false;
+    QTest::newRow("movie.avi in another folder") << QStringLiteral("/srv/films/movie.avi") << true;
+    QTest::newRow("another name") << QStringLiteral("/srv/films/Holiday.avi") << true;
+}
+
+void tst_Reelsmith::browse()
+{
+    QFETCH(QString, returned);
+    QFETCH(bool, changes);
+    frmMain w({"reelsmith"});
+    const QString before = w.txtFile->text();
+    FileDialog::setNextFileName(returned);
+    w.cmdBrowse->click();
+    QCOMPARE(FileDialog::lastCaption(), QStringLiteral("Save movie as..."));
+    QCOMPARE(FileDialog::lastPath(), frmMain::startFolder() + QStringLiteral("/Movie.avi"));
+    QCOMPARE(w.txtFile->text(), changes ? returned : before);
+}
+
+void tst_Reelsmith::overwriteAnsweredNoChangesNothing()
+{
+    frmMain w({"reelsmith"});
+    const QString file = tempPath(QStringLiteral("keep.avi"));
+    writeFile(file, "precious");
+    w.txtFile->setText(file);
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w.cmdGo->click();
+    QCOMPARE(MessageBox::history().size(), 1);
+    const MessageBox::Shown& box = MessageBox::history().first();
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.title, QStringLiteral("Vantora"));
+    QCOMPARE(box.text, QStringLiteral("File ") + file + QStringLiteral(" already exist. Do you want to overwrite this file?"));
+    QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Yes | QMessageBox::No));
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
+    QVERIFY(!w.Cap->isRecording());
+    QCOMPARE(readFile(file), QByteArray("precious"));
+}
+
+void tst_Reelsmith::recordsThroughWindow_data()
+{
+    QTest::addColumn<bool>("sound");
+    QTest::addColumn<bool>("existing"); // answered Yes to the question
+    QTest::newRow("with sound") << true << false;
+    QTest::newRow("without sound, overwriting") << false << true;
+}
+
+void tst_Reelsmith::recordsThroughWindow()
+{
+    QFETCH(bool, sound);
+    QFETCH(bool, existing);
+    frmMain w({"reelsmith"});
+    w.show();
+    const QString file = tempPath(QStringLiteral("window-%1.avi").arg(sound));
+    if (existing)
+        writeFile(file, "old");
+    w.txtFile->setText(file);
+    if (!sound)
+        w.chkSound->click();
+    if (existing)
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+    QSignalSpy finished(w.Cap, &Capture::recordingFinished);
+    QElapsedTimer t;
+    w.cmdGo->click();
+    t.start();
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("STOP!"));
+    QVERIFY(w.Cap->isRecording());
+    QCOMPARE(MessageBox::history().size(), existing ? 1 : 0);
+    QTRY_VERIFY(w.picStatus->text().startsWith(QLatin1String("Recording 00:00:01")));
+    QTRY_VERIFY(t.elapsed() >= 2000);
+    w.cmdGo->click();
+    const qint64 recorded = t.elapsed();
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
+    QVERIFY(finished.wait(10000));
+    QTRY_VERIFY(w.picStatus->text().startsWith(QLatin1String("Stopped")));
+
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.container, QStringLiteral("video/x-msvideo"));
+    QCOMPARE(m.videoSize, QSize(640, 480));
+    QCOMPARE(m.audioStreams, sound ? 1 : 0);
+    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5, qPrintable(QString::number(m.durationSeconds)));
+}
+
+void tst_Reelsmith::missingFolderShowsRetryCancel()
+{
+    frmMain w({"reelsmith"});
+    const QString file = QStringLiteral("/nonexistent-vantora/Movie.avi");
+    w.txtFile->setText(file);
+    MessageBox::setNextAnswer(QMessageBox::Retry);
+    // Retry repeats the start (and fails again), Cancel leaves.
+    QObject::connect(w.Cap, &Capture::errorOccurred, &w, [] {
+        if (MessageBox::history().size() == 1)
+            MessageBox::setNextAnswer(QMessageBox::Cancel);
+    });
+    w.cmdGo->click();
+    QCOMPARE(MessageBox::history().size(), 2);
+    for (const MessageBox::Shown& box : MessageBox::history()) {
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.title, QStringLiteral("Error"));
+        QCOMPARE(box.text, QStringLiteral("Error: The folder /nonexistent-vantora does not exist"));
+        QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Retry | QMessageBox::Cancel));
+    }
+    QCOMPARE(MessageBox::history().at(1).answer, QMessageBox::Cancel);
+    QVERIFY(!w.Cap->isRecording());
+    // The caption already read "STOP!"; pressing it stops nothing and goes back.
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("STOP!"));
+    w.cmdGo->click();
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
+    QVERIFY(w.Cap->connected());
+}
+
+void tst_Reelsmith::closingWhileRecordingFinishesFile()
+{
+    Recorder rec;
+    auto* w = new frmMain({"reelsmith", "/reload"});
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setLauncher(rec.launcher());
+    QPointer<frmMain> alive = w;
+    w->show();
+    const QString file = tempPath(QStringLiteral("closing.avi"));
+    w->txtFile->setText(file);
+    w->cmdGo->click();
+    QVERIFY(w->Cap->isRecording());
+    QTRY_VERIFY(w->Cap->recordingStats().framesWritten > 20);
+    w->close();
+    QTRY_VERIFY(!alive); // closed once the file was complete
+    QCOMPARE(rec.launched.size(), 1);
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.audioStreams, 1);
+    QVERIFY(m.durationSeconds > 0.5);
+}
+
+void tst_Reelsmith::failureMidwayReportedAndFileKept()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    frmMain w({"reelsmith"});
+    w.show();
+    const QString file = tempPath(QStringLiteral("midway.avi"));
+    w.txtFile->setText(file);
+    rlimit small = old;
+    small.rlim_cur = 1200 * 1024; // stands in for a full disk
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    MessageBox::setNextAnswer(QMessageBox::Cancel);
+    w.cmdGo->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!MessageBox::history().isEmpty(), 15000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    const MessageBox::Shown box = MessageBox::history().first();
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QVERIFY2(box.text.startsWith(QLatin1String("Error: ")), qPrintable(box.text));
+    QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Retry | QMessageBox::Cancel));
+    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
+    QVERIFY(!w.Cap->isRecording());
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.videoSize, QSize(640, 480));
+    QVERIFY(m.durationSeconds > 0.1);
+}
+
+VANTORA_TEST_MAIN(tst_Reelsmith)
+#include "tst_reelsmith.moc"
