@@ -1,0 +1,384 @@
+#include "DirectoryService.h"
+
+#include "ChatDelivery.h"
+
+#include <mutex>
+#include <sodium.h>
+
+namespace directory {
+
+namespace {
+const QByteArray kBad = "BAD";
+
+// Short on purpose: the logon client takes any answer longer than six
+// characters for an address.
+Reply bad() { return {400, kBad}; }
+Reply ok(const QByteArray& word) { return {200, word}; }
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool hasControl(const QString& s)
+{
+    for (QChar c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
+            return true;
+    return false;
+}
+
+bool hasControl(const QByteArray& s)
+{
+    for (char c : s)
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return true;
+    return false;
+}
+
+// Port of an "address:port" text, 0 when there is none.
+int portOf(const QString& hostPort)
+{
+    const qsizetype colon = hostPort.lastIndexOf(u':');
+    if (colon < 0)
+        return 0;
+    const QString digits = hostPort.mid(colon + 1);
+    if (digits.isEmpty() || digits.size() > 5)
+        return 0;
+    for (QChar c : digits)
+        if (!c.isDigit() || c.unicode() > '9')
+            return 0;
+    const int port = digits.toInt();
+    return port >= 1 && port <= 65535 ? port : 0;
+}
+
+// For the log: control characters shown as code points.
+QString printable(const QString& s)
+{
+    QString out;
+    for (QChar c : s.left(200))
+        out += c.unicode() < 0x20 || c.unicode() == 0x7f ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                                                          : QString(c);
+    return out;
+}
+
+// "_" + address + ":" + port + "_" + name, written straight into the request
+// line delivered to the invited member: nothing that could end or split it.
+bool validSenderDescriptor(const QByteArray& f)
+{
+    if (f.size() < 4 || f.size() > 300 || f.at(0) != '_')
+        return false;
+    for (char c : f)
+        if (uchar(c) <= 0x20 || uchar(c) == 0x7f)
+            return false;
+    const qsizetype second = f.indexOf('_', 1);
+    if (second < 0 || second == f.size() - 1)
+        return false;
+    return f.mid(1, second - 1).contains(':');
+}
+} // namespace
+
+QByteArray percentDecode(std::string_view text)
+{
+    QByteArray out;
+    out.reserve(qsizetype(text.size()));
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%' && i + 2 < text.size()) {
+            const int hi = hexValue(text[i + 1]);
+            const int lo = hexValue(text[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                out.append(char(hi * 16 + lo));
+                i += 2;
+                continue;
+            }
+        }
+        out.append(c);
+    }
+    return out;
+}
+
+Params Params::fromQuery(std::string_view query)
+{
+    Params p;
+    size_t start = 0;
+    while (start <= query.size()) {
+        size_t end = query.find('&', start);
+        if (end == std::string_view::npos)
+            end = query.size();
+        const std::string_view pair = query.substr(start, end - start);
+        if (!pair.empty()) {
+            const size_t eq = pair.find('=');
+            const QString key = QString::fromUtf8(percentDecode(pair.substr(0, eq)));
+            const QByteArray value =
+                eq == std::string_view::npos ? QByteArray() : percentDecode(pair.substr(eq + 1));
+            if (!p.m_values.contains(key))
+                p.m_values.insert(key, value);
+        }
+        start = end + 1;
+    }
+    return p;
+}
+
+void Params::set(const QString& key, const QByteArray& value) { m_values.insert(key, value); }
+
+QStringList defaultDomains()
+{
+    return {QStringLiteral("vantora.example"), QStringLiteral("camfriends.example")};
+}
+
+QString checkNewMember(const QString& user, const QByteArray& password, const QString& fullName,
+                       const QString& email, bool requireNameAndEmail)
+{
+    static const QString forbidden = QStringLiteral("' \u00a0&?^%$#@!():\"");
+    for (QChar c : forbidden)
+        if (user.contains(c))
+            return QStringLiteral("user name contains invalid characters");
+    if (hasControl(user) || user.contains(u'/') || user.contains(u'\\'))
+        return QStringLiteral("user name contains invalid characters");
+    for (QChar c : user)
+        if (c.isSpace())
+            return QStringLiteral("user name contains invalid characters");
+    if (user.size() < 3)
+        return QStringLiteral("user name is shorter than 3 characters");
+    if (user.size() > 64)
+        return QStringLiteral("user name is longer than 64 characters");
+    if (password.contains('\'') || password.contains('&') || hasControl(password) || password.contains(' '))
+        return QStringLiteral("password contains invalid characters");
+    if (password.size() < 4)
+        return QStringLiteral("password is shorter than 4 characters");
+    if (password.size() > 128)
+        return QStringLiteral("password is longer than 128 bytes");
+    if (requireNameAndEmail || !fullName.isEmpty()) {
+        if (fullName.contains(u'\'') || fullName.contains(u'&') || hasControl(fullName))
+            return QStringLiteral("name contains invalid characters");
+        if (fullName.size() < 3)
+            return QStringLiteral("name is shorter than 3 characters");
+        if (fullName.size() > 100)
+            return QStringLiteral("name is longer than 100 characters");
+    }
+    if (requireNameAndEmail || !email.isEmpty()) {
+        if (email.contains(u'\'') || email.contains(u'&') || hasControl(email))
+            return QStringLiteral("e-mail address contains invalid characters");
+        if (!email.contains(u'@') || !email.contains(u'.') || email.size() < 4 || email.size() > 200)
+            return QStringLiteral("invalid e-mail address");
+    }
+    return {};
+}
+
+DirectoryService::DirectoryService(MemberStore& store, const Clock& clock, ChatDelivery* delivery,
+                                   Options options, Logger log)
+    : m_store(store), m_clock(clock), m_delivery(delivery), m_options(std::move(options)),
+      m_log(std::move(log))
+{
+    for (QString& d : m_options.domains)
+        d = d.trimmed().toLower();
+    m_options.domains.removeAll(QString());
+}
+
+void DirectoryService::log(const QString& line) const
+{
+    if (m_log)
+        m_log(line);
+}
+
+QString DirectoryService::publicAddress(const QString& remoteAddress)
+{
+    static const QString mapped = QStringLiteral("::ffff:");
+    if (remoteAddress.startsWith(mapped, Qt::CaseInsensitive) && remoteAddress.contains(u'.'))
+        return remoteAddress.mid(mapped.size());
+    return remoteAddress;
+}
+
+bool DirectoryService::isOnline(const Member& member) const
+{
+    return member.online && member.port > 0 &&
+           m_clock.nowMs() - member.lastLogonMs < m_options.presenceTimeoutMs;
+}
+
+bool DirectoryService::isOnline(const QString& name)
+{
+    Member m;
+    return m_store.find(name, &m) == MemberStore::Lookup::Found && isOnline(m);
+}
+
+DirectoryService::Auth DirectoryService::authenticate(const QString& name, const QByteArray& password,
+                                                      Member* member)
+{
+    if (name.isEmpty())
+        return Auth::User;
+    switch (m_store.find(name, member)) {
+    case MemberStore::Lookup::Failed:
+        log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+        return Auth::DbDown;
+    case MemberStore::Lookup::Missing:
+        return Auth::User;
+    case MemberStore::Lookup::Found:
+        break;
+    }
+    const QString key = MemberStore::keyFor(name);
+    const QByteArray proof = m_proofKey.proof(key, password);
+    {
+        std::shared_lock lock(m_sessionLock);
+        const auto it = m_sessions.constFind(key);
+        // A proof only counts against the hash it was made for: a password
+        // changed in the store needs the full check again.
+        if (it != m_sessions.cend() && it->passwordHash == member->passwordHash &&
+            sodium_memcmp(it->proof.constData(), proof.constData(), size_t(proof.size())) == 0)
+            return Auth::Ok;
+    }
+    ++m_fullVerifications;
+    if (!passwords::verify(member->passwordHash, password))
+        return Auth::Pass;
+    std::unique_lock lock(m_sessionLock);
+    m_sessions.insert(key, {member->passwordHash, proof});
+    return Auth::Ok;
+}
+
+Reply DirectoryService::registerMember(const Params& params)
+{
+    const QString full = params.text(QStringLiteral("u"));
+    const QByteArray password = params.bytes(QStringLiteral("p"));
+    const QString fullName = params.text(QStringLiteral("n"));
+    const QString email = params.text(QStringLiteral("e"));
+    if (full.isEmpty() || password.isEmpty() || fullName.isEmpty() || email.isEmpty())
+        return bad();
+
+    QString domain;
+    for (const QString& d : std::as_const(m_options.domains)) {
+        if (full.size() > d.size() + 1 && full.endsWith(u'.' + d, Qt::CaseInsensitive)) {
+            domain = d;
+            break;
+        }
+    }
+    if (domain.isEmpty())
+        return ok("NA");
+    const QString user = full.left(full.size() - domain.size() - 1);
+    const QString problem = checkNewMember(user, password, fullName, email, true);
+    if (!problem.isEmpty()) {
+        log(QStringLiteral("registration refused: %1").arg(problem));
+        return bad();
+    }
+
+    Member existing;
+    switch (m_store.find(full, &existing)) {
+    case MemberStore::Lookup::Failed:
+        log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+        return {503, "DB DOWN"};
+    case MemberStore::Lookup::Found:
+        return ok("USERNAME IN USE");
+    case MemberStore::Lookup::Missing:
+        break;
+    }
+
+    Member m;
+    m.name = user + u'.' + domain;
+    m.domain = domain;
+    m.email = email;
+    m.fullName = fullName;
+    m.adult = params.text(QStringLiteral("a")).compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+    m.createdMs = m_clock.nowMs();
+    m.passwordHash = passwords::hash(password, m_options.hashLimits);
+    if (m.passwordHash.isEmpty()) {
+        log(QStringLiteral("registration failed: password hashing failed (out of memory?)"));
+        return {503, "BUSY"};
+    }
+    switch (m_store.add(m)) {
+    case MemberStore::AddResult::Created:
+        log(QStringLiteral("member %1 registered").arg(m.name));
+        return ok("ACCOUNT CREATED");
+    case MemberStore::AddResult::NameInUse:
+        return ok("USERNAME IN USE");
+    case MemberStore::AddResult::EmailInUse:
+        return ok("EMAIL IN USE");
+    case MemberStore::AddResult::Failed:
+        break;
+    }
+    log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+    return {503, "DB DOWN"};
+}
+
+Reply DirectoryService::logon(const Params& params, const QString& remoteAddress)
+{
+    const QString name = params.text(QStringLiteral("u"));
+    const int port = portOf(params.text(QStringLiteral("i")));
+    if (!name.isEmpty() && port == 0)
+        return bad();
+    Member member;
+    switch (authenticate(name, params.bytes(QStringLiteral("p")), &member)) {
+    case Auth::User:
+        return ok("USER");
+    case Auth::Pass:
+        return ok("PASS");
+    case Auth::DbDown:
+        return ok("DB DOWN");
+    case Auth::Ok:
+        break;
+    }
+    const QString address = publicAddress(remoteAddress);
+    if (!m_store.setPresence(member.name, address, port, m_clock.nowMs())) {
+        log(QStringLiteral("database cannot be written: %1").arg(m_store.lastError()));
+        return ok("DB DOWN");
+    }
+    return ok(address.toLatin1() + ':' + QByteArray::number(port));
+}
+
+Reply DirectoryService::logoff(const Params& params)
+{
+    Member member;
+    switch (authenticate(params.text(QStringLiteral("u")), params.bytes(QStringLiteral("p")), &member)) {
+    case Auth::User:
+        return ok("USER");
+    case Auth::Pass:
+        return ok("PASS");
+    case Auth::DbDown:
+        return ok("DB DOWN");
+    case Auth::Ok:
+        break;
+    }
+    {
+        // The session ends here: the next logon pays the full check again.
+        std::unique_lock lock(m_sessionLock);
+        m_sessions.remove(MemberStore::keyFor(member.name));
+    }
+    if (!m_store.setOffline(member.name)) {
+        log(QStringLiteral("database cannot be written: %1").arg(m_store.lastError()));
+        return ok("DB DOWN");
+    }
+    return ok("OK");
+}
+
+Reply DirectoryService::askChat(const Params& params)
+{
+    const QString invited = params.text(QStringLiteral("s"));
+    const QByteArray sender = params.bytes(QStringLiteral("f"));
+    if (invited.isEmpty() || !validSenderDescriptor(sender))
+        return bad();
+    Member member;
+    switch (m_store.find(invited, &member)) {
+    case MemberStore::Lookup::Failed:
+        log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+        return {503, "DB DOWN"};
+    case MemberStore::Lookup::Missing:
+        log(QStringLiteral("chat request for %1 ignored: no such member").arg(printable(invited)));
+        return ok("OK");
+    case MemberStore::Lookup::Found:
+        break;
+    }
+    if (!isOnline(member) || !m_delivery) {
+        log(QStringLiteral("chat request for %1 ignored: not online").arg(printable(invited)));
+        return ok("OK");
+    }
+    if (!m_delivery->enqueue(member.address, member.port,
+                             ChatDelivery::requestBytes(member.address, member.port, sender)))
+        log(QStringLiteral("chat request to %1 dropped: delivery queue full").arg(member.name));
+    return ok("OK");
+}
+
+} // namespace directory

@@ -1,0 +1,252 @@
+#include "MemberStore.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <atomic>
+#include <memory>
+#include <unordered_map>
+
+namespace directory {
+
+namespace {
+std::atomic<quint64> nextSerial{1};
+std::atomic<quint64> nextConnection{1};
+
+const char* const kSchema = "CREATE TABLE IF NOT EXISTS members ("
+                            " name_key VARCHAR(200) NOT NULL PRIMARY KEY,"
+                            " name VARCHAR(200) NOT NULL,"
+                            " domain VARCHAR(100) NOT NULL,"
+                            " email_key VARCHAR(200) UNIQUE,"
+                            " email VARCHAR(200),"
+                            " full_name VARCHAR(200),"
+                            " adult INTEGER NOT NULL DEFAULT 0,"
+                            " password_hash VARCHAR(255) NOT NULL,"
+                            " created_ms BIGINT NOT NULL,"
+                            " address VARCHAR(64),"
+                            " port INTEGER NOT NULL DEFAULT 0,"
+                            " last_logon_ms BIGINT NOT NULL DEFAULT 0,"
+                            " online INTEGER NOT NULL DEFAULT 0)";
+
+const char* const kColumns = "name, domain, email, full_name, adult, password_hash, created_ms, address, port,"
+                             " last_logon_ms, online";
+
+Member readMember(const QSqlQuery& q)
+{
+    Member m;
+    m.name = q.value(0).toString();
+    m.domain = q.value(1).toString();
+    m.email = q.value(2).toString();
+    m.fullName = q.value(3).toString();
+    m.adult = q.value(4).toInt() != 0;
+    m.passwordHash = q.value(5).toString().toLatin1();
+    m.createdMs = q.value(6).toLongLong();
+    m.address = q.value(7).toString();
+    m.port = q.value(8).toInt();
+    m.lastLogonMs = q.value(9).toLongLong();
+    m.online = q.value(10).toInt() != 0;
+    return m;
+}
+} // namespace
+
+// One thread's connection; removed on the thread that made it when the thread
+// or the store ends.
+struct MemberStore::Connection
+{
+    QString name;
+    bool ready = false;
+    QString error;
+
+    ~Connection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+};
+
+namespace {
+thread_local std::unordered_map<quint64, std::unique_ptr<MemberStore::Connection>> t_connections;
+}
+
+MemberStore::MemberStore(const QString& databasePath, const QString& driver)
+    : m_path(databasePath), m_driver(driver), m_serial(nextSerial++)
+{
+}
+
+MemberStore::~MemberStore() { t_connections.erase(m_serial); }
+
+MemberStore::Connection* MemberStore::connection()
+{
+    auto& slot = t_connections[m_serial];
+    if (!slot) {
+        slot = std::make_unique<Connection>();
+        slot->name = QStringLiteral("vantora-directory-%1").arg(nextConnection++);
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, slot->name);
+        db.setDatabaseName(m_path);
+        if (m_driver == QLatin1String("QSQLITE"))
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    }
+    Connection* c = slot.get();
+    if (c->ready)
+        return c;
+    // Not open yet, or the last attempt failed: try again, so a store that comes
+    // back (disk space freed, folder made) serves without a restart.
+    QSqlDatabase db = c->db();
+    if (!db.isOpen() && !db.open()) {
+        c->error = QStringLiteral("cannot open database %1: %2").arg(m_path, db.lastError().text());
+        return c;
+    }
+    QSqlQuery q(db);
+    if (m_driver == QLatin1String("QSQLITE")) {
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    }
+    if (!q.exec(QString::fromLatin1(kSchema))) {
+        c->error = QStringLiteral("cannot create schema in %1: %2").arg(m_path, q.lastError().text());
+        db.close();
+        return c;
+    }
+    c->ready = true;
+    c->error.clear();
+    return c;
+}
+
+bool MemberStore::open()
+{
+    std::lock_guard lock(m_writeLock);
+    return connection()->ready;
+}
+
+QString MemberStore::lastError() const
+{
+    auto it = t_connections.find(m_serial);
+    return it == t_connections.end() || !it->second ? QString() : it->second->error;
+}
+
+MemberStore::Lookup MemberStore::find(const QString& name, Member* out)
+{
+    Connection* c = connection();
+    if (!c->ready)
+        return Lookup::Failed;
+    QSqlQuery q(c->db());
+    q.prepare(QStringLiteral("SELECT %1 FROM members WHERE name_key = ?").arg(QLatin1String(kColumns)));
+    q.addBindValue(keyFor(name));
+    if (!q.exec()) {
+        c->error = q.lastError().text();
+        return Lookup::Failed;
+    }
+    if (!q.next())
+        return Lookup::Missing;
+    if (out)
+        *out = readMember(q);
+    return Lookup::Found;
+}
+
+MemberStore::AddResult MemberStore::add(const Member& m)
+{
+    std::lock_guard lock(m_writeLock);
+    Connection* c = connection();
+    if (!c->ready)
+        return AddResult::Failed;
+    QSqlDatabase db = c->db();
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT 1 FROM members WHERE name_key = ?"));
+    q.addBindValue(keyFor(m.name));
+    if (!q.exec()) {
+        c->error = q.lastError().text();
+        return AddResult::Failed;
+    }
+    if (q.next())
+        return AddResult::NameInUse;
+    const QVariant emailKey = m.email.isEmpty() ? QVariant() : QVariant(m.email.toLower());
+    if (!m.email.isEmpty()) {
+        q.prepare(QStringLiteral("SELECT 1 FROM members WHERE email_key = ?"));
+        q.addBindValue(emailKey);
+        if (!q.exec()) {
+            c->error = q.lastError().text();
+            return AddResult::Failed;
+        }
+        if (q.next())
+            return AddResult::EmailInUse;
+    }
+    q.prepare(QStringLiteral("INSERT INTO members (name_key, name, domain, email_key, email, full_name, adult,"
+                             " password_hash, created_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(keyFor(m.name));
+    q.addBindValue(m.name);
+    q.addBindValue(m.domain);
+    q.addBindValue(emailKey);
+    q.addBindValue(m.email);
+    q.addBindValue(m.fullName);
+    q.addBindValue(m.adult ? 1 : 0);
+    q.addBindValue(QString::fromLatin1(m.passwordHash));
+    q.addBindValue(m.createdMs);
+    if (!q.exec()) {
+        // Another process may have taken the name or address in between.
+        c->error = q.lastError().text();
+        Member other;
+        if (find(m.name, &other) == Lookup::Found)
+            return AddResult::NameInUse;
+        return AddResult::Failed;
+    }
+    return AddResult::Created;
+}
+
+bool MemberStore::setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs)
+{
+    std::lock_guard lock(m_writeLock);
+    Connection* c = connection();
+    if (!c->ready)
+        return false;
+    QSqlQuery q(c->db());
+    q.prepare(QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?, online = 1"
+                             " WHERE name_key = ?"));
+    q.addBindValue(address);
+    q.addBindValue(port);
+    q.addBindValue(lastLogonMs);
+    q.addBindValue(keyFor(name));
+    if (!q.exec()) {
+        c->error = q.lastError().text();
+        return false;
+    }
+    return q.numRowsAffected() == 1;
+}
+
+bool MemberStore::setOffline(const QString& name)
+{
+    std::lock_guard lock(m_writeLock);
+    Connection* c = connection();
+    if (!c->ready)
+        return false;
+    QSqlQuery q(c->db());
+    q.prepare(QStringLiteral("UPDATE members SET online = 0 WHERE name_key = ?"));
+    q.addBindValue(keyFor(name));
+    if (!q.exec()) {
+        c->error = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+std::optional<QList<Member>> MemberStore::list()
+{
+    Connection* c = connection();
+    if (!c->ready)
+        return std::nullopt;
+    QSqlQuery q(c->db());
+    if (!q.exec(QStringLiteral("SELECT %1 FROM members ORDER BY name_key").arg(QLatin1String(kColumns)))) {
+        c->error = q.lastError().text();
+        return std::nullopt;
+    }
+    QList<Member> out;
+    while (q.next())
+        out.append(readMember(q));
+    return out;
+}
+
+} // namespace directory

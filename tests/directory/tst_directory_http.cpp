@@ -1,0 +1,411 @@
+// The service as a program, spoken to with the exact bytes of the clients.
+
+#include "DirectoryClient.h"
+#include "DirectoryProcess.h"
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+class TestDirectoryHttp : public QObject
+{
+    Q_OBJECT
+
+private:
+    DirectoryProcess m_dir;
+    RawAnswer get(const QByteArray& target) { return rawGet(m_dir.port(), target); }
+    QByteArray word(const QByteArray& target)
+    {
+        const RawAnswer a = get(target);
+        return a.body;
+    }
+    QByteArray listMembers()
+    {
+        QProcess p;
+        p.start(DirectoryProcess::programPath(), {QStringLiteral("list-members"), QStringLiteral("--db"), m_dir.dbPath()});
+        p.waitForFinished(30000);
+        return p.readAllStandardOutput();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_dir.start(), m_dir.log().constData());
+        QVERIFY(m_dir.port() > 0);
+        QCOMPARE(m_dir.hostPort(), QStringLiteral("127.0.0.1:%1").arg(m_dir.port()));
+        QVERIFY(m_dir.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"), QStringLiteral("secret1"),
+                                QStringLiteral("alice@example.org")));
+    }
+    void cleanupTestCase() { m_dir.stop(); }
+
+    void registration_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("created") << QByteArray("u=bob.vantora.example&p=pass1&n=Bob Stone&e=bob@example.org&a=False")
+                                 << 200 << QByteArray("ACCOUNT CREATED");
+        QTest::newRow("created, second domain, encoded") << QByteArray("u=carol.camfriends.example&p=a%2Bb%25c&n=Carol%20Ray&e=carol%40example.org&a=True")
+                                 << 200 << QByteArray("ACCOUNT CREATED");
+        QTest::newRow("name in use") << QByteArray("u=bob.vantora.example&p=other1&n=Bobby&e=bob2@example.org&a=False")
+                                     << 200 << QByteArray("USERNAME IN USE");
+        QTest::newRow("name in use, other case") << QByteArray("u=BOB.vantora.example&p=other1&n=Bobby&e=bob3@example.org&a=False")
+                                     << 200 << QByteArray("USERNAME IN USE");
+        QTest::newRow("name of add-member in use") << QByteArray("u=alice.vantora.example&p=other1&n=Alice&e=al@example.org&a=False")
+                                     << 200 << QByteArray("USERNAME IN USE");
+        QTest::newRow("email in use") << QByteArray("u=dave.vantora.example&p=pass1&n=Dave&e=BOB@example.org&a=False")
+                                      << 200 << QByteArray("EMAIL IN USE");
+        QTest::newRow("domain not accepted") << QByteArray("u=erin.elsewhere.example&p=pass1&n=Erin&e=erin@example.org&a=False")
+                                             << 200 << QByteArray("NA");
+        QTest::newRow("no domain") << QByteArray("u=erin&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
+                                   << QByteArray("NA");
+        QTest::newRow("domain alone") << QByteArray("u=.vantora.example&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
+                                   << QByteArray("NA");
+        QTest::newRow("missing password") << QByteArray("u=frank.vantora.example&n=Frank&e=f@example.org&a=False")
+                                          << 400 << QByteArray("BAD");
+        QTest::newRow("empty email") << QByteArray("u=frank.vantora.example&p=pass1&n=Frank&e=&a=False") << 400
+                                     << QByteArray("BAD");
+        QTest::newRow("short user name") << QByteArray("u=fr.vantora.example&p=pass1&n=Frank&e=f@example.org&a=False")
+                                         << 400 << QByteArray("BAD");
+        QTest::newRow("quote in user name") << QByteArray("u=fr'ank.vantora.example&p=pass1&n=Frank&e=f@example.org")
+                                            << 400 << QByteArray("BAD");
+        QTest::newRow("short password") << QByteArray("u=frank.vantora.example&p=abc&n=Frank&e=f@example.org") << 400
+                                        << QByteArray("BAD");
+        QTest::newRow("email without at") << QByteArray("u=frank.vantora.example&p=pass1&n=Frank&e=f.example.org")
+                                          << 400 << QByteArray("BAD");
+        QTest::newRow("line break in name") << QByteArray("u=frank.vantora.example&p=pass1&n=Fr%0D%0Aank&e=f@example.org")
+                                            << 400 << QByteArray("BAD");
+    }
+    void registration()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        const RawAnswer a = get("/client_v3/register.php?" + query.replace(' ', "%20"));
+        QCOMPARE(a.status, status);
+        QCOMPARE(a.body, answer);
+        QVERIFY(a.raw.contains("Content-Type: text/plain"));
+    }
+
+    void logonAnswersPublicAddressAndPortFromI()
+    {
+        const RawAnswer a = get("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=192.168.0.10:2156");
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body, QByteArray("127.0.0.1:2156"));
+        QVERIFY(a.closedByServer);
+        QVERIFY(listMembers().contains("alice.vantora.example\talice@example.org\t\tonline 127.0.0.1:2156"));
+        // A relogon from another port moves the member.
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=10.0.0.2:3000"),
+                 QByteArray("127.0.0.1:3000"));
+        QVERIFY(listMembers().contains("online 127.0.0.1:3000"));
+    }
+
+    void logonRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("unknown member") << QByteArray("u=nobody.vantora.example&p=secret1&i=1.2.3.4:2156") << 200
+                                        << QByteArray("USER");
+        QTest::newRow("no domain") << QByteArray("u=alice&p=secret1&i=1.2.3.4:2156") << 200 << QByteArray("USER");
+        QTest::newRow("empty user") << QByteArray("u=&p=secret1&i=1.2.3.4:2156") << 200 << QByteArray("USER");
+        QTest::newRow("no parameters") << QByteArray("") << 200 << QByteArray("USER");
+        QTest::newRow("wrong password") << QByteArray("u=alice.vantora.example&p=secret2&i=1.2.3.4:2156") << 200
+                                        << QByteArray("PASS");
+        QTest::newRow("password case") << QByteArray("u=alice.vantora.example&p=SECRET1&i=1.2.3.4:2156") << 200
+                                       << QByteArray("PASS");
+        QTest::newRow("empty password") << QByteArray("u=alice.vantora.example&p=&i=1.2.3.4:2156") << 200
+                                        << QByteArray("PASS");
+        QTest::newRow("no i") << QByteArray("u=alice.vantora.example&p=secret1") << 400 << QByteArray("BAD");
+        QTest::newRow("i without port") << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4") << 400
+                                        << QByteArray("BAD");
+        QTest::newRow("port out of range") << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4:70000") << 400
+                                           << QByteArray("BAD");
+        QTest::newRow("port zero") << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4:0") << 400
+                                   << QByteArray("BAD");
+    }
+    void logonRefusals()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        const RawAnswer a = get("/client_v3/logon.php?" + query);
+        QCOMPARE(a.status, status);
+        QCOMPARE(a.body, answer);
+    }
+
+    void plusInUnencodedPasswordIsAPlus()
+    {
+        // Registered through the web-request control: encoded.
+        QCOMPARE(word("/client_v3/register.php?u=gina.vantora.example&p=x%2By%25z&n=Gina&e=gina@example.org&a=False"),
+                 QByteArray("ACCOUNT CREATED"));
+        // Logged on through the raw request: as typed.
+        QCOMPARE(word("/client_v3/logon.php?u=gina.vantora.example&p=x+y%z&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
+        // A blank cannot travel unescaped in a request line.
+        QVERIFY(get("/client_v3/logon.php?u=gina.vantora.example&p=x y%z&i=1.2.3.4:2156").status != 200);
+        QCOMPARE(word("/client_v3/logon.php?u=gina.vantora.example&p=x%20y%25z&i=1.2.3.4:2156"), QByteArray("PASS"));
+    }
+
+    void changedPasswordIsRefusedOnRelogon()
+    {
+        QCOMPARE(word("/client_v3/register.php?u=henry.vantora.example&p=first1&n=Henry&e=henry@example.org&a=False"),
+                 QByteArray("ACCOUNT CREATED"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=second2&i=1.2.3.4:2156"), QByteArray("PASS"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
+    }
+
+    void logoff_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("stillOnline");
+        QTest::newRow("wrong password") << QByteArray("u=ivy.vantora.example&p=wrong1") << QByteArray("PASS") << true;
+        QTest::newRow("unknown member") << QByteArray("u=ivx.vantora.example&p=ivy-pass") << QByteArray("USER") << true;
+        QTest::newRow("logged off") << QByteArray("u=ivy.vantora.example&p=ivy-pass") << QByteArray("OK") << false;
+    }
+    void logoff()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, stillOnline);
+        QByteArray reg = word("/client_v3/register.php?u=ivy.vantora.example&p=ivy-pass&n=Ivy&e=ivy@example.org&a=False");
+        QVERIFY(reg == "ACCOUNT CREATED" || reg == "USERNAME IN USE");
+        QCOMPARE(word("/client_v3/logon.php?u=ivy.vantora.example&p=ivy-pass&i=1.2.3.4:2200"), QByteArray("127.0.0.1:2200"));
+        QCOMPARE(word("/client_v3/logoff.php?" + query), answer);
+        const QByteArray members = listMembers();
+        const qsizetype line = members.indexOf("ivy.vantora.example\t");
+        QVERIFY(line >= 0);
+        const QByteArray ivy = members.mid(line, members.indexOf('\n', line) - line);
+        QCOMPARE(ivy.contains("online 127.0.0.1:2200"), stillOnline);
+    }
+
+    void askChatDeliversTheRequestLine()
+    {
+        QTcpServer member;
+        QVERIFY(member.listen(QHostAddress::LocalHost, 0));
+        QCOMPARE(word("/client_v3/register.php?u=jack.camfriends.example&p=jack-pass&n=Jack&e=jack@example.org&a=False"),
+                 QByteArray("ACCOUNT CREATED"));
+        QCOMPARE(word("/client_v3/logon.php?u=jack.camfriends.example&p=jack-pass&i=192.168.1.5:" +
+                      QByteArray::number(member.serverPort())),
+                 "127.0.0.1:" + QByteArray::number(member.serverPort()));
+
+        const RawAnswer a = get("/client_v3/askchat.php?s=JACK.camfriends.example&f=_203.0.113.5:2156_me.vantora.example");
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body, QByteArray("OK"));
+
+        QVERIFY(member.waitForNewConnection(10000));
+        QTcpSocket* s = member.nextPendingConnection();
+        QByteArray got;
+        while (!got.contains("\r\n\r\n") && s->waitForReadyRead(10000))
+            got += s->readAll();
+        QCOMPARE(got, "GET /CHATREQUEST_203.0.113.5:2156_me.vantora.example HTTP/1.1\r\nHost: 127.0.0.1:" +
+                          QByteArray::number(member.serverPort()) + "\r\n\r\n");
+        s->write("HTTP/1.0 200 OK\r\n\r\n<html>ok</html>");
+        s->disconnectFromHost();
+        QTRY_VERIFY(m_dir.log().contains("chat request to 127.0.0.1:" + QByteArray::number(member.serverPort()) +
+                                         " delivered"));
+    }
+
+    void askChatIgnoresOfflineAndUnknownMembers_data()
+    {
+        QTest::addColumn<QByteArray>("invited");
+        QTest::newRow("logged off") << QByteArray("kim.vantora.example");
+        QTest::newRow("unknown") << QByteArray("nobody.vantora.example");
+        QTest::newRow("SQL") << QByteArray("x'%20OR%20'1'='1");
+    }
+    void askChatIgnoresOfflineAndUnknownMembers()
+    {
+        QFETCH(QByteArray, invited);
+        QTcpServer member;
+        QVERIFY(member.listen(QHostAddress::LocalHost, 0));
+        const QByteArray reg = word("/client_v3/register.php?u=kim.vantora.example&p=kim-pass&n=Kim&e=kim@example.org&a=False");
+        QVERIFY(reg == "ACCOUNT CREATED" || reg == "USERNAME IN USE");
+        QCOMPARE(word("/client_v3/logon.php?u=kim.vantora.example&p=kim-pass&i=1.1.1.1:" +
+                      QByteArray::number(member.serverPort())),
+                 "127.0.0.1:" + QByteArray::number(member.serverPort()));
+        QCOMPARE(word("/client_v3/logoff.php?u=kim.vantora.example&p=kim-pass"), QByteArray("OK"));
+
+        QCOMPARE(word("/client_v3/askchat.php?s=" + invited + "&f=_203.0.113.5:2156_me.vantora.example"),
+                 QByteArray("OK"));
+        QTRY_VERIFY(m_dir.log().contains("chat request for " + QByteArray::fromPercentEncoding(invited) + " ignored"));
+        QVERIFY(!member.hasPendingConnections());
+    }
+
+    void askChatRefusesBadSenders_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::newRow("no s") << QByteArray("f=_1.2.3.4:2156_me.vantora.example");
+        QTest::newRow("no f") << QByteArray("s=jack.camfriends.example");
+        QTest::newRow("f without underscore") << QByteArray("s=jack.camfriends.example&f=1.2.3.4:2156_me");
+        QTest::newRow("f without name") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_");
+        QTest::newRow("f without colon") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4_me");
+        QTest::newRow("header injection") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_me%0D%0AX-Evil:%201");
+        QTest::newRow("blank in f") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_me%20HTTP/1.0");
+    }
+    void askChatRefusesBadSenders()
+    {
+        QFETCH(QByteArray, query);
+        const RawAnswer a = get("/client_v3/askchat.php?" + query);
+        QCOMPARE(a.status, 400);
+        QCOMPARE(a.body, QByteArray("BAD"));
+    }
+
+    void updateFile()
+    {
+        QCOMPARE(get("/autoupdate/autoupdate.txt").status, 404);
+        const QByteArray bytes = "1.02\r\n\r\nFaster frames.\r\nFewer crashes.\r\n";
+        m_dir.setUpdateFile(bytes);
+        const RawAnswer a = get("/autoupdate/autoupdate.txt");
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body, bytes);
+        QVERIFY(a.closedByServer);
+        // The operator may change it while the service runs.
+        m_dir.setUpdateFile("1.03\r\n\r\nMore.");
+        QCOMPARE(word("/autoupdate/autoupdate.txt"), QByteArray("1.03\r\n\r\nMore."));
+    }
+
+    void pages_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("status");
+        for (const char* p : {"/", "/help.html", "/support.html", "/terms.html", "/legal.html", "/download.html"})
+            QTest::newRow(p) << QByteArray(p) << 200;
+        QTest::newRow("unknown") << QByteArray("/nothing.html") << 404;
+        QTest::newRow("unknown php") << QByteArray("/client_v3/other.php?u=a") << 404;
+        QTest::newRow("dot is not a wildcard") << QByteArray("/client_v3/logonXphp?u=a") << 404;
+        QTest::newRow("traversal") << QByteArray("/../../etc/passwd") << 404;
+    }
+    void pages()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, status);
+        const RawAnswer a = get(path);
+        QCOMPARE(a.status, status);
+        if (status == 200) {
+            QVERIFY(a.raw.contains("Content-Type: text/html"));
+            QVERIFY(a.body.contains("Vantora"));
+        }
+    }
+
+    void hostileInputChangesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::newRow("SQL in u, register")
+            << QByteArray("/client_v3/register.php?u=x'%3B%20DROP%20TABLE%20members%3B--.vantora.example&p=pass1&n=Xx "
+                          "x&e=x@example.org&a=False");
+        QTest::newRow("SQL in n, register")
+            << QByteArray("/client_v3/register.php?u=lena.vantora.example&p=pass1&n=x')%3BDELETE%20FROM%20members%3B--&e=l@"
+                          "example.org");
+        QTest::newRow("SQL in e, register")
+            << QByteArray("/client_v3/register.php?u=lena.vantora.example&p=pass1&n=Lena&e=a@b.c'%20OR%201=1--");
+        QTest::newRow("SQL in u, logon") << QByteArray("/client_v3/logon.php?u='%20OR%20'1'='1&p=x&i=1.2.3.4:2156");
+        QTest::newRow("SQL in p, logon")
+            << QByteArray("/client_v3/logon.php?u=alice.vantora.example&p='%20OR%20'1'='1&i=1.2.3.4:2156");
+        QTest::newRow("SQL in i, logon")
+            << QByteArray("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1'%3BDROP%20TABLE%20members:80x");
+        QTest::newRow("SQL in u, logoff") << QByteArray("/client_v3/logoff.php?u=%25'%20OR%201=1--&p=x");
+        QTest::newRow("NUL in u") << QByteArray("/client_v3/logon.php?u=alice%00.vantora.example&p=secret1&i=1.2.3.4:2156");
+        QTest::newRow("bad percent") << QByteArray("/client_v3/logon.php?u=%zz%&p=%&i=%%");
+        QTest::newRow("huge value") << "/client_v3/logon.php?u=" + QByteArray(7000, 'a') + "&p=x&i=1.2.3.4:2156";
+        QTest::newRow("oversized target") << "/client_v3/register.php?u=" + QByteArray(20000, 'a');
+        QTest::newRow("repeated keys") << QByteArray("/client_v3/logon.php?u=alice.vantora.example&u=x&p=bad&p=secret1&i=1.2.3.4:2156");
+    }
+    void hostileInputChangesNothing()
+    {
+        QFETCH(QByteArray, target);
+        const QByteArray before = listMembers();
+        QVERIFY(before.contains("alice.vantora.example"));
+        const RawAnswer a = get(target);
+        QVERIFY2(a.status == 200 || a.status == 400 || a.status == 414, a.raw.left(200).constData());
+        QVERIFY(a.body != "ACCOUNT CREATED");
+        QVERIFY(!a.body.startsWith("127.0.0.1"));
+        QCOMPARE(listMembers(), before);
+        // Still serving, and the member still logs on.
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3000"), QByteArray("127.0.0.1:3000"));
+    }
+
+    void malformedRequestsDoNotStopTheService_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("garbage") << QByteArray("\x01\x02\x03 hello\r\n\r\n");
+        QTest::newRow("no version") << QByteArray("GET /client_v3/logon.php\r\n\r\n");
+        QTest::newRow("huge header") << "GET / HTTP/1.0\r\nX-Long: " + QByteArray(100000, 'b') + "\r\n\r\n";
+        QTest::newRow("body too large") << "POST /client_v3/logon.php HTTP/1.0\r\nContent-Length: 10000000\r\n\r\n" +
+                                               QByteArray(20000, 'c');
+        QTest::newRow("half a request") << QByteArray("GET /client_v3/logon.php?u=a HTTP/1.0\r\nAccept: */*\r\n");
+    }
+    void malformedRequestsDoNotStopTheService()
+    {
+        QFETCH(QByteArray, bytes);
+        const RawAnswer a = sendRaw(m_dir.port(), bytes);
+        QVERIFY(a.status != 200);
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3001"), QByteArray("127.0.0.1:3001"));
+    }
+
+    void logHasOneLineWithoutPasswordPerRequest()
+    {
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3002"), QByteArray("127.0.0.1:3002"));
+        QTRY_VERIFY(m_dir.log().contains("GET /client_v3/logon.php?u=alice.vantora.example&p=*&i=1.2.3.4:3002 200"));
+        const QByteArray log = m_dir.log();
+        QVERIFY(!log.contains("secret1"));
+        QVERIFY(!log.contains("kim-pass"));
+        QVERIFY(!log.contains("first1"));
+    }
+
+    void dbDownWhenTheDatabaseCannotBeOpened()
+    {
+        // A folder where the database file should be: it can be neither opened nor written.
+        const QString folder = testenv::root() + QLatin1String("/not-a-database");
+        QVERIFY(QDir().mkpath(folder));
+        DirectoryProcess down;
+        QVERIFY2(down.start({QStringLiteral("--db"), folder}), down.log().constData());
+        const RawAnswer a = rawGet(down.port(), "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156");
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body, QByteArray("DB DOWN"));
+        QCOMPARE(rawGet(down.port(), "/client_v3/logoff.php?u=alice.vantora.example&p=secret1").body, QByteArray("DB DOWN"));
+        QTRY_VERIFY(down.log().contains("database unavailable: cannot open database"));
+        // Pages do not need the store.
+        QCOMPARE(rawGet(down.port(), "/help.html").status, 200);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        const QString db = testenv::root() + QLatin1String("/cli.db");
+        QTest::newRow("no command") << QStringList{} << 2;
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2;
+        QTest::newRow("serve without db") << QStringList{"serve", "--listen", "127.0.0.1:0"} << 2;
+        QTest::newRow("serve, bad listen") << QStringList{"serve", "--listen", "nowhere", "--db", db} << 2;
+        QTest::newRow("unknown option") << QStringList{"list-members", "--db", db, "--colour", "red"} << 2;
+        QTest::newRow("add, short password")
+            << QStringList{"add-member", "--db", db, "--user", "zed", "--domain", "vantora.example", "--password", "abc"} << 2;
+        QTest::newRow("add") << QStringList{"add-member", "--db", db, "--user", "zed", "--domain", "vantora.example",
+                                           "--password", "zed-pass", "--email", "zed@example.org", "--name", "Zed"}
+                             << 0;
+        QTest::newRow("add again") << QStringList{"add-member", "--db", db, "--user", "ZED", "--domain", "vantora.example",
+                                                 "--password", "zed-pass"}
+                                   << 1;
+        QTest::newRow("list") << QStringList{"list-members", "--db", db} << 0;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QProcess p;
+        p.start(DirectoryProcess::programPath(), args);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), exitCode);
+        if (exitCode == 0 && args.value(0) == QLatin1String("list-members"))
+            QVERIFY(p.readAllStandardOutput().startsWith("zed.vantora.example\tzed@example.org\tZed\toffline\tlast logon never"));
+    }
+};
+
+VANTORA_TEST_MAIN(TestDirectoryHttp)
+#include "tst_directory_http.moc"
