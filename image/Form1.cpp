@@ -78,6 +78,8 @@ void Form1::takeFrame(Capture* capture)
     const QString bmp = dir + QStringLiteral("vantora") + QString::number(r) + QStringLiteral(".bmp");
 
     QImage frame;
+    if (capture && capture->connected())
+        capture->grabFrame(); // the newest frame, without waiting
     if (capture && capture->saveFrameAsBitmap(bmp))
         frame.load(bmp);
     QFile::remove(bmp);

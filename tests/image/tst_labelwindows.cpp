@@ -1,0 +1,287 @@
+// The label list window, the label editor and the dialog routines, driven
+// through their controls.
+
+#include "Capture.h"
+#include "CommonDialog.h"
+#include "Form1.h"
+#include "Globals.h"
+#include "Prompt.h"
+#include "Settings.h"
+#include "TestEnvironment.h"
+#include "frmFont.h"
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+const QString S = QStringLiteral("Captions");
+
+void storeLabels(const QStringList& captions)
+{
+    SaveSetting(S, QStringLiteral("Index"), QString::number(captions.size()));
+    for (int i = 0; i < captions.size(); ++i)
+        SaveSetting(S, QString::number(i + 1) + QStringLiteral("caption"), captions[i]);
+}
+
+QPushButton* button(QWidget* w, const char* name)
+{
+    return w->findChild<QPushButton*>(QLatin1String(name));
+}
+
+QStringList listTexts(const Form1& f)
+{
+    QStringList out;
+    for (int i = 0; i < f.list()->count(); ++i)
+        out << f.list()->item(i)->text();
+    return out;
+}
+
+void select(Form1& f, int row)
+{
+    f.list()->setCurrentRow(row);
+}
+
+} // namespace
+
+class TestLabelWindows : public QObject
+{
+    Q_OBJECT
+private:
+    int m_run = 0;
+
+private slots:
+    void init()
+    {
+        resetGlobals();
+        globals().TempDir = testenv::root() + QStringLiteral("/tmp/");
+        setSettingsPath(testenv::root() + QStringLiteral("/settings-%1.ini").arg(++m_run));
+    }
+
+    void listWindowShowsStoredLabels()
+    {
+        storeLabels({"One", "$TIME$", "Three"});
+        Form1 f;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Font Settings"));
+        QCOMPARE(f.findChild<QGroupBox*>()->title(), QStringLiteral("Text-On-Image"));
+        QCOMPARE(button(&f, "AddButton")->text(), QStringLiteral("Add new Text label"));
+        QCOMPARE(button(&f, "DeleteButton")->text(), QStringLiteral("Delete Text label"));
+        QCOMPARE(button(&f, "EditButton")->text(), QStringLiteral("Edit Text label"));
+        QCOMPARE(listTexts(f), (QStringList{"One", "$TIME$", "Three"}));
+        // Without a frame the picture keeps a usable size.
+        QVERIFY(f.pictureSizeTwips().width() > 0);
+    }
+
+    void buttonsAddDeleteAndEditByEntry()
+    {
+        storeLabels({"One", "Two", "Three"});
+        Form1 f;
+        button(&f, "DeleteButton")->click(); // nothing selected: nothing happens
+        QCOMPARE(f.list()->count(), 3);
+        select(f, 0);
+        button(&f, "DeleteButton")->click();
+        QCOMPARE(listTexts(f), (QStringList{"Two", "Three"}));
+        button(&f, "AddButton")->click();
+        QCOMPARE(listTexts(f), (QStringList{"Two", "Three", "Text label 4"}));
+
+        // Entries stay tied to their labels after deletions and additions.
+        select(f, 1);
+        button(&f, "EditButton")->click();
+        QVERIFY(f.editor()->isVisible());
+        QCOMPARE(f.editor()->labelNumber(), 3);
+        QCOMPARE(f.editor()->textBox()->text(), QStringLiteral("Three"));
+        select(f, 2);
+        button(&f, "EditButton")->click();
+        QCOMPARE(f.editor()->labelNumber(), 4);
+
+        f.close();
+        QVERIFY(!f.editor()->isVisible());
+        QCOMPARE(GetSetting(S, "index"), QStringLiteral("3"));
+        QCOMPARE(GetSetting(S, "1caption"), QStringLiteral("Two"));
+        QCOMPARE(GetSetting(S, "2caption"), QStringLiteral("Three"));
+        QCOMPARE(GetSetting(S, "3caption"), QStringLiteral("Text label 4"));
+    }
+
+    void pictureOfTheCurrentFrame_data()
+    {
+        QTest::addColumn<bool>("resize");
+        QTest::newRow("own size") << false;
+        QTest::newRow("resized to code 5") << true;
+    }
+    void pictureOfTheCurrentFrame()
+    {
+        QFETCH(bool, resize);
+        Capture cap;
+        QVERIFY(cap.setDriverIndex(cap.driverCount() - 1)); // the test pattern
+        QTRY_VERIFY_WITH_TIMEOUT(cap.grabFrame(), 15000);
+        globals().ResizeFrames = resize;
+        globals().FrameSizeCode = 5;
+        Form1 f(&cap);
+        const QSize expected = resize ? QSize(320, 240) : cap.frame().size();
+        QCOMPARE(f.picture().size(), expected);
+        QCOMPARE(f.pictureSizeTwips(), QSizeF(expected) * 15);
+        // The temporary bitmap is gone.
+        QCOMPARE(QDir(globals().TempDir).entryList({"vantora*.bmp"}, QDir::Files), QStringList());
+        cap.disconnectDriver();
+    }
+
+    void editorOpensWithStoredPlacement_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("missing") << QString() << "UL";
+        QTest::newRow("BR") << "BR" << "BR";
+        QTest::newRow("UC") << "UC" << "UC";
+        QTest::newRow("unknown code") << "XX" << "";
+        QTest::newRow("empty") << "" << "";
+    }
+    void editorOpensWithStoredPlacement()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, selected);
+        storeLabels({"One"});
+        if (!stored.isNull())
+            SaveSetting(S, "1pos", stored);
+        Form1 f;
+        frmFont* e = f.editor();
+        e->selectCode("BC"); // a previous choice must not linger
+        e->wOpen(1);
+        QCOMPARE(e->windowTitle(), QStringLiteral("Edit Text label"));
+        QCOMPARE(e->selectedCode(), selected);
+        const QStringList texts = {"Upper left", "Upper Center", "Upper right",
+                                   "Buttom left", "Buttom center", "Buttom right"};
+        QStringList shown;
+        for (QRadioButton* r : e->findChildren<QRadioButton*>())
+            shown << r->text();
+        QCOMPARE(shown, texts);
+    }
+
+    void editorChangesTextLive()
+    {
+        storeLabels({"One"});
+        Form1 f;
+        frmFont* e = f.editor();
+        e->wOpen(1);
+        QTest::keyClicks(e->textBox(), "!");
+        QCOMPARE(f.labels().label(1).caption, QStringLiteral("One!"));
+        button(e, "TimeButton")->click();
+        QCOMPARE(e->textBox()->text(), QStringLiteral("$TIME$"));
+        QCOMPARE(f.labels().label(1).caption, QStringLiteral("$TIME$"));
+        QCOMPARE(button(e, "NowButton")->text(), QStringLiteral("Date && Time"));
+        button(e, "NowButton")->click();
+        QCOMPARE(f.labels().label(1).caption, QStringLiteral("$NOW$"));
+        // The list entry follows at OK only.
+        QCOMPARE(listTexts(f), QStringList{"One"});
+        button(e, "OkButton")->click();
+        QCOMPARE(listTexts(f), QStringList{"$NOW$"});
+        QVERIFY(!e->isVisible());
+    }
+
+    void okPlacesLabelAndStoresCode_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("UL") << "UL";
+        QTest::newRow("UC") << "UC";
+        QTest::newRow("BR") << "BR";
+        QTest::newRow("none selected") << "";
+    }
+    void okPlacesLabelAndStoresCode()
+    {
+        QFETCH(QString, code);
+        storeLabels({"Some label"});
+        SaveSetting(S, "1x", "77");
+        SaveSetting(S, "1y", "88");
+        SaveSetting(S, "1pos", code.isEmpty() ? QStringLiteral("none") : QStringLiteral("UL"));
+        Form1 f;
+        frmFont* e = f.editor();
+        e->wOpen(1);
+        e->selectCode(code);
+        button(e, "OkButton")->click();
+        QCOMPARE(GetSetting(S, "1pos", "unset"), code);
+        const QSizeF pic = f.pictureSizeTwips();
+        const QSizeF ext = f.labelExtent(1);
+        QVERIFY(ext.width() > 0 && ext.height() > 0);
+        float x = 77, y = 88;
+        placeLabel(code, pic.width(), pic.height(), ext.width(), ext.height(), x, y);
+        QCOMPARE(f.labels().label(1).x, x);
+        QCOMPARE(f.labels().label(1).y, y);
+        // Placement reaches the store when the list closes.
+        f.close();
+        QCOMPARE(GetSetting(S, "1x").toFloat(), x);
+        QCOMPARE(GetSetting(S, "1y").toFloat(), y);
+    }
+
+    void fontAndColourChoices()
+    {
+        storeLabels({"One"});
+        Form1 f;
+        frmFont* e = f.editor();
+        e->wOpen(1);
+        FontDescription font;
+        font.name = QStringLiteral("DejaVu Serif");
+        font.size = 18;
+        font.bold = true;
+        font.italic = true;
+        dialogs::setNextFont(font);
+        button(e, "FontButton")->click();
+        const TextLabel& l = f.labels().label(1);
+        QCOMPARE(l.fontName, QStringLiteral("DejaVu Serif"));
+        QCOMPARE(l.fontSize, 18.0f);
+        QVERIFY(l.bold && l.italic);
+
+        dialogs::setNextFont(std::nullopt); // Cancel changes nothing
+        button(e, "FontButton")->click();
+        QCOMPARE(l.fontName, QStringLiteral("DejaVu Serif"));
+
+        dialogs::setNextColor(0x123456);
+        button(e, "ColorButton")->click();
+        QCOMPARE(l.color, 0x123456);
+        dialogs::setNextColor(std::nullopt);
+        button(e, "ColorButton")->click();
+        QCOMPARE(l.color, 0x123456);
+
+        f.close();
+        QCOMPARE(GetSetting(S, "1font"), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(GetSetting(S, "1fontsize"), QStringLiteral("18"));
+        QCOMPARE(GetSetting(S, "1fontbold"), QStringLiteral("True"));
+        QCOMPARE(GetSetting(S, "1color"), QString::number(0x123456));
+    }
+
+    void closingWhileOnlineAsksForReload()
+    {
+        globals().OnlineSwitch = true;
+        QSignalSpy reload(&labelEvents(), &LabelEvents::reloadRequested);
+        {
+            Form1 f;
+            f.close();
+            f.close(); // closed once only
+        }
+        QCOMPARE(reload.count(), 1);
+    }
+
+    void browseForFolderAndCloseCommand()
+    {
+        FileDialog::setNextFileName(QStringLiteral("/pictures"));
+        QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("Please select a folder to save your Pictures.")),
+                 QStringLiteral("/pictures"));
+        QCOMPARE(FileDialog::lastCaption(), QStringLiteral("Please select a folder to save your Pictures."));
+        FileDialog::setNextFileName(QString());
+        QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("x")), QString());
+
+        QWidget w;
+        w.show();
+        RemoveCloseCommand(&w);
+        QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(w.isVisible());
+    }
+};
+
+VANTORA_TEST_MAIN(TestLabelWindows)
+#include "tst_labelwindows.moc"
