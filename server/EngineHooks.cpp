@@ -1,0 +1,45 @@
+#include "EngineHooks.h"
+
+namespace {
+enginehooks::ChatAcceptHandler chatAcceptHandler;
+enginehooks::ChatRequestHandler chatRequestHandler;
+enginehooks::AddressHook addHook;
+enginehooks::AddressHook removeHook;
+enginehooks::WindowOpener signupOpener;
+} // namespace
+
+namespace enginehooks {
+
+void setChatAcceptHandler(ChatAcceptHandler handler) { chatAcceptHandler = std::move(handler); }
+void setChatRequestHandler(ChatRequestHandler handler) { chatRequestHandler = std::move(handler); }
+void setActiveConnectionsHooks(AddressHook add, AddressHook remove)
+{
+    addHook = std::move(add);
+    removeHook = std::move(remove);
+}
+void setSignupOpener(WindowOpener opener) { signupOpener = std::move(opener); }
+
+bool hasChatAcceptHandler() { return bool(chatAcceptHandler); }
+quint16 chatAccept(const QString& name) { return chatAcceptHandler ? chatAcceptHandler(name) : 0; }
+void chatRequest(const QString& request, const QString& peerAddress)
+{
+    if (chatRequestHandler)
+        chatRequestHandler(request, peerAddress);
+}
+void addActiveConnection(const QString& address)
+{
+    if (addHook)
+        addHook(address);
+}
+void removeActiveConnection(const QString& address)
+{
+    if (removeHook)
+        removeHook(address);
+}
+void openSignup(QWidget* owner)
+{
+    if (signupOpener)
+        signupOpener(owner);
+}
+
+} // namespace enginehooks

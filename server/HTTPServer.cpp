@@ -1,0 +1,354 @@
+#include "HTTPServer.h"
+
+#include "Capture.h"
+#include "EngineHooks.h"
+#include "Globals.h"
+#include "Product.h"
+#include "Prompt.h"
+#include "Settings.h"
+#include "ShellLink.h"
+
+#include <QRandomGenerator>
+
+namespace {
+QHostAddress listenAddress = QHostAddress::AnyIPv4;
+FrameComposer::Clock composerClock;
+int handlerLimit = HTTPServer::DefaultMaxHandlers;
+
+QString ipText(const QHostAddress& address)
+{
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4).toString() : address.toString();
+}
+
+QString siteAddress() { return product::pageUrl(product::Page::Site).toString(); }
+} // namespace
+
+HTTPServer::HTTPServer(QObject* parent)
+    : QObject(parent)
+    , m_state(std::make_shared<ServingState>())
+{
+    Timer2.setInterval(10);
+    Timer2.setSingleShot(true);
+    Timer3.setInterval(60000);
+    connect(&Timer2, &QTimer::timeout, this, &HTTPServer::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &HTTPServer::Timer3_Timer);
+    connect(&Winsock1, &QTcpServer::newConnection, this, &HTTPServer::Winsock1_ConnectionRequest);
+    connect(&Winsock2, &QTcpSocket::connected, this, &HTTPServer::Winsock2_Connect);
+    connect(&Winsock2, &QTcpSocket::readyRead, this, &HTTPServer::Winsock2_DataArrival);
+    connect(&Winsock2, &QTcpSocket::disconnected, &Winsock2, &QTcpSocket::abort);
+    connect(&Winsock2, &QTcpSocket::errorOccurred, this, &HTTPServer::Winsock2_Error);
+    connect(&Winsock3, &QTcpSocket::connected, this, &HTTPServer::Winsock3_Connect);
+    connect(&Winsock3, &QTcpSocket::readyRead, this, &HTTPServer::Winsock3_DataArrival);
+    connect(&Winsock3, &QTcpSocket::disconnected, &Winsock3, &QTcpSocket::abort);
+    connect(&Winsock3, &QTcpSocket::errorOccurred, this, &HTTPServer::Winsock3_Error);
+    connect(&Winsock4, &QTcpSocket::connected, this, &HTTPServer::Winsock4_Connect);
+    connect(&Winsock4, &QTcpSocket::readyRead, this, &HTTPServer::Winsock4_DataArrival);
+    connect(&labelEvents(), &LabelEvents::reloadRequested, this, &HTTPServer::RefreshFont);
+    if (composerClock)
+        m_state->composer.setClock(composerClock);
+}
+
+HTTPServer::~HTTPServer()
+{
+    seams::engineUnloaded(this);
+}
+
+void HTTPServer::registerFactory()
+{
+    seams::setEngineFactory([] { return new HTTPServer; });
+}
+
+void HTTPServer::setListenAddress(const QHostAddress& address) { listenAddress = address; }
+void HTTPServer::setMaxHandlers(int count) { handlerLimit = count; }
+int HTTPServer::maxHandlers() { return handlerLimit; }
+void HTTPServer::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
+
+void HTTPServer::load()
+{
+    Globals& g = globals();
+    if (g.GoingOffline) {
+        unload();
+        return;
+    }
+    g.AccountName = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"))
+        + u'.' + GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"));
+    g.AccountPassword = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"));
+
+    if (g.AccountName == QLatin1String(".")) {
+        shelllink::clearAccountBoxes();
+        shelllink::switchOffline();
+        const auto answer = MessageBox::question(
+            shelllink::mainWidget(), g.AppName,
+            QStringLiteral("You need to create an account at ") + g.AppName
+                + QStringLiteral(" to use streaming. Would you create an account?"));
+        if (answer == QMessageBox::Yes)
+            enginehooks::openSignup(shelllink::mainWidget());
+        else
+            MessageBox::information(shelllink::mainWidget(), g.AppName,
+                                    QStringLiteral("You can create an account later in the configuration "
+                                                   "window --> Streaming Options"));
+        return;
+    }
+
+    g.JpegQuality = settingInt(QStringLiteral("JPEG"), QStringLiteral("Quality"), 20);
+    g.ResizeFrames = settingBool(QStringLiteral("JPEG"), QStringLiteral("ResChange"), false);
+    g.FrameSizeCode = qint16(settingInt(QStringLiteral("JPEG"), QStringLiteral("ResCode"), 0));
+    g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
+    RelogonTicks = 0;
+
+    Winsock1.close();
+    const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
+    if (port < 0 || port > 65535 || !Winsock1.listen(listenAddress, quint16(port))) {
+        const QString reason = port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
+                                                        : Winsock1.errorString();
+        MessageBox::plain(shelllink::mainWidget(), g.AppName, reason);
+        unload();
+        return;
+    }
+
+    shelllink::setStatus(QStringLiteral("Logging on..."));
+    Timer2.start();
+    Timer3.stop();
+
+    shelllink::setAddress(QStringLiteral("http://") + g.AccountName + u'/');
+    shelllink::setStatusLabelsVisible(true);
+
+    loadTemplates();
+    if (!g.ProgramModeAlt)
+        takeReferenceFrame();
+}
+
+void HTTPServer::loadTemplates()
+{
+    m_state->templates = loadTextLabels();
+    ++m_state->templateGeneration;
+}
+
+void HTTPServer::RefreshFont()
+{
+    if (m_unloaded)
+        return;
+    loadTemplates();
+}
+
+void HTTPServer::takeReferenceFrame()
+{
+    Capture* cap = shelllink::capture();
+    if (!cap)
+        return;
+    cap->grabFrame();
+    const QImage frame = cap->frame();
+    const QSize size = frame.isNull() ? cap->frameSize() : frame.size();
+    if (!size.isEmpty())
+        m_state->referenceFrame = size;
+}
+
+void HTTPServer::Winsock1_ConnectionRequest()
+{
+    while (QTcpSocket* socket = Winsock1.nextPendingConnection()) {
+        if (globals().GoingOffline) {
+            socket->abort();
+            socket->deleteLater();
+            Winsock1.close();
+            unload();
+            return;
+        }
+        if (m_state->liveHandlers >= handlerLimit) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        emit handlerCreated(new Threat(m_state, socket));
+    }
+}
+
+void HTTPServer::connectToDirectory(QTcpSocket& socket)
+{
+    const QString host = globals().ServerHost;
+    socket.abort();
+    socket.connectToHost(product::hostOf(host), product::portOf(host));
+}
+
+void HTTPServer::startLogon()
+{
+    m_answer.reset();
+    connectToDirectory(Winsock2);
+}
+
+void HTTPServer::Timer2_Timer()
+{
+    Timer2.stop();
+    startLogon();
+}
+
+void HTTPServer::Timer3_Timer()
+{
+    ++RelogonTicks;
+    if (RelogonTicks == 5) {
+        startLogon();
+        RelogonTicks = 0;
+    }
+}
+
+void HTTPServer::Winsock2_Connect()
+{
+    const Globals& g = globals();
+    // The address and port of our listener as the local system sees them: the
+    // interface that reaches the directory service, and the port we listen on.
+    const QByteArray bytes = directory::requestBytes(
+        directory::logonPath(g.AccountName, g.AccountPassword, ipText(Winsock2.localAddress()), listenPort()),
+        g.AppName, g.ServerHost);
+    Winsock2.write(bytes);
+    emit logonSent(bytes);
+}
+
+void HTTPServer::Winsock2_DataArrival()
+{
+    Globals& g = globals();
+    g.LoggedIn = true;
+    const directory::LogonAnswer::Result r = m_answer.feed(Winsock2.readAll(), g.DisableCheck);
+    using V = directory::LogonAnswer::Verdict;
+    switch (r.verdict) {
+    case V::Waiting:
+        break;
+    case V::DbDown:
+        shelllink::showError(directory::dbDownMessage());
+        Winsock2.abort();
+        g.LoggedIn = false;
+        endOnline();
+        break;
+    case V::User:
+    case V::Pass:
+        refuse(r.verdict == V::User, r.body);
+        break;
+    case V::NoCheck:
+        shelllink::setStatus(QStringLiteral("OK, NO CHECK"));
+        Timer3.start();
+        break;
+    case V::Address:
+        Winsock2.abort();
+        g.PublicAddress = r.address;
+        Winsock3.abort();
+        Winsock3.connectToHost(r.address, r.port);
+        break;
+    case V::Nothing:
+        break;
+    }
+    emit logonAnswered(r.verdict);
+}
+
+void HTTPServer::refuse(bool user, const QString& label)
+{
+    Timer3.stop();
+    shelllink::setStatus(label);
+    shelllink::showError(directory::refusedMessage(user));
+    Winsock2.abort();
+    globals().LoggedIn = false;
+    endOnline();
+}
+
+void HTTPServer::endOnline()
+{
+    // The online switch goes off (its handler logs off through us), then we
+    // make sure ourselves.
+    QPointer<HTTPServer> self(this);
+    shelllink::switchOffline();
+    if (self)
+        Afsluiten();
+}
+
+void HTTPServer::Winsock2_Error()
+{
+    if (Winsock2.error() == QAbstractSocket::RemoteHostClosedError)
+        return;
+    shelllink::showError(directory::connectFailedMessage(Winsock2.errorString()));
+    Winsock2.abort();
+}
+
+void HTTPServer::Winsock3_Connect()
+{
+    CheckId = int(QRandomGenerator::global()->bounded(999999)) + 1;
+    Winsock3.write(directory::checkLine(CheckId));
+}
+
+void HTTPServer::Winsock3_DataArrival()
+{
+    Timer3.start();
+    const qint64 number = directory::echoNumber(Winsock3.readAll());
+    QString verdict;
+    if (number == CheckId) {
+        verdict = QStringLiteral("OK");
+        shelllink::setStatus(verdict);
+        if (ipText(Winsock3.localAddress()) != ipText(Winsock3.peerAddress()))
+            globals().BehindRouter = true;
+    } else {
+        verdict = QStringLiteral("OK, INCORRECT ID");
+        shelllink::showError(directory::checkMismatchMessage(siteAddress()));
+        shelllink::setStatus(verdict);
+    }
+    Winsock3.abort();
+    emit checkFinished(verdict);
+}
+
+void HTTPServer::Winsock3_Error()
+{
+    if (Winsock3.error() == QAbstractSocket::RemoteHostClosedError)
+        return;
+    shelllink::showError(directory::checkFailedMessage(Winsock3.errorString(), siteAddress()));
+    shelllink::setStatus(QStringLiteral("NO CON"));
+    Winsock3.abort();
+    emit checkFinished(QStringLiteral("NO CON"));
+}
+
+void HTTPServer::Afsluiten()
+{
+    if (m_unloaded)
+        return;
+    Globals& g = globals();
+    if (!g.LoggedIn) {
+        unload();
+        return;
+    }
+    Timer2.stop();
+    Timer3.stop();
+    shelllink::flash(false);
+    g.GoingOffline = true;
+    Winsock2.abort();
+    Winsock3.abort();
+    connectToDirectory(Winsock4);
+    g.LoggedIn = false;
+}
+
+void HTTPServer::Winsock4_Connect()
+{
+    const Globals& g = globals();
+    const QByteArray bytes = directory::requestBytes(
+        directory::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
+    Winsock4.write(bytes);
+    emit logoffSent(bytes);
+}
+
+void HTTPServer::Winsock4_DataArrival()
+{
+    Winsock4.readAll();
+    shelllink::setStatusLabelsVisible(false);
+    unload();
+}
+
+void HTTPServer::unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    Timer2.stop();
+    Timer3.stop();
+    Winsock1.close();
+    Winsock2.abort();
+    Winsock3.abort();
+    Winsock4.abort();
+    seams::engineUnloaded(this);
+    emit unloaded();
+    deleteLater();
+}

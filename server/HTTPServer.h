@@ -1,0 +1,92 @@
+#pragma once
+// The streaming engine: an invisible window that exists while the program is
+// online. It listens for browsers (one Threat per connection), logs the member
+// on to the directory service, checks that its port can be reached from
+// outside, logs on again every fifth minute and logs off when asked.
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <memory>
+
+#include "DirectoryRequest.h"
+#include "Seams.h"
+#include "Threat.h"
+
+class HTTPServer : public QObject, public EngineWindow
+{
+    Q_OBJECT
+public:
+    // More connections than this at once are closed as they arrive, so a
+    // flood cannot use up the descriptors the listener needs.
+    static constexpr int DefaultMaxHandlers = 256;
+    static void setMaxHandlers(int count);
+    static int maxHandlers();
+
+    explicit HTTPServer(QObject* parent = nullptr);
+    ~HTTPServer() override;
+
+    // Makes the program load this engine when it goes online.
+    static void registerFactory();
+    // Where the listener binds (any IPv4 address unless set).
+    static void setListenAddress(const QHostAddress& address);
+    // Time source of the labels on served frames of engines loaded from now on.
+    static void setClock(FrameComposer::Clock clock);
+
+    void load() override;
+    void Afsluiten() override;
+    void RefreshFont() override;
+    void unload();
+
+    QTcpServer Winsock1; // listener
+    QTcpSocket Winsock2; // logon
+    QTcpSocket Winsock3; // reachability check
+    QTcpSocket Winsock4; // logoff
+    QTimer Timer2;       // one-shot logon starter
+    QTimer Timer3;       // minute timer of the periodic logon
+    int RelogonTicks = 0;
+    int CheckId = 0;
+
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void startLogon();
+
+    bool isUnloaded() const { return m_unloaded; }
+    bool listening() const { return Winsock1.isListening(); }
+    quint16 listenPort() const { return Winsock1.serverPort(); }
+    QSize referenceFrame() const { return m_state->referenceFrame; }
+    const QList<TextLabel>& templates() const { return m_state->templates; }
+    int liveHandlers() const { return m_state->liveHandlers; }
+    const FrameComposer& composer() const { return m_state->composer; }
+    bool awaitingBody() const { return m_answer.awaitingBody(); }
+
+signals:
+    void logonSent(const QByteArray& request);
+    void logonAnswered(directory::LogonAnswer::Verdict verdict);
+    void checkFinished(const QString& verdict);
+    void logoffSent(const QByteArray& request);
+    void unloaded();
+    void handlerCreated(Threat* handler);
+
+private:
+    void Winsock1_ConnectionRequest();
+    void Winsock2_Connect();
+    void Winsock2_DataArrival();
+    void Winsock2_Error();
+    void Winsock3_Connect();
+    void Winsock3_DataArrival();
+    void Winsock3_Error();
+    void Winsock4_Connect();
+    void Winsock4_DataArrival();
+    void refuse(bool user, const QString& label);
+    void endOnline();
+    void loadTemplates();
+    void takeReferenceFrame();
+    void connectToDirectory(QTcpSocket& socket);
+
+    std::shared_ptr<ServingState> m_state;
+    directory::LogonAnswer m_answer;
+    bool m_unloaded = false;
+};

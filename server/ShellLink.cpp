@@ -1,0 +1,106 @@
+#include "ShellLink.h"
+
+#include "Capture.h"
+#include "InfoWindows.h"
+#include "Startup.h"
+#include "frmCustomCaption.h"
+#include "frmTray.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+
+namespace {
+QPointer<Capture> captureOverride;
+QString lastStatus;
+QString lastErrorText;
+bool flashOn = false;
+} // namespace
+
+namespace shelllink {
+
+Capture* capture()
+{
+    if (captureOverride)
+        return captureOverride;
+    frmCustomCaption* w = mainWindow();
+    return w ? w->Cap : nullptr;
+}
+
+void setCapture(Capture* c) { captureOverride = c; }
+
+QWidget* mainWidget() { return mainWindow(); }
+
+void setStatus(const QString& text)
+{
+    lastStatus = text;
+    if (frmCustomCaption* w = mainWindow(); w && w->Label12)
+        w->Label12->setText(text);
+}
+
+QString status() { return lastStatus; }
+
+void setAddress(const QString& url)
+{
+    if (frmCustomCaption* w = mainWindow(); w && w->Label10)
+        w->Label10->setText(url);
+}
+
+void setStatusLabelsVisible(bool visible)
+{
+    frmCustomCaption* w = mainWindow();
+    if (!w)
+        return;
+    for (QLabel* label : {w->Label10, w->Label11, w->Label12}) {
+        if (label)
+            label->setVisible(visible);
+    }
+}
+
+void clearAccountBoxes()
+{
+    frmCustomCaption* w = mainWindow();
+    if (!w)
+        return;
+    if (w->Text3)
+        w->Text3->clear();
+    if (w->Text4)
+        w->Text4->clear();
+}
+
+void switchOffline()
+{
+    frmCustomCaption* w = mainWindow();
+    if (!w || !w->Check1)
+        return;
+    // The switch's own handler runs on the change; the second call is the
+    // click the refusal adds on top.
+    w->Check1->setChecked(false);
+    w->Check1_Click();
+}
+
+void flash(bool on)
+{
+    flashOn = on;
+    if (frmTray* t = trayWindow())
+        t->Flash(on);
+}
+
+bool flashing()
+{
+    if (frmTray* t = trayWindow())
+        return t->flashing();
+    return flashOn;
+}
+
+void showError(const QString& message)
+{
+    lastErrorText = message;
+    ShowErrorWindow(message);
+}
+
+QString lastError() { return lastErrorText; }
+void clearLastError() { lastErrorText.clear(); }
+
+} // namespace shelllink

@@ -1,0 +1,77 @@
+#pragma once
+// One connection handler per accepted connection: it owns the socket and a
+// frame buffer, answers what arrives, and removes itself after a chat or
+// check answer, when the peer closes, on a socket error, or after 30 s idle.
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QTimer>
+#include <memory>
+
+#include "FrameComposer.h"
+#include "RequestHandler.h"
+#include "cDIBSection.h"
+
+class Capture;
+class QTcpSocket;
+
+// What the engine shares with its handlers. Handlers may outlive the engine
+// window (they end by their own timers), so they hold this, not the engine.
+struct ServingState
+{
+    QSize referenceFrame{320, 240};
+    QList<TextLabel> templates;
+    quint64 templateGeneration = 0;
+    FrameComposer composer;
+    int liveHandlers = 0;
+};
+
+class Threat : public QObject
+{
+    Q_OBJECT
+public:
+    // Takes over the accepted socket.
+    Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent = nullptr);
+    ~Threat() override;
+
+    QTcpSocket* Winsock1 = nullptr;
+    QTimer Timer1; // delayed self-removal
+    QTimer Timer2; // registers the peer in the active connections list
+    QTimer Timer3; // idle timeout
+    cDIBSection FrameBuffer;
+    QString RemoteIp;
+
+    // The size frames are served at on this connection.
+    QSize servedSize() const { return m_size; }
+    bool unloaded() const { return m_unloaded; }
+    // Bytes of a request still waiting for the rest of its header.
+    qsizetype pendingBytes() const { return m_collector.pending(); }
+    void unload();
+
+    void Winsock1_DataArrival();
+    void Winsock1_Close();
+    void Winsock1_Error();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+
+signals:
+    void finished();
+
+private:
+    // Handles one piece; false when the connection is done with.
+    bool handle(const QByteArray& data);
+    void sendFrame();
+    void closeSocket();
+    void removePeer();
+
+    std::shared_ptr<ServingState> m_state;
+    request::Collector m_collector;
+    QSize m_size;
+    bool m_stretch = false;
+    bool m_unloaded = false;
+    bool m_peerRemoved = false;
+    bool m_closing = false;
+};
