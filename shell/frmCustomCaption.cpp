@@ -387,7 +387,7 @@ void frmCustomCaption::loadTray() { loadTrayWindow(); }
 
 void frmCustomCaption::selectDriver(int index)
 {
-    Cap->setDriverIndex(index);
+    m_driverSelected = Cap->setDriverIndex(index);
     Label7->setText(Cap->driverDescription(index));
 }
 
@@ -395,7 +395,9 @@ void frmCustomCaption::enableUpdateTimer() { Timer3->start(); }
 
 bool frmCustomCaption::connectVideo()
 {
-    Cap->grabFrame();
+    // A driver number that names no device must not fall back to another camera.
+    if (m_driverSelected)
+        Cap->grabFrame();
     Cap->setPreview(true);
     return Cap->connected();
 }

@@ -154,5 +154,6 @@ private:
     bool m_fullScreen = false;
     QRect m_normalGeometry;
     bool m_updateAnswered = false;
+    bool m_driverSelected = false;
     bool m_unloading = false;
 };

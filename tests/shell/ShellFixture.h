@@ -1,0 +1,97 @@
+#pragma once
+// What the shell tests share: a fresh settings file per test, a recording
+// engine and active-connections window behind the seams, browser and program
+// end captured instead of leaving the process.
+
+#include "Desktop.h"
+#include "Globals.h"
+#include "InfoWindows.h"
+#include "Prompt.h"
+#include "Seams.h"
+#include "Settings.h"
+#include "frmCustomCaption.h"
+#include "frmSplash.h"
+#include "frmTray.h"
+
+#include <QCoreApplication>
+#include <QList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+struct ShellRecord
+{
+    int engineLoads = 0;
+    int engineLogoffs = 0;
+    int programEnds = 0;
+    int activeShows = 0;
+    bool activeVisible = false;
+    int configurationOpens = 0;
+    int invitationOpens = 0;
+    int snapshotOpens = 0;
+    QList<QUrl> opened;
+};
+
+inline ShellRecord& shellRecord()
+{
+    static ShellRecord r;
+    return r;
+}
+
+class RecordingEngine : public EngineWindow
+{
+public:
+    void load() override { ++shellRecord().engineLoads; }
+    void Afsluiten() override
+    {
+        ++shellRecord().engineLogoffs;
+        seams::engineUnloaded(this);
+        delete this;
+    }
+    void RefreshFont() override {}
+};
+
+class ShellFixture
+{
+public:
+    QTemporaryDir dir;
+    int n = 0;
+
+    void setUp()
+    {
+        shellRecord() = ShellRecord{};
+        setSettingsPath(dir.path() + QStringLiteral("/settings%1/vantora.conf").arg(++n));
+        resetGlobals();
+        MessageBox::clearHistory();
+        desktop::setProgramEnd([] { ++shellRecord().programEnds; });
+        desktop::setUrlOpener([](const QUrl& u) {
+            shellRecord().opened.append(u);
+            return true;
+        });
+        seams::setEngineFactory([]() -> EngineWindow* { return new RecordingEngine; });
+        seams::setActiveConnections({[](QWidget*) {
+                                         ++shellRecord().activeShows;
+                                         shellRecord().activeVisible = true;
+                                     },
+                                     [] { shellRecord().activeVisible = false; },
+                                     [] { return shellRecord().activeVisible; }});
+        seams::setConfigurationOpener([](QWidget*) { ++shellRecord().configurationOpens; });
+        seams::setInvitationOpener([](QWidget*) { ++shellRecord().invitationOpens; });
+        seams::setSnapshotsOpener([](QWidget*) { ++shellRecord().snapshotOpens; });
+    }
+
+    void tearDown()
+    {
+        unloadMainWindow();
+        if (EngineWindow* e = seams::engine()) {
+            seams::engineUnloaded(e);
+            delete e;
+        }
+        unloadErrorWindow();
+        unloadAboutWindow();
+        unloadNewVersionWindow();
+        unloadDriverFailureWindow();
+        unloadTrayWindow();
+        unloadSplash();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};

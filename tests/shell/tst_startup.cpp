@@ -1,0 +1,363 @@
+// Start-up: the ordered steps, the settings they read and write, the second
+// copy question, a driver that does not connect, and the splash window.
+#include "ShellFixture.h"
+#include "Startup.h"
+#include "SystemUtils.h"
+#include "TestEnvironment.h"
+
+#include "Capture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLockFile>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace {
+
+const QStringList fullRecord = {
+    QStringLiteral("bar 20"),
+    QStringLiteral("status Requesting tempory directory..."),
+    QStringLiteral("status Loading Application version and addition information..."),
+    QStringLiteral("bar 40"),
+    QStringLiteral("status Loading Chat Settings..."),
+    QStringLiteral("bar 50"),
+    QStringLiteral("status Loading Driver settings..."),
+    QStringLiteral("bar 60"),
+    QStringLiteral("bar 70"),
+    QStringLiteral("status Loading Autocheck engine..."),
+    QStringLiteral("bar 75"),
+    QStringLiteral("status Connecting to video driver..."),
+    QStringLiteral("bar 80"),
+    QStringLiteral("status Loading system tray..."),
+    QStringLiteral("bar 90"),
+    QStringLiteral("status Loading Velora Engine..."),
+    QStringLiteral("status Loading Main window..."),
+    QStringLiteral("bar 100"),
+};
+
+QStringList withoutEngine()
+{
+    QStringList r = fullRecord;
+    r.removeAll(QStringLiteral("status Loading Velora Engine..."));
+    return r;
+}
+
+QString lockPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/vantora.lock");
+}
+
+// Records what the steps ask of the windows, answering as a test says.
+class FakeHost : public StartupHost
+{
+public:
+    bool nt = false;
+    bool connects = true;
+    QStringList calls;
+    void status(const QString&) override {}
+    void bar(int) override {}
+    bool anotherCopyRunning() override { return false; }
+    bool askStartAnotherCopy(const QString&, const QString&) override { return true; }
+    void abandon() override { calls << QStringLiteral("abandon"); }
+    void setTitle(const QString& t) override { calls << QLatin1String("title ") + t; }
+    void changeToProgramFolder() override { calls << QStringLiteral("cd"); }
+    bool isWindowsNT() override { return nt; }
+    void stopMessengerService() override { calls << QStringLiteral("NET STOP MESSENGER"); }
+    void loadTray() override { calls << QStringLiteral("tray"); }
+    void selectDriver(int i) override { calls << QLatin1String("driver ") + QString::number(i); }
+    void enableUpdateTimer() override { calls << QStringLiteral("update timer"); }
+    bool connectVideo() override
+    {
+        calls << QStringLiteral("connect video");
+        return connects;
+    }
+    void showDriverFailure() override { calls << QStringLiteral("Form5"); }
+    void setEngineState(const QString& t) override { calls << QLatin1String("engine label ") + t; }
+    void loadEngine() override { calls << QStringLiteral("engine"); }
+    void showActiveConnections() override { calls << QStringLiteral("Form2"); }
+    void showMainUnloadSplash() override { calls << QStringLiteral("show"); }
+    void fillLogin(const QStringList& d, const QString& u, const QString& p, const QString& dom) override
+    {
+        calls << QStringLiteral("login %1|%2|%3|%4").arg(d.join(u','), u, p, dom);
+    }
+    void setOnlineSwitch(int v) override { calls << QLatin1String("switch ") + QString::number(v); }
+};
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+    ShellFixture fx;
+
+private slots:
+    void init() { fx.setUp(); }
+    void cleanup() { fx.tearDown(); }
+
+    void emptyStoreStartsOnline()
+    {
+        frmCustomCaption* w = loadMainWindow();
+        QVERIFY(w);
+        QCOMPARE(mainWindow(), w);
+        QCOMPARE(w->startupRecord(), fullRecord);
+        QCOMPARE(GetSetting(QStringLiteral("AutoUpdate"), QStringLiteral("version")), QStringLiteral("1.01"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vantora 1.01"));
+        QVERIFY(globals().TempDir.endsWith(u'/'));
+        QVERIFY(w->Timer3->isActive());
+        QCOMPARE(w->Timer3->interval(), 1500);
+        QVERIFY(w->Timer1->isActive());
+        QVERIFY(trayWindow());
+        QCOMPARE(shellRecord().engineLoads, 1);
+        QVERIFY(seams::engine());
+        QCOMPARE(w->Label9->text(), QStringLiteral("ON"));
+        QVERIFY(w->Check1->isChecked());
+        QVERIFY(globals().OnlineSwitch);
+        QVERIFY(!globals().GoingOffline);
+        QCOMPARE(shellRecord().activeShows, 0);
+        QVERIFY(!w->mnuActiveConnections->isChecked());
+        QVERIFY(w->isVisible());
+        QVERIFY(w->isEnabled());
+        QVERIFY(!loadedDriverFailureWindow());
+        QVERIFY(globals().ShowCamErrors);
+        QVERIFY(!globals().ChatDisabled);
+        QVERIFY(!globals().ProgramModeAlt);
+        QVERIFY(!globals().DisableCheck);
+        // The log-in box: both domains, the first selected, empty account.
+        QCOMPARE(w->Combo1->count(), 2);
+        QCOMPARE(w->Combo1->itemText(0), globals().AccountDomains.at(0));
+        QCOMPARE(w->Combo1->itemText(1), globals().AccountDomains.at(1));
+        QCOMPARE(w->Combo1->currentText(), globals().AccountDomains.at(0));
+        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(0));
+        QCOMPARE(w->Text3->text(), QString());
+        // The switch's handler ran: it wrote its settings at once.
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")), QString());
+        // The test pattern (or the camera) is connected and previewing.
+        QVERIFY(w->Cap->connected());
+        QVERIFY(w->Cap->preview());
+        QCOMPARE(w->Label7->text(), w->Cap->driverDescription(0));
+        QVERIFY(MessageBox::history().isEmpty());
+    }
+
+    void streamingDisabledStaysOffline()
+    {
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("0"));
+        SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
+        frmCustomCaption* w = loadMainWindow();
+        QVERIFY(w);
+        QCOMPARE(w->startupRecord(), withoutEngine());
+        QCOMPARE(shellRecord().engineLoads, 0);
+        QVERIFY(!seams::engine());
+        QCOMPARE(w->Label9->text(), QString());
+        QVERIFY(!w->Check1->isChecked());
+        QVERIFY(!globals().OnlineSwitch);
+        QCOMPARE(shellRecord().activeShows, 0);
+        // The handler did not run, so it wrote nothing.
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")),
+                 QStringLiteral("<none>"));
+    }
+
+    void storedAccountFillsTheLogInBox()
+    {
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("alice"));
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("pw=1"));
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), globals().AccountDomains.at(1));
+        SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
+        frmCustomCaption* w = loadMainWindow();
+        QVERIFY(w);
+        QCOMPARE(w->Text3->text(), QStringLiteral("alice"));
+        QCOMPARE(w->Label2->text(), QStringLiteral("alice"));
+        QCOMPARE(w->Text4->text(), QStringLiteral("pw=1"));
+        QCOMPARE(w->Combo1->currentText(), globals().AccountDomains.at(1));
+        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(1));
+        // Open at the last shut-down: open again, with its check mark.
+        QCOMPARE(shellRecord().activeShows, 1);
+        QVERIFY(w->mnuActiveConnections->isChecked());
+    }
+
+    void optionsReadAtStartup_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("chat disabled") << "Options" << "DisChat" << "1";
+        QTest::newRow("alternative program mode") << "Options" << "ProgramMode" << "2";
+        QTest::newRow("no update check") << "Options" << "autocheck" << "0";
+        QTest::newRow("camera errors off") << "Settings" << "ShowCamError" << "0";
+        QTest::newRow("reachability check off") << "Settings" << "DisableCheck" << "1";
+    }
+    void optionsReadAtStartup()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        SaveSetting(section, key, value);
+        frmCustomCaption* w = loadMainWindow();
+        QVERIFY(w);
+        QCOMPARE(globals().ChatDisabled, key == QLatin1String("DisChat"));
+        QCOMPARE(globals().ProgramModeAlt, key == QLatin1String("ProgramMode"));
+        QCOMPARE(w->Timer3->isActive(), key != QLatin1String("autocheck"));
+        QCOMPARE(globals().ShowCamErrors, key != QLatin1String("ShowCamError"));
+        QCOMPARE(globals().DisableCheck, key == QLatin1String("DisableCheck"));
+    }
+
+    void messengerStopOnlyOnNT_data()
+    {
+        QTest::addColumn<bool>("nt");
+        QTest::addColumn<QString>("disMessenger");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("NT, default") << true << "" << true;
+        QTest::newRow("NT, switched off") << true << "0" << false;
+        QTest::newRow("not NT") << false << "1" << false;
+    }
+    void messengerStopOnlyOnNT()
+    {
+        QFETCH(bool, nt);
+        QFETCH(QString, disMessenger);
+        QFETCH(bool, stopped);
+        if (!disMessenger.isEmpty())
+            SaveSetting(QStringLiteral("Options"), QStringLiteral("DisMessenger"), disMessenger);
+        FakeHost host;
+        host.nt = nt;
+        StartupSequence seq;
+        QVERIFY(seq.run(host));
+        QCOMPARE(host.calls.contains(QStringLiteral("NET STOP MESSENGER")), stopped);
+        QCOMPARE(seq.record().contains(QStringLiteral("status Disabling NT Messenger Service...")), stopped);
+        // The order of what the steps do.
+        QStringList expected = {QStringLiteral("title Vantora 1.01"), QStringLiteral("cd")};
+        if (stopped)
+            expected << QStringLiteral("NET STOP MESSENGER");
+        expected << QStringLiteral("tray") << QStringLiteral("driver 0") << QStringLiteral("update timer")
+                 << QStringLiteral("connect video") << QStringLiteral("engine label ON") << QStringLiteral("engine")
+                 << QStringLiteral("show")
+                 << QStringLiteral("login %1|||%2").arg(globals().AccountDomains.join(u','), globals().AccountDomains.at(0))
+                 << QStringLiteral("switch 1");
+        QCOMPARE(host.calls, expected);
+    }
+
+    void debugBuildTitle()
+    {
+        globals().DebugMode = true;
+        FakeHost host;
+        StartupSequence seq;
+        QVERIFY(seq.run(host));
+        QVERIFY(host.calls.contains(QStringLiteral("title Vantora BETA")));
+        globals().DebugMode = false;
+    }
+
+    void secondCopyQuestion_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("No ends this copy") << false;
+        QTest::newRow("Yes starts another") << true;
+    }
+    void secondCopyQuestion()
+    {
+        QFETCH(bool, yes);
+        QLockFile other(lockPath()); // the first copy
+        QVERIFY(other.tryLock(0));
+        MessageBox::setNextAnswer(yes ? QMessageBox::Yes : QMessageBox::No);
+        frmCustomCaption* w = loadMainWindow();
+        QCOMPARE(MessageBox::history().size(), 1);
+        const MessageBox::Shown& box = MessageBox::history().first();
+        QCOMPARE(box.title, QStringLiteral("Already running"));
+        QCOMPARE(box.text, QStringLiteral("Vantora already running\r\nDo you wish to start another copy?"));
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+        if (yes) {
+            QVERIFY(w);
+            QCOMPARE(w->startupRecord(), fullRecord);
+            QCOMPARE(shellRecord().engineLoads, 1);
+        } else {
+            QVERIFY(!w);
+            QVERIFY(!mainWindow());
+            QCOMPARE(shellRecord().engineLoads, 0);
+            QCOMPARE(shellRecord().programEnds, 1);
+            QCOMPARE(GetSetting(QStringLiteral("AutoUpdate"), QStringLiteral("version")), QString());
+        }
+    }
+
+    void onlyOneCopyAsksNothing()
+    {
+        frmCustomCaption* w = loadMainWindow();
+        QVERIFY(w);
+        // This copy holds the lock now: another one would be asked.
+        QLockFile second(lockPath());
+        QVERIFY(!second.tryLock(0));
+        unloadMainWindow();
+        QVERIFY(second.tryLock(0));
+    }
+
+    void driverWithoutDevice_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Close") << "close";
+        QTest::newRow("window closed") << "window";
+        QTest::newRow("Go to configuration") << "configuration";
+    }
+    void driverWithoutDevice()
+    {
+        QFETCH(QString, how);
+        SaveSetting(QStringLiteral("Settings"), QStringLiteral("drivera"), QStringLiteral("99"));
+        SaveSetting(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), QStringLiteral("0"));
+        frmCustomCaption* w = loadMainWindow();
+        QVERIFY(w);
+        // Start-up went on to its end.
+        QCOMPARE(w->startupRecord(), fullRecord);
+        QVERIFY(w->Check1->isChecked());
+        QVERIFY(!w->Cap->connected());
+        Form5* f = loadedDriverFailureWindow();
+        QVERIFY(f);
+        QVERIFY(f->isVisible());
+        QVERIFY(f->isEnabled());
+        QCOMPARE(f->windowTitle(), QStringLiteral("Can't connect to video driver..."));
+        QVERIFY(!w->isEnabled());
+        if (how == QLatin1String("close"))
+            f->Command1->click();
+        else if (how == QLatin1String("window"))
+            f->close();
+        else
+            f->Command2->click();
+        QVERIFY(!loadedDriverFailureWindow());
+        QVERIFY(w->isEnabled());
+        QCOMPARE(shellRecord().configurationOpens, how == QLatin1String("configuration") ? 1 : 0);
+    }
+
+    void mainStartsThroughTheSplash()
+    {
+        Main();
+        frmSplash* s = splashWindow();
+        QVERIFY(s);
+        QVERIFY(s->isVisible());
+        QCOMPARE(s->Label2->text(), QStringLiteral("Loading core of application..."));
+        QCOMPARE(s->lblVersion->text(), QStringLiteral("Version 1.0.1"));
+        QCOMPARE(s->lblPlatform->text(), GetOsName());
+        QCOMPARE(globals().OsName, GetOsName());
+        QCOMPARE(s->barPercent(), 0);
+        QCOMPARE(s->Timer1->interval(), 200);
+        QVERIFY(s->Timer1->isSingleShot() || s->Timer1->isActive());
+        QTRY_VERIFY(mainWindow());
+        QVERIFY(!splashWindow()); // unloaded in step 14
+        QVERIFY(mainWindow()->isVisible());
+    }
+
+    void splashBarFollowsPercent()
+    {
+        frmSplash* s = loadSplash();
+        s->show();
+        s->Timer1->stop();
+        const int full = s->Shape1->parentWidget()->width() - 2;
+        for (int p : {0, 10, 50, 100}) {
+            s->bar(p);
+            QCOMPARE(s->barPercent(), p);
+            QCOMPARE(s->Shape1->width(), full * p / 100);
+        }
+    }
+};
+
+VANTORA_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"
