@@ -151,6 +151,28 @@ private slots:
         }
     }
 
+    void rowConversionStaysInsideTheRow_data()
+    {
+        QTest::addColumn<int>("count");
+        for (int n : {0, 1, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 641})
+            QTest::newRow(qPrintable(QString::number(n))) << n;
+    }
+    void rowConversionStaysInsideTheRow()
+    {
+        QFETCH(int, count);
+        QVector<quint32> src(count);
+        for (int i = 0; i < count; ++i)
+            src[i] = 0xEE000000u | quint32(i * 3) << 16 | quint32(i * 5 % 256) << 8 | quint32(i % 256);
+        QByteArray dst(count * 3 + 32, char(0xCD));
+        convertRowRgb32ToBgr24(src.constData(), reinterpret_cast<uchar*>(dst.data()), count);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(uchar(dst[i * 3]), uchar(i % 256));
+            QCOMPARE(uchar(dst[i * 3 + 1]), uchar(i * 5 % 256));
+            QCOMPARE(uchar(dst[i * 3 + 2]), uchar(i * 3));
+        }
+        QCOMPARE(dst.mid(count * 3), QByteArray(32, char(0xCD)));
+    }
+
     void loadPictureBltWithOffsetAndClipping()
     {
         const QImage src = positionPicture(10, 8, QImage::Format_RGB32);
