@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QtDebug>
 #include <algorithm>
 #include <cerrno>
@@ -28,12 +29,20 @@ namespace {
     raise(QStringLiteral("Failed to save to JPG ") + QString::number(code));
 }
 
-mode_t currentUmask()
+// A new file beside `target` that no one else has, made with mode 0666 so the
+// process's umask gives it the same bits any new file would get.
+int createTemporary(const QByteArray& target, QByteArray& name)
 {
-    // Only way to read it; the program has one thread that makes files.
-    const mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QFileInfo info(QFile::decodeName(target));
+        name = QFile::encodeName(QDir(info.absolutePath()).filePath(
+            QStringLiteral(".%1.%2").arg(info.fileName()).arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                              QLatin1Char('0'))));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
 }
 
 bool writeAll(int fd, const char* data, qsizetype size)
@@ -138,10 +147,8 @@ bool SaveJpegFile(const cDIBSection& image, const QString& file, int quality)
 
     // Written beside the target and renamed over it, so a reader never sees
     // half a file.
-    const QFileInfo info(file);
-    QByteArray tmpl = QFile::encodeName(QDir(info.absolutePath()).filePath(
-        QStringLiteral(".") + info.fileName() + QStringLiteral(".XXXXXX")));
-    const int fd = ::mkstemp(tmpl.data());
+    QByteArray tmpl;
+    const int fd = createTemporary(path, tmpl);
     if (fd < 0) {
         const int err = errno;
         dropTarget();
@@ -155,10 +162,9 @@ bool SaveJpegFile(const cDIBSection& image, const QString& file, int quality)
     };
     if (!writeAll(fd, jpeg.constData(), jpeg.size()))
         fail(errno);
-    const mode_t mode = existed ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd, mode) != 0)
-        fail(errno);
     if (existed) {
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            fail(errno);
         const struct timespec times[2] = {old.st_atim, old.st_mtim};
         if (::futimens(fd, times) != 0)
             fail(errno);

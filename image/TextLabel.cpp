@@ -138,7 +138,8 @@ QFont labelFont(const TextLabel& label)
             return qHash(k.name) ^ (size_t(k.pixels) << 2) ^ (k.bold ? 1 : 0) ^ (k.italic ? 2 : 0);
         }
     };
-    static std::unordered_map<Key, QFont, KeyHash> cache;
+    // Never destroyed: fonts must not outlive the application object.
+    static auto& cache = *new std::unordered_map<Key, QFont, KeyHash>;
     const Key k{label.fontName, pixelSizeFor(label.fontSize), label.bold, label.italic};
     auto it = cache.find(k);
     if (it != cache.end())
