@@ -74,8 +74,8 @@ namespace {
 thread_local std::unordered_map<quint64, std::unique_ptr<MemberStore::Connection>> t_connections;
 }
 
-MemberStore::MemberStore(const QString& databasePath, const QString& driver)
-    : m_path(databasePath), m_driver(driver), m_serial(nextSerial++)
+MemberStore::MemberStore(const QString& databasePath, const QString& driver, int busyTimeoutMs)
+    : m_path(databasePath), m_driver(driver), m_busyTimeoutMs(busyTimeoutMs), m_serial(nextSerial++)
 {
 }
 
@@ -90,7 +90,7 @@ MemberStore::Connection* MemberStore::connection()
         QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, slot->name);
         db.setDatabaseName(m_path);
         if (m_driver == QLatin1String("QSQLITE"))
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     }
     Connection* c = slot.get();
     if (c->ready)

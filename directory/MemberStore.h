@@ -32,8 +32,10 @@ public:
     enum class AddResult { Created, NameInUse, EmailInUse, Failed };
     enum class Lookup { Found, Missing, Failed };
 
-    // driver: a Qt SQL driver name; the schema is plain SQL.
-    explicit MemberStore(const QString& databasePath, const QString& driver = QStringLiteral("QSQLITE"));
+    // driver: a Qt SQL driver name; the schema is plain SQL. busyTimeoutMs: how
+    // long a write waits for another process's lock before it fails.
+    explicit MemberStore(const QString& databasePath, const QString& driver = QStringLiteral("QSQLITE"),
+                         int busyTimeoutMs = 5000);
     ~MemberStore();
     MemberStore(const MemberStore&) = delete;
     MemberStore& operator=(const MemberStore&) = delete;
@@ -60,6 +62,7 @@ private:
 
     QString m_path;
     QString m_driver;
+    int m_busyTimeoutMs;
     quint64 m_serial;
     std::mutex m_writeLock;
 };

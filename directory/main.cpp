@@ -68,7 +68,9 @@ int serve(const QHash<QString, QString>& opt)
         std::fputs("vantora-directory: serve needs --listen ADDR:PORT and --db FILE\n", stderr);
         return 2;
     }
-    const QString address = listen.left(colon);
+    QString address = listen.left(colon);
+    if (address.startsWith(u'[') && address.endsWith(u']'))
+        address = address.mid(1, address.size() - 2);
 
     DirectoryService::Options serviceOptions;
     if (opt.contains(QStringLiteral("domains")))

@@ -281,6 +281,34 @@ private slots:
                  QByteArray("127.0.0.1:2156"));
     }
 
+    void lockedStoreAnswersDbDown()
+    {
+        const QString db = freshDb();
+        ManualClock clock;
+        MemberStore store(db, QStringLiteral("QSQLITE"), 50);
+        QStringList logged;
+        DirectoryService service(store, clock, nullptr, Fixture::options(), [&](const QString& l) { logged << l; });
+        addMember(service, "bob.vantora.example", "pass1");
+        {
+            // Another process holds the write lock: members can be read, not written.
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+            other.setDatabaseName(db);
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            QVERIFY(q.exec(QStringLiteral("UPDATE members SET full_name = 'x'")));
+            QCOMPARE(service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1").body,
+                     QByteArray("DB DOWN"));
+            QVERIFY(logged.last().startsWith(QLatin1String("database cannot be written:")));
+            QVERIFY(!service.isOnline(QStringLiteral("bob.vantora.example")));
+            QVERIFY(q.exec(QStringLiteral("ROLLBACK")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QCOMPARE(service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1").body,
+                 QByteArray("127.0.0.1:2156"));
+    }
+
     void storeKeepsFieldsAsGiven()
     {
         MemberStore store(freshDb());
