@@ -1,0 +1,427 @@
+// The main window: online switch, log-in box, minute counter, capture errors,
+// tray hiding, full screen, menus, the recorder, the update check and the
+// order of shutting down.
+#include "Capture.h"
+#include "Product.h"
+#include "ShellFixture.h"
+#include "SystemUtils.h"
+#include "TestEnvironment.h"
+#include "Version.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+    ShellFixture fx;
+
+    frmCustomCaption* started()
+    {
+        frmCustomCaption* w = loadMainWindow();
+        if (w)
+            QTest::qWaitForWindowExposed(w);
+        return w;
+    }
+
+private slots:
+    void init() { fx.setUp(); }
+    void cleanup() { fx.tearDown(); }
+
+    void onlineSwitchWritesAtOnce()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        QCOMPARE(shellRecord().engineLoads, 1);
+        w->Text3->setText(QStringLiteral("bob"));
+        w->Text4->setText(QStringLiteral("secret"));
+
+        w->Check1->setChecked(false);
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("bob"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("secret"));
+        QVERIFY(globals().GoingOffline);
+        QVERIFY(!globals().OnlineSwitch);
+        QCOMPARE(w->Label9->text(), QStringLiteral("OFF"));
+        QCOMPARE(w->Label12->text(), QStringLiteral("Logging off..."));
+        QCOMPARE(shellRecord().engineLogoffs, 1);
+        QVERIFY(!seams::engine());
+
+        w->Check1->setChecked(true);
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
+        QVERIFY(!globals().GoingOffline);
+        QVERIFY(globals().OnlineSwitch);
+        QCOMPARE(w->Label9->text(), QStringLiteral("ON"));
+        QCOMPARE(shellRecord().engineLoads, 2);
+        // Calling the handler again does not load a second engine.
+        w->Check1_Click();
+        QCOMPARE(shellRecord().engineLoads, 2);
+    }
+
+    void logInBox()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        QVERIFY(!w->Frame1->isVisible());
+        w->Command4->click();
+        QVERIFY(w->Frame1->isVisible());
+        w->Text3->setText(QStringLiteral("carol"));
+        w->Text4->setText(QStringLiteral("pw"));
+        w->Combo1->setCurrentIndex(1);
+        w->Command2->click();
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("carol"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("pw"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain")), globals().AccountDomains.at(1));
+        QCOMPARE(w->Label2->text(), QStringLiteral("carol"));
+        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(1));
+        QCOMPARE(MessageBox::history().size(), 1);
+        QCOMPARE(MessageBox::history().first().title, QStringLiteral("Vantora"));
+        QCOMPARE(MessageBox::history().first().text, QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
+        QCOMPARE(MessageBox::history().first().icon, QMessageBox::Information);
+        QVERIFY(!w->Frame1->isVisible());
+        // Nothing goes on or off line by itself.
+        QCOMPARE(shellRecord().engineLogoffs, 0);
+    }
+
+    void minuteCounter()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        QCOMPARE(w->Label1->text(), QStringLiteral("0 min. runned"));
+        QCOMPARE(w->Timer1->interval(), 60000);
+        w->Cap->setPreview(false);
+        w->Timer1_Timer();
+        QCOMPARE(w->Label1->text(), QStringLiteral("1 min. runned"));
+        QVERIFY(w->Cap->preview());
+        w->MinutesRunning = 32766;
+        w->Timer1_Timer();
+        QCOMPARE(w->Label1->text(), QStringLiteral("32767 min. runned"));
+        w->Timer1_Timer();
+        QCOMPARE(w->MinutesRunning, 32767);
+        QCOMPARE(w->Label1->text(), QStringLiteral("32767 min. runned"));
+    }
+
+    void captureErrors_data()
+    {
+        QTest::addColumn<bool>("report");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("reported") << true << "Device busy" << true;
+        QTest::newRow("reporting off") << false << "Device busy" << false;
+        QTest::newRow("no description") << true << "" << false;
+    }
+    void captureErrors()
+    {
+        QFETCH(bool, report);
+        QFETCH(QString, description);
+        QFETCH(bool, shown);
+        frmCustomCaption* w = buildMainWindow();
+        globals().ShowCamErrors = report;
+        emit w->Cap->errorOccurred(Capture::DeviceFailed, description);
+        QCOMPARE(bool(loadedErrorWindow()), shown);
+        if (shown) {
+            QCOMPARE(loadedErrorWindow()->Label1->text(),
+                     QStringLiteral("Video Device Error: Device busy\r\n\r\nGo to Camera Options to disable this "
+                                    "error message (Configure -> Camera Options"));
+            QVERIFY(loadedErrorWindow()->isVisible());
+        }
+    }
+
+    void minimiseHidesToTheTray()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        QVERIFY(w->Cap->preview());
+        w->showMinimized();
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(!w->Cap->preview());
+        QVERIFY(trayWindow());
+        trayWindow()->iconMessage(frmTray::LeftDoubleClick);
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isMinimized());
+        QVERIFY(w->Cap->preview());
+    }
+
+    void fullScreenAndBack()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        const QRect normal = w->geometry();
+        QVERIFY(!w->Command5->isVisible());
+        w->mnuFullscreen->trigger();
+        QVERIFY(w->fullScreenMode());
+        QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!w->mnuPreview->isEnabled());
+        QVERIFY(w->Command5->isVisible());
+        QCOMPARE(w->Command5->text(), QStringLiteral("Close fullscreen"));
+        const QRect screen = w->screen()->geometry();
+        QCOMPARE(w->Command5->y(), 0);
+        QCOMPARE(w->Command5->x(), screen.width() / 2 - w->Command5->width() / 2);
+        QTRY_COMPARE(w->Picture1->size(), screen.size());
+
+        w->Command5->click();
+        QVERIFY(!w->fullScreenMode());
+        QVERIFY(!w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(w->mnuPreview->isEnabled());
+        QVERIFY(!w->Command5->isVisible());
+        QVERIFY(!w->Command5->isEnabled());
+        QTRY_COMPARE(w->geometry().size(), normal.size());
+        QVERIFY(w->isVisible());
+    }
+
+    void previewMenuToggles()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        QVERIFY(w->mnuPreview->isChecked());
+        w->mnuPreview->trigger();
+        QVERIFY(!w->mnuPreview->isChecked());
+        QVERIFY(!w->mnuFullscreen->isEnabled());
+        QVERIFY(!w->Picture1->isVisible());
+        QVERIFY(!w->Cap->preview());
+        w->mnuPreview->trigger();
+        QVERIFY(w->mnuPreview->isChecked());
+        QVERIFY(w->mnuFullscreen->isEnabled());
+        QVERIFY(w->Picture1->isVisible());
+        QVERIFY(w->Cap->preview());
+    }
+
+    void menusInOrder()
+    {
+        frmCustomCaption* w = buildMainWindow();
+        QStringList texts;
+        for (QAction* menu : w->menuBar()->actions()) {
+            texts << menu->text();
+            for (QAction* a : menu->menu()->actions())
+                texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        }
+        QCOMPARE(texts, QStringList({"&File", "E&xit", "&View", "Active Connections", "Plugins", "Configure",
+                                     "My Buddy List", "Preview", "Preview in fullscreen", "&Actions",
+                                     "&Invite someone for chat", "&Help", "&Help", "&Support", "-", "&About...",
+                                     "System Info"}));
+    }
+
+    void inviteNeedsLogIn()
+    {
+        frmCustomCaption* w = buildMainWindow();
+        w->mnuInvite->trigger();
+        QVERIFY(loadedErrorWindow());
+        QCOMPARE(loadedErrorWindow()->Label1->text(), QStringLiteral("You must login first!"));
+        QCOMPARE(shellRecord().invitationOpens, 0);
+        globals().LoggedIn = true;
+        w->mnuInvite->trigger();
+        QCOMPARE(shellRecord().invitationOpens, 1);
+    }
+
+    void otherWindowsOpen()
+    {
+        frmCustomCaption* w = buildMainWindow();
+        w->mnuConfigure->trigger();
+        QCOMPARE(shellRecord().configurationOpens, 1);
+        w->Command3->click();
+        QCOMPARE(shellRecord().snapshotOpens, 1);
+        w->mnuActiveConnections->trigger();
+        QCOMPARE(shellRecord().activeShows, 1);
+        QVERIFY(w->mnuActiveConnections->isChecked());
+        w->mnuActiveConnections->trigger();
+        QVERIFY(!shellRecord().activeVisible);
+        QVERIFY(!w->mnuActiveConnections->isChecked());
+    }
+
+    void helpPagesAndSystemInfo()
+    {
+        frmCustomCaption* w = buildMainWindow();
+        w->mnuHelpItem[0]->trigger();
+        w->mnuHelpItem[1]->trigger();
+        QCOMPARE(shellRecord().opened,
+                 QList<QUrl>({product::pageUrl(product::Page::Help), product::pageUrl(product::Page::Support)}));
+        globals().OsName = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
+        w->mnuHelpItem[4]->trigger();
+        QCOMPARE(MessageBox::history().size(), 1);
+        const MessageBox::Shown& box = MessageBox::history().first();
+        QCOMPARE(box.title, QStringLiteral("Vantora System Info Window"));
+        const QStringList lines = box.text.split(u'\n');
+        QCOMPARE(lines.value(0), QStringLiteral("OS Information:"));
+        QCOMPARE(lines.value(1), globals().OsName);
+        QVERIFY(!lines.value(2).isEmpty());
+    }
+
+    void addressLink()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        w->Label10->setText(QStringLiteral("http://alice.vantora.example/"));
+        w->Label10->show();
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(w->Label10, &enter);
+        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCoreApplication::sendEvent(w->Label9, &enter);
+        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCoreApplication::sendEvent(w->Label10, &enter);
+        QCoreApplication::sendEvent(w->centralWidget(), &enter);
+        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QTest::mouseClick(w->Label10, Qt::LeftButton);
+        QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://alice.vantora.example/"))}));
+    }
+
+    void shutDownInOrder()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        shellRecord().activeVisible = true;
+        QVERIFY(trayWindow());
+        w->mnuExit->trigger();
+        QCOMPARE(frmCustomCaption::shutdownRecord(),
+                 QStringList({"save WindowVisible", "preview off", "disconnect driver", "timers off", "log off",
+                              "unload Threat", "unload frmTray", "unload frmConfig", "unload Form5",
+                              "unload frmAbout", "unload frmPictures", "unload frmJPEGPreview",
+                              "unload frmNewVersion", "unload frmSplash", "unload Form2",
+                              "unload frmCustomCaption", "end"}));
+        QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")), QStringLiteral("True"));
+        QVERIFY(!shellRecord().activeVisible);
+        QCOMPARE(shellRecord().engineLogoffs, 1);
+        QVERIFY(globals().GoingOffline);
+        QVERIFY(!trayWindow());
+        QVERIFY(!mainWindow());
+        QCOMPARE(shellRecord().programEnds, 1);
+    }
+
+    void windowVisibleSavedFalse()
+    {
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        w->close(); // the window's own close button shuts down too
+        QVERIFY(!mainWindow());
+        QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")), QStringLiteral("False"));
+        QCOMPARE(shellRecord().programEnds, 1);
+    }
+
+    void recorderThatCannotStart()
+    {
+        QTemporaryDir empty;
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        w->setRecorderFolder(empty.path());
+        w->Command1->click();
+        QCOMPARE(mainWindow(), w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(shellRecord().programEnds, 0);
+        QVERIFY(loadedErrorWindow());
+        const QString message = loadedErrorWindow()->Label1->text();
+        QVERIFY2(message.contains(QLatin1String("No such file or directory")), qPrintable(message));
+    }
+
+    void recorderStartsAndTheWindowGoes()
+    {
+        QTemporaryDir folder;
+        const QString marker = folder.filePath(QStringLiteral("started"));
+        QFile script(folder.filePath(QStringLiteral("reelsmith")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$@\" > '" + QFile::encodeName(marker) + "'\n");
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        frmCustomCaption* w = started();
+        QVERIFY(w);
+        w->setRecorderFolder(folder.path());
+        w->Command1->click();
+        QVERIFY(!mainWindow());
+        QCOMPARE(shellRecord().programEnds, 1);
+        QVERIFY(!loadedErrorWindow());
+        QTRY_VERIFY(QFileInfo(marker).size() > 0);
+        QFile m(marker);
+        QVERIFY(m.open(QIODevice::ReadOnly));
+        QCOMPARE(m.readAll().trimmed(), QByteArray("/reload"));
+    }
+
+    void updateCheck_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("newer version")
+            << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures.") << true;
+        QTest::newRow("same version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.01\r\n\r\nnothing") << false;
+        QTest::newRow("older version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.00\r\n\r\nnothing") << false;
+        QTest::newRow("short version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n2.0\r\n\r\nnothing") << false;
+        QTest::newRow("first piece only") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.0") << false;
+        QTest::newRow("not found") << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n") << false;
+    }
+    void updateCheck()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, offered);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+        frmCustomCaption* w = buildMainWindow();
+        QCOMPARE(w->Timer3->interval(), 1500);
+        QVERIFY(w->Timer3->isSingleShot());
+        w->Timer3->start();
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections() || server.waitForNewConnection(10), 10000);
+        QTcpSocket* peer = server.nextPendingConnection();
+        QVERIFY(peer);
+        QByteArray request;
+        QTRY_VERIFY((request += peer->readAll()).endsWith("\r\n\r\n"));
+        QCOMPARE(request, QByteArray("GET /autoupdate/autoupdate.txt HTTP/1.0\r\nAccept: */*\r\n"
+                                     "User-Agent: VTR Webcam Client\r\nHost: ")
+                     + globals().ServerHost.toLatin1() + "\r\n\r\n");
+        peer->write(answer);
+        peer->flush();
+        // The program closes the connection after the first piece.
+        QTRY_VERIFY(peer->state() == QAbstractSocket::UnconnectedState || !peer->isValid()
+                    || (peer->waitForDisconnected(10), peer->state() == QAbstractSocket::UnconnectedState));
+        if (QTest::currentDataTag() == QLatin1String("first piece only"))
+            peer->write("2\r\n\r\nlate notes"); // too late: not read
+        QCoreApplication::processEvents();
+        QCOMPARE(bool(loadedNewVersionWindow()), offered);
+        if (offered) {
+            frmNewVersion* nv = loadedNewVersionWindow();
+            QVERIFY(nv->isVisible());
+            QCOMPARE(nv->windowTitle(), QStringLiteral("New version availabe"));
+            QCOMPARE(nv->Label3->text(), QStringLiteral("New version: 1.02"));
+            QCOMPARE(nv->Text1->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(nv->Command1->text(), QStringLiteral("Go to download page..."));
+            nv->Command1->click();
+            QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Download)}));
+            nv->Command2->click();
+            QVERIFY(!loadedNewVersionWindow());
+        }
+    }
+
+    void updateCheckRefusedIsSilent()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const quint16 port = server.serverPort();
+        server.close(); // nothing listens there now
+        globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(port);
+        frmCustomCaption* w = buildMainWindow();
+        QSignalSpy failed(w->Winsock1, &QTcpSocket::errorOccurred);
+        w->Timer3_Timer();
+        QVERIFY(failed.wait(5000));
+        QCoreApplication::processEvents();
+        QVERIFY(!loadedNewVersionWindow());
+        QVERIFY(!loadedErrorWindow());
+        QVERIFY(MessageBox::history().isEmpty());
+        QVERIFY(!w->Timer3->isActive()); // never re-armed
+    }
+};
+
+VANTORA_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
