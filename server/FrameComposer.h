@@ -48,6 +48,8 @@ public:
     void invalidate() { m_valid = false; }
     // How many pictures were composed and encoded (the rest came from the cache).
     quint64 encodeCount() const { return m_encodes; }
+    // The label texts of the last picture served, as printed.
+    QStringList lastTexts() const { return m_valid ? m_key.texts : QStringList(); }
 
 private:
     struct Key

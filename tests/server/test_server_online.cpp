@@ -1,0 +1,238 @@
+// Going online for real: the main window's switch, the test pattern camera,
+// the tray, and the real vantora-directory on a loopback port. The engine logs
+// on, checks its own reachability, serves frames, relogs on at the fifth
+// minute and logs off. The update check against the same service.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Capture.h"
+#include "DirectoryProcess.h"
+#include "Globals.h"
+#include "HTTPServer.h"
+#include "InfoWindows.h"
+#include "Settings.h"
+#include "ServerTestTools.h"
+#include "TestEnvironment.h"
+#include "TextLabel.h"
+#include "Version.h"
+#include "frmCustomCaption.h"
+#include "frmTray.h"
+
+class TestServerOnline : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void updateCheckAgainstTheService_data();
+    void updateCheckAgainstTheService();
+    void goingOnlineLogsOnAndChecks();
+    void servesFramesAtTheServedSize_data();
+    void servesFramesAtTheServedSize();
+    void timeLabelsFollowTheClock();
+    void echoesTheCheckLine();
+    void relogsOnAtTheFifthMinute();
+    void goingOfflineLogsOff();
+
+private:
+    HTTPServer* engine() const { return static_cast<HTTPServer*>(seams::engine()); }
+    DirectoryProcess m_dir;
+    frmCustomCaption* m_main = nullptr;
+    QDateTime m_now{QDate(2026, 12, 10), QTime(3, 0, 0), Qt::UTC};
+};
+
+void TestServerOnline::initTestCase()
+{
+    QVERIFY2(m_dir.start(), m_dir.log().constData());
+    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+    qputenv("VANTORA_SERVER", m_dir.hostPort().toLatin1());
+    resetGlobals();
+    QCOMPARE(globals().ServerHost, m_dir.hostPort());
+    setSettingsPath(testenv::root() + QStringLiteral("/online.ini"));
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Port"), QStringLiteral("0"));
+    HTTPServer::setListenAddress(QHostAddress::LocalHost);
+    HTTPServer::setClock([this] { return m_now; });
+    HTTPServer::registerFactory();
+
+    m_main = buildMainWindow();
+    QVERIFY(m_main && m_main->Cap);
+    loadTrayWindow();
+    Capture* cap = m_main->Cap;
+    QVERIFY(cap->setDriverIndex(cap->driverCount() - 1)); // the test pattern
+    QSignalSpy frames(cap, &Capture::frameArrived);
+    cap->grabFrame();
+    QTRY_VERIFY_WITH_TIMEOUT(!cap->frame().isNull(), 15000);
+    QCOMPARE(cap->frame().size(), QSize(640, 480));
+    m_main->Text3->setText(QStringLiteral("demo"));
+    m_main->Text4->setText(QStringLiteral("secret1"));
+}
+
+void TestServerOnline::updateCheckAgainstTheService_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("headline"); // empty: no window
+    QTest::addColumn<QString>("notes");
+    QCOMPARE(version::compact(), QStringLiteral("1.01"));
+    QTest::newRow("same version") << QByteArray("1.01\r\n\r\nnothing new") << QString() << QString();
+    QTest::newRow("older version") << QByteArray("1.00\r\n\r\nold") << QString() << QString();
+    QTest::newRow("three characters") << QByteArray("3.0\r\n\r\nshort") << QString() << QString();
+    QTest::newRow("newer version") << QByteArray("1.02\r\n\r\nA line of notes")
+                                   << QStringLiteral("New version: 1.02") << QStringLiteral("A line of notes");
+}
+
+void TestServerOnline::updateCheckAgainstTheService()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, headline);
+    QFETCH(QString, notes);
+    unloadNewVersionWindow();
+    m_dir.setUpdateFile(file);
+    m_main->Timer3_Timer();
+    QVERIFY(m_main->Winsock1->state() != QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_main->Winsock1->state(), QAbstractSocket::UnconnectedState);
+    frmNewVersion* w = loadedNewVersionWindow();
+    if (headline.isEmpty()) {
+        QVERIFY(!w);
+        return;
+    }
+    QVERIFY(w);
+    QCOMPARE(w->Label3->text(), headline);
+    QCOMPARE(w->Text1->toPlainText(), notes);
+    unloadNewVersionWindow();
+}
+
+void TestServerOnline::goingOnlineLogsOnAndChecks()
+{
+    m_main->Check1->setChecked(true);
+    HTTPServer* e = engine();
+    QVERIFY(e);
+    QVERIFY(e->listening());
+    QCOMPARE(m_main->Label9->text(), QStringLiteral("ON"));
+    QCOMPARE(m_main->Label10->text(), QStringLiteral("http://demo.vantora.example/"));
+    QTRY_COMPARE(m_main->Label12->text(), QStringLiteral("OK"));
+    QVERIFY(globals().LoggedIn);
+    QCOMPARE(globals().PublicAddress, QStringLiteral("127.0.0.1"));
+    QVERIFY(!globals().BehindRouter);
+    QVERIFY(e->Timer3.isActive());
+    QCOMPARE(e->referenceFrame(), QSize(640, 480));
+}
+
+void TestServerOnline::servesFramesAtTheServedSize_data()
+{
+    QTest::addColumn<bool>("resize");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("camera size") << false << 5 << QSize(640, 480);
+    QTest::newRow("resized, code 5") << true << 5 << QSize(320, 240);
+    QTest::newRow("resized, code 1") << true << 1 << QSize(128, 96);
+}
+
+void TestServerOnline::servesFramesAtTheServedSize()
+{
+    QFETCH(bool, resize);
+    QFETCH(int, code);
+    QFETCH(QSize, size);
+    HTTPServer* e = engine();
+    QVERIFY(e);
+    globals().ResizeFrames = resize;
+    globals().FrameSizeCode = code;
+    trayWindow()->Flash(false);
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    browser.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const QList<FrameResponse> frames = readFrames(browser, 1);
+    QCOMPARE(frames.size(), 1);
+    QCOMPARE(frames[0].header, expectedHeader(frames[0].body.size()));
+    QCOMPARE(jpegSize(frames[0].body), size);
+    QVERIFY(trayWindow()->flashing()); // the camera is being watched
+    // The connection stays open for the next request, on any path.
+    browser.write("GET /any/other HTTP/1.1\r\n\r\n");
+    const QList<FrameResponse> again = readFrames(browser, 1);
+    QCOMPARE(again.size(), 1);
+    QCOMPARE(jpegSize(again[0].body), size);
+    QCOMPARE(browser.state(), QAbstractSocket::ConnectedState);
+    globals().ResizeFrames = false;
+}
+
+void TestServerOnline::timeLabelsFollowTheClock()
+{
+    SaveSetting(QStringLiteral("Captions"), QStringLiteral("index"), QStringLiteral("2"));
+    SaveSetting(QStringLiteral("Captions"), QStringLiteral("1caption"), QStringLiteral("$TIME$"));
+    SaveSetting(QStringLiteral("Captions"), QStringLiteral("1color"), QStringLiteral("16777215"));
+    SaveSetting(QStringLiteral("Captions"), QStringLiteral("2caption"), QStringLiteral("Vantora cam"));
+    SaveSetting(QStringLiteral("Captions"), QStringLiteral("2y"), QStringLiteral("300"));
+    emit labelEvents().reloadRequested();
+    HTTPServer* e = engine();
+    QVERIFY(e);
+    QCOMPARE(e->templates().size(), 2);
+
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    QStringList seen;
+    for (int i = 0; i < 2; ++i) {
+        browser.write("GET / HTTP/1.1\r\n\r\n");
+        QCOMPARE(readFrames(browser, 1).size(), 1);
+        QCOMPARE(e->composer().lastTexts(),
+                 (QStringList{captionText(QStringLiteral("$TIME$"), m_now), QStringLiteral("Vantora cam")}));
+        seen << e->composer().lastTexts().first();
+        m_now = m_now.addSecs(61);
+    }
+    QVERIFY(seen[0] != seen[1]);
+    SaveSetting(QStringLiteral("Captions"), QStringLiteral("index"), QStringLiteral("0"));
+}
+
+void TestServerOnline::echoesTheCheckLine()
+{
+    HTTPServer* e = engine();
+    QVERIFY(e);
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    peer.write("DIAG 42\r\n");
+    QCOMPARE(readUntilClosed(peer), QByteArray("OK 42\r\n\r\n"));
+}
+
+void TestServerOnline::relogsOnAtTheFifthMinute()
+{
+    HTTPServer* e = engine();
+    QVERIFY(e);
+    QSignalSpy logons(e, &HTTPServer::logonSent);
+    QSignalSpy checks(e, &HTTPServer::checkFinished);
+    for (int minute = 0; minute < 4; ++minute)
+        e->Timer3_Timer();
+    QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
+    e->Timer3_Timer();
+    QTRY_COMPARE(logons.size(), 1);
+    QVERIFY(logons[0][0].toByteArray().startsWith("GET /client_v3/logon.php?u=demo.vantora.example&p=secret1&i=127.0.0.1:"));
+    QTRY_COMPARE(checks.size(), 1);
+    QCOMPARE(checks[0][0].toString(), QStringLiteral("OK"));
+    QCOMPARE(m_main->Label12->text(), QStringLiteral("OK"));
+}
+
+void TestServerOnline::goingOfflineLogsOff()
+{
+    QPointer<HTTPServer> e = engine();
+    QVERIFY(e);
+    const quint16 port = e->listenPort();
+    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    m_main->Check1->setChecked(false);
+    QVERIFY(globals().GoingOffline);
+    QCOMPARE(m_main->Label9->text(), QStringLiteral("OFF"));
+    QTRY_COMPARE(logoffs.size(), 1);
+    QTRY_VERIFY(e.isNull());
+    QVERIFY(!seams::engine());
+    QVERIFY(!globals().LoggedIn);
+    QVERIFY(m_main->Label12->isHidden());
+    QVERIFY(!trayWindow()->flashing());
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, port);
+    QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState); // nobody listens any more
+}
+
+VANTORA_TEST_MAIN(TestServerOnline)
+#include "test_server_online.moc"
