@@ -69,7 +69,8 @@ TextLabel loadTextLabel(int n)
 QVector<TextLabel> loadTextLabels()
 {
     QVector<TextLabel> out;
-    const int count = settingInt(labels::Section, QStringLiteral("Index"), 0);
+    // A damaged count must not make the program build labels for ever.
+    const int count = std::min(settingInt(labels::Section, QStringLiteral("Index"), 0), labels::MaxCount);
     for (int n = 1; n <= count; ++n)
         out.append(loadTextLabel(n));
     return out;

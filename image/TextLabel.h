@@ -30,11 +30,14 @@ inline const QString Section = QStringLiteral("Captions");
 // A label whose text is exactly this counts as deleted in the list window.
 inline const QString DeletedMarker = QStringLiteral("[DeLeTeD]");
 inline constexpr double TwipsPerPixel = 15.0;
+// Labels read at most; a larger stored count is taken as this.
+inline constexpr int MaxCount = 10000;
 } // namespace labels
 
 // Label n as stored; missing or unreadable values keep the record's defaults.
 TextLabel loadTextLabel(int n);
-// Labels 1 to Captions/Index (none when it is missing, negative or not a number).
+// Labels 1 to Captions/Index (none when it is missing, negative or not a
+// number; at most labels::MaxCount).
 QVector<TextLabel> loadTextLabels();
 // Writes the labels as 1, 2, 3 ... (eight keys each, "pos" untouched) and
 // "index" as the number written. Labels marked deleted are skipped.

@@ -73,21 +73,24 @@ private slots:
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("quality");
-        QTest::newRow("160x120, no row filler") << 160 << 120 << 90;
-        QTest::newRow("161x121, one filler byte") << 161 << 121 << 90;
-        QTest::newRow("162x50, two filler bytes") << 162 << 50 << 80;
-        QTest::newRow("low quality") << 320 << 240 << 20;
-        QTest::newRow("quality 0 taken as 1") << 64 << 48 << 0;
-        QTest::newRow("quality 150 taken as 100") << 64 << 48 << 150;
+        QTest::addColumn<int>("padBytes");
+        QTest::newRow("160x120, no row filler") << 160 << 120 << 90 << 0;
+        QTest::newRow("161x121, one filler byte") << 161 << 121 << 90 << 1;
+        QTest::newRow("162x50, two filler bytes") << 162 << 50 << 80 << 2;
+        QTest::newRow("163x31, three filler bytes") << 163 << 31 << 80 << 3;
+        QTest::newRow("low quality") << 320 << 240 << 20 << 0;
+        QTest::newRow("quality 0 taken as 1") << 64 << 48 << 0 << 0;
+        QTest::newRow("quality 150 taken as 100") << 64 << 48 << 150 << 0;
     }
     void savesUprightJpegOfBufferSize()
     {
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, quality);
+        QFETCH(int, padBytes);
         cDIBSection d;
         d.CreateFromPicture(splitPicture(width, height));
-        QCOMPARE(d.BytesPerScanLine() - d.Width() * 3, (width * 3) % 4 ? 4 - (width * 3) % 4 : 0);
+        QCOMPARE(d.BytesPerScanLine() - d.Width() * 3, padBytes);
 
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("frame.jpg"));

@@ -140,6 +140,7 @@ private slots:
         QTest::newRow("negative") << "-3" << 0;
         QTest::newRow("not a number") << "three" << 0;
         QTest::newRow("two of three") << "2" << 2;
+        QTest::newRow("damaged, huge") << "2147483647" << labels::MaxCount;
     }
     void indexDecidesHowManyAreLive()
     {
