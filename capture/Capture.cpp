@@ -192,7 +192,8 @@ struct Capture::Private
     qint64 recElapsed = 0;
     int recFps = 30;
     std::atomic<quint64> framesIn{0}, framesOut{0}, framesWritten{0};
-    quint64 rateDuplicates = 0;
+    std::atomic<quint64> sourceGaps{0};
+    GstClockTime lastPts = GST_CLOCK_TIME_NONE; // streaming thread only
     QString deviceErrorAfterRecording;
     QTimer finishWatchdog;
     // Set by the streaming thread when the end reached the file.
@@ -608,7 +609,7 @@ QString Capture::Private::recordingDescription(const CaptureDriver& drv) const
     if (fps <= 0)
         fps = 30;
     const QString encoder = compression == Compression::Mjpeg
-                                ? QStringLiteral("jpegenc quality=%1").arg(quality)
+                                ? QStringLiteral("video/x-raw,format=I420 ! jpegenc quality=%1").arg(quality)
                                 : QStringLiteral("video/x-raw,format=I420");
     QString desc = QStringLiteral(
                        "queue name=recq leaky=downstream max-size-buffers=0 max-size-bytes=0 "
@@ -707,7 +708,8 @@ bool Capture::Private::beginRecording()
     framesIn = 0;
     framesOut = 0;
     framesWritten = 0;
-    rateDuplicates = 0;
+    sourceGaps = 0;
+    lastPts = GST_CLOCK_TIME_NONE;
     recElapsed = 0;
     deviceErrorAfterRecording.clear();
     {
@@ -786,8 +788,6 @@ void Capture::Private::finalizeRecording(bool complete, const QString& error)
     finishWatchdog.stop();
     if (rec == Rec::Recording)
         recElapsed = recClock.elapsed();
-    if (rate)
-        g_object_get(rate, "duplicate", &rateDuplicates, nullptr);
     teardownBranch();
 
     bool ok = complete;
@@ -857,17 +857,16 @@ Capture::RecordingStats Capture::Private::stats() const
     s.elapsedMs = rec == Rec::Recording ? recClock.elapsed() : recElapsed;
     s.framesWritten = framesWritten;
     quint64 level = 0;
-    quint64 duplicates = rateDuplicates;
     if (recQueue) {
         guint buffers = 0;
         g_object_get(recQueue, "current-level-buffers", &buffers, nullptr);
         level = buffers;
     }
-    if (rate)
-        g_object_get(rate, "duplicate", &duplicates, nullptr);
     const quint64 in = framesIn, out = framesOut;
+    // Lost: what the queue had to throw away, and the frames the device
+    // skipped (the file gets copies in their place to keep time).
     const quint64 leaked = in > out + level ? in - out - level : 0;
-    s.framesDropped = leaked + duplicates;
+    s.framesDropped = leaked + sourceGaps;
     return s;
 }
 
@@ -885,9 +884,18 @@ void Capture::Private::emitStatus(const QString& state)
                               .arg(s.framesDropped));
 }
 
-GstPadProbeReturn Capture::Private::countIn(GstPad*, GstPadProbeInfo*, gpointer data)
+GstPadProbeReturn Capture::Private::countIn(GstPad*, GstPadProbeInfo* info, gpointer data)
 {
-    ++static_cast<Private*>(data)->framesIn;
+    auto* d = static_cast<Private*>(data);
+    ++d->framesIn;
+    GstBuffer* buffer = gst_pad_probe_info_get_buffer(info);
+    const GstClockTime pts = buffer ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
+    if (GST_CLOCK_TIME_IS_VALID(pts)) {
+        const GstClockTime frame = GST_SECOND / GstClockTime(d->recFps);
+        if (GST_CLOCK_TIME_IS_VALID(d->lastPts) && pts > d->lastPts + frame + frame / 2)
+            d->sourceGaps += (pts - d->lastPts + frame / 2) / frame - 1;
+        d->lastPts = pts;
+    }
     return GST_PAD_PROBE_OK;
 }
 
