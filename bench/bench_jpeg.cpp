@@ -12,8 +12,8 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 #include <turbojpeg.h>
+#include <vector>
 
 namespace {
 

@@ -101,8 +101,8 @@ void RemoveCloseCommand(QWidget* window)
     if (!window)
         return;
     const bool visible = window->isVisible();
-    window->setWindowFlags((window->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-                           & ~Qt::WindowCloseButtonHint);
+    window->setWindowFlags((window->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint) &
+                           ~Qt::WindowCloseButtonHint);
     // Changing flags hides a shown window.
     if (visible)
         window->show();

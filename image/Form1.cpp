@@ -21,8 +21,7 @@ namespace {
 constexpr QSize DefaultPictureSize(320, 240);
 } // namespace
 
-Form1::Form1(Capture* capture, QWidget* parent)
-    : QWidget(parent)
+Form1::Form1(Capture* capture, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Font Settings"));

@@ -35,9 +35,11 @@ int createTemporary(const QByteArray& target, QByteArray& name)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QFileInfo info(QFile::decodeName(target));
-        name = QFile::encodeName(QDir(info.absolutePath()).filePath(
-            QStringLiteral(".%1.%2").arg(info.fileName()).arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                              QLatin1Char('0'))));
+        name = QFile::encodeName(
+            QDir(info.absolutePath())
+                .filePath(QStringLiteral(".%1.%2")
+                              .arg(info.fileName())
+                              .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))));
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -109,8 +111,7 @@ bool JpegEncoder::encode(const cDIBSection& image, int quality, QByteArray& out)
     unsigned long size = bound;
     const int rc = tjCompress2(static_cast<tjhandle>(m_handle), image.DIBSectionBitsPtr(), w,
                                image.BytesPerScanLine(), h, TJPF_BGR, &dst, &size, TJSAMP_420,
-                               std::clamp(quality, 1, 100),
-                               TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+                               std::clamp(quality, 1, 100), TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (rc != 0) {
         qWarning("JPEG encoding failed: %s", tjGetErrorStr2(static_cast<tjhandle>(m_handle)));
         out.clear();

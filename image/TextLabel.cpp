@@ -165,8 +165,7 @@ QRgb labelRgb(qint32 color)
 
 static QPointF topLeftPixels(const TextLabel& label)
 {
-    return QPointF(std::round(label.x / labels::TwipsPerPixel),
-                   std::round(label.y / labels::TwipsPerPixel));
+    return QPointF(std::round(label.x / labels::TwipsPerPixel), std::round(label.y / labels::TwipsPerPixel));
 }
 
 void PrintTextLabel(QPainter& painter, const TextLabel& label, const QDateTime& now)
@@ -177,8 +176,7 @@ void PrintTextLabel(QPainter& painter, const TextLabel& label, const QDateTime& 
     painter.setFont(labelFont(label));
     painter.setPen(QColor(labelRgb(label.color)));
     const QPointF at = topLeftPixels(label);
-    painter.drawText(QRectF(at, QSizeF(1e6, 1e6)), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
-                     text);
+    painter.drawText(QRectF(at, QSizeF(1e6, 1e6)), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
 }
 
 QSizeF labelExtentTwips(const TextLabel& label)

@@ -4,8 +4,8 @@
 // by the label windows and the streaming engine's frame composer.
 // Positions are in twips of the frame picture, 15 to a pixel.
 
-#include <QDateTime>
 #include <QColor>
+#include <QDateTime>
 #include <QFont>
 #include <QObject>
 #include <QSizeF>

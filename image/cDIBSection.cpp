@@ -33,13 +33,30 @@ inline qint32 nearest(double v)
 // sw x sh to (dx, dy) of a destination of dw x dh, cut to what lies inside both.
 struct BltRect
 {
-    int sx, sy, dx, dy, w, h;
-    bool clip(int sw, int sh, int dw, int dh)
+    // Wide enough that extreme arguments cannot overflow while clipping.
+    qint64 sx, sy, dx, dy, w, h;
+    bool clip(qint64 sw, qint64 sh, qint64 dw, qint64 dh)
     {
-        if (sx < 0) { dx -= sx; w += sx; sx = 0; }
-        if (sy < 0) { dy -= sy; h += sy; sy = 0; }
-        if (dx < 0) { sx -= dx; w += dx; dx = 0; }
-        if (dy < 0) { sy -= dy; h += dy; dy = 0; }
+        if (sx < 0) {
+            dx -= sx;
+            w += sx;
+            sx = 0;
+        }
+        if (sy < 0) {
+            dy -= sy;
+            h += sy;
+            sy = 0;
+        }
+        if (dx < 0) {
+            sx -= dx;
+            w += dx;
+            dx = 0;
+        }
+        if (dy < 0) {
+            sy -= dy;
+            h += dy;
+            dy = 0;
+        }
         w = std::min({w, sw - sx, dw - dx});
         h = std::min({h, sh - sy, dh - dy});
         return w > 0 && h > 0;
@@ -176,14 +193,14 @@ void cDIBSection::setPictureBoxSource(std::function<QImage(int)> source)
     pictureBoxSource() = std::move(source);
 }
 
-void cDIBSection::LoadPictureBlt(const QImage& src, qint32 lSrcLeft, qint32 lSrcTop,
-                                 qint32 lSrcWidth, qint32 lSrcHeight, quint32 eRop)
+void cDIBSection::LoadPictureBlt(const QImage& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
+                                 qint32 lSrcHeight, quint32 eRop)
 {
     Q_UNUSED(eRop)
     if (isEmpty() || src.isNull())
         return;
-    BltRect r{lSrcLeft, lSrcTop, 0, 0, lSrcWidth < 0 ? m_width : lSrcWidth,
-              lSrcHeight < 0 ? m_height : lSrcHeight};
+    BltRect r{
+        lSrcLeft, lSrcTop, 0, 0, lSrcWidth < 0 ? m_width : lSrcWidth, lSrcHeight < 0 ? m_height : lSrcHeight};
     if (!r.clip(src.width(), src.height(), m_width, m_height))
         return;
 
@@ -226,14 +243,14 @@ void cDIBSection::LoadPictureBlt(const QImage& src, qint32 lSrcLeft, qint32 lSrc
     }
 }
 
-void cDIBSection::LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft, qint32 lSrcTop,
-                                 qint32 lSrcWidth, qint32 lSrcHeight, quint32 eRop)
+void cDIBSection::LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
+                                 qint32 lSrcHeight, quint32 eRop)
 {
     Q_UNUSED(eRop)
     if (isEmpty() || src.isEmpty())
         return;
-    BltRect r{lSrcLeft, lSrcTop, 0, 0, lSrcWidth < 0 ? m_width : lSrcWidth,
-              lSrcHeight < 0 ? m_height : lSrcHeight};
+    BltRect r{
+        lSrcLeft, lSrcTop, 0, 0, lSrcWidth < 0 ? m_width : lSrcWidth, lSrcHeight < 0 ? m_height : lSrcHeight};
     if (!r.clip(src.m_width, src.m_height, m_width, m_height))
         return;
     for (int i = 0; i < r.h; ++i)
@@ -242,19 +259,21 @@ void cDIBSection::LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft, qint32
 }
 
 void cDIBSection::PaintPicture(QImage& dst, qint32 lDestLeft, qint32 lDestTop, qint32 lDestWidth,
-                               qint32 lDestHeight, qint32 lSrcLeft, qint32 lSrcTop,
-                               quint32 eRop) const
+                               qint32 lDestHeight, qint32 lSrcLeft, qint32 lSrcTop, quint32 eRop) const
 {
     Q_UNUSED(eRop)
     if (isEmpty() || dst.isNull())
         return;
-    BltRect r{lSrcLeft, lSrcTop, lDestLeft, lDestTop, lDestWidth < 0 ? m_width : lDestWidth,
+    BltRect r{lSrcLeft,
+              lSrcTop,
+              lDestLeft,
+              lDestTop,
+              lDestWidth < 0 ? m_width : lDestWidth,
               lDestHeight < 0 ? m_height : lDestHeight};
     if (!r.clip(m_width, m_height, dst.width(), dst.height()))
         return;
     const QImage::Format f = dst.format();
-    if (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32
-        || f == QImage::Format_ARGB32_Premultiplied) {
+    if (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 || f == QImage::Format_ARGB32_Premultiplied) {
         for (int i = 0; i < r.h; ++i) {
             const uchar* s = row(m_height - 1 - (r.sy + i)) + r.sx * 3;
             auto* d = reinterpret_cast<quint32*>(dst.scanLine(r.dy + i)) + r.dx;

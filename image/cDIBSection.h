@@ -38,15 +38,15 @@ public:
     // Copies from the picture at (lSrcLeft, lSrcTop) into the buffer at (0, 0);
     // a negative width or height means the buffer's own. Only the part that
     // lies inside both is copied; the rest keeps its pixels.
-    void LoadPictureBlt(const QImage& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0,
-                        qint32 lSrcWidth = -1, qint32 lSrcHeight = -1, quint32 eRop = SRCCOPY);
+    void LoadPictureBlt(const QImage& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0, qint32 lSrcWidth = -1,
+                        qint32 lSrcHeight = -1, quint32 eRop = SRCCOPY);
     void LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0,
                         qint32 lSrcWidth = -1, qint32 lSrcHeight = -1, quint32 eRop = SRCCOPY);
     // Copies from the buffer at (lSrcLeft, lSrcTop) onto the picture at
     // (lDestLeft, lDestTop); a negative width or height means the buffer's own.
-    void PaintPicture(QImage& dst, qint32 lDestLeft = 0, qint32 lDestTop = 0,
-                      qint32 lDestWidth = -1, qint32 lDestHeight = -1, qint32 lSrcLeft = 0,
-                      qint32 lSrcTop = 0, quint32 eRop = SRCCOPY) const;
+    void PaintPicture(QImage& dst, qint32 lDestLeft = 0, qint32 lDestTop = 0, qint32 lDestWidth = -1,
+                      qint32 lDestHeight = -1, qint32 lSrcLeft = 0, qint32 lSrcTop = 0,
+                      quint32 eRop = SRCCOPY) const;
     // The buffer as an upright picture (a copy); null when empty.
     QImage toImage() const;
 

@@ -21,14 +21,12 @@ struct Option
 };
 // Ids of the button group are indexes into this table.
 constexpr Option Options[] = {
-    {"UL", "Upper left"},   {"UC", "Upper Center"},  {"UR", "Upper right"},
-    {"BL", "Buttom left"},  {"BC", "Buttom center"}, {"BR", "Buttom right"},
+    {"UL", "Upper left"},  {"UC", "Upper Center"},  {"UR", "Upper right"},
+    {"BL", "Buttom left"}, {"BC", "Buttom center"}, {"BR", "Buttom right"},
 };
 } // namespace
 
-frmFont::frmFont(Form1* owner)
-    : QWidget(owner, Qt::Window)
-    , m_owner(owner)
+frmFont::frmFont(Form1* owner) : QWidget(owner, Qt::Window), m_owner(owner)
 {
     setObjectName(QStringLiteral("frmFont"));
     setWindowTitle(QStringLiteral("Edit Text label"));
@@ -90,8 +88,8 @@ void frmFont::wOpen(int wek)
     if (!m_owner->labels().contains(wek))
         return;
     m_text->setText(m_owner->labels().label(wek).caption);
-    selectCode(GetSetting(labels::Section, QString::number(wek) + QStringLiteral("pos"),
-                          QStringLiteral("UL")));
+    selectCode(
+        GetSetting(labels::Section, QString::number(wek) + QStringLiteral("pos"), QStringLiteral("UL")));
     show();
     raise();
     activateWindow();

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QTest>
 #include <array>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -181,8 +182,7 @@ private slots:
         d.LoadPictureBlt(src, 7, 5); // only 3 x 3 of the source lies there
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 6; ++x)
-                QCOMPARE(picturePixel(d, x, y),
-                         x < 3 && y < 3 ? expectedAt(x + 7, y + 5) : (Bgr{0, 0, 0}));
+                QCOMPARE(picturePixel(d, x, y), x < 3 && y < 3 ? expectedAt(x + 7, y + 5) : (Bgr{0, 0, 0}));
 
         QVERIFY(d.Create(6, 6));
         d.LoadPictureBlt(src, 1, 2, 2, 1); // explicit size
@@ -194,6 +194,11 @@ private slots:
         // Nothing to copy: the buffer keeps its pixels, and nothing crashes.
         d.LoadPictureBlt(src, 100, 100);
         d.LoadPictureBlt(QImage());
+        d.LoadPictureBlt(src, INT_MIN, -5, INT_MAX, INT_MAX);
+        QImage dst(4, 4, QImage::Format_RGB32);
+        dst.fill(Qt::white);
+        d.PaintPicture(dst, INT_MAX, 0, INT_MAX, INT_MAX, INT_MIN, 0);
+        QCOMPARE(dst.pixel(0, 0), qRgb(255, 255, 255));
         QCOMPARE(picturePixel(d, 0, 0), expectedAt(1, 2));
         cDIBSection empty;
         empty.LoadPictureBlt(src);
@@ -245,7 +250,8 @@ private slots:
         QCOMPARE(copy->Width(), 161);
         QCOMPARE(copy->Height(), 121);
         for (int y = 0; y < 121; ++y)
-            QCOMPARE(std::memcmp(copy->DIBSectionBitsPtr() + y * 484, d.DIBSectionBitsPtr() + y * 484, 483), 0);
+            QCOMPARE(std::memcmp(copy->DIBSectionBitsPtr() + y * 484, d.DIBSectionBitsPtr() + y * 484, 483),
+                     0);
     }
 
     void resampleTwoByTwoToFourByFour()

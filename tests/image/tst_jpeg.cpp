@@ -35,7 +35,8 @@ QImage decode(const QByteArray& jpeg)
     tjhandle h = tjInitDecompress();
     int w = 0, ht = 0, sub = 0, cs = 0;
     QImage out;
-    if (tjDecompressHeader3(h, reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), &w, &ht, &sub, &cs) == 0) {
+    if (tjDecompressHeader3(h, reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), &w, &ht, &sub,
+                            &cs) == 0) {
         out = QImage(w, ht, QImage::Format_RGB888);
         if (tjDecompress2(h, reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), out.bits(), w,
                           int(out.bytesPerLine()), ht, TJPF_RGB, 0) != 0)
@@ -47,8 +48,8 @@ QImage decode(const QByteArray& jpeg)
 
 bool closeTo(QRgb a, QRgb b, int tolerance = 24)
 {
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
-        && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
+           qAbs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
 QByteArray readAll(const QString& path)
@@ -211,7 +212,8 @@ private slots:
             QCOMPARE(e.number, 26001);
             QVERIFY2(e.source.endsWith(QStringLiteral(".mIntelJPEGLibrary")), qPrintable(e.source));
             QVERIFY2(e.source.startsWith(QStringLiteral("tst_jpeg")), qPrintable(e.source));
-            QVERIFY2(e.description.startsWith(QStringLiteral("Failed to save to JPG ")), qPrintable(e.description));
+            QVERIFY2(e.description.startsWith(QStringLiteral("Failed to save to JPG ")),
+                     qPrintable(e.description));
             bool ok = false;
             e.description.mid(22).toInt(&ok);
             QVERIFY2(ok, qPrintable(e.description));

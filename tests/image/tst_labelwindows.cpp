@@ -137,10 +137,14 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("selected");
         QTest::newRow("missing") << QString() << "UL";
-        QTest::newRow("BR") << "BR" << "BR";
-        QTest::newRow("UC") << "UC" << "UC";
-        QTest::newRow("unknown code") << "XX" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("BR") << "BR"
+                            << "BR";
+        QTest::newRow("UC") << "UC"
+                            << "UC";
+        QTest::newRow("unknown code") << "XX"
+                                      << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void editorOpensWithStoredPlacement()
     {
@@ -155,7 +159,7 @@ private slots:
         e->wOpen(1);
         QCOMPARE(e->windowTitle(), QStringLiteral("Edit Text label"));
         QCOMPARE(e->selectedCode(), selected);
-        const QStringList texts = {"Upper left", "Upper Center", "Upper right",
+        const QStringList texts = {"Upper left",  "Upper Center",  "Upper right",
                                    "Buttom left", "Buttom center", "Buttom right"};
         QStringList shown;
         for (QRadioButton* r : e->findChildren<QRadioButton*>())

@@ -93,9 +93,16 @@ private slots:
 
     void storedValuesReadBack()
     {
-        store({{"Index", "1"}, {"1caption", "Hello"}, {"1font", "DejaVu Sans"}, {"1fontsize", "9.75"},
-               {"1fontbold", "False"}, {"1fontitalic", "True"}, {"1color", "16711680"},
-               {"1x", "1450"}, {"1y", "-20.5"}, {"1pos", "BR"}});
+        store({{"Index", "1"},
+               {"1caption", "Hello"},
+               {"1font", "DejaVu Sans"},
+               {"1fontsize", "9.75"},
+               {"1fontbold", "False"},
+               {"1fontitalic", "True"},
+               {"1color", "16711680"},
+               {"1x", "1450"},
+               {"1y", "-20.5"},
+               {"1pos", "BR"}});
         const TextLabel l = loadTextLabel(1);
         QCOMPARE(l.caption, QStringLiteral("Hello"));
         QCOMPARE(l.fontName, QStringLiteral("DejaVu Sans"));
@@ -111,11 +118,16 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("size not a number") << "1fontsize" << "big";
-        QTest::newRow("bold not a boolean") << "1fontbold" << "maybe";
-        QTest::newRow("colour not a number") << "1color" << "red";
-        QTest::newRow("x empty") << "1x" << "";
-        QTest::newRow("y garbage") << "1y" << "12px";
+        QTest::newRow("size not a number") << "1fontsize"
+                                           << "big";
+        QTest::newRow("bold not a boolean") << "1fontbold"
+                                            << "maybe";
+        QTest::newRow("colour not a number") << "1color"
+                                             << "red";
+        QTest::newRow("x empty") << "1x"
+                                 << "";
+        QTest::newRow("y garbage") << "1y"
+                                   << "12px";
     }
     void invalidValuesKeepDefaults()
     {
@@ -331,9 +343,12 @@ private slots:
         QTest::newRow("lower case") << "$time$" << time;
         QTest::newRow("$NOW$") << "$NOW$" << both;
         QTest::newRow("mixed case") << "$Now$" << both;
-        QTest::newRow("after other text") << "x $TIME$" << "x $TIME$";
-        QTest::newRow("trailing space") << "$TIME$ " << "$TIME$ ";
-        QTest::newRow("plain") << "Hello" << "Hello";
+        QTest::newRow("after other text") << "x $TIME$"
+                                          << "x $TIME$";
+        QTest::newRow("trailing space") << "$TIME$ "
+                                        << "$TIME$ ";
+        QTest::newRow("plain") << "Hello"
+                               << "Hello";
     }
     void captionTokens()
     {
