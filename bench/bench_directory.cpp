@@ -33,8 +33,14 @@ constexpr int kMembers = 1000;
 constexpr int kClients = 16;
 constexpr int kSeconds = 10;
 
-QByteArray memberName(int i) { return "member" + QByteArray::number(i) + ".vantora.example"; }
-QByteArray memberPassword(int i) { return "pw-" + QByteArray::number(i * 7919); }
+QByteArray memberName(int i)
+{
+    return "member" + QByteArray::number(i) + ".vantora.example";
+}
+QByteArray memberPassword(int i)
+{
+    return "pw-" + QByteArray::number(i * 7919);
+}
 
 // One client request as the program sends it; true when the answer is an address.
 bool logonOnce(quint16 port, int member, double* ms)
@@ -47,10 +53,11 @@ bool logonOnce(quint16 port, int member, double* ms)
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bool ok = false;
     if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-        const QByteArray req = "GET /client_v3/logon.php?u=" + memberName(member) + "&p=" + memberPassword(member) +
-                               "&i=192.168.0.10:2156 HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Vantora Client\r\nHost: "
-                               "127.0.0.1:" +
-                               QByteArray::number(port) + "\r\n\r\n";
+        const QByteArray req =
+            "GET /client_v3/logon.php?u=" + memberName(member) + "&p=" + memberPassword(member) +
+            "&i=192.168.0.10:2156 HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Vantora Client\r\nHost: "
+            "127.0.0.1:" +
+            QByteArray::number(port) + "\r\n\r\n";
         if (::send(fd, req.constData(), size_t(req.size()), MSG_NOSIGNAL) == req.size()) {
             QByteArray answer;
             char buf[1024];
@@ -122,8 +129,8 @@ Result load(quint16 port, bool once, int seconds)
 void print(const char* what, const Result& r)
 {
     std::printf("%-34s %8lld ok %5lld failed in %5.1f s: %8.0f /s  p50 %6.2f ms  p99 %6.2f ms\n", what,
-                static_cast<long long>(r.done), static_cast<long long>(r.failed), r.seconds, r.perSecond(), r.p50,
-                r.p99);
+                static_cast<long long>(r.done), static_cast<long long>(r.failed), r.seconds, r.perSecond(),
+                r.p50, r.p99);
     std::fflush(stdout);
 }
 
@@ -184,7 +191,8 @@ int main(int argc, char** argv)
     }
     const QByteArray line = service.readLine().trimmed();
     const quint16 port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-    std::printf("%s (log: %s)\n\n", line.constData(), qPrintable(dir.filePath(QStringLiteral("service.log"))));
+    std::printf("%s (log: %s)\n\n", line.constData(),
+                qPrintable(dir.filePath(QStringLiteral("service.log"))));
 
     const Result first = load(port, true, 0);
     print("first logons (Argon2id)", first);

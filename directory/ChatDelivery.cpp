@@ -116,8 +116,8 @@ QString ChatDelivery::deliver(const Job& job) const
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(quint16(job.port));
-    if (job.port <= 0 || job.port > 65535 || ::inet_pton(AF_INET, job.address.toLatin1().constData(),
-                                                         &to.sin_addr) != 1)
+    if (job.port <= 0 || job.port > 65535 ||
+        ::inet_pton(AF_INET, job.address.toLatin1().constData(), &to.sin_addr) != 1)
         return QStringLiteral("skipped: not an IPv4 address and port");
 
     Fd s{::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
@@ -140,8 +140,8 @@ QString ChatDelivery::deliver(const Job& job) const
     const auto replyDeadline = SteadyClock::now() + std::chrono::milliseconds(m_options.replyTimeoutMs);
     qsizetype sent = 0;
     while (sent < job.request.size()) {
-        const ssize_t n = ::send(s.fd, job.request.constData() + sent, size_t(job.request.size() - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(s.fd, job.request.constData() + sent, size_t(job.request.size() - sent), MSG_NOSIGNAL);
         if (n > 0) {
             sent += n;
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {

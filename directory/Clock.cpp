@@ -4,6 +4,9 @@
 
 namespace directory {
 
-qint64 SystemClock::nowMs() const { return QDateTime::currentMSecsSinceEpoch(); }
+qint64 SystemClock::nowMs() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
 
 } // namespace directory

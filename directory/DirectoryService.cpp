@@ -12,8 +12,14 @@ const QByteArray kBad = "BAD";
 
 // Short on purpose: the logon client takes any answer longer than six
 // characters for an address.
-Reply bad() { return {400, kBad}; }
-Reply ok(const QByteArray& word) { return {200, word}; }
+Reply bad()
+{
+    return {400, kBad};
+}
+Reply ok(const QByteArray& word)
+{
+    return {200, word};
+}
 
 int hexValue(char c)
 {
@@ -63,8 +69,9 @@ QString printable(const QString& s)
 {
     QString out;
     for (QChar c : s.left(200))
-        out += c.unicode() < 0x20 || c.unicode() == 0x7f ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                                                          : QString(c);
+        out += c.unicode() < 0x20 || c.unicode() == 0x7f
+                   ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                   : QString(c);
     return out;
 }
 
@@ -126,7 +133,10 @@ Params Params::fromQuery(std::string_view query)
     return p;
 }
 
-void Params::set(const QString& key, const QByteArray& value) { m_values.insert(key, value); }
+void Params::set(const QString& key, const QByteArray& value)
+{
+    m_values.insert(key, value);
+}
 
 QStringList defaultDomains()
 {

@@ -146,16 +146,18 @@ HttpFrontend::HttpFrontend(DirectoryService& service, Options options, Logger lo
         // Requests httplib refuses before routing have no start time.
         const bool timed = t_requestStart != std::chrono::steady_clock::time_point();
         const double ms =
-            timed ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_requestStart)
-                        .count()
-                  : 0.0;
+            timed
+                ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_requestStart)
+                      .count()
+                : 0.0;
         t_requestStart = {};
-        m_log(QStringLiteral("%1 %2 %3 %4 %5 ms")
-                  .arg(req.remote_addr.empty() ? QStringLiteral("-") : QString::fromStdString(req.remote_addr),
-                       req.method.empty() ? QStringLiteral("-") : QString::fromStdString(req.method),
-                       loggableTarget(req.target))
-                  .arg(res.status)
-                  .arg(timed ? QString::number(ms, 'f', 2) : QStringLiteral("-")));
+        m_log(
+            QStringLiteral("%1 %2 %3 %4 %5 ms")
+                .arg(req.remote_addr.empty() ? QStringLiteral("-") : QString::fromStdString(req.remote_addr),
+                     req.method.empty() ? QStringLiteral("-") : QString::fromStdString(req.method),
+                     loggableTarget(req.target))
+                .arg(res.status)
+                .arg(timed ? QString::number(ms, 'f', 2) : QStringLiteral("-")));
     });
 
     svr.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
@@ -194,7 +196,10 @@ HttpFrontend::HttpFrontend(DirectoryService& service, Options options, Logger lo
     });
 }
 
-HttpFrontend::~HttpFrontend() { stop(); }
+HttpFrontend::~HttpFrontend()
+{
+    stop();
+}
 
 bool HttpFrontend::bind(const QString& address, quint16 port, QString* error)
 {
@@ -213,10 +218,19 @@ bool HttpFrontend::bind(const QString& address, quint16 port, QString* error)
     return false;
 }
 
-void HttpFrontend::serve() { m_server->listen_after_bind(); }
+void HttpFrontend::serve()
+{
+    m_server->listen_after_bind();
+}
 
-bool HttpFrontend::isRunning() const { return m_server->is_running(); }
+bool HttpFrontend::isRunning() const
+{
+    return m_server->is_running();
+}
 
-void HttpFrontend::stop() { m_server->stop(); }
+void HttpFrontend::stop()
+{
+    m_server->stop();
+}
 
 } // namespace directory

@@ -7,6 +7,7 @@
 #include <QVariant>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace directory {
@@ -30,8 +31,9 @@ const char* const kSchema = "CREATE TABLE IF NOT EXISTS members ("
                             " last_logon_ms BIGINT NOT NULL DEFAULT 0,"
                             " online INTEGER NOT NULL DEFAULT 0)";
 
-const char* const kColumns = "name, domain, email, full_name, adult, password_hash, created_ms, address, port,"
-                             " last_logon_ms, online";
+const char* const kColumns =
+    "name, domain, email, full_name, adult, password_hash, created_ms, address, port,"
+    " last_logon_ms, online";
 
 Member readMember(const QSqlQuery& q)
 {
@@ -58,9 +60,14 @@ struct MemberStore::Connection
     QString name;
     bool ready = false;
     QString error;
+    // The two statements every logon runs, compiled once per connection.
+    std::optional<QSqlQuery> findQuery;
+    std::optional<QSqlQuery> presenceQuery;
 
     ~Connection()
     {
+        findQuery.reset();
+        presenceQuery.reset();
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             db.close();
@@ -76,10 +83,12 @@ thread_local std::unordered_map<quint64, std::unique_ptr<MemberStore::Connection
 
 MemberStore::MemberStore(const QString& databasePath, const QString& driver, int busyTimeoutMs)
     : m_path(databasePath), m_driver(driver), m_busyTimeoutMs(busyTimeoutMs), m_serial(nextSerial++)
-{
-}
+{}
 
-MemberStore::~MemberStore() { t_connections.erase(m_serial); }
+MemberStore::~MemberStore()
+{
+    t_connections.erase(m_serial);
+}
 
 MemberStore::Connection* MemberStore::connection()
 {
@@ -112,6 +121,20 @@ MemberStore::Connection* MemberStore::connection()
         db.close();
         return c;
     }
+    c->findQuery.emplace(db);
+    c->presenceQuery.emplace(db);
+    if (!c->findQuery->prepare(
+            QStringLiteral("SELECT %1 FROM members WHERE name_key = ?").arg(QLatin1String(kColumns))) ||
+        !c->presenceQuery->prepare(
+            QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?,"
+                           " online = 1 WHERE name_key = ?"))) {
+        c->error =
+            QStringLiteral("cannot prepare queries on %1: %2").arg(m_path, c->findQuery->lastError().text());
+        c->findQuery.reset();
+        c->presenceQuery.reset();
+        db.close();
+        return c;
+    }
     c->ready = true;
     c->error.clear();
     return c;
@@ -134,18 +157,21 @@ MemberStore::Lookup MemberStore::find(const QString& name, Member* out)
     Connection* c = connection();
     if (!c->ready)
         return Lookup::Failed;
-    QSqlQuery q(c->db());
-    q.prepare(QStringLiteral("SELECT %1 FROM members WHERE name_key = ?").arg(QLatin1String(kColumns)));
-    q.addBindValue(keyFor(name));
+    QSqlQuery& q = *c->findQuery;
+    q.bindValue(0, keyFor(name));
     if (!q.exec()) {
         c->error = q.lastError().text();
         return Lookup::Failed;
     }
-    if (!q.next())
-        return Lookup::Missing;
-    if (out)
-        *out = readMember(q);
-    return Lookup::Found;
+    Lookup result = Lookup::Missing;
+    if (q.next()) {
+        if (out)
+            *out = readMember(q);
+        result = Lookup::Found;
+    }
+    // Ends the read so the connection holds no snapshot between requests.
+    q.finish();
+    return result;
 }
 
 MemberStore::AddResult MemberStore::add(const Member& m)
@@ -175,8 +201,9 @@ MemberStore::AddResult MemberStore::add(const Member& m)
         if (q.next())
             return AddResult::EmailInUse;
     }
-    q.prepare(QStringLiteral("INSERT INTO members (name_key, name, domain, email_key, email, full_name, adult,"
-                             " password_hash, created_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("INSERT INTO members (name_key, name, domain, email_key, email, full_name, adult,"
+                       " password_hash, created_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(keyFor(m.name));
     q.addBindValue(m.name);
     q.addBindValue(m.domain);
@@ -203,13 +230,11 @@ bool MemberStore::setPresence(const QString& name, const QString& address, int p
     Connection* c = connection();
     if (!c->ready)
         return false;
-    QSqlQuery q(c->db());
-    q.prepare(QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?, online = 1"
-                             " WHERE name_key = ?"));
-    q.addBindValue(address);
-    q.addBindValue(port);
-    q.addBindValue(lastLogonMs);
-    q.addBindValue(keyFor(name));
+    QSqlQuery& q = *c->presenceQuery;
+    q.bindValue(0, address);
+    q.bindValue(1, port);
+    q.bindValue(2, lastLogonMs);
+    q.bindValue(3, keyFor(name));
     if (!q.exec()) {
         c->error = q.lastError().text();
         return false;

@@ -13,14 +13,14 @@ namespace directory {
 
 struct Member
 {
-    QString name;     // as registered: user + "." + domain
+    QString name; // as registered: user + "." + domain
     QString domain;
     QString email;
     QString fullName;
     bool adult = false;
     QByteArray passwordHash;
     qint64 createdMs = 0;
-    QString address;  // public address of the camera
+    QString address; // public address of the camera
     int port = 0;
     qint64 lastLogonMs = 0;
     bool online = false;

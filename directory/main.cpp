@@ -24,8 +24,8 @@ std::mutex logLock;
 
 void logLine(const QString& line)
 {
-    const QByteArray bytes = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' +
-                             line.toUtf8() + '\n';
+    const QByteArray bytes =
+        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + line.toUtf8() + '\n';
     std::lock_guard lock(logLock);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
@@ -203,9 +203,9 @@ int listMembers(const QHash<QString, QString>& opt)
     for (const Member& m : *members) {
         const QString where = presence.isOnline(m) ? QStringLiteral("online %1:%2").arg(m.address).arg(m.port)
                                                    : QStringLiteral("offline");
-        const QString last = m.lastLogonMs > 0
-                                 ? QDateTime::fromMSecsSinceEpoch(m.lastLogonMs, Qt::UTC).toString(Qt::ISODate)
-                                 : QStringLiteral("never");
+        const QString last =
+            m.lastLogonMs > 0 ? QDateTime::fromMSecsSinceEpoch(m.lastLogonMs, Qt::UTC).toString(Qt::ISODate)
+                              : QStringLiteral("never");
         std::printf("%s\t%s\t%s\t%s\tlast logon %s\n", qPrintable(m.name), qPrintable(m.email),
                     qPrintable(m.fullName), qPrintable(where), qPrintable(last));
     }

@@ -41,4 +41,7 @@ inline RawAnswer sendRaw(quint16 port, const QByteArray& bytes)
     return a;
 }
 
-inline RawAnswer rawGet(quint16 port, const QByteArray& target) { return sendRaw(port, clientRequest(port, target)); }
+inline RawAnswer rawGet(quint16 port, const QByteArray& target)
+{
+    return sendRaw(port, clientRequest(port, target));
+}

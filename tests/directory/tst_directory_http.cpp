@@ -26,7 +26,8 @@ private:
     QByteArray listMembers()
     {
         QProcess p;
-        p.start(DirectoryProcess::programPath(), {QStringLiteral("list-members"), QStringLiteral("--db"), m_dir.dbPath()});
+        p.start(DirectoryProcess::programPath(),
+                {QStringLiteral("list-members"), QStringLiteral("--db"), m_dir.dbPath()});
         p.waitForFinished(30000);
         return p.readAllStandardOutput();
     }
@@ -37,8 +38,8 @@ private slots:
         QVERIFY2(m_dir.start(), m_dir.log().constData());
         QVERIFY(m_dir.port() > 0);
         QCOMPARE(m_dir.hostPort(), QStringLiteral("127.0.0.1:%1").arg(m_dir.port()));
-        QVERIFY(m_dir.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"), QStringLiteral("secret1"),
-                                QStringLiteral("alice@example.org")));
+        QVERIFY(m_dir.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"),
+                                QStringLiteral("secret1"), QStringLiteral("alice@example.org")));
     }
     void cleanupTestCase() { m_dir.stop(); }
 
@@ -47,38 +48,51 @@ private slots:
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("created") << QByteArray("u=bob.vantora.example&p=pass1&n=Bob Stone&e=bob@example.org&a=False")
+        QTest::newRow("created") << QByteArray(
+                                        "u=bob.vantora.example&p=pass1&n=Bob Stone&e=bob@example.org&a=False")
                                  << 200 << QByteArray("ACCOUNT CREATED");
-        QTest::newRow("created, second domain, encoded") << QByteArray("u=carol.camfriends.example&p=a%2Bb%25c&n=Carol%20Ray&e=carol%40example.org&a=True")
-                                 << 200 << QByteArray("ACCOUNT CREATED");
-        QTest::newRow("name in use") << QByteArray("u=bob.vantora.example&p=other1&n=Bobby&e=bob2@example.org&a=False")
-                                     << 200 << QByteArray("USERNAME IN USE");
-        QTest::newRow("name in use, other case") << QByteArray("u=BOB.vantora.example&p=other1&n=Bobby&e=bob3@example.org&a=False")
-                                     << 200 << QByteArray("USERNAME IN USE");
-        QTest::newRow("name of add-member in use") << QByteArray("u=alice.vantora.example&p=other1&n=Alice&e=al@example.org&a=False")
-                                     << 200 << QByteArray("USERNAME IN USE");
-        QTest::newRow("email in use") << QByteArray("u=dave.vantora.example&p=pass1&n=Dave&e=BOB@example.org&a=False")
-                                      << 200 << QByteArray("EMAIL IN USE");
-        QTest::newRow("domain not accepted") << QByteArray("u=erin.elsewhere.example&p=pass1&n=Erin&e=erin@example.org&a=False")
-                                             << 200 << QByteArray("NA");
+        QTest::newRow("created, second domain, encoded")
+            << QByteArray("u=carol.camfriends.example&p=a%2Bb%25c&n=Carol%20Ray&e=carol%40example.org&a=True")
+            << 200 << QByteArray("ACCOUNT CREATED");
+        QTest::newRow("name in use")
+            << QByteArray("u=bob.vantora.example&p=other1&n=Bobby&e=bob2@example.org&a=False") << 200
+            << QByteArray("USERNAME IN USE");
+        QTest::newRow("name in use, other case")
+            << QByteArray("u=BOB.vantora.example&p=other1&n=Bobby&e=bob3@example.org&a=False") << 200
+            << QByteArray("USERNAME IN USE");
+        QTest::newRow("name of add-member in use")
+            << QByteArray("u=alice.vantora.example&p=other1&n=Alice&e=al@example.org&a=False") << 200
+            << QByteArray("USERNAME IN USE");
+        QTest::newRow("email in use")
+            << QByteArray("u=dave.vantora.example&p=pass1&n=Dave&e=BOB@example.org&a=False") << 200
+            << QByteArray("EMAIL IN USE");
+        QTest::newRow("domain not accepted")
+            << QByteArray("u=erin.elsewhere.example&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
+            << QByteArray("NA");
         QTest::newRow("no domain") << QByteArray("u=erin&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
                                    << QByteArray("NA");
-        QTest::newRow("domain alone") << QByteArray("u=.vantora.example&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
-                                   << QByteArray("NA");
-        QTest::newRow("missing password") << QByteArray("u=frank.vantora.example&n=Frank&e=f@example.org&a=False")
-                                          << 400 << QByteArray("BAD");
-        QTest::newRow("empty email") << QByteArray("u=frank.vantora.example&p=pass1&n=Frank&e=&a=False") << 400
-                                     << QByteArray("BAD");
-        QTest::newRow("short user name") << QByteArray("u=fr.vantora.example&p=pass1&n=Frank&e=f@example.org&a=False")
-                                         << 400 << QByteArray("BAD");
-        QTest::newRow("quote in user name") << QByteArray("u=fr'ank.vantora.example&p=pass1&n=Frank&e=f@example.org")
-                                            << 400 << QByteArray("BAD");
-        QTest::newRow("short password") << QByteArray("u=frank.vantora.example&p=abc&n=Frank&e=f@example.org") << 400
-                                        << QByteArray("BAD");
-        QTest::newRow("email without at") << QByteArray("u=frank.vantora.example&p=pass1&n=Frank&e=f.example.org")
-                                          << 400 << QByteArray("BAD");
-        QTest::newRow("line break in name") << QByteArray("u=frank.vantora.example&p=pass1&n=Fr%0D%0Aank&e=f@example.org")
-                                            << 400 << QByteArray("BAD");
+        QTest::newRow("domain alone")
+            << QByteArray("u=.vantora.example&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
+            << QByteArray("NA");
+        QTest::newRow("missing password")
+            << QByteArray("u=frank.vantora.example&n=Frank&e=f@example.org&a=False") << 400
+            << QByteArray("BAD");
+        QTest::newRow("empty email") << QByteArray("u=frank.vantora.example&p=pass1&n=Frank&e=&a=False")
+                                     << 400 << QByteArray("BAD");
+        QTest::newRow("short user name")
+            << QByteArray("u=fr.vantora.example&p=pass1&n=Frank&e=f@example.org&a=False") << 400
+            << QByteArray("BAD");
+        QTest::newRow("quote in user name")
+            << QByteArray("u=fr'ank.vantora.example&p=pass1&n=Frank&e=f@example.org") << 400
+            << QByteArray("BAD");
+        QTest::newRow("short password") << QByteArray("u=frank.vantora.example&p=abc&n=Frank&e=f@example.org")
+                                        << 400 << QByteArray("BAD");
+        QTest::newRow("email without at")
+            << QByteArray("u=frank.vantora.example&p=pass1&n=Frank&e=f.example.org") << 400
+            << QByteArray("BAD");
+        QTest::newRow("line break in name")
+            << QByteArray("u=frank.vantora.example&p=pass1&n=Fr%0D%0Aank&e=f@example.org") << 400
+            << QByteArray("BAD");
     }
     void registration()
     {
@@ -109,22 +123,23 @@ private slots:
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("unknown member") << QByteArray("u=nobody.vantora.example&p=secret1&i=1.2.3.4:2156") << 200
-                                        << QByteArray("USER");
-        QTest::newRow("no domain") << QByteArray("u=alice&p=secret1&i=1.2.3.4:2156") << 200 << QByteArray("USER");
+        QTest::newRow("unknown member")
+            << QByteArray("u=nobody.vantora.example&p=secret1&i=1.2.3.4:2156") << 200 << QByteArray("USER");
+        QTest::newRow("no domain") << QByteArray("u=alice&p=secret1&i=1.2.3.4:2156") << 200
+                                   << QByteArray("USER");
         QTest::newRow("empty user") << QByteArray("u=&p=secret1&i=1.2.3.4:2156") << 200 << QByteArray("USER");
         QTest::newRow("no parameters") << QByteArray("") << 200 << QByteArray("USER");
-        QTest::newRow("wrong password") << QByteArray("u=alice.vantora.example&p=secret2&i=1.2.3.4:2156") << 200
-                                        << QByteArray("PASS");
-        QTest::newRow("password case") << QByteArray("u=alice.vantora.example&p=SECRET1&i=1.2.3.4:2156") << 200
-                                       << QByteArray("PASS");
-        QTest::newRow("empty password") << QByteArray("u=alice.vantora.example&p=&i=1.2.3.4:2156") << 200
-                                        << QByteArray("PASS");
+        QTest::newRow("wrong password")
+            << QByteArray("u=alice.vantora.example&p=secret2&i=1.2.3.4:2156") << 200 << QByteArray("PASS");
+        QTest::newRow("password case")
+            << QByteArray("u=alice.vantora.example&p=SECRET1&i=1.2.3.4:2156") << 200 << QByteArray("PASS");
+        QTest::newRow("empty password")
+            << QByteArray("u=alice.vantora.example&p=&i=1.2.3.4:2156") << 200 << QByteArray("PASS");
         QTest::newRow("no i") << QByteArray("u=alice.vantora.example&p=secret1") << 400 << QByteArray("BAD");
-        QTest::newRow("i without port") << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4") << 400
-                                        << QByteArray("BAD");
-        QTest::newRow("port out of range") << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4:70000") << 400
-                                           << QByteArray("BAD");
+        QTest::newRow("i without port")
+            << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4") << 400 << QByteArray("BAD");
+        QTest::newRow("port out of range")
+            << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4:70000") << 400 << QByteArray("BAD");
         QTest::newRow("port zero") << QByteArray("u=alice.vantora.example&p=secret1&i=1.2.3.4:0") << 400
                                    << QByteArray("BAD");
     }
@@ -141,23 +156,31 @@ private slots:
     void plusInUnencodedPasswordIsAPlus()
     {
         // Registered through the web-request control: encoded.
-        QCOMPARE(word("/client_v3/register.php?u=gina.vantora.example&p=x%2By%25z&n=Gina&e=gina@example.org&a=False"),
+        QCOMPARE(word("/client_v3/"
+                      "register.php?u=gina.vantora.example&p=x%2By%25z&n=Gina&e=gina@example.org&a=False"),
                  QByteArray("ACCOUNT CREATED"));
         // Logged on through the raw request: as typed.
-        QCOMPARE(word("/client_v3/logon.php?u=gina.vantora.example&p=x+y%z&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word("/client_v3/logon.php?u=gina.vantora.example&p=x+y%z&i=1.2.3.4:2156"),
+                 QByteArray("127.0.0.1:2156"));
         // A blank cannot travel unescaped in a request line.
         QVERIFY(get("/client_v3/logon.php?u=gina.vantora.example&p=x y%z&i=1.2.3.4:2156").status != 200);
-        QCOMPARE(word("/client_v3/logon.php?u=gina.vantora.example&p=x%20y%25z&i=1.2.3.4:2156"), QByteArray("PASS"));
+        QCOMPARE(word("/client_v3/logon.php?u=gina.vantora.example&p=x%20y%25z&i=1.2.3.4:2156"),
+                 QByteArray("PASS"));
     }
 
     void changedPasswordIsRefusedOnRelogon()
     {
-        QCOMPARE(word("/client_v3/register.php?u=henry.vantora.example&p=first1&n=Henry&e=henry@example.org&a=False"),
+        QCOMPARE(word("/client_v3/"
+                      "register.php?u=henry.vantora.example&p=first1&n=Henry&e=henry@example.org&a=False"),
                  QByteArray("ACCOUNT CREATED"));
-        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
-        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
-        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=second2&i=1.2.3.4:2156"), QByteArray("PASS"));
-        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"), QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"),
+                 QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"),
+                 QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=second2&i=1.2.3.4:2156"),
+                 QByteArray("PASS"));
+        QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"),
+                 QByteArray("127.0.0.1:2156"));
     }
 
     void logoff_data()
@@ -165,18 +188,23 @@ private slots:
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<bool>("stillOnline");
-        QTest::newRow("wrong password") << QByteArray("u=ivy.vantora.example&p=wrong1") << QByteArray("PASS") << true;
-        QTest::newRow("unknown member") << QByteArray("u=ivx.vantora.example&p=ivy-pass") << QByteArray("USER") << true;
-        QTest::newRow("logged off") << QByteArray("u=ivy.vantora.example&p=ivy-pass") << QByteArray("OK") << false;
+        QTest::newRow("wrong password")
+            << QByteArray("u=ivy.vantora.example&p=wrong1") << QByteArray("PASS") << true;
+        QTest::newRow("unknown member")
+            << QByteArray("u=ivx.vantora.example&p=ivy-pass") << QByteArray("USER") << true;
+        QTest::newRow("logged off") << QByteArray("u=ivy.vantora.example&p=ivy-pass") << QByteArray("OK")
+                                    << false;
     }
     void logoff()
     {
         QFETCH(QByteArray, query);
         QFETCH(QByteArray, answer);
         QFETCH(bool, stillOnline);
-        QByteArray reg = word("/client_v3/register.php?u=ivy.vantora.example&p=ivy-pass&n=Ivy&e=ivy@example.org&a=False");
+        QByteArray reg =
+            word("/client_v3/register.php?u=ivy.vantora.example&p=ivy-pass&n=Ivy&e=ivy@example.org&a=False");
         QVERIFY(reg == "ACCOUNT CREATED" || reg == "USERNAME IN USE");
-        QCOMPARE(word("/client_v3/logon.php?u=ivy.vantora.example&p=ivy-pass&i=1.2.3.4:2200"), QByteArray("127.0.0.1:2200"));
+        QCOMPARE(word("/client_v3/logon.php?u=ivy.vantora.example&p=ivy-pass&i=1.2.3.4:2200"),
+                 QByteArray("127.0.0.1:2200"));
         QCOMPARE(word("/client_v3/logoff.php?" + query), answer);
         const QByteArray members = listMembers();
         const qsizetype line = members.indexOf("ivy.vantora.example\t");
@@ -189,13 +217,15 @@ private slots:
     {
         QTcpServer member;
         QVERIFY(member.listen(QHostAddress::LocalHost, 0));
-        QCOMPARE(word("/client_v3/register.php?u=jack.camfriends.example&p=jack-pass&n=Jack&e=jack@example.org&a=False"),
+        QCOMPARE(word("/client_v3/"
+                      "register.php?u=jack.camfriends.example&p=jack-pass&n=Jack&e=jack@example.org&a=False"),
                  QByteArray("ACCOUNT CREATED"));
         QCOMPARE(word("/client_v3/logon.php?u=jack.camfriends.example&p=jack-pass&i=192.168.1.5:" +
                       QByteArray::number(member.serverPort())),
                  "127.0.0.1:" + QByteArray::number(member.serverPort()));
 
-        const RawAnswer a = get("/client_v3/askchat.php?s=JACK.camfriends.example&f=_203.0.113.5:2156_me.vantora.example");
+        const RawAnswer a =
+            get("/client_v3/askchat.php?s=JACK.camfriends.example&f=_203.0.113.5:2156_me.vantora.example");
         QCOMPARE(a.status, 200);
         QCOMPARE(a.body, QByteArray("OK"));
 
@@ -208,8 +238,8 @@ private slots:
                           QByteArray::number(member.serverPort()) + "\r\n\r\n");
         s->write("HTTP/1.0 200 OK\r\n\r\n<html>ok</html>");
         s->disconnectFromHost();
-        QTRY_VERIFY(m_dir.log().contains("chat request to 127.0.0.1:" + QByteArray::number(member.serverPort()) +
-                                         " delivered"));
+        QTRY_VERIFY(m_dir.log().contains(
+            "chat request to 127.0.0.1:" + QByteArray::number(member.serverPort()) + " delivered"));
     }
 
     void askChatIgnoresOfflineAndUnknownMembers_data()
@@ -224,7 +254,8 @@ private slots:
         QFETCH(QByteArray, invited);
         QTcpServer member;
         QVERIFY(member.listen(QHostAddress::LocalHost, 0));
-        const QByteArray reg = word("/client_v3/register.php?u=kim.vantora.example&p=kim-pass&n=Kim&e=kim@example.org&a=False");
+        const QByteArray reg =
+            word("/client_v3/register.php?u=kim.vantora.example&p=kim-pass&n=Kim&e=kim@example.org&a=False");
         QVERIFY(reg == "ACCOUNT CREATED" || reg == "USERNAME IN USE");
         QCOMPARE(word("/client_v3/logon.php?u=kim.vantora.example&p=kim-pass&i=1.1.1.1:" +
                       QByteArray::number(member.serverPort())),
@@ -233,7 +264,8 @@ private slots:
 
         QCOMPARE(word("/client_v3/askchat.php?s=" + invited + "&f=_203.0.113.5:2156_me.vantora.example"),
                  QByteArray("OK"));
-        QTRY_VERIFY(m_dir.log().contains("chat request for " + QByteArray::fromPercentEncoding(invited) + " ignored"));
+        QTRY_VERIFY(m_dir.log().contains("chat request for " + QByteArray::fromPercentEncoding(invited) +
+                                         " ignored"));
         QVERIFY(!member.hasPendingConnections());
     }
 
@@ -245,7 +277,8 @@ private slots:
         QTest::newRow("f without underscore") << QByteArray("s=jack.camfriends.example&f=1.2.3.4:2156_me");
         QTest::newRow("f without name") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_");
         QTest::newRow("f without colon") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4_me");
-        QTest::newRow("header injection") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_me%0D%0AX-Evil:%201");
+        QTest::newRow("header injection")
+            << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_me%0D%0AX-Evil:%201");
         QTest::newRow("blank in f") << QByteArray("s=jack.camfriends.example&f=_1.2.3.4:2156_me%20HTTP/1.0");
     }
     void askChatRefusesBadSenders()
@@ -274,7 +307,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<int>("status");
-        for (const char* p : {"/", "/help.html", "/support.html", "/terms.html", "/legal.html", "/download.html"})
+        for (const char* p :
+             {"/", "/help.html", "/support.html", "/terms.html", "/legal.html", "/download.html"})
             QTest::newRow(p) << QByteArray(p) << 200;
         QTest::newRow("unknown") << QByteArray("/nothing.html") << 404;
         QTest::newRow("unknown php") << QByteArray("/client_v3/other.php?u=a") << 404;
@@ -296,25 +330,29 @@ private slots:
     void hostileInputChangesNothing_data()
     {
         QTest::addColumn<QByteArray>("target");
-        QTest::newRow("SQL in u, register")
-            << QByteArray("/client_v3/register.php?u=x'%3B%20DROP%20TABLE%20members%3B--.vantora.example&p=pass1&n=Xx "
-                          "x&e=x@example.org&a=False");
-        QTest::newRow("SQL in n, register")
-            << QByteArray("/client_v3/register.php?u=lena.vantora.example&p=pass1&n=x')%3BDELETE%20FROM%20members%3B--&e=l@"
-                          "example.org");
-        QTest::newRow("SQL in e, register")
-            << QByteArray("/client_v3/register.php?u=lena.vantora.example&p=pass1&n=Lena&e=a@b.c'%20OR%201=1--");
-        QTest::newRow("SQL in u, logon") << QByteArray("/client_v3/logon.php?u='%20OR%20'1'='1&p=x&i=1.2.3.4:2156");
+        QTest::newRow("SQL in u, register") << QByteArray(
+            "/client_v3/register.php?u=x'%3B%20DROP%20TABLE%20members%3B--.vantora.example&p=pass1&n=Xx "
+            "x&e=x@example.org&a=False");
+        QTest::newRow("SQL in n, register") << QByteArray(
+            "/client_v3/register.php?u=lena.vantora.example&p=pass1&n=x')%3BDELETE%20FROM%20members%3B--&e=l@"
+            "example.org");
+        QTest::newRow("SQL in e, register") << QByteArray(
+            "/client_v3/register.php?u=lena.vantora.example&p=pass1&n=Lena&e=a@b.c'%20OR%201=1--");
+        QTest::newRow("SQL in u, logon")
+            << QByteArray("/client_v3/logon.php?u='%20OR%20'1'='1&p=x&i=1.2.3.4:2156");
         QTest::newRow("SQL in p, logon")
             << QByteArray("/client_v3/logon.php?u=alice.vantora.example&p='%20OR%20'1'='1&i=1.2.3.4:2156");
-        QTest::newRow("SQL in i, logon")
-            << QByteArray("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1'%3BDROP%20TABLE%20members:80x");
+        QTest::newRow("SQL in i, logon") << QByteArray(
+            "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1'%3BDROP%20TABLE%20members:80x");
         QTest::newRow("SQL in u, logoff") << QByteArray("/client_v3/logoff.php?u=%25'%20OR%201=1--&p=x");
-        QTest::newRow("NUL in u") << QByteArray("/client_v3/logon.php?u=alice%00.vantora.example&p=secret1&i=1.2.3.4:2156");
+        QTest::newRow("NUL in u") << QByteArray(
+            "/client_v3/logon.php?u=alice%00.vantora.example&p=secret1&i=1.2.3.4:2156");
         QTest::newRow("bad percent") << QByteArray("/client_v3/logon.php?u=%zz%&p=%&i=%%");
-        QTest::newRow("huge value") << "/client_v3/logon.php?u=" + QByteArray(7000, 'a') + "&p=x&i=1.2.3.4:2156";
+        QTest::newRow("huge value") << "/client_v3/logon.php?u=" + QByteArray(7000, 'a') +
+                                           "&p=x&i=1.2.3.4:2156";
         QTest::newRow("oversized target") << "/client_v3/register.php?u=" + QByteArray(20000, 'a');
-        QTest::newRow("repeated keys") << QByteArray("/client_v3/logon.php?u=alice.vantora.example&u=x&p=bad&p=secret1&i=1.2.3.4:2156");
+        QTest::newRow("repeated keys")
+            << QByteArray("/client_v3/logon.php?u=alice.vantora.example&u=x&p=bad&p=secret1&i=1.2.3.4:2156");
     }
     void hostileInputChangesNothing()
     {
@@ -327,7 +365,8 @@ private slots:
         QVERIFY(!a.body.startsWith("127.0.0.1"));
         QCOMPARE(listMembers(), before);
         // Still serving, and the member still logs on.
-        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3000"), QByteArray("127.0.0.1:3000"));
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3000"),
+                 QByteArray("127.0.0.1:3000"));
     }
 
     void malformedRequestsDoNotStopTheService_data()
@@ -336,22 +375,27 @@ private slots:
         QTest::newRow("garbage") << QByteArray("\x01\x02\x03 hello\r\n\r\n");
         QTest::newRow("no version") << QByteArray("GET /client_v3/logon.php\r\n\r\n");
         QTest::newRow("huge header") << "GET / HTTP/1.0\r\nX-Long: " + QByteArray(100000, 'b') + "\r\n\r\n";
-        QTest::newRow("body too large") << "POST /client_v3/logon.php HTTP/1.0\r\nContent-Length: 10000000\r\n\r\n" +
-                                               QByteArray(20000, 'c');
-        QTest::newRow("half a request") << QByteArray("GET /client_v3/logon.php?u=a HTTP/1.0\r\nAccept: */*\r\n");
+        QTest::newRow("body too large")
+            << "POST /client_v3/logon.php HTTP/1.0\r\nContent-Length: 10000000\r\n\r\n" +
+                   QByteArray(20000, 'c');
+        QTest::newRow("half a request")
+            << QByteArray("GET /client_v3/logon.php?u=a HTTP/1.0\r\nAccept: */*\r\n");
     }
     void malformedRequestsDoNotStopTheService()
     {
         QFETCH(QByteArray, bytes);
         const RawAnswer a = sendRaw(m_dir.port(), bytes);
         QVERIFY(a.status != 200);
-        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3001"), QByteArray("127.0.0.1:3001"));
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3001"),
+                 QByteArray("127.0.0.1:3001"));
     }
 
     void logHasOneLineWithoutPasswordPerRequest()
     {
-        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3002"), QByteArray("127.0.0.1:3002"));
-        QTRY_VERIFY(m_dir.log().contains("GET /client_v3/logon.php?u=alice.vantora.example&p=*&i=1.2.3.4:3002 200"));
+        QCOMPARE(word("/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:3002"),
+                 QByteArray("127.0.0.1:3002"));
+        QTRY_VERIFY(
+            m_dir.log().contains("GET /client_v3/logon.php?u=alice.vantora.example&p=*&i=1.2.3.4:3002 200"));
         const QByteArray log = m_dir.log();
         QVERIFY(!log.contains("secret1"));
         QVERIFY(!log.contains("kim-pass"));
@@ -365,10 +409,12 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         DirectoryProcess down;
         QVERIFY2(down.start({QStringLiteral("--db"), folder}), down.log().constData());
-        const RawAnswer a = rawGet(down.port(), "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156");
+        const RawAnswer a =
+            rawGet(down.port(), "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156");
         QCOMPARE(a.status, 200);
         QCOMPARE(a.body, QByteArray("DB DOWN"));
-        QCOMPARE(rawGet(down.port(), "/client_v3/logoff.php?u=alice.vantora.example&p=secret1").body, QByteArray("DB DOWN"));
+        QCOMPARE(rawGet(down.port(), "/client_v3/logoff.php?u=alice.vantora.example&p=secret1").body,
+                 QByteArray("DB DOWN"));
         QTRY_VERIFY(down.log().contains("database unavailable: cannot open database"));
         // Pages do not need the store.
         QCOMPARE(rawGet(down.port(), "/help.html").status, 200);
@@ -385,12 +431,26 @@ private slots:
         QTest::newRow("serve, bad listen") << QStringList{"serve", "--listen", "nowhere", "--db", db} << 2;
         QTest::newRow("unknown option") << QStringList{"list-members", "--db", db, "--colour", "red"} << 2;
         QTest::newRow("add, short password")
-            << QStringList{"add-member", "--db", db, "--user", "zed", "--domain", "vantora.example", "--password", "abc"} << 2;
-        QTest::newRow("add") << QStringList{"add-member", "--db", db, "--user", "zed", "--domain", "vantora.example",
-                                           "--password", "zed-pass", "--email", "zed@example.org", "--name", "Zed"}
+            << QStringList{"add-member",      "--db",       db,   "--user", "zed", "--domain",
+                           "vantora.example", "--password", "abc"}
+            << 2;
+        QTest::newRow("add") << QStringList{"add-member",
+                                            "--db",
+                                            db,
+                                            "--user",
+                                            "zed",
+                                            "--domain",
+                                            "vantora.example",
+                                            "--password",
+                                            "zed-pass",
+                                            "--email",
+                                            "zed@example.org",
+                                            "--name",
+                                            "Zed"}
                              << 0;
-        QTest::newRow("add again") << QStringList{"add-member", "--db", db, "--user", "ZED", "--domain", "vantora.example",
-                                                 "--password", "zed-pass"}
+        QTest::newRow("add again") << QStringList{"add-member",      "--db",       db,
+                                                  "--user",          "ZED",        "--domain",
+                                                  "vantora.example", "--password", "zed-pass"}
                                    << 1;
         QTest::newRow("list") << QStringList{"list-members", "--db", db} << 0;
     }
@@ -403,7 +463,8 @@ private slots:
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), exitCode);
         if (exitCode == 0 && args.value(0) == QLatin1String("list-members"))
-            QVERIFY(p.readAllStandardOutput().startsWith("zed.vantora.example\tzed@example.org\tZed\toffline\tlast logon never"));
+            QVERIFY(p.readAllStandardOutput().startsWith(
+                "zed.vantora.example\tzed@example.org\tZed\toffline\tlast logon never"));
     }
 };
 

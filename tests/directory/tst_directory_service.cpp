@@ -4,6 +4,7 @@
 #include "ChatDelivery.h"
 #include "Clock.h"
 #include "DirectoryService.h"
+#include "HttpFrontend.h"
 #include "MemberStore.h"
 #include "Passwords.h"
 #include "TestEnvironment.h"
@@ -19,8 +20,11 @@
 using namespace directory;
 
 namespace {
-Params query(const char* q) { return Params::fromQuery(std::string_view(q)); }
+Params query(const char* q)
+{
+    return Params::fromQuery(std::string_view(q));
 }
+} // namespace
 
 class TestDirectoryService : public QObject
 {
@@ -32,8 +36,7 @@ class TestDirectoryService : public QObject
     {
         explicit Fixture(const QString& db, ChatDelivery* delivery = nullptr)
             : store(db), service(store, clock, delivery, options())
-        {
-        }
+        {}
         static DirectoryService::Options options()
         {
             DirectoryService::Options o;
@@ -53,8 +56,8 @@ class TestDirectoryService : public QObject
 
     static void addMember(DirectoryService& s, const char* user, const char* password)
     {
-        const Reply r = s.registerMember(Params::fromQuery(QByteArray("u=") + user + "&p=" + password +
-                                                           "&n=Some%20One&e=" + user + "@example.org&a=False"));
+        const Reply r = s.registerMember(Params::fromQuery(
+            QByteArray("u=") + user + "&p=" + password + "&n=Some%20One&e=" + user + "@example.org&a=False"));
         QCOMPARE(r.body, QByteArray("ACCOUNT CREATED"));
     }
 
@@ -64,7 +67,8 @@ private slots:
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("value");
-        QTest::newRow("plain") << QByteArray("u=bob.vantora.example&p=x") << "u" << QByteArray("bob.vantora.example");
+        QTest::newRow("plain") << QByteArray("u=bob.vantora.example&p=x") << "u"
+                               << QByteArray("bob.vantora.example");
         QTest::newRow("encoded") << QByteArray("p=a%20b%26c%3D") << "p" << QByteArray("a b&c=");
         QTest::newRow("plus stays") << QByteArray("p=a+b") << "p" << QByteArray("a+b");
         QTest::newRow("lower-case hex") << QByteArray("p=%c3%a9") << "p" << QByteArray("\xc3\xa9");
@@ -87,6 +91,26 @@ private slots:
         QCOMPARE(p.bytes(key), value);
     }
 
+    void logLinesHideThePassword_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("logon") << QByteArray("/client_v3/logon.php?u=bob.x&p=secret&i=1.2.3.4:2156")
+                               << "/client_v3/logon.php?u=bob.x&p=*&i=1.2.3.4:2156";
+        QTest::newRow("encoded key") << QByteArray("/a?%70=secret&p2=x") << "/a?%70=*&p2=x";
+        QTest::newRow("every p") << QByteArray("/a?p=one&p=two") << "/a?p=*&p=*";
+        QTest::newRow("empty p") << QByteArray("/a?p=") << "/a?p=*";
+        QTest::newRow("no query") << QByteArray("/help.html") << "/help.html";
+        QTest::newRow("control characters") << QByteArray("/a?u=x\r\ny\x01") << "/a?u=x%0D%0Ay%01";
+        QTest::newRow("long") << "/a?u=" + QByteArray(1000, 'x') << "/a?u=" + QString(396, u'x') + "...";
+    }
+    void logLinesHideThePassword()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(QString, logged);
+        QCOMPARE(HttpFrontend::loggableTarget(target.toStdString()), logged);
+    }
+
     void checksNewMembers_data()
     {
         QTest::addColumn<QString>("user");
@@ -94,26 +118,44 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("email");
         QTest::addColumn<bool>("fine");
-        QTest::newRow("fine") << "bob" << QByteArray("pass") << "Bob" << "b@x." << true;
-        QTest::newRow("dot and underscore") << "bob_b.x" << QByteArray("pass") << "Bob" << "b@x.org" << true;
+        QTest::newRow("fine") << "bob" << QByteArray("pass") << "Bob"
+                              << "b@x." << true;
+        QTest::newRow("dot and underscore") << "bob_b.x" << QByteArray("pass") << "Bob"
+                                            << "b@x.org" << true;
         for (QChar c : QStringLiteral("' \u00a0&?^%$#@!():\""))
-            QTest::addRow("user with U+%04x", c.unicode()) << QStringLiteral("bo") + c + QStringLiteral("b")
-                                                           << QByteArray("pass") << "Bob" << "b@x.org" << false;
-        QTest::newRow("user with tab") << "bo\tb" << QByteArray("pass") << "Bob" << "b@x.org" << false;
-        QTest::newRow("user with slash") << "bo/b" << QByteArray("pass") << "Bob" << "b@x.org" << false;
-        QTest::newRow("user too short") << "bo" << QByteArray("pass") << "Bob" << "b@x.org" << false;
-        QTest::newRow("user too long") << QString(65, u'b') << QByteArray("pass") << "Bob" << "b@x.org" << false;
-        QTest::newRow("password quote") << "bob" << QByteArray("pa'ss") << "Bob" << "b@x.org" << false;
-        QTest::newRow("password amp") << "bob" << QByteArray("pa&ss") << "Bob" << "b@x.org" << false;
-        QTest::newRow("password blank") << "bob" << QByteArray("pa ss") << "Bob" << "b@x.org" << false;
-        QTest::newRow("password CR") << "bob" << QByteArray("pa\rss") << "Bob" << "b@x.org" << false;
-        QTest::newRow("password short") << "bob" << QByteArray("pas") << "Bob" << "b@x.org" << false;
-        QTest::newRow("name short") << "bob" << QByteArray("pass") << "Bo" << "b@x.org" << false;
-        QTest::newRow("name amp") << "bob" << QByteArray("pass") << "B&b" << "b@x.org" << false;
-        QTest::newRow("email no at") << "bob" << QByteArray("pass") << "Bob" << "bx.org" << false;
-        QTest::newRow("email no point") << "bob" << QByteArray("pass") << "Bob" << "b@xorg" << false;
-        QTest::newRow("email short") << "bob" << QByteArray("pass") << "Bob" << "@x." << false;
-        QTest::newRow("email quote") << "bob" << QByteArray("pass") << "Bob" << "b'@x.org" << false;
+            QTest::addRow("user with U+%04x", c.unicode())
+                << QStringLiteral("bo") + c + QStringLiteral("b") << QByteArray("pass") << "Bob"
+                << "b@x.org" << false;
+        QTest::newRow("user with tab") << "bo\tb" << QByteArray("pass") << "Bob"
+                                       << "b@x.org" << false;
+        QTest::newRow("user with slash") << "bo/b" << QByteArray("pass") << "Bob"
+                                         << "b@x.org" << false;
+        QTest::newRow("user too short") << "bo" << QByteArray("pass") << "Bob"
+                                        << "b@x.org" << false;
+        QTest::newRow("user too long") << QString(65, u'b') << QByteArray("pass") << "Bob"
+                                       << "b@x.org" << false;
+        QTest::newRow("password quote") << "bob" << QByteArray("pa'ss") << "Bob"
+                                        << "b@x.org" << false;
+        QTest::newRow("password amp") << "bob" << QByteArray("pa&ss") << "Bob"
+                                      << "b@x.org" << false;
+        QTest::newRow("password blank") << "bob" << QByteArray("pa ss") << "Bob"
+                                        << "b@x.org" << false;
+        QTest::newRow("password CR") << "bob" << QByteArray("pa\rss") << "Bob"
+                                     << "b@x.org" << false;
+        QTest::newRow("password short") << "bob" << QByteArray("pas") << "Bob"
+                                        << "b@x.org" << false;
+        QTest::newRow("name short") << "bob" << QByteArray("pass") << "Bo"
+                                    << "b@x.org" << false;
+        QTest::newRow("name amp") << "bob" << QByteArray("pass") << "B&b"
+                                  << "b@x.org" << false;
+        QTest::newRow("email no at") << "bob" << QByteArray("pass") << "Bob"
+                                     << "bx.org" << false;
+        QTest::newRow("email no point") << "bob" << QByteArray("pass") << "Bob"
+                                        << "b@xorg" << false;
+        QTest::newRow("email short") << "bob" << QByteArray("pass") << "Bob"
+                                     << "@x." << false;
+        QTest::newRow("email quote") << "bob" << QByteArray("pass") << "Bob"
+                                     << "b'@x.org" << false;
     }
     void checksNewMembers()
     {
@@ -145,8 +187,9 @@ private slots:
                  QByteArray("127.0.0.1:2156"));
         QCOMPARE(f.service.fullVerifications(), before + 1);
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(f.service.logon(query("u=BOB.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1").body,
-                     QByteArray("127.0.0.1:2156"));
+            QCOMPARE(
+                f.service.logon(query("u=BOB.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1").body,
+                QByteArray("127.0.0.1:2156"));
         QCOMPARE(f.service.fullVerifications(), before + 1);
         // Another password is checked in full, and refused.
         QCOMPARE(f.service.logon(query("u=bob.vantora.example&p=pass2&i=10.0.0.1:2156"), "127.0.0.1").body,
@@ -154,8 +197,9 @@ private slots:
         QCOMPARE(f.service.fullVerifications(), before + 2);
         // Logging off ends the session.
         QCOMPARE(f.service.logoff(query("u=bob.vantora.example&p=pass1")).body, QByteArray("OK"));
-        QCOMPARE(f.service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "::ffff:192.0.2.4").body,
-                 QByteArray("192.0.2.4:2156"));
+        QCOMPARE(
+            f.service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "::ffff:192.0.2.4").body,
+            QByteArray("192.0.2.4:2156"));
         QCOMPARE(f.service.fullVerifications(), before + 3);
     }
 
@@ -208,8 +252,7 @@ private slots:
 
         // Never logged on, then expired, then logged off: nothing arrives.
         QCOMPARE(f.service.askChat(ask).body, QByteArray("OK"));
-        f.service.logon(Params::fromQuery("u=bob.vantora.example&p=pass1&i=10.0.0.1:" + port),
-                        "127.0.0.1");
+        f.service.logon(Params::fromQuery("u=bob.vantora.example&p=pass1&i=10.0.0.1:" + port), "127.0.0.1");
         f.clock.advanceMs(15 * 60 * 1000);
         QCOMPARE(f.service.askChat(ask).body, QByteArray("OK"));
         f.clock.advanceMs(-15 * 60 * 1000);
@@ -220,16 +263,15 @@ private slots:
         QVERIFY(!member.hasPendingConnections());
 
         // Online: the request line arrives.
-        f.service.logon(Params::fromQuery("u=bob.vantora.example&p=pass1&i=10.0.0.1:" + port),
-                        "127.0.0.1");
+        f.service.logon(Params::fromQuery("u=bob.vantora.example&p=pass1&i=10.0.0.1:" + port), "127.0.0.1");
         QCOMPARE(f.service.askChat(ask).body, QByteArray("OK"));
         QVERIFY(member.waitForNewConnection(10000));
         QTcpSocket* s = member.nextPendingConnection();
         QByteArray got;
         while (!got.contains("\r\n\r\n") && s->waitForReadyRead(10000))
             got += s->readAll();
-        QCOMPARE(got, "GET /CHATREQUEST_198.51.100.7:2156_joe.vantora.example HTTP/1.1\r\nHost: 127.0.0.1:" + port +
-                          "\r\n\r\n");
+        QCOMPARE(got, "GET /CHATREQUEST_198.51.100.7:2156_joe.vantora.example HTTP/1.1\r\nHost: 127.0.0.1:" +
+                          port + "\r\n\r\n");
         s->write("HTTP/1.0 200 OK\r\n\r\nok");
         s->disconnectFromHost();
         delivery.drain();
@@ -267,7 +309,8 @@ private slots:
         MemberStore store(db);
         QVERIFY(!store.open());
         QVERIFY(store.lastError().contains(QLatin1String("cannot open database")));
-        DirectoryService service(store, clock, nullptr, Fixture::options(), [&](const QString& l) { logged << l; });
+        DirectoryService service(store, clock, nullptr, Fixture::options(),
+                                 [&](const QString& l) { logged << l; });
         QCOMPARE(service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1").body,
                  QByteArray("DB DOWN"));
         QCOMPARE(service.logoff(query("u=bob.vantora.example&p=pass1")).body, QByteArray("DB DOWN"));
@@ -287,11 +330,13 @@ private slots:
         ManualClock clock;
         MemberStore store(db, QStringLiteral("QSQLITE"), 50);
         QStringList logged;
-        DirectoryService service(store, clock, nullptr, Fixture::options(), [&](const QString& l) { logged << l; });
+        DirectoryService service(store, clock, nullptr, Fixture::options(),
+                                 [&](const QString& l) { logged << l; });
         addMember(service, "bob.vantora.example", "pass1");
         {
             // Another process holds the write lock: members can be read, not written.
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+            QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
             other.setDatabaseName(db);
             QVERIFY(other.open());
             QSqlQuery q(other);

@@ -9,7 +9,10 @@
 
 DirectoryProcess::DirectoryProcess() = default;
 
-DirectoryProcess::~DirectoryProcess() { stop(); }
+DirectoryProcess::~DirectoryProcess()
+{
+    stop();
+}
 
 QString DirectoryProcess::programPath()
 {
@@ -19,11 +22,20 @@ QString DirectoryProcess::programPath()
     return dir + QLatin1String("/vantora-directory");
 }
 
-QString DirectoryProcess::dbPath() const { return m_dir.filePath(QStringLiteral("directory.db")); }
+QString DirectoryProcess::dbPath() const
+{
+    return m_dir.filePath(QStringLiteral("directory.db"));
+}
 
-QString DirectoryProcess::updateFilePath() const { return m_dir.filePath(QStringLiteral("autoupdate.txt")); }
+QString DirectoryProcess::updateFilePath() const
+{
+    return m_dir.filePath(QStringLiteral("autoupdate.txt"));
+}
 
-QString DirectoryProcess::hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+QString DirectoryProcess::hostPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
 
 bool DirectoryProcess::start(const QStringList& extraArgs)
 {
@@ -37,7 +49,8 @@ bool DirectoryProcess::start(const QStringList& extraArgs)
                             extraArgs);
     m_process->start();
     if (!m_process->waitForStarted(10000)) {
-        m_log += "cannot start " + programPath().toLocal8Bit() + ": " + m_process->errorString().toLocal8Bit();
+        m_log +=
+            "cannot start " + programPath().toLocal8Bit() + ": " + m_process->errorString().toLocal8Bit();
         m_process.reset();
         return false;
     }
@@ -67,9 +80,15 @@ bool DirectoryProcess::start(const QStringList& extraArgs)
 bool DirectoryProcess::addMember(const QString& user, const QString& domain, const QString& password,
                                  const QString& email)
 {
-    QStringList args{QStringLiteral("add-member"), QStringLiteral("--db"),   dbPath(),
-                     QStringLiteral("--user"),     user,                     QStringLiteral("--domain"),
-                     domain,                       QStringLiteral("--password"), password};
+    QStringList args{QStringLiteral("add-member"),
+                     QStringLiteral("--db"),
+                     dbPath(),
+                     QStringLiteral("--user"),
+                     user,
+                     QStringLiteral("--domain"),
+                     domain,
+                     QStringLiteral("--password"),
+                     password};
     if (!email.isEmpty())
         args << QStringLiteral("--email") << email;
     QProcess p;
