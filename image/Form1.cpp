@@ -167,7 +167,7 @@ void Form1::editLabel()
     editor()->wOpen(m_labels.numberAt(row));
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void Form1::unload()
 {
     if (m_editor)
         m_editor->close();
@@ -175,5 +175,10 @@ void Form1::closeEvent(QCloseEvent* event)
         m_closed = true;
         m_labels.close();
     }
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    unload();
     event->accept();
 }

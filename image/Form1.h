@@ -38,6 +38,10 @@ public:
     // The colour dialog this window holds for the editor.
     bool chooseColor(qint32& color);
 
+    // What closing does: the editor closes, the labels are written back (once).
+    // A page embedded in another window calls this when that window closes.
+    void unload();
+
     void addLabel();
     void deleteLabel();
     void editLabel();

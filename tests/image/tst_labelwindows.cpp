@@ -266,8 +266,16 @@ private slots:
             Form1 f;
             f.close();
             f.close(); // closed once only
+            f.unload();
         }
         QCOMPARE(reload.count(), 1);
+        {
+            Form1 page; // embedded: never gets a close event
+            page.labels().add();
+            page.unload();
+        }
+        QCOMPARE(reload.count(), 2);
+        QCOMPARE(GetSetting(S, "1caption"), QStringLiteral("Text label 1"));
     }
 
     void browseForFolderAndCloseCommand()
