@@ -85,9 +85,9 @@ JpegEncoder::~JpegEncoder()
 
 QByteArray JpegEncoder::encode(const cDIBSection& image, int quality)
 {
-    QByteArray out;
-    encode(image, quality, out);
-    return out;
+    // Encoded into room for the worst case, handed out at its own size.
+    encode(image, quality, m_scratch);
+    return QByteArray(m_scratch.constData(), m_scratch.size());
 }
 
 bool JpegEncoder::encode(const cDIBSection& image, int quality, QByteArray& out)

@@ -25,7 +25,8 @@ public:
     JpegEncoder& operator=(const JpegEncoder&) = delete;
 
     // The JPEG of the whole buffer, upright, 4:2:0, at `quality` (1 to 100;
-    // values outside are taken as the nearest end). Throws JpegError.
+    // values outside are taken as the nearest end), in an array of its own
+    // size. Throws JpegError.
     QByteArray encode(const cDIBSection& image, int quality);
     // Same, into `out`, reusing its memory when it is large enough and not
     // shared. Throws JpegError; returns true.
@@ -33,6 +34,7 @@ public:
 
 private:
     void* m_handle = nullptr; // tjhandle, made on first use and kept
+    QByteArray m_scratch;
 };
 
 // Writes the buffer as a JPEG file. A file it replaces keeps its access and
