@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine (packages), builds, and starts vantora.
-# Without a display it runs offscreen and says where to look.
+# Sets up a fresh Debian 12 machine (packages), builds, and runs the whole
+# thing on this machine: a local vantora-directory with a demo member, and
+# vantora logged on to it and online. Without a display vantora runs
+# offscreen and says where to look. The directory stops when vantora exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/packages.sh
@@ -12,4 +14,34 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export QT_QPA_PLATFORM=offscreen
   echo "No display found: vantora runs offscreen (test pattern when there is no camera)."
 fi
-exec "$BIN/vantora"
+
+# The local directory service keeps its members and update file here.
+RUN_DIR=${VANTORA_RUN_DIR:-${XDG_STATE_HOME:-$HOME/.local/state}/vantora-demo}
+mkdir -p "$RUN_DIR"
+[ -f "$RUN_DIR/autoupdate.txt" ] || printf '1.01\r\n\r\nYou run the newest version.\r\n' >"$RUN_DIR/autoupdate.txt"
+DEMO_USER=demo DEMO_DOMAIN=vantora.example DEMO_PASSWORD=demo-pass
+
+exec 3< <(exec "$BIN/vantora-directory" serve --listen 127.0.0.1:0 --db "$RUN_DIR/members.db" \
+  --update-file "$RUN_DIR/autoupdate.txt" 2>>"$RUN_DIR/directory.log")
+DIRECTORY_PID=$!
+trap 'kill "$DIRECTORY_PID" 2>/dev/null || true' EXIT
+# First line: "listening on ADDR:PORT".
+if ! read -r -t 30 first_line <&3 || [[ "$first_line" != "listening on "* ]]; then
+  echo "vantora-directory did not start; see $RUN_DIR/directory.log" >&2
+  exit 1
+fi
+DIRECTORY_ADDR=${first_line#listening on }
+export VANTORA_SERVER=$DIRECTORY_ADDR
+echo "vantora-directory: $DIRECTORY_ADDR (members in $RUN_DIR/members.db, log in $RUN_DIR/directory.log)"
+
+# The demo member; it is there already from an earlier run when this fails.
+"$BIN/vantora-directory" add-member --db "$RUN_DIR/members.db" --user "$DEMO_USER" \
+  --domain "$DEMO_DOMAIN" --password "$DEMO_PASSWORD" >/dev/null 2>&1 || true
+ACCOUNT_INFO=$("$BIN/vantora-demo-account" "$DEMO_USER" "$DEMO_DOMAIN" "$DEMO_PASSWORD")
+echo "$ACCOUNT_INFO" | grep -v '^port:'
+PORT=$(echo "$ACCOUNT_INFO" | sed -n 's/^port: //p')
+[ "$PORT" = "0" ] && PORT="<the chosen port>"
+echo "Open http://127.0.0.1:${PORT}/ in a browser to see the camera."
+
+# Not exec: the trap stops the directory once vantora has ended.
+"$BIN/vantora"
