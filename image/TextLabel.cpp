@@ -22,10 +22,19 @@ QString boolText(bool b)
     return b ? QStringLiteral("True") : QStringLiteral("False");
 }
 
+// A stored single; one that is not a finite single-precision number keeps the default.
+float readSingle(int n, const char* field, float def)
+{
+    const double v = settingReal(labels::Section, key(n, field), def);
+    return std::isfinite(v) && std::fabs(v) <= 3.4e38 ? float(v) : def;
+}
+
 int pixelSizeFor(float points)
 {
-    // Points at 96 dpi, rounded to whole pixels as the character height.
-    return std::max(1, int(std::lround(double(points) * 96.0 / 72.0)));
+    // Points at 96 dpi, rounded to whole pixels as the character height; kept
+    // to sizes a font can be made in.
+    const double px = std::clamp(double(points) * 96.0 / 72.0, 1.0, 4096.0);
+    return int(std::lround(px));
 }
 
 // The regional long time format without its time-zone part: a frame shows the
@@ -55,12 +64,12 @@ TextLabel loadTextLabel(int n)
     TextLabel l;
     const QString& s = labels::Section;
     l.fontName = GetSetting(s, key(n, "font"), QString());
-    l.fontSize = float(settingReal(s, key(n, "fontsize"), 12.0));
+    l.fontSize = readSingle(n, "fontsize", 12);
     l.bold = settingBool(s, key(n, "fontbold"), false);
     l.italic = settingBool(s, key(n, "fontitalic"), false);
     l.color = settingInt(s, key(n, "color"), 0);
-    l.x = float(settingReal(s, key(n, "x"), 1.0));
-    l.y = float(settingReal(s, key(n, "y"), 1.0));
+    l.x = readSingle(n, "x", 1);
+    l.y = readSingle(n, "y", 1);
     l.caption = GetSetting(s, key(n, "caption"), QString());
     l.pos = GetSetting(s, key(n, "pos"), QStringLiteral("UL"));
     return l;

@@ -368,6 +368,8 @@ private slots:
         QTest::newRow("10 pt") << 10.0f << 13;
         QTest::newRow("24 pt") << 24.0f << 32;
         QTest::newRow("tiny") << 0.1f << 1;
+        QTest::newRow("negative") << -5.0f << 1;
+        QTest::newRow("huge") << 1e30f << 4096;
     }
     void fontIsSizedAtNinetySixDpi()
     {
