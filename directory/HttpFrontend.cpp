@@ -5,6 +5,9 @@
 #include <QFile>
 #include <chrono>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 namespace directory {
 
@@ -133,8 +136,18 @@ HttpFrontend::HttpFrontend(DirectoryService& service, Options options, Logger lo
     svr.set_payload_max_length(kMaxPayload);
     svr.set_read_timeout(m_options.readTimeoutSec, 0);
     svr.set_write_timeout(m_options.readTimeoutSec, 0);
-    // Keep-alive connections hold a worker; let idle ones go soon.
-    svr.set_keep_alive_timeout(2);
+    // Our clients take the first piece that arrives for the whole answer (the
+    // update check reads nothing after it), but httplib writes the header and
+    // the body with two sends. Corked sockets (accepted ones inherit it from
+    // the listener) hold both until the connection closes, which flushes them
+    // as one segment; so every connection closes after one answer, which
+    // HTTP/1.0 clients expect anyway.
+    svr.set_socket_options([](socket_t sock) {
+        int on = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    });
+    svr.set_keep_alive_max_count(1);
 
     svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_requestStart = std::chrono::steady_clock::now();

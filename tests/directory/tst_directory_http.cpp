@@ -303,6 +303,37 @@ private slots:
         QCOMPARE(word("/autoupdate/autoupdate.txt"), QByteArray("1.03\r\n\r\nMore."));
     }
 
+    void answerArrivesInOnePiece_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("update file") << QByteArray("/autoupdate/autoupdate.txt")
+                                     << QByteArray("1.04\r\n\r\nNotes.");
+        QTest::newRow("logon") << QByteArray(
+                                      "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156")
+                               << QByteArray("127.0.0.1:2156");
+        QTest::newRow("refusal")
+            << QByteArray("/client_v3/logon.php?u=alice.vantora.example&p=wrong1&i=1.2.3.4:2156")
+            << QByteArray("PASS");
+    }
+    void answerArrivesInOnePiece()
+    {
+        // The update check reads only the first piece that arrives; header and
+        // body must come together, every time.
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, body);
+        m_dir.setUpdateFile("1.04\r\n\r\nNotes.");
+        for (int i = 0; i < 30; ++i) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, m_dir.port());
+            QVERIFY(s.waitForConnected(5000));
+            s.write(clientRequest(m_dir.port(), target));
+            QVERIFY(s.waitForReadyRead(10000));
+            const QByteArray first = s.readAll();
+            QVERIFY2(first.endsWith("\r\n\r\n" + body), first.constData());
+        }
+    }
+
     void pages_data()
     {
         QTest::addColumn<QByteArray>("path");
