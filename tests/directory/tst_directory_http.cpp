@@ -449,6 +449,9 @@ private slots:
         QTRY_VERIFY(down.log().contains("database unavailable: cannot open database"));
         // Pages do not need the store.
         QCOMPARE(rawGet(down.port(), "/help.html").status, 200);
+        // SIGTERM ends it cleanly.
+        down.stop();
+        QVERIFY(down.log().contains(" stopped\n"));
     }
 
     void commandLine_data()
