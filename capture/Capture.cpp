@@ -2,6 +2,7 @@
 
 #include "AviRepair.h"
 #include "CaptureDialogs.h"
+#include "CaptureTesting.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -792,12 +793,17 @@ void Capture::Private::finalizeRecording(bool complete, const QString& error)
 
     bool ok = complete;
     QString why = error;
+    // The device broke off: the file is complete, but shorter than asked for.
+    if (why.isEmpty())
+        why = deviceErrorAfterRecording;
     if (!complete) {
         // Cut off: make what was written playable.
         const AviRepairResult r = repairAviFile(file);
         ok = r.ok;
         if (!r.ok)
             why += QStringLiteral(" (the file could not be saved: %1)").arg(r.error);
+        if (why.isEmpty())
+            why = QStringLiteral("The recording broke off");
     }
     emitStatus(why.isEmpty() ? QStringLiteral("Stopped") : QStringLiteral("Failed"));
     if (!why.isEmpty())
@@ -1193,4 +1199,15 @@ bool Capture::showAudioFormatDialog(QWidget* parent)
         return false;
     setAudioFormat(dialog.format());
     return true;
+}
+
+void captureTesting::endSource(Capture* cap)
+{
+    Capture::Private* d = cap->d.get();
+    if (!d->pipeline)
+        return;
+    if (GstElement* src = gst_bin_get_by_name(GST_BIN(d->pipeline), "src")) {
+        gst_element_send_event(src, gst_event_new_eos());
+        gst_object_unref(src);
+    }
 }

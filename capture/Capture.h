@@ -151,6 +151,7 @@ signals:
     void recordingFinished(const QString& path, bool ok);
 
 private:
+    friend struct captureTesting;
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -19,7 +19,7 @@ struct Layout
     int frameHeight = 3055;
     int statusHeight = 375;
     int buttonHeight = 375;
-    int goWidth = 1455;
+    int goWidth = 1695;
     int closeWidth = 1095;
     int optionsWidth = 1095;
     // Results of fitting.

@@ -126,8 +126,8 @@ void frmMain::fitWindow()
     // The option frames share the preview frame's place.
     const int inner = l.frameWidth;
     place(fraVideo, frameLeft, frameTop, inner, 855);
-    place(cmdCompression, 120, 330, 1815, 375);
-    place(cmdFormat, 2055, 330, 1455, 375);
+    place(cmdCompression, 120, 330, 2055, 375);
+    place(cmdFormat, 2295, 330, 1455, 375);
     place(fraSound, frameLeft, frameTop + 975, inner, 855);
     place(cmdAudio, 120, 330, 1455, 375);
     place(chkSound, 1815, 330, 2000, 375);

@@ -57,3 +57,29 @@ MediaInfo discoverMedia(const QString& path)
     g_object_unref(disc);
     return m;
 }
+
+#include <QFile>
+#include <QtEndian>
+
+AviHeader readAviHeader(const QString& path)
+{
+    AviHeader h;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return h;
+    const QByteArray d = f.readAll();
+    if (d.size() < 12 || !d.startsWith("RIFF") || d.mid(8, 4) != "AVI ")
+        return h;
+    h.riff = true;
+    h.riffSizeMatches = qFromLittleEndian<quint32>(d.constData() + 4) + 8 == quint32(d.size());
+    const int avih = d.indexOf("avih");
+    if (avih >= 0 && avih + 8 + 20 <= d.size())
+        h.totalFrames = qFromLittleEndian<quint32>(d.constData() + avih + 8 + 16);
+    const int movi = d.indexOf("movi");
+    if (movi >= 4) {
+        // Jump over the data by its stated size: the index follows it.
+        const qint64 after = qint64(movi) + qFromLittleEndian<quint32>(d.constData() + movi - 4);
+        h.hasIndex = after + 4 <= d.size() && d.mid(int(after), 4) == "idx1";
+    }
+    return h;
+}

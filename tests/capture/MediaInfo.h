@@ -19,3 +19,15 @@ struct MediaInfo
 };
 
 MediaInfo discoverMedia(const QString& path);
+
+// What an AVI file's own headers claim; a finished file has the real sizes
+// and an index, a cut-off one placeholders.
+struct AviHeader
+{
+    bool riff = false;
+    bool riffSizeMatches = false; // RIFF size + 8 == file size
+    quint32 totalFrames = 0;      // from the main header
+    bool hasIndex = false;        // an idx1 chunk after the data
+};
+
+AviHeader readAviHeader(const QString& path);

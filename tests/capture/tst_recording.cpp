@@ -1,6 +1,7 @@
 #include "AviRepair.h"
 #include "Capture.h"
 #include "CaptureDialogs.h"
+#include "CaptureTesting.h"
 #include "MediaInfo.h"
 #include "TestEnvironment.h"
 
@@ -52,6 +53,7 @@ private slots:
     void disconnectWhileRecordingFinishesFile();
     void destroyingWhileRecordingFinishesFile();
     void fileFullMidwayKeepsWhatWasWritten();
+    void deviceLostMidwayFinishesFile();
     void repairMakesCutFilePlayable();
     void repairRejectsNonAvi();
     void videoFormatChangesFrameSize();
@@ -83,6 +85,9 @@ void tst_Recording::recordsAvi()
     cap.setAudioFormat({22050, 1, 16});
     const QString file = tempPath(QStringLiteral("rec-%1.avi").arg(QTest::currentDataTag()).replace(' ', '-'));
     cap.setCaptureFile(file);
+    // Preview for a while first, as a user would: sound must start with the
+    // recording, not with the preview.
+    QTRY_VERIFY(cap.frameSerial() > quint64(fps * 3 / 2));
     qint64 recorded = 0;
     QVERIFY(recordFor(cap, 2000, &recorded));
     QVERIFY(!cap.isRecording());
@@ -102,6 +107,10 @@ void tst_Recording::recordsAvi()
              qPrintable(QStringLiteral("duration %1 s, recorded %2 ms").arg(m.durationSeconds).arg(recorded)));
     const Capture::RecordingStats st = cap.recordingStats();
     QVERIFY(st.framesWritten >= quint64(fps * 3 / 2));
+    const AviHeader h = readAviHeader(file);
+    QVERIFY(h.riffSizeMatches);
+    QVERIFY(h.hasIndex);
+    QCOMPARE(quint64(h.totalFrames), st.framesWritten);
 }
 
 void tst_Recording::previewGoesOnWhileRecording()
@@ -251,6 +260,39 @@ void tst_Recording::fileFullMidwayKeepsWhatWasWritten()
     QCOMPARE(m.container, QStringLiteral("video/x-msvideo"));
     QCOMPARE(m.videoSize, QSize(640, 480));
     QVERIFY2(m.durationSeconds > 0.1, qPrintable(QString::number(m.durationSeconds)));
+    // Not just readable by a forgiving demuxer: real sizes, frame count and index.
+    const AviHeader h = readAviHeader(file);
+    QVERIFY(h.riffSizeMatches);
+    QVERIFY(h.totalFrames > 0);
+    // The cut may leave some sound beyond the last picture, never the reverse.
+    QVERIFY2(h.totalFrames / 30.0 <= m.durationSeconds + 0.05,
+             qPrintable(QStringLiteral("%1 frames, %2 s").arg(h.totalFrames).arg(m.durationSeconds)));
+}
+
+void tst_Recording::deviceLostMidwayFinishesFile()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    const QString file = tempPath(QStringLiteral("unplugged.avi"));
+    cap.setCaptureFile(file);
+    QSignalSpy errors(&cap, &Capture::errorOccurred);
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    QVERIFY(cap.startRecording());
+    QTRY_VERIFY(cap.recordingStats().framesWritten >= 30);
+    captureTesting::endSource(&cap);
+    QVERIFY(finished.wait(10000));
+    QVERIFY(finished.at(0).at(1).toBool());
+    QVERIFY(!cap.isRecording());
+    QTRY_COMPARE(errors.count(), 2);
+    QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::RecordingFailed));
+    QCOMPARE(errors.at(1).at(0).toInt(), int(Capture::DeviceFailed));
+    QVERIFY(!cap.connected());
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.audioStreams, 1);
+    QVERIFY(m.durationSeconds > 0.8);
+    const AviHeader h = readAviHeader(file);
+    QVERIFY(h.riffSizeMatches && h.hasIndex && h.totalFrames >= 30);
 }
 
 void tst_Recording::repairMakesCutFilePlayable()
@@ -277,9 +319,14 @@ void tst_Recording::repairMakesCutFilePlayable()
     out.write(cut);
     out.close();
 
+    QVERIFY(!readAviHeader(cutFile).riffSizeMatches);
     const AviRepairResult r = repairAviFile(cutFile);
     QVERIFY2(r.ok, qPrintable(r.error));
     QVERIFY(r.indexWritten);
+    const AviHeader h = readAviHeader(cutFile);
+    QVERIFY(h.riffSizeMatches);
+    QVERIFY(h.hasIndex);
+    QCOMPARE(h.totalFrames, r.videoFrames);
     QVERIFY(r.videoFrames > 5);
     QVERIFY(r.audioChunks > 0);
     const MediaInfo m = discoverMedia(cutFile);

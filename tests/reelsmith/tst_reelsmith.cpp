@@ -1,4 +1,5 @@
 #include "Capture.h"
+#include "CaptureTesting.h"
 #include "MediaInfo.h"
 #include "Prompt.h"
 #include "ReelLayout.h"
@@ -81,6 +82,7 @@ private slots:
     void recordsThroughWindow();
     void missingFolderShowsRetryCancel();
     void closingWhileRecordingFinishesFile();
+    void failureMidwayReportedAndFileKept_data();
     void failureMidwayReportedAndFileKept();
 };
 
@@ -124,7 +126,7 @@ void tst_Reelsmith::fitsLargeControl()
     QCOMPARE(l.windowHeight, 375 + 7480 + 1200);
     QCOMPARE(l.buttonTop, l.windowHeight - 2 * 375 - 375 - 200);
     QCOMPARE(l.closeLeft, 10100 - 1095 - 200);
-    QCOMPARE(l.goLeft, l.closeLeft - 1455 - 150);
+    QCOMPARE(l.goLeft, l.closeLeft - 1695 - 150);
     QCOMPARE(l.optionsLeft, l.goLeft - 1095 - 150);
     // Only one side larger: only that side grows.
     const reel::Layout wide = reel::fitToControl(reel::Layout{}, 9600, 1800);
@@ -144,7 +146,7 @@ void tst_Reelsmith::keepsDesignedSizeForSmallControl()
         // The buttons are placed all the same.
         QCOMPARE(l.buttonTop, 4630 - 750 - 375 - 200);
         QCOMPARE(l.closeLeft, 5075 - 1095 - 200);
-        QCOMPARE(l.optionsLeft, 5075 - 1095 - 200 - 1455 - 150 - 1095 - 150);
+        QCOMPARE(l.optionsLeft, 5075 - 1095 - 200 - 1695 - 150 - 1095 - 150);
         QVERIFY(l.optionsLeft > 0);
     }
 }
@@ -436,20 +438,33 @@ void tst_Reelsmith::closingWhileRecordingFinishesFile()
     QVERIFY(m.durationSeconds > 0.5);
 }
 
+void tst_Reelsmith::failureMidwayReportedAndFileKept_data()
+{
+    QTest::addColumn<bool>("diskFull"); // else the camera goes away
+    QTest::newRow("disk full") << true;
+    QTest::newRow("device unplugged") << false;
+}
+
 void tst_Reelsmith::failureMidwayReportedAndFileKept()
 {
+    QFETCH(bool, diskFull);
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
     frmMain w({"reelsmith"});
     w.show();
-    const QString file = tempPath(QStringLiteral("midway.avi"));
+    const QString file = tempPath(QStringLiteral("midway-%1.avi").arg(diskFull));
     w.txtFile->setText(file);
     rlimit small = old;
     small.rlim_cur = 1200 * 1024; // stands in for a full disk
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    if (diskFull)
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     MessageBox::setNextAnswer(QMessageBox::Cancel);
     w.cmdGo->click();
+    if (!diskFull) {
+        QTRY_VERIFY(w.Cap->recordingStats().framesWritten >= 20);
+        captureTesting::endSource(w.Cap);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!MessageBox::history().isEmpty(), 15000);
     setrlimit(RLIMIT_FSIZE, &old);
     const MessageBox::Shown box = MessageBox::history().first();
