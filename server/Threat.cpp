@@ -11,6 +11,8 @@
 #include <QTcpSocket>
 
 namespace {
+int handlersAlive = 0;
+
 QString addressText(const QHostAddress& address)
 {
     bool ok = false;
@@ -25,6 +27,7 @@ Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject*
     , m_state(std::move(state))
 {
     ++m_state->liveHandlers;
+    ++handlersAlive;
     Winsock1->setParent(this);
     Timer1.setInterval(750);
     Timer1.setSingleShot(true);
@@ -63,7 +66,10 @@ Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject*
 Threat::~Threat()
 {
     --m_state->liveHandlers;
+    --handlersAlive;
 }
+
+int Threat::liveCount() { return handlersAlive; }
 
 void Threat::Winsock1_DataArrival()
 {

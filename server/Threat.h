@@ -49,6 +49,8 @@ public:
     // Bytes of a request still waiting for the rest of its header.
     qsizetype pendingBytes() const { return m_collector.pending(); }
     void unload();
+    // Handlers alive in the program, of every engine so far.
+    static int liveCount();
 
     void Winsock1_DataArrival();
     void Winsock1_Close();

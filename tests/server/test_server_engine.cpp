@@ -67,6 +67,10 @@ private slots:
     void chatInputs();
     void handlerCapClosesTheExcess();
     void oversizedHeaderClosesTheConnection();
+    void activeConnectionsSeeEachPeerOnce_data();
+    void activeConnectionsSeeEachPeerOnce();
+    void idleConnectionIsDropped();
+    void busyPortIsReportedAndTheEngineUnloads();
 
 private:
     HTTPServer* goOnline();
@@ -102,6 +106,8 @@ void TestServerEngine::cleanup()
         m_engine->unload();
     QTRY_VERIFY(m_engine.isNull());
     m_dir.reset();
+    // Handlers outlive their engine; each ends by its own timers.
+    QTRY_COMPARE_WITH_TIMEOUT(Threat::liveCount(), 0, 40000);
 }
 
 HTTPServer* TestServerEngine::goOnline()
@@ -521,6 +527,64 @@ void TestServerEngine::oversizedHeaderClosesTheConnection()
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     browser.write("GET / HTTP/1.1\r\nX-Big: " + QByteArray(20000, 'a'));
     QCOMPARE(readUntilClosed(browser), QByteArray());
+}
+
+void TestServerEngine::activeConnectionsSeeEachPeerOnce_data()
+{
+    QTest::addColumn<bool>("listOpen");
+    QTest::newRow("list open") << true;
+    QTest::newRow("list closed") << false;
+}
+
+void TestServerEngine::activeConnectionsSeeEachPeerOnce()
+{
+    QFETCH(bool, listOpen);
+    globals().ActiveConnectionsOpen = listOpen;
+    QStringList added, removed;
+    enginehooks::setActiveConnectionsHooks([&](const QString& ip) { added << ip; },
+                                           [&](const QString& ip) { removed << ip; });
+    HTTPServer* e = goOnline();
+    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    QTRY_COMPARE(created.size(), 1);
+    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    QVERIFY(handler->Timer2.isActive());
+    QCOMPARE(handler->Timer2.interval(), 750);
+    QTRY_VERIFY(!handler->Timer2.isActive());
+    QCOMPARE(added, listOpen ? QStringList{QStringLiteral("127.0.0.1")} : QStringList());
+    browser.disconnectFromHost(); // peer close, then unload 750 ms later
+    QTRY_VERIFY(handler.isNull());
+    QVERIFY2(removed == added, qPrintable(removed.join(u'|') + u'/' + added.join(u'|')));
+    enginehooks::setActiveConnectionsHooks({}, {});
+}
+
+void TestServerEngine::idleConnectionIsDropped()
+{
+    HTTPServer* e = goOnline();
+    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    QTRY_COMPARE(created.size(), 1);
+    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    QCOMPARE(handler->Timer3.interval(), 30000);
+    QVERIFY(handler->Timer3.isActive());
+    handler->Timer3_Timer(); // 30 s without data
+    QCOMPARE(readUntilClosed(browser), QByteArray());
+    QTRY_VERIFY(handler.isNull());
+}
+
+void TestServerEngine::busyPortIsReportedAndTheEngineUnloads()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Port"), QString::number(taken.serverPort()));
+    goOnline();
+    QTRY_VERIFY(m_engine.isNull());
+    QCOMPARE(MessageBox::history().size(), 1);
+    QCOMPARE(MessageBox::history()[0].buttons, MessageBox::Buttons(QMessageBox::Ok));
+    QVERIFY(!MessageBox::history()[0].text.isEmpty());
+    QCOMPARE(m_dir->requests.size(), 0);
 }
 
 VANTORA_TEST_MAIN(TestServerEngine)

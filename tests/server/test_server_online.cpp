@@ -14,6 +14,7 @@
 #include "Capture.h"
 #include "DirectoryProcess.h"
 #include "Globals.h"
+#include "Prompt.h"
 #include "HTTPServer.h"
 #include "InfoWindows.h"
 #include "Settings.h"
@@ -38,6 +39,8 @@ private slots:
     void echoesTheCheckLine();
     void relogsOnAtTheFifthMinute();
     void goingOfflineLogsOff();
+    void wrongPasswordEndsOnline();
+    void withoutAccountTheSwitchEndsOff();
 
 private:
     HTTPServer* engine() const { return static_cast<HTTPServer*>(seams::engine()); }
@@ -232,6 +235,42 @@ void TestServerOnline::goingOfflineLogsOff()
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState); // nobody listens any more
+}
+
+void TestServerOnline::wrongPasswordEndsOnline()
+{
+    m_main->Text4->setText(QStringLiteral("wrong"));
+    m_main->Check1->setChecked(true);
+    QPointer<HTTPServer> e = engine();
+    QVERIFY(e);
+    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    QTRY_VERIFY(e.isNull());
+    QVERIFY(!m_main->Check1->isChecked());
+    QVERIFY(!globals().LoggedIn);
+    QCOMPARE(logoffs.size(), 0);
+    frmError* error = loadedErrorWindow();
+    QVERIFY(error);
+    QCOMPARE(error->Label1->text(), directory::refusedMessage(false));
+    unloadErrorWindow();
+    m_main->Text4->setText(QStringLiteral("secret1"));
+}
+
+void TestServerOnline::withoutAccountTheSwitchEndsOff()
+{
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QString());
+    m_main->Text3->clear();
+    MessageBox::clearHistory();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    m_main->Check1->setChecked(true);
+    QVERIFY(!m_main->Check1->isChecked());
+    QCOMPARE(MessageBox::history().size(), 2);
+    QCOMPARE(MessageBox::history()[0].icon, QMessageBox::Question);
+    // Switching on again asks again: no engine was left behind.
+    QTRY_VERIFY(!seams::engine());
+    MessageBox::setNextAnswer(QMessageBox::No);
+    m_main->Check1->setChecked(true);
+    QCOMPARE(MessageBox::history().size(), 4);
+    QVERIFY(!m_main->Check1->isChecked());
 }
 
 VANTORA_TEST_MAIN(TestServerOnline)
