@@ -12,10 +12,11 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     initGlobalDefaults();
     HTTPServer::registerFactory();
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
         std::printf("vantora: running offscreen (no display); the camera page is served on "
                     "http://127.0.0.1:<port>/ once the engine is online\n");
         std::fflush(stdout);
+    }
     Main();
     return app.exec();
 }

@@ -101,7 +101,6 @@ frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
 {
     setObjectName(QStringLiteral("frmError"));
     setWindowTitle(globals().AppName + QLatin1String(" Error"));
-    setMinimumWidth(380);
 
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
@@ -113,6 +112,8 @@ frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
     Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A fixed width lets the window grow in height to fit any message.
+    Label1->setFixedWidth(420);
     Label1->setMinimumHeight(48);
     top->addWidget(Label1, 1);
     layout->addLayout(top);
@@ -129,6 +130,7 @@ frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
     bottom->addWidget(Command1);
     layout->addLayout(bottom);
 
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     AlwaysOnTop(this, true);
 }
 

@@ -208,7 +208,7 @@ void frmCustomCaption::buildUi()
 
     // Status and controls beside the preview.
     m_sidePanel = new QWidget(central);
-    m_sidePanel->setFixedWidth(270);
+    m_sidePanel->setFixedWidth(290);
     auto* side = new QVBoxLayout(m_sidePanel);
     side->setContentsMargins(0, 0, 0, 0);
 
@@ -233,12 +233,14 @@ void frmCustomCaption::buildUi()
     Label7 = new QLabel(statusBox);
     Label7->setObjectName(QStringLiteral("Label7"));
     Label7->setWordWrap(true);
+    Label7->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
     form->addRow(QStringLiteral("Input:"), Label7);
     Label11 = new QLabel(QStringLiteral("Last Response:"), statusBox);
     Label11->setObjectName(QStringLiteral("Label11"));
     Label12 = new QLabel(QStringLiteral("Log in..."), statusBox);
     Label12->setObjectName(QStringLiteral("Label12"));
     Label12->setWordWrap(true);
+    Label12->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
     form->addRow(Label11, Label12);
     Label10 = new QLabel(QStringLiteral("http://127.0.0.1/"), statusBox);
     Label10->setObjectName(QStringLiteral("Label10"));
@@ -329,7 +331,7 @@ void frmCustomCaption::buildUi()
     connect(Winsock1, &QTcpSocket::disconnected, Winsock1, [this] { Winsock1->abort(); });
     connect(Winsock1, &QTcpSocket::errorOccurred, Winsock1, [this] { Winsock1->abort(); });
 
-    resize(680, 440);
+    resize(780, 540);
 }
 
 // ------------------------------------------------------------------ start-up
@@ -423,6 +425,10 @@ void frmCustomCaption::showMainUnloadSplash()
 {
     show();
     unloadSplash();
+    // Debugging aid: VANTORA_GRAB=<file.png> saves a picture of the window once it has settled.
+    const QString grabPath = qEnvironmentVariable("VANTORA_GRAB");
+    if (!grabPath.isEmpty())
+        QTimer::singleShot(2500, this, [this, grabPath] { grab().save(grabPath); });
 }
 
 void frmCustomCaption::fillLogin(const QStringList& domains, const QString& user, const QString& password,

@@ -36,8 +36,8 @@ class TestMainWindow : public QObject
     frmCustomCaption* started()
     {
         frmCustomCaption* w = loadMainWindow();
-        if (w)
-            QTest::qWaitForWindowExposed(w);
+        if (w && !QTest::qWaitForWindowExposed(w))
+            qWarning("main window not exposed");
         return w;
     }
 
