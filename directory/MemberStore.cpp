@@ -216,9 +216,17 @@ MemberStore::AddResult MemberStore::add(const Member& m)
     if (!q.exec()) {
         // Another process may have taken the name or address in between.
         c->error = q.lastError().text();
+        const QString why = q.lastError().text();
         Member other;
         if (find(m.name, &other) == Lookup::Found)
             return AddResult::NameInUse;
+        if (!m.email.isEmpty()) {
+            q.prepare(QStringLiteral("SELECT 1 FROM members WHERE email_key = ?"));
+            q.addBindValue(emailKey);
+            if (q.exec() && q.next())
+                return AddResult::EmailInUse;
+        }
+        c->error = why;
         return AddResult::Failed;
     }
     return AddResult::Created;
