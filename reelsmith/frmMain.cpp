@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -32,7 +33,11 @@ frmMain::frmMain(const QStringList& arguments, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Reel Smith"));
     launcher = [](const QString& folder, const QString& program) {
-        return reel::startProgram(folder, program);
+        QString error;
+        const bool ok = reel::startProgram(folder, program, &error);
+        if (!ok)
+            qWarning("%s", qPrintable(error));
+        return ok;
     };
 
     Cap = new Capture(this);
@@ -85,6 +90,9 @@ frmMain::frmMain(const QStringList& arguments, QWidget* parent)
     });
     // Queued: the component is still tidying up when it reports.
     connect(Cap, &Capture::recordingFinished, this, &frmMain::recordingEnded, Qt::QueuedConnection);
+
+    // Quitting without closing (session end, a signal) must still finish the file.
+    connect(qApp, &QCoreApplication::aboutToQuit, Cap, [this] { Cap->disconnectDriver(); });
 
     // Load.
     restart = reel::isRestartCommandLine(arguments);

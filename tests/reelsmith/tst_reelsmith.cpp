@@ -82,6 +82,7 @@ private slots:
     void recordsThroughWindow();
     void missingFolderShowsRetryCancel();
     void closingWhileRecordingFinishesFile();
+    void quittingWhileRecordingFinishesFile();
     void failureMidwayReportedAndFileKept_data();
     void failureMidwayReportedAndFileKept();
 };
@@ -436,6 +437,22 @@ void tst_Reelsmith::closingWhileRecordingFinishesFile()
     QVERIFY2(m.ok, qPrintable(m.error));
     QCOMPARE(m.audioStreams, 1);
     QVERIFY(m.durationSeconds > 0.5);
+}
+
+void tst_Reelsmith::quittingWhileRecordingFinishesFile()
+{
+    frmMain w({"reelsmith"});
+    w.show();
+    const QString file = tempPath(QStringLiteral("quitting.avi"));
+    w.txtFile->setText(file);
+    w.cmdGo->click();
+    QTRY_VERIFY(w.Cap->recordingStats().framesWritten > 20);
+    // What the application announces on its way out (session end, SIGTERM).
+    QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+    QVERIFY(!w.Cap->isRecording());
+    const AviHeader h = readAviHeader(file);
+    QVERIFY(h.riffSizeMatches && h.hasIndex && h.totalFrames > 20);
+    QVERIFY(discoverMedia(file).ok);
 }
 
 void tst_Reelsmith::failureMidwayReportedAndFileKept_data()
