@@ -141,8 +141,18 @@ void HTTPServer::takeReferenceFrame()
     cap->grabFrame();
     const QImage frame = cap->frame();
     const QSize size = frame.isNull() ? cap->frameSize() : frame.size();
-    if (!size.isEmpty())
+    if (!size.isEmpty()) {
         m_state->referenceFrame = size;
+        return;
+    }
+    // A camera that was only just opened has no frame yet: the first one that
+    // arrives gives the size, instead of serving a corner of it for the run.
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(cap, &Capture::frameArrived, this, [this, cap, once] {
+        QObject::disconnect(*once);
+        if (!cap->frame().isNull())
+            m_state->referenceFrame = cap->frame().size();
+    });
 }
 
 void HTTPServer::Winsock1_ConnectionRequest()

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "Capture.h"
 #include "EngineHooks.h"
 #include "FrameComposer.h"
 #include "Globals.h"
@@ -71,6 +72,7 @@ private slots:
     void activeConnectionsSeeEachPeerOnce();
     void idleConnectionIsDropped();
     void busyPortIsReportedAndTheEngineUnloads();
+    void referenceFrameComesFromTheCamera();
 
 private:
     HTTPServer* goOnline();
@@ -585,6 +587,27 @@ void TestServerEngine::busyPortIsReportedAndTheEngineUnloads()
     QCOMPARE(MessageBox::history()[0].buttons, MessageBox::Buttons(QMessageBox::Ok));
     QVERIFY(!MessageBox::history()[0].text.isEmpty());
     QCOMPARE(m_dir->requests.size(), 0);
+}
+
+void TestServerEngine::referenceFrameComesFromTheCamera()
+{
+    // Going online right as the camera opens: the size follows its first frame.
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(cap.driverCount() - 1)); // the test pattern
+    shelllink::setCapture(&cap);
+    HTTPServer* e = goOnline();
+    QTRY_COMPARE_WITH_TIMEOUT(e->referenceFrame(), QSize(640, 480), 15000);
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    browser.write("GET / HTTP/1.1\r\n\r\n");
+    const QList<FrameResponse> frames = readFrames(browser, 1);
+    QCOMPARE(frames.size(), 1);
+    QCOMPARE(jpegSize(frames[0].body), QSize(640, 480));
+    browser.disconnectFromHost();
+    e->unload();
+    QTRY_VERIFY(m_engine.isNull());
+    QTRY_COMPARE(Threat::liveCount(), 0);
+    shelllink::setCapture(nullptr);
 }
 
 VANTORA_TEST_MAIN(TestServerEngine)
