@@ -2,6 +2,7 @@
 // tray hiding, full screen, menus, the recorder, the update check and the
 // order of shutting down.
 #include "Capture.h"
+#include "DirectoryProcess.h"
 #include "Product.h"
 #include "ShellFixture.h"
 #include "SystemUtils.h"
@@ -401,6 +402,35 @@ private slots:
             QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Download)}));
             nv->Command2->click();
             QVERIFY(!loadedNewVersionWindow());
+        }
+    }
+
+    void updateCheckAgainstTheDirectory_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("newer") << QByteArray("1.02\r\n\r\nSharper pictures.") << true;
+        QTest::newRow("same") << QByteArray("1.01\r\n\r\nYou run the newest version.") << false;
+        QTest::newRow("no file") << QByteArray() << false;
+    }
+    void updateCheckAgainstTheDirectory()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, offered);
+        DirectoryProcess directory;
+        if (!file.isEmpty())
+            directory.setUpdateFile(file);
+        QVERIFY2(directory.start(), directory.log().constData());
+        globals().ServerHost = directory.hostPort();
+        frmCustomCaption* w = buildMainWindow();
+        w->Timer3_Timer();
+        QVERIFY(w->Winsock1->state() != QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(w->Winsock1->state() == QAbstractSocket::UnconnectedState);
+        QCoreApplication::processEvents();
+        QCOMPARE(bool(loadedNewVersionWindow()), offered);
+        if (offered) {
+            QCOMPARE(loadedNewVersionWindow()->Label3->text(), QStringLiteral("New version: 1.02"));
+            QCOMPARE(loadedNewVersionWindow()->Text1->toPlainText(), QStringLiteral("Sharper pictures."));
         }
     }
 
