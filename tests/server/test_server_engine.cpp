@@ -73,6 +73,8 @@ private slots:
     void idleConnectionIsDropped();
     void busyPortIsReportedAndTheEngineUnloads();
     void referenceFrameComesFromTheCamera();
+    void socketErrorIsShownWhenAsked_data();
+    void socketErrorIsShownWhenAsked();
 
 private:
     HTTPServer* goOnline();
@@ -608,6 +610,33 @@ void TestServerEngine::referenceFrameComesFromTheCamera()
     QTRY_VERIFY(m_engine.isNull());
     QTRY_COMPARE(Threat::liveCount(), 0);
     shelllink::setCapture(nullptr);
+}
+
+void TestServerEngine::socketErrorIsShownWhenAsked_data()
+{
+    QTest::addColumn<bool>("show");
+    QTest::newRow("stream errors shown") << true;
+    QTest::newRow("stream errors quiet") << false;
+}
+
+void TestServerEngine::socketErrorIsShownWhenAsked()
+{
+    QFETCH(bool, show);
+    SaveSetting(QStringLiteral("Settings"), QStringLiteral("StreamError"), show ? QStringLiteral("1") : QStringLiteral("0"));
+    HTTPServer* e = goOnline();
+    QCOMPARE(globals().ShowStreamErrors, show);
+    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    QTRY_COMPARE(created.size(), 1);
+    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    shelllink::clearLastError();
+    handler->Winsock1_Error(); // what the socket reports on a failure other than a close
+    QCOMPARE(shelllink::lastError(),
+             show ? QStringLiteral("Velora Error: \r\nWinsock: ") + handler->Winsock1->errorString() : QString());
+    QVERIFY(handler->Timer1.isActive());
+    QCOMPARE(readUntilClosed(browser), QByteArray());
+    QTRY_VERIFY(handler.isNull());
 }
 
 VANTORA_TEST_MAIN(TestServerEngine)
