@@ -98,7 +98,7 @@ void TestServerOnline::updateCheckAgainstTheService()
     m_dir.setUpdateFile(file);
     m_main->Timer3_Timer();
     QVERIFY(m_main->Winsock1->state() != QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE(m_main->Winsock1->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->Winsock1->state(), QAbstractSocket::UnconnectedState, 30000);
     frmNewVersion* w = loadedNewVersionWindow();
     if (headline.isEmpty()) {
         QVERIFY(!w);
@@ -118,7 +118,7 @@ void TestServerOnline::goingOnlineLogsOnAndChecks()
     QVERIFY(e->listening());
     QCOMPARE(m_main->Label9->text(), QStringLiteral("ON"));
     QCOMPARE(m_main->Label10->text(), QStringLiteral("http://demo.vantora.example/"));
-    QTRY_COMPARE(m_main->Label12->text(), QStringLiteral("OK"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
     QVERIFY(globals().LoggedIn);
     QCOMPARE(globals().PublicAddress, QStringLiteral("127.0.0.1"));
     QVERIFY(!globals().BehindRouter);
@@ -210,9 +210,9 @@ void TestServerOnline::relogsOnAtTheFifthMinute()
         e->Timer3_Timer();
     QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
     e->Timer3_Timer();
-    QTRY_COMPARE(logons.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(logons.size(), 1, 30000);
     QVERIFY(logons[0][0].toByteArray().startsWith("GET /client_v3/logon.php?u=demo.vantora.example&p=secret1&i=127.0.0.1:"));
-    QTRY_COMPARE(checks.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(checks.size(), 1, 30000);
     QCOMPARE(checks[0][0].toString(), QStringLiteral("OK"));
     QCOMPARE(m_main->Label12->text(), QStringLiteral("OK"));
 }
@@ -226,8 +226,8 @@ void TestServerOnline::goingOfflineLogsOff()
     m_main->Check1->setChecked(false);
     QVERIFY(globals().GoingOffline);
     QCOMPARE(m_main->Label9->text(), QStringLiteral("OFF"));
-    QTRY_COMPARE(logoffs.size(), 1);
-    QTRY_VERIFY(e.isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(logoffs.size(), 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!seams::engine());
     QVERIFY(!globals().LoggedIn);
     QVERIFY(m_main->Label12->isHidden());
@@ -244,7 +244,7 @@ void TestServerOnline::wrongPasswordEndsOnline()
     QPointer<HTTPServer> e = engine();
     QVERIFY(e);
     QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
-    QTRY_VERIFY(e.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!m_main->Check1->isChecked());
     QVERIFY(!globals().LoggedIn);
     QCOMPARE(logoffs.size(), 0);
