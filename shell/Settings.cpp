@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -97,8 +98,22 @@ QString SettingsStore::defaultPath(const QString& appName)
 
 void SettingsStore::reload() { load(); }
 
+QString SettingsStore::diskStamp() const
+{
+    // Every save replaces the file, so its inode changes with each write.
+    struct stat st;
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return QString();
+    return QStringLiteral("%1/%2/%3.%4")
+        .arg(quint64(st.st_ino))
+        .arg(qint64(st.st_size))
+        .arg(qint64(st.st_mtim.tv_sec))
+        .arg(qint64(st.st_mtim.tv_nsec));
+}
+
 bool SettingsStore::load()
 {
+    m_stamp = diskStamp();
     m_order.clear();
     m_sections.clear();
     m_corrupt = false;
@@ -180,6 +195,26 @@ QString SettingsStore::value(const QString& section, const QString& key, const Q
 
 bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value)
 {
+    // Another copy of the program may have saved since: start from what is on
+    // disk so its values are not written over with old ones.
+    if (diskStamp() != m_stamp) {
+        const auto unsaved = m_unsaved;
+        load();
+        for (const auto& u : unsaved)
+            apply(u[0], u[1], u[2]);
+    }
+    if (!apply(section, key, value) && m_unsaved.isEmpty() && QFileInfo::exists(m_path))
+        return true;
+    if (write()) {
+        m_unsaved.clear();
+        return true;
+    }
+    m_unsaved.append({section, key, value});
+    return false;
+}
+
+bool SettingsStore::apply(const QString& section, const QString& key, const QString& value)
+{
     const QString fs = fold(section);
     if (!m_sections.contains(fs)) {
         m_order.append(fs);
@@ -192,11 +227,11 @@ bool SettingsStore::setValue(const QString& section, const QString& key, const Q
         s.order.append(fk);
         s.entries.insert(fk, Entry{key, value});
     } else {
-        if (e->value == value && QFileInfo::exists(m_path))
-            return true;
+        if (e->value == value)
+            return false;
         e->value = value; // the first spelling of the key stays
     }
-    return write();
+    return true;
 }
 
 bool SettingsStore::write()
@@ -237,6 +272,7 @@ bool SettingsStore::write()
     }
     m_corrupt = false;
     m_error.clear();
+    m_stamp = diskStamp();
     return true;
 }
 

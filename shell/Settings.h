@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <array>
 
 class SettingsStore
 {
@@ -42,12 +43,19 @@ private:
 
     bool load();
     bool write();
+    // Sets the value in memory; false when it was there already.
+    bool apply(const QString& section, const QString& key, const QString& value);
+    // What identifies the file's content on disk, to notice another copy's writes.
+    QString diskStamp() const;
 
     QString m_path;
     QList<QString> m_order;
     QHash<QString, Section> m_sections;
     bool m_corrupt = false;
     QString m_error;
+    QString m_stamp; // of the file as last read or written
+    // Values whose write failed: kept in memory and written with the next save.
+    QList<std::array<QString, 3>> m_unsaved;
 };
 
 // The program's store (AppName "Vantora"); tests may point it elsewhere.

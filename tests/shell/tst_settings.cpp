@@ -150,6 +150,19 @@ private slots:
         QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
+    void twoCopiesDoNotLoseEachOthersValues()
+    {
+        SettingsStore first(m_path);
+        SettingsStore second(m_path);
+        QVERIFY(first.setValue(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("alice")));
+        QVERIFY(second.setValue(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("0")));
+        QVERIFY(first.setValue(QStringLiteral("Options"), QStringLiteral("autocheck"), QStringLiteral("0")));
+        const SettingsStore later(m_path);
+        QCOMPARE(later.value(QStringLiteral("Streaming"), QStringLiteral("Username"), {}), QStringLiteral("alice"));
+        QCOMPARE(later.value(QStringLiteral("Streaming"), QStringLiteral("Enable"), {}), QStringLiteral("0"));
+        QCOMPARE(later.value(QStringLiteral("Options"), QStringLiteral("autocheck"), {}), QStringLiteral("0"));
+    }
+
     void fileIsPrivate()
     {
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("secret"));
@@ -205,6 +218,13 @@ private slots:
         QVERIFY(after.open(QIODevice::ReadOnly));
         QCOMPARE(after.readAll(), old);
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        after.close();
+
+        // The next save that succeeds writes the value that could not be written.
+        QVERIFY(settingsStore().setValue(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("0")));
+        setSettingsPath(m_path);
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), value);
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
     }
 };
 
