@@ -543,7 +543,6 @@ void frmCustomCaption::mnuHelp_Click(int index)
     case 1: desktop::openDocument(product::pageUrl(product::Page::Support)); break;
     case 3: {
         frmAbout* about = aboutWindow();
-        about->setParent(this, about->windowFlags());
         about->setModal(true);
         about->exec();
         break;
