@@ -217,9 +217,8 @@ void frmCustomCaption::buildUi()
     form->setLabelAlignment(Qt::AlignRight);
     Label8 = new QLabel(QStringLiteral("Velora Engine:"), statusBox);
     Label8->setObjectName(QStringLiteral("Label8"));
-    Label9 = new QLabel(QStringLiteral("OFF"), statusBox);
+    Label9 = new QLabel(statusBox);
     Label9->setObjectName(QStringLiteral("Label9"));
-    Label9->clear();
     QFont bold = Label9->font();
     bold.setBold(true);
     Label9->setFont(bold);

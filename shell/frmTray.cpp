@@ -1,6 +1,7 @@
 #include "frmTray.h"
 
 #include "Desktop.h"
+#include "Globals.h"
 #include "InfoWindows.h"
 #include "frmCustomCaption.h"
 
@@ -131,7 +132,7 @@ void frmTray::verander(int index)
     // Only an icon that was in the tray can fail to change; without a tray
     // the state is kept quietly (the flashing would otherwise ask every 750 ms).
     if (wasShown && !iconShown())
-        MessageBox::plain(nullptr, QStringLiteral("Vantora"), QStringLiteral("Unable to change icon in system tray!"));
+        MessageBox::plain(nullptr, globals().AppName, QStringLiteral("Unable to change icon in system tray!"));
 }
 
 void frmTray::Flash(bool aanuit)
