@@ -71,7 +71,7 @@ Figures recordBare(const QString& file)
     Figures f;
     const QString desc = QStringLiteral(
         "videotestsrc is-live=true pattern=smpte horizontal-speed=2 ! video/x-raw,width=640,height=480,framerate=30/1 ! "
-        "clockoverlay ! videoconvert ! jpegenc quality=85 ! identity name=count ! avimux name=mux ! "
+        "clockoverlay ! videoconvert ! video/x-raw,format=I420 ! jpegenc quality=85 ! identity name=count ! avimux name=mux ! "
         "filesink location=\"%1\" audiotestsrc is-live=true wave=sine freq=440 volume=0.2 ! audioconvert ! "
         "audio/x-raw,format=S16LE,rate=22050,channels=1 ! queue ! mux.").arg(file);
     GError* err = nullptr;
