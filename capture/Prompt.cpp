@@ -1,6 +1,8 @@
 #include "Prompt.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -20,6 +22,18 @@ MessageBox::Button firstButton(MessageBox::Buttons buttons)
     }
     return QMessageBox::NoButton;
 }
+
+// The answer that changes and loses nothing, for a box nobody can see.
+MessageBox::Button safestButton(MessageBox::Buttons buttons)
+{
+    for (auto b : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Ok, QMessageBox::Close}) {
+        if (buttons.testFlag(b))
+            return b;
+    }
+    return firstButton(buttons);
+}
+
+bool headless() { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
 } // namespace
 
 MessageBox::Button MessageBox::show(QMessageBox::Icon icon, QWidget* parent, const QString& title,
@@ -31,6 +45,11 @@ MessageBox::Button MessageBox::show(QMessageBox::Icon icon, QWidget* parent, con
         nextAnswer.reset();
     } else if (inTestMode) {
         answer = firstButton(buttons);
+    } else if (headless()) {
+        // Offscreen nobody can answer a modal box; say it on stderr and go on safely.
+        answer = safestButton(buttons);
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(QString(text).replace(u'\n', u' ')));
+        std::fflush(stderr);
     } else {
         QMessageBox box(icon, title, text, buttons, parent);
         answer = static_cast<Button>(box.exec());
@@ -76,7 +95,7 @@ QString FileDialog::getSaveFileName(QWidget* parent, const QString& caption, con
         nextFileName.reset();
         return name;
     }
-    if (MessageBox::testMode())
+    if (MessageBox::testMode() || headless())
         return {};
     return QFileDialog::getSaveFileName(parent, caption, path, filter);
 }
@@ -90,7 +109,7 @@ QString FileDialog::getExistingDirectory(QWidget* parent, const QString& caption
         nextFileName.reset();
         return name;
     }
-    if (MessageBox::testMode())
+    if (MessageBox::testMode() || headless())
         return {};
     return QFileDialog::getExistingDirectory(parent, caption, start, QFileDialog::ShowDirsOnly);
 }

@@ -40,6 +40,8 @@ public:
     // Test hooks. A queued answer is taken by the next box instead of showing it.
     // In test mode a box without a queued answer is not shown either: it
     // answers with its first button, so a forgotten answer never hangs a test.
+    // Offscreen (no display) a box is not shown either: its text goes to stderr
+    // and it takes the answer that changes nothing (No, Cancel, OK).
     static void setNextAnswer(Button answer);
     static void setTestMode(bool on);
     static bool testMode();
