@@ -1,7 +1,11 @@
 #include <QApplication>
+#include <QPointer>
 #include <cstdio>
 
+#include "Form1.h"
 #include "Globals.h"
+#include "Seams.h"
+#include "frmCustomCaption.h"
 #include "HTTPServer.h"
 #include "Startup.h"
 
@@ -12,6 +16,22 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     initGlobalDefaults();
     HTTPServer::registerFactory();
+    // Until the configuration window exists, "Configure" opens its label page.
+    static QPointer<Form1> page;
+    seams::setConfigurationOpener([](QWidget* owner) {
+        if (!page) {
+            frmCustomCaption* main = mainWindow();
+            page = new Form1(main ? main->Cap : nullptr, owner);
+            page->setWindowFlag(Qt::Window);
+            page->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        page->show();
+        page->raise();
+    });
+    seams::setWindowUnloader(QStringLiteral("frmConfig"), [] {
+        if (page)
+            page->close();
+    });
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
         std::printf("vantora: running offscreen (no display); the camera page is served on "
                     "http://127.0.0.1:<port>/ once the engine is online\n");
