@@ -88,7 +88,8 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
         }
         return true;
     };
-    QTest::qWaitFor([&] {
+    // A time-out is not an error here: the caller checks what arrived.
+    (void)QTest::qWaitFor([&] {
         buf += socket.readAll();
         return parse();
     }, timeoutMs);
@@ -101,7 +102,7 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
 inline QByteArray readUntilClosed(QTcpSocket& socket, int timeoutMs = 10000)
 {
     QByteArray buf;
-    QTest::qWaitFor([&] {
+    (void)QTest::qWaitFor([&] {
         buf += socket.readAll();
         return socket.state() == QAbstractSocket::UnconnectedState;
     }, timeoutMs);
