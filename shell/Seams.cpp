@@ -1,10 +1,14 @@
 #include "Seams.h"
 
+#include <utility>
+#include <vector>
+
 #include <QHash>
 
 namespace {
 seams::EngineFactory engineFactory;
 EngineWindow* loadedEngine = nullptr;
+std::vector<std::function<void()>> engineGoneCallbacks;
 seams::WindowOpener configurationOpener;
 seams::WindowOpener invitationOpener;
 seams::WindowOpener snapshotsOpener;
@@ -34,8 +38,20 @@ EngineWindow* engine() { return loadedEngine; }
 
 void engineUnloaded(EngineWindow* e)
 {
-    if (e == loadedEngine)
-        loadedEngine = nullptr;
+    if (e != loadedEngine)
+        return;
+    loadedEngine = nullptr;
+    const auto waiting = std::exchange(engineGoneCallbacks, {});
+    for (const auto& callback : waiting)
+        callback();
+}
+
+void whenEngineUnloaded(std::function<void()> callback)
+{
+    if (!loadedEngine)
+        callback();
+    else
+        engineGoneCallbacks.push_back(std::move(callback));
 }
 
 void setConfigurationOpener(WindowOpener opener) { configurationOpener = std::move(opener); }

@@ -29,6 +29,9 @@ EngineWindow* loadEngine();
 EngineWindow* engine(); // the loaded one, or null
 // Called by the engine when it unloads itself (it then deletes itself later).
 void engineUnloaded(EngineWindow* engine);
+// Runs `callback` once no engine is loaded: at once when none is, otherwise
+// when the loaded one unloads.
+void whenEngineUnloaded(std::function<void()> callback);
 
 // Windows the shell only opens: registered by the program, null-safe to call.
 using WindowOpener = std::function<void(QWidget* owner)>;

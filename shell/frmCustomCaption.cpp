@@ -38,8 +38,13 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <memory>
+#include <utility>
 
 namespace {
+
+// How long shutting down waits for the directory to answer the log-off.
+constexpr int kLogoffGraceMs = 3000;
 
 QPointer<frmCustomCaption> theMain;
 
@@ -766,5 +771,17 @@ void frmCustomCaption::shutDown()
     step(QStringLiteral("unload frmCustomCaption"));
     desktop::doEvents();
     step(QStringLiteral("end"));
-    desktop::endProgram();
+    // The log-off travels on its own connection: end once the engine has
+    // unloaded on the server's answer (or at once when it was not logged in),
+    // or after a grace period without an answer. Ending at once would leave the
+    // member listed as online with a camera that is gone.
+    auto ended = std::make_shared<bool>(false);
+    const auto end = [ended] {
+        if (std::exchange(*ended, true))
+            return;
+        desktop::endProgram();
+    };
+    if (seams::engine())
+        QTimer::singleShot(kLogoffGraceMs, qApp, end);
+    seams::whenEngineUnloaded(end);
 }

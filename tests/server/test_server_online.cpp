@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "Capture.h"
+#include "Desktop.h"
 #include "DirectoryProcess.h"
 #include "Globals.h"
 #include "Prompt.h"
@@ -41,6 +42,7 @@ private slots:
     void goingOfflineLogsOff();
     void wrongPasswordEndsOnline();
     void withoutAccountTheSwitchEndsOff();
+    void shuttingDownEndsAfterTheLogoff();
 
 private:
     HTTPServer* engine() const { return static_cast<HTTPServer*>(seams::engine()); }
@@ -271,6 +273,34 @@ void TestServerOnline::withoutAccountTheSwitchEndsOff()
     m_main->Check1->setChecked(true);
     QCOMPARE(MessageBox::history().size(), 4);
     QVERIFY(!m_main->Check1->isChecked());
+}
+
+void TestServerOnline::shuttingDownEndsAfterTheLogoff()
+{
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
+    m_main->Text3->setText(QStringLiteral("demo"));
+    m_main->Text4->setText(QStringLiteral("secret1")); // going without an account cleared both
+    m_main->Check1->setChecked(true);
+    QPointer<HTTPServer> e = engine();
+    QVERIFY(e);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
+    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+
+    // The program must not end before the directory has answered the log-off
+    // (the engine unloads on that answer).
+    int endings = 0;
+    bool engineGoneWhenEnded = false;
+    desktop::setProgramEnd([&] {
+        ++endings;
+        engineGoneWhenEnded = !seams::engine() && (e.isNull() || e->isUnloaded());
+    });
+    unloadMainWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(endings, 1, 30000);
+    QCOMPARE(logoffs.size(), 1);
+    QVERIFY(engineGoneWhenEnded);
+    QVERIFY(!seams::engine());
+    desktop::setProgramEnd(nullptr);
+    m_main = nullptr;
 }
 
 VANTORA_TEST_MAIN(TestServerOnline)
