@@ -8,6 +8,7 @@
 #include "frmCustomCaption.h"
 #include "HTTPServer.h"
 #include "Startup.h"
+#include "Termination.h"
 
 int main(int argc, char** argv)
 {
@@ -37,6 +38,13 @@ int main(int argc, char** argv)
                     "http://127.0.0.1:<port>/ once the engine is online\n");
         std::fflush(stdout);
     }
+    // A signal shuts down like "Exit": preview off, log-off, windows in order.
+    onTerminationSignal(&app, [] {
+        if (mainWindow())
+            unloadMainWindow();
+        else
+            QApplication::quit();
+    });
     Main();
     return app.exec();
 }
