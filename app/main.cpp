@@ -5,6 +5,7 @@
 #include "Form1.h"
 #include "Globals.h"
 #include "Seams.h"
+#include "Settings.h"
 #include "frmCustomCaption.h"
 #include "HTTPServer.h"
 #include "Startup.h"
@@ -34,8 +35,11 @@ int main(int argc, char** argv)
             page->close();
     });
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        std::printf("vantora: running offscreen (no display); the camera page is served on "
-                    "http://127.0.0.1:<port>/ once the engine is online\n");
+        const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
+        const QByteArray where = port > 0 ? QByteArray("http://127.0.0.1:") + QByteArray::number(port) + '/'
+                                          : QByteArray("a free port (Streaming/Port is 0)");
+        std::printf("vantora: running offscreen (no display); once online the camera is served on %s\n",
+                    where.constData());
         std::fflush(stdout);
     }
     // A signal shuts down like "Exit": preview off, log-off, windows in order.
