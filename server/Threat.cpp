@@ -37,7 +37,11 @@ Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject*
     connect(&Timer1, &QTimer::timeout, this, &Threat::Timer1_Timer);
     connect(&Timer2, &QTimer::timeout, this, &Threat::Timer2_Timer);
     connect(&Timer3, &QTimer::timeout, this, &Threat::Timer3_Timer);
+    // Bounded reads: a peer that pipelines faster than it reads its answers is
+    // held back by TCP instead of by this process's memory.
+    Winsock1->setReadBufferSize(64 * 1024);
     connect(Winsock1, &QTcpSocket::readyRead, this, &Threat::Winsock1_DataArrival);
+    connect(Winsock1, &QTcpSocket::bytesWritten, this, &Threat::serveQueue);
     connect(Winsock1, &QTcpSocket::disconnected, this, &Threat::Winsock1_Close);
     connect(Winsock1, &QTcpSocket::errorOccurred, this, &Threat::Winsock1_Error);
 
@@ -81,15 +85,31 @@ void Threat::Winsock1_DataArrival()
         return;
     }
     Timer3.start();
-    const QList<QByteArray> pieces = m_collector.feed(Winsock1->readAll());
-    for (const QByteArray& piece : pieces) {
-        if (!handle(piece))
-            return;
-    }
+    if (!m_queue.isEmpty())
+        return; // still answering; the rest waits in the (bounded) socket buffer
+    m_queue = m_collector.feed(Winsock1->readAll());
     if (m_collector.overflow()) {
+        m_queue.clear();
         Winsock1->abort();
         unload();
+        return;
     }
+    serveQueue();
+}
+
+void Threat::serveQueue()
+{
+    while (!m_queue.isEmpty() && !m_unloaded && !m_closing) {
+        if (Winsock1->bytesToWrite() >= kMaxUnsentBytes)
+            return; // bytesWritten brings us back
+        if (!handle(m_queue.takeFirst())) {
+            m_queue.clear();
+            return;
+        }
+    }
+    // Requests that arrived while the queue was being answered.
+    if (m_queue.isEmpty() && !m_unloaded && !m_closing && Winsock1->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Threat::Winsock1_DataArrival, Qt::QueuedConnection);
 }
 
 bool Threat::handle(const QByteArray& data)

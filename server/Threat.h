@@ -48,6 +48,11 @@ public:
     bool unloaded() const { return m_unloaded; }
     // Bytes of a request still waiting for the rest of its header.
     qsizetype pendingBytes() const { return m_collector.pending(); }
+    // Complete requests not answered yet: a peer that sends faster than it
+    // reads waits until its answers have gone out.
+    qsizetype queuedRequests() const { return m_queue.size(); }
+    // Answers written but not yet sent; kept under a bound per connection.
+    static constexpr qint64 kMaxUnsentBytes = 2 * 1024 * 1024;
     void unload();
     // Handlers alive in the program, of every engine so far.
     static int liveCount();
@@ -65,12 +70,15 @@ signals:
 private:
     // Handles one piece; false when the connection is done with.
     bool handle(const QByteArray& data);
+    // Answers queued requests while the unsent answers stay under the bound.
+    void serveQueue();
     void sendFrame();
     void closeSocket();
     void removePeer();
 
     std::shared_ptr<ServingState> m_state;
     request::Collector m_collector;
+    QList<QByteArray> m_queue;
     QSize m_size;
     bool m_stretch = false;
     bool m_unloaded = false;

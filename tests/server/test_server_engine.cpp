@@ -68,6 +68,7 @@ private slots:
     void chatInputs();
     void handlerCapClosesTheExcess();
     void oversizedHeaderClosesTheConnection();
+    void peerThatDoesNotReadIsHeldBack();
     void activeConnectionsSeeEachPeerOnce_data();
     void activeConnectionsSeeEachPeerOnce();
     void idleConnectionIsDropped();
@@ -531,6 +532,62 @@ void TestServerEngine::oversizedHeaderClosesTheConnection()
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     browser.write("GET / HTTP/1.1\r\nX-Big: " + QByteArray(20000, 'a'));
     QCOMPARE(readUntilClosed(browser), QByteArray());
+}
+
+void TestServerEngine::peerThatDoesNotReadIsHeldBack()
+{
+    HTTPServer* e = goOnline();
+    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    QTcpSocket browser;
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    QTRY_COMPARE(created.size(), 1);
+    QPointer<Threat> handler = created.first().first().value<Threat*>();
+
+    // Far more answers than socket buffers hold, asked for at once and not read.
+    constexpr int requests = 20000;
+    const QByteArray get = "GET / HTTP/1.0\r\n\r\n";
+    browser.write(get.repeated(requests));
+    QTRY_VERIFY_WITH_TIMEOUT(handler && handler->queuedRequests() > 0
+                                 && handler->Winsock1->bytesToWrite() >= Threat::kMaxUnsentBytes,
+                             30000);
+    // Held back, not piled up in memory: at most one answer past the bound.
+    QVERIFY(handler->Winsock1->bytesToWrite() < Threat::kMaxUnsentBytes + 256 * 1024);
+
+    // Once the peer reads, every request is answered once, in order.
+    QByteArray buf;
+    qsizetype at = 0;
+    int answered = 0;
+    bool wellFormed = true;
+    const auto parse = [&] {
+        for (;;) {
+            const qsizetype end = buf.indexOf("\r\n\r\n", at);
+            if (end < 0)
+                break;
+            const QByteArray header = buf.mid(at, end + 4 - at);
+            const qsizetype lengthAt = header.indexOf("Content-Length: ");
+            if (lengthAt < 0) {
+                wellFormed = false;
+                return true;
+            }
+            const qsizetype length = header.mid(lengthAt + 16, header.indexOf("\r\n", lengthAt) - lengthAt - 16).toLongLong();
+            if (buf.size() < end + 4 + length)
+                break;
+            wellFormed = wellFormed && header == expectedHeader(length);
+            at = end + 4 + length;
+            ++answered;
+        }
+        if (at > (1 << 20)) {
+            buf.remove(0, at);
+            at = 0;
+        }
+        return answered >= requests || !wellFormed;
+    };
+    QVERIFY(QTest::qWaitFor([&] {
+        buf += browser.readAll();
+        return parse();
+    }, 120000));
+    QVERIFY(wellFormed);
+    QCOMPARE(answered, requests);
 }
 
 void TestServerEngine::activeConnectionsSeeEachPeerOnce_data()
