@@ -668,10 +668,12 @@ void frmCustomCaption::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_unloading) {
-        // It lives on in the tray.
+        // It lives on in the tray. Without a notification area it stays
+        // minimised in the task bar: hidden, nothing could bring it back.
         Cap->setPreview(false);
         QTimer::singleShot(0, this, [this] {
-            if (isMinimized())
+            frmTray* tray = trayWindow();
+            if (isMinimized() && tray && tray->canRestoreWindows())
                 hide();
         });
     }

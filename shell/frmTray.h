@@ -54,6 +54,10 @@ public:
     QIcon image(int index) const;
     // True when the icon sits in a notification area.
     bool iconShown() const;
+    // Whether a minimised main window may hide: only when the icon can bring it
+    // back. Tests stand in for a notification area with assumeTray.
+    bool canRestoreWindows() const { return iconShown() || s_assumeTray; }
+    static void assumeTray(bool on) { s_assumeTray = on; }
     void removeIcon();
 
     QTimer* Timer1 = nullptr;
@@ -64,6 +68,7 @@ public:
     QAction* mnuTrayExit = nullptr;
 
 private:
+    static inline bool s_assumeTray = false;
     QIcon m_images[3];
     QSystemTrayIcon* m_icon = nullptr;
     int m_flashState = -1; // none yet
