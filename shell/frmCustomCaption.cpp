@@ -667,6 +667,13 @@ void frmCustomCaption::showWindowFromTray()
 void frmCustomCaption::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_unloading
+        && static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized)) {
+        // Restored from the task bar: the picture comes back at once, not at the
+        // next minute tick (unless the user switched the preview off).
+        if (mnuPreview->isChecked())
+            Cap->setPreview(true);
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_unloading) {
         // It lives on in the tray. Without a notification area it stays
         // minimised in the task bar: hidden, nothing could bring it back.

@@ -165,6 +165,7 @@ private slots:
             QCoreApplication::processEvents(); // where the hiding would happen
             QVERIFY(w->isVisible());
             w->showNormal();
+            QTRY_VERIFY(w->Cap->preview()); // back from the task bar, the picture runs again
             frmTray::assumeTray(false);
             return;
         }
