@@ -192,6 +192,17 @@ DirectoryService::DirectoryService(MemberStore& store, const Clock& clock, ChatD
     m_options.domains.removeAll(QString());
 }
 
+void DirectoryService::logStoreDown() const
+{
+    log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+}
+
+Reply DirectoryService::storeDown() const
+{
+    logStoreDown();
+    return {503, "DB DOWN"};
+}
+
 void DirectoryService::log(const QString& line) const
 {
     if (m_log)
@@ -225,7 +236,7 @@ DirectoryService::Auth DirectoryService::authenticate(const QString& name, const
         return Auth::User;
     switch (m_store.find(name, member)) {
     case MemberStore::Lookup::Failed:
-        log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+        logStoreDown();
         return Auth::DbDown;
     case MemberStore::Lookup::Missing:
         return Auth::User;
@@ -279,8 +290,7 @@ Reply DirectoryService::registerMember(const Params& params)
     Member existing;
     switch (m_store.find(full, &existing)) {
     case MemberStore::Lookup::Failed:
-        log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
-        return {503, "DB DOWN"};
+        return storeDown();
     case MemberStore::Lookup::Found:
         return ok("USERNAME IN USE");
     case MemberStore::Lookup::Missing:
@@ -310,8 +320,7 @@ Reply DirectoryService::registerMember(const Params& params)
     case MemberStore::AddResult::Failed:
         break;
     }
-    log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
-    return {503, "DB DOWN"};
+    return storeDown();
 }
 
 Reply DirectoryService::logon(const Params& params, const QString& remoteAddress)
@@ -373,8 +382,7 @@ Reply DirectoryService::askChat(const Params& params)
     Member member;
     switch (m_store.find(invited, &member)) {
     case MemberStore::Lookup::Failed:
-        log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
-        return {503, "DB DOWN"};
+        return storeDown();
     case MemberStore::Lookup::Missing:
         log(QStringLiteral("chat request for %1 ignored: no such member").arg(printable(invited)));
         return ok("OK");

@@ -93,6 +93,9 @@ private:
     enum class Auth { Ok, User, Pass, DbDown };
     Auth authenticate(const QString& name, const QByteArray& password, Member* member);
     void log(const QString& line) const;
+    // Logs why the store failed; the answer to give is "DB DOWN".
+    void logStoreDown() const;
+    Reply storeDown() const;
 
     struct Session
     {

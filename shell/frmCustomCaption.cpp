@@ -62,7 +62,9 @@ QString instanceLockPath()
     return AddBackslash(dir) + QLatin1String("vantora.lock");
 }
 
-QIcon recordIcon()
+// A 32x32 button picture in the dark grey of both buttons.
+template <typename Paint>
+QIcon drawIcon(Paint paint)
 {
     QPixmap pm(32, 32);
     pm.fill(Qt::transparent);
@@ -70,28 +72,31 @@ QIcon recordIcon()
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x33, 0x33, 0x33));
-    p.drawRoundedRect(QRectF(3, 9, 19, 15), 3, 3);
-    p.drawPolygon(QPolygonF({QPointF(22, 14), QPointF(29, 10), QPointF(29, 23), QPointF(22, 19)}));
-    p.setBrush(QColor(0xe0, 0x20, 0x20));
-    p.drawEllipse(QPointF(12.5, 16.5), 4, 4);
+    paint(p);
+    p.end();
     return QIcon(pm);
+}
+
+QIcon recordIcon()
+{
+    return drawIcon([](QPainter& p) {
+        p.drawRoundedRect(QRectF(3, 9, 19, 15), 3, 3);
+        p.drawPolygon(QPolygonF({QPointF(22, 14), QPointF(29, 10), QPointF(29, 23), QPointF(22, 19)}));
+        p.setBrush(QColor(0xe0, 0x20, 0x20));
+        p.drawEllipse(QPointF(12.5, 16.5), 4, 4);
+    });
 }
 
 QIcon snapshotIcon()
 {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x33, 0x33, 0x33));
-    p.drawRoundedRect(QRectF(3, 9, 26, 18), 3, 3);
-    p.drawRect(QRectF(10, 6, 9, 4));
-    p.setBrush(QColor(0xf0, 0xf0, 0xf0));
-    p.drawEllipse(QPointF(16, 18), 6, 6);
-    p.setBrush(QColor(0x3a, 0x7b, 0xd5));
-    p.drawEllipse(QPointF(16, 18), 3.5, 3.5);
-    return QIcon(pm);
+    return drawIcon([](QPainter& p) {
+        p.drawRoundedRect(QRectF(3, 9, 26, 18), 3, 3);
+        p.drawRect(QRectF(10, 6, 9, 4));
+        p.setBrush(QColor(0xf0, 0xf0, 0xf0));
+        p.drawEllipse(QPointF(16, 18), 6, 6);
+        p.setBrush(QColor(0x3a, 0x7b, 0xd5));
+        p.drawEllipse(QPointF(16, 18), 3.5, 3.5);
+    });
 }
 
 void setLabelColour(QLabel* label, const QColor& colour)

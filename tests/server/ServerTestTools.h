@@ -70,13 +70,14 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
                                        int timeoutMs = 10000)
 {
     QByteArray buf;
+    qsizetype start = 0; // parsed so far; dropped in large steps so long reads stay linear
     QList<FrameResponse> frames;
     auto parse = [&] {
         while (frames.size() < count) {
-            const qsizetype end = buf.indexOf("\r\n\r\n");
-            if (end < 0 || !buf.startsWith("HTTP/1.1 200 OK\r\n"))
+            const qsizetype end = buf.indexOf("\r\n\r\n", start);
+            if (end < 0 || !QByteArrayView(buf).sliced(start).startsWith("HTTP/1.1 200 OK\r\n"))
                 return false;
-            const QByteArray header = buf.left(end + 4);
+            const QByteArray header = buf.mid(start, end + 4 - start);
             const qsizetype at = header.indexOf("Content-Length: ");
             if (at < 0)
                 return false;
@@ -84,7 +85,11 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
             if (buf.size() < end + 4 + length)
                 return false;
             frames.append({header, buf.mid(end + 4, length)});
-            buf.remove(0, end + 4 + length);
+            start = end + 4 + length;
+            if (start > (1 << 20)) {
+                buf.remove(0, start);
+                start = 0;
+            }
         }
         return true;
     };
@@ -94,7 +99,7 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
         return parse();
     }, timeoutMs);
     if (rest)
-        *rest = buf + socket.readAll();
+        *rest = buf.mid(start) + socket.readAll();
     return frames;
 }
 

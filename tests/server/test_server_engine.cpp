@@ -115,6 +115,16 @@ void TestServerEngine::cleanup()
     QTRY_COMPARE_WITH_TIMEOUT(Threat::liveCount(), 0, 40000);
 }
 
+// Connects `browser` to the engine and returns the handler made for it.
+static Threat* connectBrowser(HTTPServer* e, QTcpSocket& browser)
+{
+    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    if (!QTest::qWaitFor([&] { return created.size() == 1; }, 5000))
+        return nullptr;
+    return created.first().first().value<Threat*>();
+}
+
 HTTPServer* TestServerEngine::goOnline()
 {
     m_engine = new HTTPServer;
@@ -405,11 +415,9 @@ void TestServerEngine::loadReadsDefaultsAndTemplates()
 void TestServerEngine::splitAndPipelinedRequestsAreAnsweredOnceEach()
 {
     HTTPServer* e = goOnline();
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
     QTcpSocket browser;
-    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
-    QTRY_COMPARE(created.size(), 1);
-    auto* handler = created.first().first().value<Threat*>();
+    auto* handler = connectBrowser(e, browser);
+    QVERIFY(handler);
     QCOMPARE(handler->servedSize(), QSize(320, 240)); // no camera: the designed reference size
 
     const QByteArray get = "GET / HTTP/1.1\r\nHost: cam\r\nUser-Agent: t\r\n\r\n";
@@ -537,11 +545,9 @@ void TestServerEngine::oversizedHeaderClosesTheConnection()
 void TestServerEngine::peerThatDoesNotReadIsHeldBack()
 {
     HTTPServer* e = goOnline();
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
     QTcpSocket browser;
-    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
-    QTRY_COMPARE(created.size(), 1);
-    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    QPointer<Threat> handler = connectBrowser(e, browser);
+    QVERIFY(handler);
 
     // Far more answers than socket buffers hold, asked for at once and not read.
     constexpr int requests = 20000;
@@ -554,40 +560,10 @@ void TestServerEngine::peerThatDoesNotReadIsHeldBack()
     QVERIFY(handler->Winsock1->bytesToWrite() < Threat::kMaxUnsentBytes + 256 * 1024);
 
     // Once the peer reads, every request is answered once, in order.
-    QByteArray buf;
-    qsizetype at = 0;
-    int answered = 0;
-    bool wellFormed = true;
-    const auto parse = [&] {
-        for (;;) {
-            const qsizetype end = buf.indexOf("\r\n\r\n", at);
-            if (end < 0)
-                break;
-            const QByteArray header = buf.mid(at, end + 4 - at);
-            const qsizetype lengthAt = header.indexOf("Content-Length: ");
-            if (lengthAt < 0) {
-                wellFormed = false;
-                return true;
-            }
-            const qsizetype length = header.mid(lengthAt + 16, header.indexOf("\r\n", lengthAt) - lengthAt - 16).toLongLong();
-            if (buf.size() < end + 4 + length)
-                break;
-            wellFormed = wellFormed && header == expectedHeader(length);
-            at = end + 4 + length;
-            ++answered;
-        }
-        if (at > (1 << 20)) {
-            buf.remove(0, at);
-            at = 0;
-        }
-        return answered >= requests || !wellFormed;
-    };
-    QVERIFY(QTest::qWaitFor([&] {
-        buf += browser.readAll();
-        return parse();
-    }, 120000));
-    QVERIFY(wellFormed);
-    QCOMPARE(answered, requests);
+    const QList<FrameResponse> frames = readFrames(browser, requests, nullptr, 120000);
+    QCOMPARE(frames.size(), qsizetype(requests));
+    for (const FrameResponse& f : frames)
+        QCOMPARE(f.header, expectedHeader(f.body.size()));
 }
 
 void TestServerEngine::activeConnectionsSeeEachPeerOnce_data()
@@ -605,11 +581,9 @@ void TestServerEngine::activeConnectionsSeeEachPeerOnce()
     enginehooks::setActiveConnectionsHooks([&](const QString& ip) { added << ip; },
                                            [&](const QString& ip) { removed << ip; });
     HTTPServer* e = goOnline();
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
     QTcpSocket browser;
-    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
-    QTRY_COMPARE(created.size(), 1);
-    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    QPointer<Threat> handler = connectBrowser(e, browser);
+    QVERIFY(handler);
     QVERIFY(handler->Timer2.isActive());
     QCOMPARE(handler->Timer2.interval(), 750);
     QTRY_VERIFY(!handler->Timer2.isActive());
@@ -623,11 +597,9 @@ void TestServerEngine::activeConnectionsSeeEachPeerOnce()
 void TestServerEngine::idleConnectionIsDropped()
 {
     HTTPServer* e = goOnline();
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
     QTcpSocket browser;
-    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
-    QTRY_COMPARE(created.size(), 1);
-    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    QPointer<Threat> handler = connectBrowser(e, browser);
+    QVERIFY(handler);
     QCOMPARE(handler->Timer3.interval(), 30000);
     QVERIFY(handler->Timer3.isActive());
     handler->Timer3_Timer(); // 30 s without data
@@ -682,11 +654,9 @@ void TestServerEngine::socketErrorIsShownWhenAsked()
     SaveSetting(QStringLiteral("Settings"), QStringLiteral("StreamError"), show ? QStringLiteral("1") : QStringLiteral("0"));
     HTTPServer* e = goOnline();
     QCOMPARE(globals().ShowStreamErrors, show);
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
     QTcpSocket browser;
-    browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
-    QTRY_COMPARE(created.size(), 1);
-    QPointer<Threat> handler = created.first().first().value<Threat*>();
+    QPointer<Threat> handler = connectBrowser(e, browser);
+    QVERIFY(handler);
     shelllink::clearLastError();
     handler->Winsock1_Error(); // what the socket reports on a failure other than a close
     QCOMPARE(shelllink::lastError(),
