@@ -1,10 +1,10 @@
-#include "ShellLink.h"
+#include "server/ShellLink.h"
 
-#include "Capture.h"
-#include "InfoWindows.h"
-#include "Startup.h"
-#include "frmCustomCaption.h"
-#include "frmTray.h"
+#include "capture/Capture.h"
+#include "shell/InfoWindows.h"
+#include "shell/Startup.h"
+#include "shell/MainWindow.h"
+#include "shell/TrayIcon.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,7 +24,7 @@ Capture* capture()
 {
     if (captureOverride)
         return captureOverride;
-    frmCustomCaption* w = mainWindow();
+    MainWindow* w = mainWindow();
     return w ? w->Cap : nullptr;
 }
 
@@ -35,7 +35,7 @@ QWidget* mainWidget() { return mainWindow(); }
 void setStatus(const QString& text)
 {
     lastStatus = text;
-    if (frmCustomCaption* w = mainWindow(); w && w->Label12)
+    if (MainWindow* w = mainWindow(); w && w->Label12)
         w->Label12->setText(text);
 }
 
@@ -43,13 +43,13 @@ QString status() { return lastStatus; }
 
 void setAddress(const QString& url)
 {
-    if (frmCustomCaption* w = mainWindow(); w && w->Label10)
+    if (MainWindow* w = mainWindow(); w && w->Label10)
         w->Label10->setText(url);
 }
 
 void setStatusLabelsVisible(bool visible)
 {
-    frmCustomCaption* w = mainWindow();
+    MainWindow* w = mainWindow();
     if (!w)
         return;
     for (QLabel* label : {w->Label10, w->Label11, w->Label12}) {
@@ -60,7 +60,7 @@ void setStatusLabelsVisible(bool visible)
 
 void clearAccountBoxes()
 {
-    frmCustomCaption* w = mainWindow();
+    MainWindow* w = mainWindow();
     if (!w)
         return;
     if (w->Text3)
@@ -71,7 +71,7 @@ void clearAccountBoxes()
 
 void switchOffline()
 {
-    frmCustomCaption* w = mainWindow();
+    MainWindow* w = mainWindow();
     if (!w || !w->Check1)
         return;
     // The switch's own handler runs on the change; the second call is the
@@ -83,13 +83,13 @@ void switchOffline()
 void flash(bool on)
 {
     flashOn = on;
-    if (frmTray* t = trayWindow())
+    if (TrayIcon* t = trayIcon())
         t->Flash(on);
 }
 
 bool flashing()
 {
-    if (frmTray* t = trayWindow())
+    if (TrayIcon* t = trayIcon())
         return t->flashing();
     return flashOn;
 }

@@ -1,12 +1,12 @@
-#include "InfoWindows.h"
+#include "shell/InfoWindows.h"
 
-#include "Desktop.h"
-#include "Globals.h"
-#include "Product.h"
-#include "Seams.h"
-#include "SystemUtils.h"
-#include "Version.h"
-#include "frmCustomCaption.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/Product.h"
+#include "shell/Seams.h"
+#include "shell/SystemUtils.h"
+#include "shell/Version.h"
+#include "shell/MainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,10 +22,10 @@
 
 namespace {
 
-QPointer<frmError> theError;
-QPointer<frmAbout> theAbout;
-QPointer<frmNewVersion> theNewVersion;
-QPointer<Form5> theForm5;
+QPointer<ErrorWindow> theError;
+QPointer<AboutDialog> theAbout;
+QPointer<NewVersionWindow> theNewVersion;
+QPointer<CameraUnavailableDialog> theForm5;
 
 // Windows unload themselves from their own button handlers: hide now, free later.
 template <typename W>
@@ -95,9 +95,9 @@ QString productNotice()
         .arg(product::pageUrl(product::Page::Legal).toString());
 }
 
-// ---------------------------------------------------------------- frmError
+// ---------------------------------------------------------------- ErrorWindow
 
-frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
+ErrorWindow::ErrorWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
 {
     setObjectName(QStringLiteral("frmError"));
     setWindowTitle(globals().AppName + QLatin1String(" Error"));
@@ -134,26 +134,26 @@ frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
     AlwaysOnTop(this, true);
 }
 
-frmError::~frmError() = default;
+ErrorWindow::~ErrorWindow() = default;
 
-void frmError::Label3_Click() { desktop::openDocument(product::pageUrl(product::Page::Support)); }
+void ErrorWindow::Label3_Click() { desktop::openDocument(product::pageUrl(product::Page::Support)); }
 
-frmError* errorWindow()
+ErrorWindow* errorWindow()
 {
     if (!theError) {
-        theError = new frmError;
+        theError = new ErrorWindow;
         theError->setAttribute(Qt::WA_DeleteOnClose);
         theError->show();
         desktop::doEvents();
     }
     return theError;
 }
-frmError* loadedErrorWindow() { return theError; }
+ErrorWindow* loadedErrorWindow() { return theError; }
 void unloadErrorWindow() { unload(theError); }
 
-// ---------------------------------------------------------------- frmAbout
+// ---------------------------------------------------------------- AboutDialog
 
-frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Vantora"));
@@ -201,19 +201,19 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     layout->addLayout(text, 1);
 }
 
-frmAbout::~frmAbout() = default;
+AboutDialog::~AboutDialog() = default;
 
-void frmAbout::lblNotice_Click() { desktop::openDocument(product::pageUrl(product::Page::Legal)); }
+void AboutDialog::lblNotice_Click() { desktop::openDocument(product::pageUrl(product::Page::Legal)); }
 
-frmAbout* aboutWindow()
+AboutDialog* aboutWindow()
 {
     if (!theAbout) {
-        theAbout = new frmAbout(mainWindow());
+        theAbout = new AboutDialog(mainWindow());
         theAbout->setAttribute(Qt::WA_DeleteOnClose);
     }
     return theAbout;
 }
-frmAbout* loadedAboutWindow() { return theAbout; }
+AboutDialog* loadedAboutWindow() { return theAbout; }
 void unloadAboutWindow()
 {
     if (theAbout && theAbout->isModal() && theAbout->isVisible())
@@ -221,9 +221,9 @@ void unloadAboutWindow()
     unload(theAbout);
 }
 
-// ---------------------------------------------------------------- Form5
+// ---------------------------------------------------------------- CameraUnavailableDialog
 
-Form5::Form5(QWidget* owner) : QDialog(nullptr)
+CameraUnavailableDialog::CameraUnavailableDialog(QWidget* owner) : QDialog(nullptr)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Can't connect to video driver..."));
@@ -257,45 +257,45 @@ Form5::Form5(QWidget* owner) : QDialog(nullptr)
     buttons->addWidget(Command2);
     buttons->addWidget(Command1);
     layout->addLayout(buttons);
-    connect(Command2, &QPushButton::clicked, this, &Form5::Command2_Click);
+    connect(Command2, &QPushButton::clicked, this, &CameraUnavailableDialog::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, [] { unloadDriverFailureWindow(); });
     // Escape and the window's close button end here too.
     connect(this, &QDialog::finished, this, [] { unloadDriverFailureWindow(); });
 }
 
-Form5::~Form5()
+CameraUnavailableDialog::~CameraUnavailableDialog()
 {
-    if (frmCustomCaption* m = mainWindow())
+    if (MainWindow* m = mainWindow())
         m->setEnabled(true);
 }
 
-void Form5::Command2_Click()
+void CameraUnavailableDialog::Command2_Click()
 {
     seams::openConfiguration(mainWindow());
     unloadDriverFailureWindow();
 }
 
-Form5* driverFailureWindow(QWidget* owner)
+CameraUnavailableDialog* driverFailureWindow(QWidget* owner)
 {
     if (!theForm5) {
-        theForm5 = new Form5(owner);
+        theForm5 = new CameraUnavailableDialog(owner);
         theForm5->setAttribute(Qt::WA_DeleteOnClose);
     }
     return theForm5;
 }
-Form5* loadedDriverFailureWindow() { return theForm5; }
+CameraUnavailableDialog* loadedDriverFailureWindow() { return theForm5; }
 void unloadDriverFailureWindow()
 {
     // The main window is usable again the moment the failure window goes.
     if (theForm5)
-        if (frmCustomCaption* m = mainWindow())
+        if (MainWindow* m = mainWindow())
             m->setEnabled(true);
     unload(theForm5);
 }
 
-// ---------------------------------------------------------------- frmNewVersion
+// ---------------------------------------------------------------- NewVersionWindow
 
-frmNewVersion::frmNewVersion(QWidget* parent) : QWidget(parent, Qt::Dialog)
+NewVersionWindow::NewVersionWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
 {
     setObjectName(QStringLiteral("frmNewVersion"));
     setWindowTitle(QStringLiteral("New version availabe"));
@@ -321,17 +321,17 @@ frmNewVersion::frmNewVersion(QWidget* parent) : QWidget(parent, Qt::Dialog)
     connect(Command2, &QPushButton::clicked, this, [] { unloadNewVersionWindow(); });
 }
 
-frmNewVersion::~frmNewVersion() = default;
+NewVersionWindow::~NewVersionWindow() = default;
 
-frmNewVersion* newVersionWindow()
+NewVersionWindow* newVersionWindow()
 {
     if (!theNewVersion) {
-        theNewVersion = new frmNewVersion;
+        theNewVersion = new NewVersionWindow;
         theNewVersion->setAttribute(Qt::WA_DeleteOnClose);
         theNewVersion->show();
         QApplication::beep();
     }
     return theNewVersion;
 }
-frmNewVersion* loadedNewVersionWindow() { return theNewVersion; }
+NewVersionWindow* loadedNewVersionWindow() { return theNewVersion; }
 void unloadNewVersionWindow() { unload(theNewVersion); }

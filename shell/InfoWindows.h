@@ -10,12 +10,12 @@ class QLabel;
 class QPushButton;
 class QPlainTextEdit;
 
-class frmError : public QWidget
+class ErrorWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmError(QWidget* parent = nullptr);
-    ~frmError() override;
+    explicit ErrorWindow(QWidget* parent = nullptr);
+    ~ErrorWindow() override;
     QLabel* Label1 = nullptr; // the message; callers replace it
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr; // "here": the support page
@@ -23,12 +23,12 @@ public:
     void Label3_Click();
 };
 
-class frmAbout : public QDialog
+class AboutDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmAbout(QWidget* parent = nullptr);
-    ~frmAbout() override;
+    explicit AboutDialog(QWidget* parent = nullptr);
+    ~AboutDialog() override;
     QLabel* lblDescription = nullptr;
     QLabel* lblDisclaimer = nullptr;
     QLabel* lblNotice = nullptr; // opens the legal page
@@ -37,24 +37,24 @@ public:
     void lblNotice_Click();
 };
 
-class Form5 : public QDialog
+class CameraUnavailableDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Form5(QWidget* owner = nullptr);
-    ~Form5() override; // re-enables the main window, however it closes
+    explicit CameraUnavailableDialog(QWidget* owner = nullptr);
+    ~CameraUnavailableDialog() override; // re-enables the main window, however it closes
     QLabel* Label1 = nullptr;
     QPushButton* Command1 = nullptr; // "Close"
     QPushButton* Command2 = nullptr; // "Go to configuration"
     void Command2_Click();
 };
 
-class frmNewVersion : public QWidget
+class NewVersionWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmNewVersion(QWidget* parent = nullptr);
-    ~frmNewVersion() override;
+    explicit NewVersionWindow(QWidget* parent = nullptr);
+    ~NewVersionWindow() override;
     QLabel* Label3 = nullptr;
     QPlainTextEdit* Text1 = nullptr;
     QPushButton* Command1 = nullptr; // download page
@@ -62,15 +62,15 @@ public:
 };
 
 // Loads (creates) the window when needed and returns it; does not show it.
-frmError* errorWindow();
-frmAbout* aboutWindow();
-frmNewVersion* newVersionWindow();
-Form5* driverFailureWindow(QWidget* owner);
+ErrorWindow* errorWindow();
+AboutDialog* aboutWindow();
+NewVersionWindow* newVersionWindow();
+CameraUnavailableDialog* driverFailureWindow(QWidget* owner);
 // The loaded window, or null.
-frmError* loadedErrorWindow();
-frmAbout* loadedAboutWindow();
-frmNewVersion* loadedNewVersionWindow();
-Form5* loadedDriverFailureWindow();
+ErrorWindow* loadedErrorWindow();
+AboutDialog* loadedAboutWindow();
+NewVersionWindow* loadedNewVersionWindow();
+CameraUnavailableDialog* loadedDriverFailureWindow();
 // Unloads (destroys) the window when it is loaded.
 void unloadErrorWindow();
 void unloadAboutWindow();

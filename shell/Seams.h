@@ -15,8 +15,8 @@ public:
     virtual ~EngineWindow() = default;
     // Runs the load sequence; called once, right after the factory made it.
     virtual void load() = 0;
-    virtual void Afsluiten() = 0;   // log off and stop; unloads itself when done
-    virtual void RefreshFont() = 0; // reload the label templates
+    virtual void logOff() = 0;   // log off and stop; unloads itself when done
+    virtual void reloadLabels() = 0; // reload the label templates
 };
 
 namespace seams {

@@ -11,20 +11,20 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "Capture.h"
-#include "Desktop.h"
-#include "DirectoryProcess.h"
-#include "Globals.h"
-#include "Prompt.h"
-#include "HTTPServer.h"
-#include "InfoWindows.h"
-#include "Settings.h"
-#include "ServerTestTools.h"
-#include "TestEnvironment.h"
-#include "TextLabel.h"
-#include "Version.h"
-#include "frmCustomCaption.h"
-#include "frmTray.h"
+#include "capture/Capture.h"
+#include "shell/Desktop.h"
+#include "tests/support/DirectoryProcess.h"
+#include "shell/Globals.h"
+#include "capture/Prompt.h"
+#include "server/StreamingEngine.h"
+#include "shell/InfoWindows.h"
+#include "shell/Settings.h"
+#include "tests/server/ServerTestTools.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/TextLabel.h"
+#include "shell/Version.h"
+#include "shell/MainWindow.h"
+#include "shell/TrayIcon.h"
 
 class TestServerOnline : public QObject
 {
@@ -45,9 +45,9 @@ private slots:
     void shuttingDownEndsAfterTheLogoff();
 
 private:
-    HTTPServer* engine() const { return static_cast<HTTPServer*>(seams::engine()); }
+    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(seams::engine()); }
     DirectoryProcess m_dir;
-    frmCustomCaption* m_main = nullptr;
+    MainWindow* m_main = nullptr;
     QDateTime m_now{QDate(2026, 12, 10), QTime(3, 0, 0), Qt::UTC};
 };
 
@@ -61,13 +61,13 @@ void TestServerOnline::initTestCase()
     setSettingsPath(testenv::root() + QStringLiteral("/online.ini"));
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Port"), QStringLiteral("0"));
-    HTTPServer::setListenAddress(QHostAddress::LocalHost);
-    HTTPServer::setClock([this] { return m_now; });
-    HTTPServer::registerFactory();
+    StreamingEngine::setListenAddress(QHostAddress::LocalHost);
+    StreamingEngine::setClock([this] { return m_now; });
+    StreamingEngine::registerFactory();
 
     m_main = buildMainWindow();
     QVERIFY(m_main && m_main->Cap);
-    loadTrayWindow();
+    loadTrayIcon();
     Capture* cap = m_main->Cap;
     QVERIFY(cap->setDriverIndex(cap->driverCount() - 1)); // the test pattern
     QSignalSpy frames(cap, &Capture::frameArrived);
@@ -101,7 +101,7 @@ void TestServerOnline::updateCheckAgainstTheService()
     m_main->Timer3_Timer();
     QVERIFY(m_main->Winsock1->state() != QAbstractSocket::UnconnectedState);
     QTRY_COMPARE_WITH_TIMEOUT(m_main->Winsock1->state(), QAbstractSocket::UnconnectedState, 30000);
-    frmNewVersion* w = loadedNewVersionWindow();
+    NewVersionWindow* w = loadedNewVersionWindow();
     if (headline.isEmpty()) {
         QVERIFY(!w);
         return;
@@ -115,7 +115,7 @@ void TestServerOnline::updateCheckAgainstTheService()
 void TestServerOnline::goingOnlineLogsOnAndChecks()
 {
     m_main->Check1->setChecked(true);
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     QVERIFY(e->listening());
     QCOMPARE(m_main->Label9->text(), QStringLiteral("ON"));
@@ -143,11 +143,11 @@ void TestServerOnline::servesFramesAtTheServedSize()
     QFETCH(bool, resize);
     QFETCH(int, code);
     QFETCH(QSize, size);
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     globals().ResizeFrames = resize;
     globals().FrameSizeCode = code;
-    trayWindow()->Flash(false);
+    trayIcon()->Flash(false);
     QTcpSocket browser;
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     browser.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -155,7 +155,7 @@ void TestServerOnline::servesFramesAtTheServedSize()
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames[0].header, expectedHeader(frames[0].body.size()));
     QCOMPARE(jpegSize(frames[0].body), size);
-    QVERIFY(trayWindow()->flashing()); // the camera is being watched
+    QVERIFY(trayIcon()->flashing()); // the camera is being watched
     // The connection stays open for the next request, on any path.
     browser.write("GET /any/other HTTP/1.1\r\n\r\n");
     const QList<FrameResponse> again = readFrames(browser, 1);
@@ -173,7 +173,7 @@ void TestServerOnline::timeLabelsFollowTheClock()
     SaveSetting(QStringLiteral("Captions"), QStringLiteral("2caption"), QStringLiteral("Vantora cam"));
     SaveSetting(QStringLiteral("Captions"), QStringLiteral("2y"), QStringLiteral("300"));
     emit labelEvents().reloadRequested();
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     QCOMPARE(e->templates().size(), 2);
 
@@ -194,7 +194,7 @@ void TestServerOnline::timeLabelsFollowTheClock()
 
 void TestServerOnline::echoesTheCheckLine()
 {
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, e->listenPort());
@@ -204,10 +204,10 @@ void TestServerOnline::echoesTheCheckLine()
 
 void TestServerOnline::relogsOnAtTheFifthMinute()
 {
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
-    QSignalSpy logons(e, &HTTPServer::logonSent);
-    QSignalSpy checks(e, &HTTPServer::checkFinished);
+    QSignalSpy logons(e, &StreamingEngine::logonSent);
+    QSignalSpy checks(e, &StreamingEngine::checkFinished);
     for (int minute = 0; minute < 4; ++minute)
         e->Timer3_Timer();
     QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
@@ -221,10 +221,10 @@ void TestServerOnline::relogsOnAtTheFifthMinute()
 
 void TestServerOnline::goingOfflineLogsOff()
 {
-    QPointer<HTTPServer> e = engine();
+    QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
     const quint16 port = e->listenPort();
-    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
     m_main->Check1->setChecked(false);
     QVERIFY(globals().GoingOffline);
     QCOMPARE(m_main->Label9->text(), QStringLiteral("OFF"));
@@ -233,7 +233,7 @@ void TestServerOnline::goingOfflineLogsOff()
     QVERIFY(!seams::engine());
     QVERIFY(!globals().LoggedIn);
     QVERIFY(m_main->Label12->isHidden());
-    QVERIFY(!trayWindow()->flashing());
+    QVERIFY(!trayIcon()->flashing());
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState); // nobody listens any more
@@ -243,16 +243,16 @@ void TestServerOnline::wrongPasswordEndsOnline()
 {
     m_main->Text4->setText(QStringLiteral("wrong"));
     m_main->Check1->setChecked(true);
-    QPointer<HTTPServer> e = engine();
+    QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
-    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!m_main->Check1->isChecked());
     QVERIFY(!globals().LoggedIn);
     QCOMPARE(logoffs.size(), 0);
-    frmError* error = loadedErrorWindow();
+    ErrorWindow* error = loadedErrorWindow();
     QVERIFY(error);
-    QCOMPARE(error->Label1->text(), directory::refusedMessage(false));
+    QCOMPARE(error->Label1->text(), logon::refusedMessage(false));
     unloadErrorWindow();
     m_main->Text4->setText(QStringLiteral("secret1"));
 }
@@ -281,10 +281,10 @@ void TestServerOnline::shuttingDownEndsAfterTheLogoff()
     m_main->Text3->setText(QStringLiteral("demo"));
     m_main->Text4->setText(QStringLiteral("secret1")); // going without an account cleared both
     m_main->Check1->setChecked(true);
-    QPointer<HTTPServer> e = engine();
+    QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
     QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
-    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
 
     // The program must not end before the directory has answered the log-off
     // (the engine unloads on that answer).

@@ -1,13 +1,13 @@
 // The main window: online switch, log-in box, minute counter, capture errors,
 // tray hiding, full screen, menus, the recorder, the update check and the
 // order of shutting down.
-#include "Capture.h"
-#include "DirectoryProcess.h"
-#include "Product.h"
-#include "ShellFixture.h"
-#include "SystemUtils.h"
-#include "TestEnvironment.h"
-#include "Version.h"
+#include "capture/Capture.h"
+#include "tests/support/DirectoryProcess.h"
+#include "shell/Product.h"
+#include "tests/shell/ShellFixture.h"
+#include "shell/SystemUtils.h"
+#include "tests/support/TestEnvironment.h"
+#include "shell/Version.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,9 +34,9 @@ class TestMainWindow : public QObject
     Q_OBJECT
     ShellFixture fx;
 
-    frmCustomCaption* started()
+    MainWindow* started()
     {
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         if (w && !QTest::qWaitForWindowExposed(w))
             qWarning("main window not exposed");
         return w;
@@ -48,7 +48,7 @@ private slots:
 
     void onlineSwitchWritesAtOnce()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         QCOMPARE(shellRecord().engineLoads, 1);
         w->Text3->setText(QStringLiteral("bob"));
@@ -78,7 +78,7 @@ private slots:
 
     void logInBox()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         QVERIFY(!w->Frame1->isVisible());
         w->Command4->click();
@@ -103,7 +103,7 @@ private slots:
 
     void minuteCounter()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         QCOMPARE(w->Label1->text(), QStringLiteral("0 min. runned"));
         QCOMPARE(w->Timer1->interval(), 60000);
@@ -133,7 +133,7 @@ private slots:
         QFETCH(bool, report);
         QFETCH(QString, description);
         QFETCH(bool, shown);
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         globals().ShowCamErrors = report;
         emit w->Cap->errorOccurred(Capture::DeviceFailed, description);
         QCOMPARE(bool(loadedErrorWindow()), shown);
@@ -154,32 +154,32 @@ private slots:
     void minimiseHidesToTheTray()
     {
         QFETCH(bool, tray);
-        frmTray::assumeTray(tray);
-        frmCustomCaption* w = started();
+        TrayIcon::assumeTray(tray);
+        MainWindow* w = started();
         QVERIFY(w);
         QVERIFY(w->Cap->preview());
         w->showMinimized();
         QTRY_VERIFY(!w->Cap->preview());
-        QVERIFY(trayWindow());
+        QVERIFY(trayIcon());
         if (!tray) {
             QCoreApplication::processEvents(); // where the hiding would happen
             QVERIFY(w->isVisible());
             w->showNormal();
             QTRY_VERIFY(w->Cap->preview()); // back from the task bar, the picture runs again
-            frmTray::assumeTray(false);
+            TrayIcon::assumeTray(false);
             return;
         }
         QTRY_VERIFY(!w->isVisible());
-        trayWindow()->iconMessage(frmTray::LeftDoubleClick);
+        trayIcon()->iconMessage(TrayIcon::LeftDoubleClick);
         QVERIFY(w->isVisible());
         QVERIFY(!w->isMinimized());
         QVERIFY(w->Cap->preview());
-        frmTray::assumeTray(false);
+        TrayIcon::assumeTray(false);
     }
 
     void fullScreenAndBack()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         const QRect normal = w->geometry();
         QVERIFY(!w->Command5->isVisible());
@@ -206,7 +206,7 @@ private slots:
 
     void previewMenuToggles()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         QVERIFY(w->mnuPreview->isChecked());
         w->mnuPreview->trigger();
@@ -223,7 +223,7 @@ private slots:
 
     void menusInOrder()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         QStringList texts;
         for (QAction* menu : w->menuBar()->actions()) {
             texts << menu->text();
@@ -238,7 +238,7 @@ private slots:
 
     void inviteNeedsLogIn()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         w->mnuInvite->trigger();
         QVERIFY(loadedErrorWindow());
         QCOMPARE(loadedErrorWindow()->Label1->text(), QStringLiteral("You must login first!"));
@@ -250,7 +250,7 @@ private slots:
 
     void otherWindowsOpen()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         w->mnuConfigure->trigger();
         QCOMPARE(shellRecord().configurationOpens, 1);
         w->Command3->click();
@@ -265,7 +265,7 @@ private slots:
 
     void helpPagesAndSystemInfo()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         w->mnuHelpItem[0]->trigger();
         w->mnuHelpItem[1]->trigger();
         QCOMPARE(shellRecord().opened,
@@ -283,7 +283,7 @@ private slots:
 
     void addressLink()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->Label10->setText(QStringLiteral("http://alice.vantora.example/"));
         w->Label10->show();
@@ -301,12 +301,12 @@ private slots:
 
     void shutDownInOrder()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         shellRecord().activeVisible = true;
-        QVERIFY(trayWindow());
+        QVERIFY(trayIcon());
         w->mnuExit->trigger();
-        QCOMPARE(frmCustomCaption::shutdownRecord(),
+        QCOMPARE(MainWindow::shutdownRecord(),
                  QStringList({"save WindowVisible", "preview off", "disconnect driver", "timers off", "log off",
                               "unload Threat", "unload frmTray", "unload frmConfig", "unload Form5",
                               "unload frmAbout", "unload frmPictures", "unload frmJPEGPreview",
@@ -316,14 +316,14 @@ private slots:
         QVERIFY(!shellRecord().activeVisible);
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(globals().GoingOffline);
-        QVERIFY(!trayWindow());
+        QVERIFY(!trayIcon());
         QVERIFY(!mainWindow());
         QCOMPARE(shellRecord().programEnds, 1);
     }
 
     void windowVisibleSavedFalse()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->close(); // the window's own close button shuts down too
         QVERIFY(!mainWindow());
@@ -334,7 +334,7 @@ private slots:
     void recorderThatCannotStart()
     {
         QTemporaryDir empty;
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->setRecorderFolder(empty.path());
         w->Command1->click();
@@ -355,7 +355,7 @@ private slots:
         script.write("#!/bin/sh\necho \"$@\" > '" + QFile::encodeName(marker) + "'\n");
         script.close();
         script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->setRecorderFolder(folder.path());
         w->Command1->click();
@@ -387,7 +387,7 @@ private slots:
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         QCOMPARE(w->Timer3->interval(), 1500);
         QVERIFY(w->Timer3->isSingleShot());
         w->Timer3->start();
@@ -409,7 +409,7 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(bool(loadedNewVersionWindow()), offered);
         if (offered) {
-            frmNewVersion* nv = loadedNewVersionWindow();
+            NewVersionWindow* nv = loadedNewVersionWindow();
             QVERIFY(nv->isVisible());
             QCOMPARE(nv->windowTitle(), QStringLiteral("New version availabe"));
             QCOMPARE(nv->Label3->text(), QStringLiteral("New version: 1.02"));
@@ -439,7 +439,7 @@ private slots:
             directory.setUpdateFile(file);
         QVERIFY2(directory.start(), directory.log().constData());
         globals().ServerHost = directory.hostPort();
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         w->Timer3_Timer();
         QVERIFY(w->Winsock1->state() != QAbstractSocket::UnconnectedState);
         QTRY_VERIFY(w->Winsock1->state() == QAbstractSocket::UnconnectedState);
@@ -458,7 +458,7 @@ private slots:
         const quint16 port = server.serverPort();
         server.close(); // nothing listens there now
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(port);
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         QSignalSpy failed(w->Winsock1, &QTcpSocket::errorOccurred);
         w->Timer3_Timer();
         QVERIFY(failed.wait(5000));

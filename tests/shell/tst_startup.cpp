@@ -1,11 +1,11 @@
 // Start-up: the ordered steps, the settings they read and write, the second
 // copy question, a driver that does not connect, and the splash window.
-#include "ShellFixture.h"
-#include "Startup.h"
-#include "SystemUtils.h"
-#include "TestEnvironment.h"
+#include "tests/shell/ShellFixture.h"
+#include "shell/Startup.h"
+#include "shell/SystemUtils.h"
+#include "tests/support/TestEnvironment.h"
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -100,7 +100,7 @@ private slots:
 
     void emptyStoreStartsOnline()
     {
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(mainWindow(), w);
         QCOMPARE(w->startupRecord(), fullRecord);
@@ -110,7 +110,7 @@ private slots:
         QVERIFY(w->Timer3->isActive());
         QCOMPARE(w->Timer3->interval(), 1500);
         QVERIFY(w->Timer1->isActive());
-        QVERIFY(trayWindow());
+        QVERIFY(trayIcon());
         QCOMPARE(shellRecord().engineLoads, 1);
         QVERIFY(seams::engine());
         QCOMPARE(w->Label9->text(), QStringLiteral("ON"));
@@ -147,7 +147,7 @@ private slots:
     {
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("0"));
         SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(w->startupRecord(), withoutEngine());
         QCOMPARE(shellRecord().engineLoads, 0);
@@ -167,7 +167,7 @@ private slots:
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("pw=1"));
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), globals().AccountDomains.at(1));
         SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(w->Text3->text(), QStringLiteral("alice"));
         QCOMPARE(w->Label2->text(), QStringLiteral("alice"));
@@ -196,7 +196,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, value);
         SaveSetting(section, key, value);
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(globals().ChatDisabled, key == QLatin1String("DisChat"));
         QCOMPARE(globals().ProgramModeAlt, key == QLatin1String("ProgramMode"));
@@ -261,7 +261,7 @@ private slots:
         QLockFile other(lockPath()); // the first copy
         QVERIFY(other.tryLock(0));
         MessageBox::setNextAnswer(yes ? QMessageBox::Yes : QMessageBox::No);
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QCOMPARE(MessageBox::history().size(), 1);
         const MessageBox::Shown& box = MessageBox::history().first();
         QCOMPARE(box.title, QStringLiteral("Already running"));
@@ -283,7 +283,7 @@ private slots:
 
     void onlyOneCopyAsksNothing()
     {
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         // This copy holds the lock now: another one would be asked.
         QLockFile second(lockPath());
@@ -304,13 +304,13 @@ private slots:
         QFETCH(QString, how);
         SaveSetting(QStringLiteral("Settings"), QStringLiteral("drivera"), QStringLiteral("99"));
         SaveSetting(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), QStringLiteral("0"));
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         // Start-up went on to its end.
         QCOMPARE(w->startupRecord(), fullRecord);
         QVERIFY(w->Check1->isChecked());
         QVERIFY(!w->Cap->connected());
-        Form5* f = loadedDriverFailureWindow();
+        CameraUnavailableDialog* f = loadedDriverFailureWindow();
         QVERIFY(f);
         QVERIFY(f->isVisible());
         QVERIFY(f->isEnabled());
@@ -330,7 +330,7 @@ private slots:
     void mainStartsThroughTheSplash()
     {
         Main();
-        frmSplash* s = splashWindow();
+        SplashScreen* s = splashScreen();
         QVERIFY(s);
         QVERIFY(s->isVisible());
         QCOMPARE(s->Label2->text(), QStringLiteral("Loading core of application..."));
@@ -341,13 +341,13 @@ private slots:
         QCOMPARE(s->Timer1->interval(), 200);
         QVERIFY(s->Timer1->isSingleShot() || s->Timer1->isActive());
         QTRY_VERIFY(mainWindow());
-        QVERIFY(!splashWindow()); // unloaded in step 14
+        QVERIFY(!splashScreen()); // unloaded in step 14
         QVERIFY(mainWindow()->isVisible());
     }
 
     void splashBarFollowsPercent()
     {
-        frmSplash* s = loadSplash();
+        SplashScreen* s = loadSplash();
         s->show();
         s->Timer1->stop();
         const int full = s->Shape1->parentWidget()->width() - 2;

@@ -1,9 +1,9 @@
 // The tray icon and the information windows.
-#include "Product.h"
-#include "ShellFixture.h"
-#include "TestEnvironment.h"
+#include "shell/Product.h"
+#include "tests/shell/ShellFixture.h"
+#include "tests/support/TestEnvironment.h"
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QAction>
 #include <QLabel>
@@ -22,8 +22,8 @@ private slots:
 
     void trayLoadsWithTheNormalIcon()
     {
-        frmTray* t = loadTrayWindow();
-        QCOMPARE(trayWindow(), t);
+        TrayIcon* t = loadTrayIcon();
+        QCOMPARE(trayIcon(), t);
         QCOMPARE(t->currentIcon(), 0);
         QCOMPARE(t->tip(), QStringLiteral("Vantora"));
         QVERIFY(!t->flashing());
@@ -48,7 +48,7 @@ private slots:
     void flashingAlternatesAndStops()
     {
         QFETCH(QString, stop);
-        frmTray* t = loadTrayWindow();
+        TrayIcon* t = loadTrayIcon();
         t->Flash(true);
         QVERIFY(t->flashing());
         QVERIFY(t->Timer2->isActive());
@@ -70,7 +70,7 @@ private slots:
 
     void flashingRunsOnItsTimer()
     {
-        frmTray* t = loadTrayWindow();
+        TrayIcon* t = loadTrayIcon();
         t->Flash(true);
         QTRY_COMPARE(t->currentIcon(), 2);
         QTRY_COMPARE(t->currentIcon(), 0);
@@ -78,10 +78,10 @@ private slots:
 
     void doubleClickShowsTheMainWindow()
     {
-        frmCustomCaption* w = buildMainWindow();
-        frmTray* t = loadTrayWindow();
+        MainWindow* w = buildMainWindow();
+        TrayIcon* t = loadTrayIcon();
         QVERIFY(!w->isVisible());
-        t->iconMessage(frmTray::LeftDoubleClick);
+        t->iconMessage(TrayIcon::LeftDoubleClick);
         QVERIFY(w->isVisible());
         QVERIFY(w->Cap->preview());
         QVERIFY(!t->busy());
@@ -89,15 +89,15 @@ private slots:
 
     void doubleClickWhileTheMenuIsOpenDoesNothing()
     {
-        frmCustomCaption* w = buildMainWindow();
-        frmTray* t = loadTrayWindow();
+        MainWindow* w = buildMainWindow();
+        TrayIcon* t = loadTrayIcon();
         bool busyInside = false;
         QTimer::singleShot(50, t, [&] {
             busyInside = t->busy();
-            t->iconMessage(frmTray::LeftDoubleClick);
+            t->iconMessage(TrayIcon::LeftDoubleClick);
             t->mnuTray->close();
         });
-        t->iconMessage(frmTray::RightButtonUp);
+        t->iconMessage(TrayIcon::RightButtonUp);
         QVERIFY(busyInside);
         QVERIFY(!w->isVisible());
         QVERIFY(!t->busy());
@@ -107,8 +107,8 @@ private slots:
 
     void trayMenuEntries()
     {
-        frmCustomCaption* w = buildMainWindow();
-        frmTray* t = loadTrayWindow();
+        MainWindow* w = buildMainWindow();
+        TrayIcon* t = loadTrayIcon();
         t->mnuTrayAbout->trigger();
         QVERIFY(loadedAboutWindow());
         QVERIFY(loadedAboutWindow()->isVisible());
@@ -117,14 +117,14 @@ private slots:
         QVERIFY(w->isVisible());
         t->mnuTrayExit->trigger();
         QVERIFY(!mainWindow());
-        QVERIFY(!trayWindow()); // the icon went with the shut-down
+        QVERIFY(!trayIcon()); // the icon went with the shut-down
         QCOMPARE(shellRecord().programEnds, 1);
     }
 
     void errorWindowShowsTheLastMessage()
     {
         ShowErrorWindow(QStringLiteral("first"));
-        frmError* e = loadedErrorWindow();
+        ErrorWindow* e = loadedErrorWindow();
         QVERIFY(e);
         QVERIFY(e->isVisible());
         QCOMPARE(e->windowTitle(), QStringLiteral("Vantora Error"));
@@ -140,7 +140,7 @@ private slots:
         e->Command1->click();
         QVERIFY(!loadedErrorWindow());
         // The engine sets the label of a freshly loaded window directly.
-        frmError* again = errorWindow();
+        ErrorWindow* again = errorWindow();
         QCOMPARE(again->Label1->text(), QStringLiteral("Retrieving error...."));
         again->Label1->setText(QStringLiteral("User unknown"));
         QVERIFY(again->isVisible());
@@ -148,7 +148,7 @@ private slots:
 
     void aboutWindow()
     {
-        frmAbout* a = ::aboutWindow();
+        AboutDialog* a = ::aboutWindow();
         QCOMPARE(a->windowTitle(), QStringLiteral("About Vantora"));
         QCOMPARE(a->lblVersion->text(), QStringLiteral("Version: 1.01"));
         QCOMPARE(a->lblDescription->text(),
@@ -162,7 +162,7 @@ private slots:
 
     void aboutFromTheHelpMenuIsModal()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         bool modal = false;
         QTimer::singleShot(0, [&] {
             modal = loadedAboutWindow() && loadedAboutWindow()->isModal() && loadedAboutWindow()->isVisible();
@@ -176,7 +176,7 @@ private slots:
 
     void driverFailureWindowTexts()
     {
-        Form5* f = driverFailureWindow(nullptr);
+        CameraUnavailableDialog* f = driverFailureWindow(nullptr);
         QCOMPARE(f->windowTitle(), QStringLiteral("Can't connect to video driver..."));
         QCOMPARE(f->Label1->text(), QStringLiteral("Vantora failed to connect the video driver. Check if the driver is "
                                                    "not in use by other programs or your cam is not connected."));

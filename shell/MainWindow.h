@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "Startup.h"
+#include "shell/Startup.h"
 
 class Capture;
 class QAction;
@@ -21,20 +21,20 @@ class QLockFile;
 class QPushButton;
 class QTcpSocket;
 class QTimer;
-class frmCustomCaption;
+class MainWindow;
 
 // The loaded main window, or null.
-frmCustomCaption* mainWindow();
+MainWindow* mainWindow();
 // Creates the main window and runs the start-up steps (what the splash window
 // does 200 ms after Main). Null when the user chose not to start a second copy.
-frmCustomCaption* loadMainWindow();
+MainWindow* loadMainWindow();
 // Creates the main window without running any start-up step and without
 // showing it: for tests and tools that need its controls.
-frmCustomCaption* buildMainWindow();
+MainWindow* buildMainWindow();
 // The shut-down: unloads the main window and everything else, then ends the program.
 void unloadMainWindow();
 
-class frmCustomCaption : public QMainWindow, private StartupHost
+class MainWindow : public QMainWindow, private StartupHost
 {
     Q_OBJECT
 public:
@@ -104,7 +104,7 @@ public:
     // The shut-down steps as they ran, by name, from the last unload.
     static const QStringList& shutdownRecord();
 
-    ~frmCustomCaption() override;
+    ~MainWindow() override;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -112,10 +112,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend frmCustomCaption* loadMainWindow();
-    friend frmCustomCaption* buildMainWindow();
+    friend MainWindow* loadMainWindow();
+    friend MainWindow* buildMainWindow();
     friend void unloadMainWindow();
-    frmCustomCaption();
+    MainWindow();
     void buildUi();
     bool runStartup();
     void layoutPreview();

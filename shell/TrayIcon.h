@@ -10,19 +10,19 @@ class QMenu;
 class QAction;
 class QSystemTrayIcon;
 class QTimer;
-class frmTray;
+class TrayIcon;
 
 // The program's icon (the tray's normal image).
 QIcon programIcon();
 
 // The loaded tray window, or null.
-frmTray* trayWindow();
+TrayIcon* trayIcon();
 // Loads it (adds the icon) when needed.
-frmTray* loadTrayWindow();
+TrayIcon* loadTrayIcon();
 // Removes the icon and destroys the window.
-void unloadTrayWindow();
+void unloadTrayIcon();
 
-class frmTray : public QObject
+class TrayIcon : public QObject
 {
     Q_OBJECT
 public:
@@ -30,8 +30,8 @@ public:
     static constexpr int LeftDoubleClick = 515;
     static constexpr int RightButtonUp = 517;
 
-    explicit frmTray(QObject* parent = nullptr);
-    ~frmTray() override;
+    explicit TrayIcon(QObject* parent = nullptr);
+    ~TrayIcon() override;
 
     // True starts flashing; false stops it and shows the normal icon.
     void Flash(bool aanuit);

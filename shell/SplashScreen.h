@@ -6,18 +6,18 @@
 class QFrame;
 class QLabel;
 class QTimer;
-class frmSplash;
+class SplashScreen;
 
-frmSplash* splashWindow(); // the loaded one, or null
-frmSplash* loadSplash();
+SplashScreen* splashScreen(); // the loaded one, or null
+SplashScreen* loadSplash();
 void unloadSplash();
 
-class frmSplash : public QWidget
+class SplashScreen : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmSplash(QWidget* parent = nullptr);
-    ~frmSplash() override;
+    explicit SplashScreen(QWidget* parent = nullptr);
+    ~SplashScreen() override;
 
     // Sets the progress bar to `breed` per cent.
     void bar(int breed);

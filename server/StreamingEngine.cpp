@@ -1,19 +1,19 @@
-#include "HTTPServer.h"
+#include "server/StreamingEngine.h"
 
-#include "Capture.h"
-#include "EngineHooks.h"
-#include "Globals.h"
-#include "Product.h"
-#include "Prompt.h"
-#include "Settings.h"
-#include "ShellLink.h"
+#include "capture/Capture.h"
+#include "server/EngineHooks.h"
+#include "shell/Globals.h"
+#include "shell/Product.h"
+#include "capture/Prompt.h"
+#include "shell/Settings.h"
+#include "server/ShellLink.h"
 
 #include <QRandomGenerator>
 
 namespace {
 QHostAddress listenAddress = QHostAddress::AnyIPv4;
 FrameComposer::Clock composerClock;
-int handlerLimit = HTTPServer::DefaultMaxHandlers;
+int handlerLimit = StreamingEngine::DefaultMaxHandlers;
 
 QString ipText(const QHostAddress& address)
 {
@@ -25,47 +25,47 @@ QString ipText(const QHostAddress& address)
 QString siteAddress() { return product::pageUrl(product::Page::Site).toString(); }
 } // namespace
 
-HTTPServer::HTTPServer(QObject* parent)
+StreamingEngine::StreamingEngine(QObject* parent)
     : QObject(parent)
     , m_state(std::make_shared<ServingState>())
 {
     Timer2.setInterval(10);
     Timer2.setSingleShot(true);
     Timer3.setInterval(60000);
-    connect(&Timer2, &QTimer::timeout, this, &HTTPServer::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &HTTPServer::Timer3_Timer);
-    connect(&Winsock1, &QTcpServer::newConnection, this, &HTTPServer::Winsock1_ConnectionRequest);
-    connect(&Winsock2, &QTcpSocket::connected, this, &HTTPServer::Winsock2_Connect);
-    connect(&Winsock2, &QTcpSocket::readyRead, this, &HTTPServer::Winsock2_DataArrival);
+    connect(&Timer2, &QTimer::timeout, this, &StreamingEngine::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &StreamingEngine::Timer3_Timer);
+    connect(&Winsock1, &QTcpServer::newConnection, this, &StreamingEngine::Winsock1_ConnectionRequest);
+    connect(&Winsock2, &QTcpSocket::connected, this, &StreamingEngine::Winsock2_Connect);
+    connect(&Winsock2, &QTcpSocket::readyRead, this, &StreamingEngine::Winsock2_DataArrival);
     connect(&Winsock2, &QTcpSocket::disconnected, &Winsock2, &QTcpSocket::abort);
-    connect(&Winsock2, &QTcpSocket::errorOccurred, this, &HTTPServer::Winsock2_Error);
-    connect(&Winsock3, &QTcpSocket::connected, this, &HTTPServer::Winsock3_Connect);
-    connect(&Winsock3, &QTcpSocket::readyRead, this, &HTTPServer::Winsock3_DataArrival);
+    connect(&Winsock2, &QTcpSocket::errorOccurred, this, &StreamingEngine::Winsock2_Error);
+    connect(&Winsock3, &QTcpSocket::connected, this, &StreamingEngine::Winsock3_Connect);
+    connect(&Winsock3, &QTcpSocket::readyRead, this, &StreamingEngine::Winsock3_DataArrival);
     connect(&Winsock3, &QTcpSocket::disconnected, &Winsock3, &QTcpSocket::abort);
-    connect(&Winsock3, &QTcpSocket::errorOccurred, this, &HTTPServer::Winsock3_Error);
-    connect(&Winsock4, &QTcpSocket::connected, this, &HTTPServer::Winsock4_Connect);
-    connect(&Winsock4, &QTcpSocket::readyRead, this, &HTTPServer::Winsock4_DataArrival);
-    connect(&labelEvents(), &LabelEvents::reloadRequested, this, &HTTPServer::RefreshFont);
+    connect(&Winsock3, &QTcpSocket::errorOccurred, this, &StreamingEngine::Winsock3_Error);
+    connect(&Winsock4, &QTcpSocket::connected, this, &StreamingEngine::Winsock4_Connect);
+    connect(&Winsock4, &QTcpSocket::readyRead, this, &StreamingEngine::Winsock4_DataArrival);
+    connect(&labelEvents(), &LabelEvents::reloadRequested, this, &StreamingEngine::reloadLabels);
     if (composerClock)
         m_state->composer.setClock(composerClock);
 }
 
-HTTPServer::~HTTPServer()
+StreamingEngine::~StreamingEngine()
 {
     seams::engineUnloaded(this);
 }
 
-void HTTPServer::registerFactory()
+void StreamingEngine::registerFactory()
 {
-    seams::setEngineFactory([] { return new HTTPServer; });
+    seams::setEngineFactory([] { return new StreamingEngine; });
 }
 
-void HTTPServer::setListenAddress(const QHostAddress& address) { listenAddress = address; }
-void HTTPServer::setMaxHandlers(int count) { handlerLimit = count; }
-int HTTPServer::maxHandlers() { return handlerLimit; }
-void HTTPServer::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
+void StreamingEngine::setListenAddress(const QHostAddress& address) { listenAddress = address; }
+void StreamingEngine::setMaxHandlers(int count) { handlerLimit = count; }
+int StreamingEngine::maxHandlers() { return handlerLimit; }
+void StreamingEngine::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
 
-void HTTPServer::load()
+void StreamingEngine::load()
 {
     Globals& g = globals();
     if (g.GoingOffline) {
@@ -96,7 +96,7 @@ void HTTPServer::load()
     g.ResizeFrames = settingBool(QStringLiteral("JPEG"), QStringLiteral("ResChange"), false);
     g.FrameSizeCode = qint16(settingInt(QStringLiteral("JPEG"), QStringLiteral("ResCode"), 0));
     g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
-    RelogonTicks = 0;
+    minutesSinceLogon = 0;
 
     Winsock1.close();
     const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
@@ -120,20 +120,20 @@ void HTTPServer::load()
         takeReferenceFrame();
 }
 
-void HTTPServer::loadTemplates()
+void StreamingEngine::loadTemplates()
 {
     m_state->templates = loadTextLabels();
     ++m_state->templateGeneration;
 }
 
-void HTTPServer::RefreshFont()
+void StreamingEngine::reloadLabels()
 {
     if (m_unloaded)
         return;
     loadTemplates();
 }
 
-void HTTPServer::takeReferenceFrame()
+void StreamingEngine::takeReferenceFrame()
 {
     Capture* cap = shelllink::capture();
     if (!cap)
@@ -155,7 +155,7 @@ void HTTPServer::takeReferenceFrame()
     });
 }
 
-void HTTPServer::Winsock1_ConnectionRequest()
+void StreamingEngine::Winsock1_ConnectionRequest()
 {
     while (QTcpSocket* socket = Winsock1.nextPendingConnection()) {
         if (globals().GoingOffline) {
@@ -170,61 +170,61 @@ void HTTPServer::Winsock1_ConnectionRequest()
             socket->deleteLater();
             continue;
         }
-        emit handlerCreated(new Threat(m_state, socket));
+        emit handlerCreated(new ClientConnection(m_state, socket));
     }
 }
 
-void HTTPServer::connectToDirectory(QTcpSocket& socket)
+void StreamingEngine::connectToDirectory(QTcpSocket& socket)
 {
     const QString host = globals().ServerHost;
     socket.abort();
     socket.connectToHost(product::hostOf(host), product::portOf(host));
 }
 
-void HTTPServer::startLogon()
+void StreamingEngine::startLogon()
 {
     m_answer.reset();
     connectToDirectory(Winsock2);
 }
 
-void HTTPServer::Timer2_Timer()
+void StreamingEngine::Timer2_Timer()
 {
     Timer2.stop();
     startLogon();
 }
 
-void HTTPServer::Timer3_Timer()
+void StreamingEngine::Timer3_Timer()
 {
-    ++RelogonTicks;
-    if (RelogonTicks == 5) {
+    ++minutesSinceLogon;
+    if (minutesSinceLogon == 5) {
         startLogon();
-        RelogonTicks = 0;
+        minutesSinceLogon = 0;
     }
 }
 
-void HTTPServer::Winsock2_Connect()
+void StreamingEngine::Winsock2_Connect()
 {
     const Globals& g = globals();
     // The address and port of our listener as the local system sees them: the
     // interface that reaches the directory service, and the port we listen on.
-    const QByteArray bytes = directory::requestBytes(
-        directory::logonPath(g.AccountName, g.AccountPassword, ipText(Winsock2.localAddress()), listenPort()),
+    const QByteArray bytes = logon::requestBytes(
+        logon::logonPath(g.AccountName, g.AccountPassword, ipText(Winsock2.localAddress()), listenPort()),
         g.AppName, g.ServerHost);
     Winsock2.write(bytes);
     emit logonSent(bytes);
 }
 
-void HTTPServer::Winsock2_DataArrival()
+void StreamingEngine::Winsock2_DataArrival()
 {
     Globals& g = globals();
     g.LoggedIn = true;
-    const directory::LogonAnswer::Result r = m_answer.feed(Winsock2.readAll(), g.DisableCheck);
-    using V = directory::LogonAnswer::Verdict;
+    const logon::LogonAnswer::Result r = m_answer.feed(Winsock2.readAll(), g.DisableCheck);
+    using V = logon::LogonAnswer::Verdict;
     switch (r.verdict) {
     case V::Waiting:
         break;
     case V::DbDown:
-        shelllink::showError(directory::dbDownMessage());
+        shelllink::showError(logon::dbDownMessage());
         Winsock2.abort();
         g.LoggedIn = false;
         endOnline();
@@ -249,70 +249,70 @@ void HTTPServer::Winsock2_DataArrival()
     emit logonAnswered(r.verdict);
 }
 
-void HTTPServer::refuse(bool user, const QString& label)
+void StreamingEngine::refuse(bool user, const QString& label)
 {
     Timer3.stop();
     shelllink::setStatus(label);
-    shelllink::showError(directory::refusedMessage(user));
+    shelllink::showError(logon::refusedMessage(user));
     Winsock2.abort();
     globals().LoggedIn = false;
     endOnline();
 }
 
-void HTTPServer::endOnline()
+void StreamingEngine::endOnline()
 {
     // The online switch goes off (its handler logs off through us), then we
     // make sure ourselves.
-    QPointer<HTTPServer> self(this);
+    QPointer<StreamingEngine> self(this);
     shelllink::switchOffline();
     if (self)
-        Afsluiten();
+        logOff();
 }
 
-void HTTPServer::Winsock2_Error()
+void StreamingEngine::Winsock2_Error()
 {
     if (Winsock2.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(directory::connectFailedMessage(Winsock2.errorString()));
+    shelllink::showError(logon::connectFailedMessage(Winsock2.errorString()));
     Winsock2.abort();
 }
 
-void HTTPServer::Winsock3_Connect()
+void StreamingEngine::Winsock3_Connect()
 {
-    CheckId = int(QRandomGenerator::global()->bounded(999999)) + 1;
-    Winsock3.write(directory::checkLine(CheckId));
+    reachabilityToken = int(QRandomGenerator::global()->bounded(999999)) + 1;
+    Winsock3.write(logon::checkLine(reachabilityToken));
 }
 
-void HTTPServer::Winsock3_DataArrival()
+void StreamingEngine::Winsock3_DataArrival()
 {
     Timer3.start();
-    const qint64 number = directory::echoNumber(Winsock3.readAll());
+    const qint64 number = logon::echoNumber(Winsock3.readAll());
     QString verdict;
-    if (number == CheckId) {
+    if (number == reachabilityToken) {
         verdict = QStringLiteral("OK");
         shelllink::setStatus(verdict);
         if (ipText(Winsock3.localAddress()) != ipText(Winsock3.peerAddress()))
             globals().BehindRouter = true;
     } else {
         verdict = QStringLiteral("OK, INCORRECT ID");
-        shelllink::showError(directory::checkMismatchMessage(siteAddress()));
+        shelllink::showError(logon::checkMismatchMessage(siteAddress()));
         shelllink::setStatus(verdict);
     }
     Winsock3.abort();
     emit checkFinished(verdict);
 }
 
-void HTTPServer::Winsock3_Error()
+void StreamingEngine::Winsock3_Error()
 {
     if (Winsock3.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(directory::checkFailedMessage(Winsock3.errorString(), siteAddress()));
+    shelllink::showError(logon::checkFailedMessage(Winsock3.errorString(), siteAddress()));
     shelllink::setStatus(QStringLiteral("NO CON"));
     Winsock3.abort();
     emit checkFinished(QStringLiteral("NO CON"));
 }
 
-void HTTPServer::Afsluiten()
+void StreamingEngine::logOff()
 {
     if (m_unloaded)
         return;
@@ -331,23 +331,23 @@ void HTTPServer::Afsluiten()
     g.LoggedIn = false;
 }
 
-void HTTPServer::Winsock4_Connect()
+void StreamingEngine::Winsock4_Connect()
 {
     const Globals& g = globals();
-    const QByteArray bytes = directory::requestBytes(
-        directory::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
+    const QByteArray bytes = logon::requestBytes(
+        logon::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
     Winsock4.write(bytes);
     emit logoffSent(bytes);
 }
 
-void HTTPServer::Winsock4_DataArrival()
+void StreamingEngine::Winsock4_DataArrival()
 {
     Winsock4.readAll();
     shelllink::setStatusLabelsVisible(false);
     unload();
 }
 
-void HTTPServer::unload()
+void StreamingEngine::unload()
 {
     if (m_unloaded)
         return;

@@ -1,9 +1,9 @@
-#include "frmTray.h"
+#include "shell/TrayIcon.h"
 
-#include "Desktop.h"
-#include "Globals.h"
-#include "InfoWindows.h"
-#include "frmCustomCaption.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/InfoWindows.h"
+#include "shell/MainWindow.h"
 
 #include <QCursor>
 #include <QMenu>
@@ -12,11 +12,11 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "Prompt.h"
+#include "capture/Prompt.h"
 
 namespace {
 
-QPointer<frmTray> theTray;
+QPointer<TrayIcon> theTray;
 
 // A small camera; the alternate image lights the lens up for the flashing cycle.
 QIcon drawIcon(bool alternate)
@@ -45,18 +45,18 @@ QIcon drawIcon(bool alternate)
 
 QIcon programIcon() { return drawIcon(false); }
 
-frmTray* trayWindow() { return theTray; }
+TrayIcon* trayIcon() { return theTray; }
 
-frmTray* loadTrayWindow()
+TrayIcon* loadTrayIcon()
 {
     if (!theTray)
-        theTray = new frmTray;
+        theTray = new TrayIcon;
     return theTray;
 }
 
-void unloadTrayWindow()
+void unloadTrayIcon()
 {
-    if (frmTray* t = theTray.data()) {
+    if (TrayIcon* t = theTray.data()) {
         theTray = nullptr;
         // The icon goes now; the object may be inside its own menu handler.
         t->Timer1->stop();
@@ -66,7 +66,7 @@ void unloadTrayWindow()
     }
 }
 
-frmTray::frmTray(QObject* parent) : QObject(parent)
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("frmTray"));
     m_images[0] = drawIcon(false);
@@ -74,10 +74,10 @@ frmTray::frmTray(QObject* parent) : QObject(parent)
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(750);
-    connect(Timer1, &QTimer::timeout, this, &frmTray::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, &TrayIcon::Timer1_Timer);
     Timer2 = new QTimer(this);
     Timer2->setInterval(60000);
-    connect(Timer2, &QTimer::timeout, this, &frmTray::Timer2_Timer);
+    connect(Timer2, &QTimer::timeout, this, &TrayIcon::Timer2_Timer);
     Timer2->start();
 
     mnuTray = new QMenu(QStringLiteral("Tray Menu"));
@@ -86,9 +86,9 @@ frmTray::frmTray(QObject* parent) : QObject(parent)
     mnuTray->addSeparator();
     mnuTrayExit = mnuTray->addAction(QStringLiteral("&Shut down"));
     mnuTray->setDefaultAction(showwindow);
-    connect(showwindow, &QAction::triggered, this, &frmTray::showwindow_Click);
-    connect(mnuTrayAbout, &QAction::triggered, this, &frmTray::mnuTrayAbout_Click);
-    connect(mnuTrayExit, &QAction::triggered, this, &frmTray::mnuTrayExit_Click);
+    connect(showwindow, &QAction::triggered, this, &TrayIcon::showwindow_Click);
+    connect(mnuTrayAbout, &QAction::triggered, this, &TrayIcon::mnuTrayAbout_Click);
+    connect(mnuTrayExit, &QAction::triggered, this, &TrayIcon::mnuTrayExit_Click);
 
     m_icon = new QSystemTrayIcon(m_images[0], this);
     m_icon->setToolTip(tip());
@@ -103,27 +103,27 @@ frmTray::frmTray(QObject* parent) : QObject(parent)
         m_icon->show();
 }
 
-frmTray::~frmTray()
+TrayIcon::~TrayIcon()
 {
     removeIcon();
     delete mnuTray;
 }
 
-void frmTray::removeIcon()
+void TrayIcon::removeIcon()
 {
     if (m_icon)
         m_icon->hide();
 }
 
-QString frmTray::tip() const { return QStringLiteral("Vantora"); }
+QString TrayIcon::tip() const { return QStringLiteral("Vantora"); }
 
-QIcon frmTray::image(int index) const { return (index >= 0 && index < 3) ? m_images[index] : QIcon(); }
+QIcon TrayIcon::image(int index) const { return (index >= 0 && index < 3) ? m_images[index] : QIcon(); }
 
-bool frmTray::iconShown() const { return m_icon && m_icon->isVisible(); }
+bool TrayIcon::iconShown() const { return m_icon && m_icon->isVisible(); }
 
-bool frmTray::flashing() const { return Timer1->isActive(); }
+bool TrayIcon::flashing() const { return Timer1->isActive(); }
 
-void frmTray::verander(int index)
+void TrayIcon::verander(int index)
 {
     m_current = index;
     const bool wasShown = iconShown();
@@ -135,7 +135,7 @@ void frmTray::verander(int index)
         MessageBox::plain(nullptr, globals().AppName, QStringLiteral("Unable to change icon in system tray!"));
 }
 
-void frmTray::Flash(bool aanuit)
+void TrayIcon::Flash(bool aanuit)
 {
     if (aanuit) {
         Timer1->start();
@@ -147,7 +147,7 @@ void frmTray::Flash(bool aanuit)
     }
 }
 
-void frmTray::Timer1_Timer()
+void TrayIcon::Timer1_Timer()
 {
     if (m_flashState <= 0) {
         verander(2);
@@ -158,18 +158,18 @@ void frmTray::Timer1_Timer()
     }
 }
 
-void frmTray::Timer2_Timer()
+void TrayIcon::Timer2_Timer()
 {
     Timer1->stop();
     Timer2->stop();
     verander(0);
 }
 
-void frmTray::iconMessage(int message)
+void TrayIcon::iconMessage(int message)
 {
     if (m_busy)
         return;
-    QPointer<frmTray> self(this); // "Shut down" unloads this window
+    QPointer<TrayIcon> self(this); // "Shut down" unloads this window
     m_busy = true;
     if (message == LeftDoubleClick) {
         showwindow_Click();
@@ -181,17 +181,17 @@ void frmTray::iconMessage(int message)
         m_busy = false;
 }
 
-void frmTray::showwindow_Click()
+void TrayIcon::showwindow_Click()
 {
-    if (frmCustomCaption* m = mainWindow())
+    if (MainWindow* m = mainWindow())
         m->showWindowFromTray();
 }
 
-void frmTray::mnuTrayAbout_Click()
+void TrayIcon::mnuTrayAbout_Click()
 {
-    frmAbout* about = aboutWindow();
+    AboutDialog* about = aboutWindow();
     about->show();
     about->raise();
 }
 
-void frmTray::mnuTrayExit_Click() { unloadMainWindow(); }
+void TrayIcon::mnuTrayExit_Click() { unloadMainWindow(); }

@@ -1,11 +1,11 @@
-#include "Threat.h"
+#include "server/ClientConnection.h"
 
-#include "Capture.h"
-#include "EngineHooks.h"
-#include "Globals.h"
-#include "Prompt.h"
-#include "Settings.h"
-#include "ShellLink.h"
+#include "capture/Capture.h"
+#include "server/EngineHooks.h"
+#include "shell/Globals.h"
+#include "capture/Prompt.h"
+#include "shell/Settings.h"
+#include "server/ShellLink.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -21,7 +21,7 @@ QString addressText(const QHostAddress& address)
 }
 } // namespace
 
-Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent)
+ClientConnection::ClientConnection(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent)
     : QObject(parent)
     , Winsock1(socket)
     , m_state(std::move(state))
@@ -34,16 +34,16 @@ Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject*
     Timer2.setInterval(750);
     Timer2.setSingleShot(true);
     Timer3.setInterval(30000);
-    connect(&Timer1, &QTimer::timeout, this, &Threat::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &Threat::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &Threat::Timer3_Timer);
+    connect(&Timer1, &QTimer::timeout, this, &ClientConnection::Timer1_Timer);
+    connect(&Timer2, &QTimer::timeout, this, &ClientConnection::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &ClientConnection::Timer3_Timer);
     // Bounded reads: a peer that pipelines faster than it reads its answers is
     // held back by TCP instead of by this process's memory.
     Winsock1->setReadBufferSize(64 * 1024);
-    connect(Winsock1, &QTcpSocket::readyRead, this, &Threat::Winsock1_DataArrival);
-    connect(Winsock1, &QTcpSocket::bytesWritten, this, &Threat::serveQueue);
-    connect(Winsock1, &QTcpSocket::disconnected, this, &Threat::Winsock1_Close);
-    connect(Winsock1, &QTcpSocket::errorOccurred, this, &Threat::Winsock1_Error);
+    connect(Winsock1, &QTcpSocket::readyRead, this, &ClientConnection::Winsock1_DataArrival);
+    connect(Winsock1, &QTcpSocket::bytesWritten, this, &ClientConnection::serveQueue);
+    connect(Winsock1, &QTcpSocket::disconnected, this, &ClientConnection::Winsock1_Close);
+    connect(Winsock1, &QTcpSocket::errorOccurred, this, &ClientConnection::Winsock1_Error);
 
     if (globals().GoingOffline) {
         unload();
@@ -59,23 +59,23 @@ Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject*
         m_size = m_state->referenceFrame;
     }
     if (!m_size.isEmpty())
-        FrameBuffer.Create(m_size.width(), m_size.height());
+        m_frameBuffer.Create(m_size.width(), m_size.height());
     Timer2.start();
     Timer3.start();
     // Data may have come with the connection already.
     if (Winsock1->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &Threat::Winsock1_DataArrival, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &ClientConnection::Winsock1_DataArrival, Qt::QueuedConnection);
 }
 
-Threat::~Threat()
+ClientConnection::~ClientConnection()
 {
     --m_state->liveHandlers;
     --handlersAlive;
 }
 
-int Threat::liveCount() { return handlersAlive; }
+int ClientConnection::liveCount() { return handlersAlive; }
 
-void Threat::Winsock1_DataArrival()
+void ClientConnection::Winsock1_DataArrival()
 {
     if (m_unloaded || m_closing)
         return;
@@ -97,7 +97,7 @@ void Threat::Winsock1_DataArrival()
     serveQueue();
 }
 
-void Threat::serveQueue()
+void ClientConnection::serveQueue()
 {
     while (!m_queue.isEmpty() && !m_unloaded && !m_closing) {
         if (Winsock1->bytesToWrite() >= kMaxUnsentBytes)
@@ -109,10 +109,10 @@ void Threat::serveQueue()
     }
     // Requests that arrived while the queue was being answered.
     if (m_queue.isEmpty() && !m_unloaded && !m_closing && Winsock1->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &Threat::Winsock1_DataArrival, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &ClientConnection::Winsock1_DataArrival, Qt::QueuedConnection);
 }
 
-bool Threat::handle(const QByteArray& data)
+bool ClientConnection::handle(const QByteArray& data)
 {
     const Globals& g = globals();
     switch (request::classify(data, g.ChatDisabled)) {
@@ -158,7 +158,7 @@ bool Threat::handle(const QByteArray& data)
     return true;
 }
 
-void Threat::sendFrame()
+void ClientConnection::sendFrame()
 {
     shelllink::flash(true);
     FrameComposer::Request r;
@@ -170,11 +170,11 @@ void Threat::sendFrame()
     r.labelCount = settingInt(QStringLiteral("Captions"), QStringLiteral("Index"), 0);
     r.generation = m_state->templateGeneration;
     r.quality = globals().JpegQuality;
-    const QByteArray jpeg = m_state->composer.compose(r, FrameBuffer);
+    const QByteArray jpeg = m_state->composer.compose(r, m_frameBuffer);
     Winsock1->write(request::frameHeader(jpeg.size()) + jpeg);
 }
 
-void Threat::closeSocket()
+void ClientConnection::closeSocket()
 {
     m_closing = true;
     // Flushes what was written, then closes.
@@ -182,7 +182,7 @@ void Threat::closeSocket()
         Winsock1->disconnectFromHost();
 }
 
-void Threat::Winsock1_Close()
+void ClientConnection::Winsock1_Close()
 {
     if (m_unloaded)
         return;
@@ -194,7 +194,7 @@ void Threat::Winsock1_Close()
     removePeer();
 }
 
-void Threat::Winsock1_Error()
+void ClientConnection::Winsock1_Error()
 {
     if (m_unloaded || Winsock1->error() == QAbstractSocket::RemoteHostClosedError)
         return;
@@ -207,13 +207,13 @@ void Threat::Winsock1_Error()
     removePeer();
 }
 
-void Threat::Timer1_Timer()
+void ClientConnection::Timer1_Timer()
 {
     shelllink::flash(false);
     unload();
 }
 
-void Threat::Timer2_Timer()
+void ClientConnection::Timer2_Timer()
 {
     if (m_unloaded || !globals().ActiveConnectionsOpen)
         return;
@@ -221,9 +221,9 @@ void Threat::Timer2_Timer()
     enginehooks::addActiveConnection(RemoteIp);
 }
 
-void Threat::Timer3_Timer() { unload(); }
+void ClientConnection::Timer3_Timer() { unload(); }
 
-void Threat::removePeer()
+void ClientConnection::removePeer()
 {
     if (m_peerRemoved || !globals().ActiveConnectionsOpen)
         return;
@@ -231,7 +231,7 @@ void Threat::removePeer()
     enginehooks::removeActiveConnection(RemoteIp);
 }
 
-void Threat::unload()
+void ClientConnection::unload()
 {
     if (m_unloaded)
         return;
@@ -240,7 +240,7 @@ void Threat::unload()
     Timer2.stop();
     Timer3.stop();
     removePeer();
-    FrameBuffer.ClearUp();
+    m_frameBuffer.clear();
     if (Capture* cap = shelllink::capture())
         cap->setPreview(true);
     emit finished();

@@ -1,19 +1,19 @@
-#include "frmCustomCaption.h"
+#include "shell/MainWindow.h"
 
-#include "Capture.h"
-#include "Desktop.h"
-#include "Globals.h"
-#include "InfoWindows.h"
-#include "Product.h"
-#include "Prompt.h"
-#include "Recorder.h"
-#include "Seams.h"
-#include "Settings.h"
-#include "SystemUtils.h"
-#include "UpdateCheck.h"
-#include "Version.h"
-#include "frmSplash.h"
-#include "frmTray.h"
+#include "capture/Capture.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/InfoWindows.h"
+#include "shell/Product.h"
+#include "capture/Prompt.h"
+#include "shell/Recorder.h"
+#include "shell/Seams.h"
+#include "shell/Settings.h"
+#include "shell/SystemUtils.h"
+#include "shell/UpdateCheck.h"
+#include "shell/Version.h"
+#include "shell/SplashScreen.h"
+#include "shell/TrayIcon.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,7 +46,7 @@ namespace {
 // How long shutting down waits for the directory to answer the log-off.
 constexpr int kLogoffGraceMs = 3000;
 
-QPointer<frmCustomCaption> theMain;
+QPointer<MainWindow> theMain;
 
 QStringList& shutdownLog()
 {
@@ -59,7 +59,7 @@ QString instanceLockPath()
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
         dir = QDir::tempPath();
-    return AddBackslash(dir) + QLatin1String("vantora.lock");
+    return withTrailingSlash(dir) + QLatin1String("vantora.lock");
 }
 
 // A 32x32 button picture in the dark grey of both buttons.
@@ -110,20 +110,20 @@ void setLabelColour(QLabel* label, const QColor& colour)
 
 } // namespace
 
-frmCustomCaption* mainWindow() { return theMain; }
+MainWindow* mainWindow() { return theMain; }
 
-frmCustomCaption* buildMainWindow()
+MainWindow* buildMainWindow()
 {
     if (!theMain)
-        theMain = new frmCustomCaption;
+        theMain = new MainWindow;
     return theMain;
 }
 
-frmCustomCaption* loadMainWindow()
+MainWindow* loadMainWindow()
 {
     if (theMain)
         return theMain;
-    frmCustomCaption* w = buildMainWindow();
+    MainWindow* w = buildMainWindow();
     if (!w->runStartup())
         return nullptr;
     return theMain;
@@ -135,18 +135,18 @@ void unloadMainWindow()
         theMain->shutDown();
 }
 
-const QStringList& frmCustomCaption::shutdownRecord() { return shutdownLog(); }
+const QStringList& MainWindow::shutdownRecord() { return shutdownLog(); }
 
-frmCustomCaption::frmCustomCaption() : QMainWindow(nullptr)
+MainWindow::MainWindow() : QMainWindow(nullptr)
 {
     setObjectName(QStringLiteral("frmCustomCaption"));
     m_recorderFolder = QCoreApplication::applicationDirPath();
     buildUi();
 }
 
-frmCustomCaption::~frmCustomCaption() = default;
+MainWindow::~MainWindow() = default;
 
-void frmCustomCaption::buildUi()
+void MainWindow::buildUi()
 {
     setWindowTitle(globals().AppName + u' ' + version::compact());
     setWindowIcon(programIcon());
@@ -174,11 +174,11 @@ void frmCustomCaption::buildUi()
     mnuHelpItem[4] = help->addAction(QStringLiteral("System Info"));
 
     connect(mnuExit, &QAction::triggered, this, [] { unloadMainWindow(); });
-    connect(mnuActiveConnections, &QAction::triggered, this, &frmCustomCaption::mnuActiveConnections_Click);
+    connect(mnuActiveConnections, &QAction::triggered, this, &MainWindow::mnuActiveConnections_Click);
     connect(mnuConfigure, &QAction::triggered, this, [this] { seams::openConfiguration(this); });
-    connect(mnuPreview, &QAction::triggered, this, &frmCustomCaption::mnuPreview_Click);
-    connect(mnuFullscreen, &QAction::triggered, this, &frmCustomCaption::mnuFullscreen_Click);
-    connect(mnuInvite, &QAction::triggered, this, &frmCustomCaption::mnuInvite_Click);
+    connect(mnuPreview, &QAction::triggered, this, &MainWindow::mnuPreview_Click);
+    connect(mnuFullscreen, &QAction::triggered, this, &MainWindow::mnuFullscreen_Click);
+    connect(mnuInvite, &QAction::triggered, this, &MainWindow::mnuInvite_Click);
     for (int i : {0, 1, 3, 4})
         connect(mnuHelpItem[i], &QAction::triggered, this, [this, i] { mnuHelp_Click(i); });
 
@@ -208,13 +208,13 @@ void frmCustomCaption::buildUi()
         preview->setParent(Picture1);
         preview->show();
     }
-    connect(Cap, &Capture::errorOccurred, this, &frmCustomCaption::Cap_Error);
+    connect(Cap, &Capture::errorOccurred, this, &MainWindow::Cap_Error);
 
     Command5 = new QPushButton(QStringLiteral("Close fullscreen"), Picture1);
     Command5->setObjectName(QStringLiteral("Command5"));
     Command5->adjustSize();
     Command5->hide();
-    connect(Command5, &QPushButton::clicked, this, &frmCustomCaption::Command5_Click);
+    connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
 
     // Status and controls beside the preview.
     m_sidePanel = new QWidget(central);
@@ -284,8 +284,8 @@ void frmCustomCaption::buildUi()
     switchRow->addStretch(1);
     switchRow->addWidget(Command4);
     side->addLayout(switchRow);
-    connect(Check1, &QCheckBox::toggled, this, &frmCustomCaption::Check1_Click);
-    connect(Command4, &QPushButton::clicked, this, &frmCustomCaption::Command4_Click);
+    connect(Check1, &QCheckBox::toggled, this, &MainWindow::Check1_Click);
+    connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
 
     Frame1 = new QGroupBox(QStringLiteral("Change"), m_sidePanel);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -306,7 +306,7 @@ void frmCustomCaption::buildUi()
     login->addRow(QString(), Command2);
     Frame1->hide();
     side->addWidget(Frame1);
-    connect(Command2, &QPushButton::clicked, this, &frmCustomCaption::Command2_Click);
+    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
 
     side->addStretch(1);
     auto* tools = new QHBoxLayout;
@@ -321,22 +321,22 @@ void frmCustomCaption::buildUi()
     tools->addWidget(Command1);
     tools->addWidget(Command3);
     side->addLayout(tools);
-    connect(Command1, &QPushButton::clicked, this, &frmCustomCaption::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &frmCustomCaption::Command3_Click);
+    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
     outer->addWidget(m_sidePanel);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(60000);
-    connect(Timer1, &QTimer::timeout, this, &frmCustomCaption::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1_Timer);
     Timer1->start();
     Timer3 = new QTimer(this);
     Timer3->setInterval(1500);
     Timer3->setSingleShot(true);
-    connect(Timer3, &QTimer::timeout, this, &frmCustomCaption::Timer3_Timer);
+    connect(Timer3, &QTimer::timeout, this, &MainWindow::Timer3_Timer);
 
     Winsock1 = new QTcpSocket(this);
-    connect(Winsock1, &QTcpSocket::connected, this, &frmCustomCaption::Winsock1_Connect);
-    connect(Winsock1, &QTcpSocket::readyRead, this, &frmCustomCaption::Winsock1_DataArrival);
+    connect(Winsock1, &QTcpSocket::connected, this, &MainWindow::Winsock1_Connect);
+    connect(Winsock1, &QTcpSocket::readyRead, this, &MainWindow::Winsock1_DataArrival);
     connect(Winsock1, &QTcpSocket::disconnected, Winsock1, [this] { Winsock1->abort(); });
     connect(Winsock1, &QTcpSocket::errorOccurred, Winsock1, [this] { Winsock1->abort(); });
 
@@ -345,7 +345,7 @@ void frmCustomCaption::buildUi()
 
 // ------------------------------------------------------------------ start-up
 
-bool frmCustomCaption::runStartup()
+bool MainWindow::runStartup()
 {
     StartupSequence sequence;
     const bool started = sequence.run(*this);
@@ -353,19 +353,19 @@ bool frmCustomCaption::runStartup()
     return started;
 }
 
-void frmCustomCaption::status(const QString& text)
+void MainWindow::status(const QString& text)
 {
-    if (frmSplash* s = splashWindow())
+    if (SplashScreen* s = splashScreen())
         s->Label2->setText(text);
 }
 
-void frmCustomCaption::bar(int percent)
+void MainWindow::bar(int percent)
 {
-    if (frmSplash* s = splashWindow())
+    if (SplashScreen* s = splashScreen())
         s->bar(percent);
 }
 
-bool frmCustomCaption::anotherCopyRunning()
+bool MainWindow::anotherCopyRunning()
 {
     m_instanceLock = std::make_unique<QLockFile>(instanceLockPath());
     // The lock lives as long as this copy; only a dead owner makes it stale.
@@ -376,35 +376,35 @@ bool frmCustomCaption::anotherCopyRunning()
     return true;
 }
 
-bool frmCustomCaption::askStartAnotherCopy(const QString& title, const QString& text)
+bool MainWindow::askStartAnotherCopy(const QString& title, const QString& text)
 {
     return MessageBox::information(this, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-void frmCustomCaption::abandon() { unloadMainWindow(); }
+void MainWindow::abandon() { unloadMainWindow(); }
 
-void frmCustomCaption::setTitle(const QString& title) { setWindowTitle(title); }
+void MainWindow::setTitle(const QString& title) { setWindowTitle(title); }
 
-void frmCustomCaption::changeToProgramFolder() { QDir::setCurrent(QCoreApplication::applicationDirPath()); }
+void MainWindow::changeToProgramFolder() { QDir::setCurrent(QCoreApplication::applicationDirPath()); }
 
-bool frmCustomCaption::isWindowsNT() { return ::IsWindowsNT(); }
+bool MainWindow::isWindowsNT() { return ::IsWindowsNT(); }
 
-void frmCustomCaption::stopMessengerService()
+void MainWindow::stopMessengerService()
 {
     // Only NT-family systems have it; never reached here.
 }
 
-void frmCustomCaption::loadTray() { loadTrayWindow(); }
+void MainWindow::loadTray() { loadTrayIcon(); }
 
-void frmCustomCaption::selectDriver(int index)
+void MainWindow::selectDriver(int index)
 {
     m_driverSelected = Cap->setDriverIndex(index);
     Label7->setText(Cap->driverDescription(index));
 }
 
-void frmCustomCaption::enableUpdateTimer() { Timer3->start(); }
+void MainWindow::enableUpdateTimer() { Timer3->start(); }
 
-bool frmCustomCaption::connectVideo()
+bool MainWindow::connectVideo()
 {
     // A driver number that names no device must not fall back to another camera.
     if (m_driverSelected)
@@ -413,24 +413,24 @@ bool frmCustomCaption::connectVideo()
     return Cap->connected();
 }
 
-void frmCustomCaption::showDriverFailure()
+void MainWindow::showDriverFailure()
 {
-    Form5* f = driverFailureWindow(this);
+    CameraUnavailableDialog* f = driverFailureWindow(this);
     setEnabled(false);
     f->show();
 }
 
-void frmCustomCaption::setEngineState(const QString& text) { Label9->setText(text); }
+void MainWindow::setEngineState(const QString& text) { Label9->setText(text); }
 
-void frmCustomCaption::loadEngine() { seams::loadEngine(); }
+void MainWindow::loadEngine() { seams::loadEngine(); }
 
-void frmCustomCaption::showActiveConnections()
+void MainWindow::showActiveConnections()
 {
     seams::showActiveConnections(this);
     mnuActiveConnections->setChecked(true);
 }
 
-void frmCustomCaption::showMainUnloadSplash()
+void MainWindow::showMainUnloadSplash()
 {
     show();
     unloadSplash();
@@ -440,7 +440,7 @@ void frmCustomCaption::showMainUnloadSplash()
         QTimer::singleShot(2500, this, [this, grabPath] { grab().save(grabPath); });
 }
 
-void frmCustomCaption::fillLogin(const QStringList& domains, const QString& user, const QString& password,
+void MainWindow::fillLogin(const QStringList& domains, const QString& user, const QString& password,
                                  const QString& domain)
 {
     Combo1->clear();
@@ -453,11 +453,11 @@ void frmCustomCaption::fillLogin(const QStringList& domains, const QString& user
     Label5->setText(domain);
 }
 
-void frmCustomCaption::setOnlineSwitch(int value) { Check1->setChecked(value == 1); }
+void MainWindow::setOnlineSwitch(int value) { Check1->setChecked(value == 1); }
 
 // ------------------------------------------------------------------ handlers
 
-void frmCustomCaption::Check1_Click()
+void MainWindow::Check1_Click()
 {
     Globals& g = globals();
     const bool on = Check1->isChecked();
@@ -470,7 +470,7 @@ void frmCustomCaption::Check1_Click()
         Label9->setText(QStringLiteral("OFF"));
         Label12->setText(QStringLiteral("Logging off..."));
         if (EngineWindow* e = seams::engine())
-            e->Afsluiten();
+            e->logOff();
     } else {
         Label9->setText(QStringLiteral("ON"));
         desktop::doEvents();
@@ -479,9 +479,9 @@ void frmCustomCaption::Check1_Click()
     }
 }
 
-void frmCustomCaption::Command4_Click() { Frame1->show(); }
+void MainWindow::Command4_Click() { Frame1->show(); }
 
-void frmCustomCaption::Command2_Click()
+void MainWindow::Command2_Click()
 {
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), Text3->text());
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), Text4->text());
@@ -493,7 +493,7 @@ void frmCustomCaption::Command2_Click()
     Frame1->hide();
 }
 
-void frmCustomCaption::Timer1_Timer()
+void MainWindow::Timer1_Timer()
 {
     if (MinutesRunning < 32767)
         ++MinutesRunning;
@@ -501,7 +501,7 @@ void frmCustomCaption::Timer1_Timer()
     Cap->setPreview(true);
 }
 
-void frmCustomCaption::Cap_Error(int number, const QString& description)
+void MainWindow::Cap_Error(int number, const QString& description)
 {
     Q_UNUSED(number);
     if (!globals().ShowCamErrors || description.isEmpty())
@@ -511,7 +511,7 @@ void frmCustomCaption::Cap_Error(int number, const QString& description)
                                     "Camera Options"));
 }
 
-void frmCustomCaption::mnuActiveConnections_Click()
+void MainWindow::mnuActiveConnections_Click()
 {
     if (!seams::activeConnectionsVisible()) {
         seams::showActiveConnections(this);
@@ -521,7 +521,7 @@ void frmCustomCaption::mnuActiveConnections_Click()
     mnuActiveConnections->setChecked(seams::activeConnectionsVisible());
 }
 
-void frmCustomCaption::mnuPreview_Click()
+void MainWindow::mnuPreview_Click()
 {
     if (Picture1->isVisible()) {
         mnuPreview->setChecked(false);
@@ -536,7 +536,7 @@ void frmCustomCaption::mnuPreview_Click()
     }
 }
 
-void frmCustomCaption::mnuInvite_Click()
+void MainWindow::mnuInvite_Click()
 {
     if (!globals().LoggedIn) {
         ShowErrorWindow(QStringLiteral("You must login first!"));
@@ -545,13 +545,13 @@ void frmCustomCaption::mnuInvite_Click()
     seams::openInvitation(this);
 }
 
-void frmCustomCaption::mnuHelp_Click(int index)
+void MainWindow::mnuHelp_Click(int index)
 {
     switch (index) {
     case 0: desktop::openDocument(product::pageUrl(product::Page::Help)); break;
     case 1: desktop::openDocument(product::pageUrl(product::Page::Support)); break;
     case 3: {
-        frmAbout* about = aboutWindow();
+        AboutDialog* about = aboutWindow();
         about->setModal(true);
         about->exec();
         break;
@@ -565,9 +565,9 @@ void frmCustomCaption::mnuHelp_Click(int index)
     }
 }
 
-void frmCustomCaption::Command3_Click() { seams::openSnapshots(this); }
+void MainWindow::Command3_Click() { seams::openSnapshots(this); }
 
-void frmCustomCaption::Command1_Click()
+void MainWindow::Command1_Click()
 {
     QString error;
     if (startRecorder(m_recorderFolder, &error))
@@ -578,7 +578,7 @@ void frmCustomCaption::Command1_Click()
 
 // ------------------------------------------------------------------ full screen
 
-void frmCustomCaption::mnuFullscreen_Click()
+void MainWindow::mnuFullscreen_Click()
 {
     if (m_fullScreen)
         return;
@@ -602,7 +602,7 @@ void frmCustomCaption::mnuFullscreen_Click()
     Command5->raise();
 }
 
-void frmCustomCaption::Command5_Click()
+void MainWindow::Command5_Click()
 {
     if (!m_fullScreen)
         return;
@@ -622,7 +622,7 @@ void frmCustomCaption::Command5_Click()
     layoutPreview();
 }
 
-void frmCustomCaption::layoutPreview()
+void MainWindow::layoutPreview()
 {
     if (Cap && Picture1)
         Cap->setDisplayRect(m_fullScreen ? Picture1->rect() : Picture1->contentsRect());
@@ -630,7 +630,7 @@ void frmCustomCaption::layoutPreview()
 
 // ------------------------------------------------------------------ update check
 
-void frmCustomCaption::Timer3_Timer()
+void MainWindow::Timer3_Timer()
 {
     Timer3->stop();
     m_updateAnswered = false;
@@ -639,9 +639,9 @@ void frmCustomCaption::Timer3_Timer()
     Winsock1->connectToHost(product::hostOf(host), product::portOf(host));
 }
 
-void frmCustomCaption::Winsock1_Connect() { Winsock1->write(updatecheck::request(globals().ServerHost)); }
+void MainWindow::Winsock1_Connect() { Winsock1->write(updatecheck::request(globals().ServerHost)); }
 
-void frmCustomCaption::Winsock1_DataArrival()
+void MainWindow::Winsock1_DataArrival()
 {
     // The first piece is taken as the whole answer.
     if (m_updateAnswered)
@@ -652,14 +652,14 @@ void frmCustomCaption::Winsock1_DataArrival()
     const auto offer = updatecheck::parse(response, version::compact());
     if (!offer)
         return;
-    frmNewVersion* w = newVersionWindow();
+    NewVersionWindow* w = newVersionWindow();
     w->Text1->setPlainText(offer->notes);
     w->Label3->setText(QLatin1String("New version: ") + offer->version);
 }
 
 // ------------------------------------------------------------------ window events
 
-void frmCustomCaption::showWindowFromTray()
+void MainWindow::showWindowFromTray()
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     Cap->setPreview(true);
@@ -669,7 +669,7 @@ void frmCustomCaption::showWindowFromTray()
     activateWindow();
 }
 
-void frmCustomCaption::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_unloading
@@ -684,14 +684,14 @@ void frmCustomCaption::changeEvent(QEvent* event)
         // minimised in the task bar: hidden, nothing could bring it back.
         Cap->setPreview(false);
         QTimer::singleShot(0, this, [this] {
-            frmTray* tray = trayWindow();
+            TrayIcon* tray = trayIcon();
             if (isMinimized() && tray && tray->canRestoreWindows())
                 hide();
         });
     }
 }
 
-void frmCustomCaption::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_unloading) {
         event->accept();
@@ -701,7 +701,7 @@ void frmCustomCaption::closeEvent(QCloseEvent* event)
     unloadMainWindow();
 }
 
-bool frmCustomCaption::eventFilter(QObject* watched, QEvent* event)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type t = event->type();
     if (watched == Label10) {
@@ -720,7 +720,7 @@ bool frmCustomCaption::eventFilter(QObject* watched, QEvent* event)
 
 // ------------------------------------------------------------------ shut-down
 
-void frmCustomCaption::shutDown()
+void MainWindow::shutDown()
 {
     if (m_unloading)
         return;
@@ -751,7 +751,7 @@ void frmCustomCaption::shutDown()
     g.GoingOffline = true;
     desktop::doEvents();
     if (EngineWindow* e = seams::engine())
-        e->Afsluiten();
+        e->logOff();
     step(QStringLiteral("log off"));
     desktop::doEvents();
     g.GoingOffline = true;
@@ -764,7 +764,7 @@ void frmCustomCaption::shutDown()
         desktop::doEvents();
     };
     unloadStep(QStringLiteral("Threat"), [] { seams::unloadWindow(QStringLiteral("Threat")); });
-    unloadStep(QStringLiteral("frmTray"), [] { unloadTrayWindow(); });
+    unloadStep(QStringLiteral("frmTray"), [] { unloadTrayIcon(); });
     unloadStep(QStringLiteral("frmConfig"), [] { seams::unloadWindow(QStringLiteral("frmConfig")); });
     unloadStep(QStringLiteral("Form5"), [] { unloadDriverFailureWindow(); });
     unloadStep(QStringLiteral("frmAbout"), [] { unloadAboutWindow(); });

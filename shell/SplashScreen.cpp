@@ -1,9 +1,9 @@
-#include "frmSplash.h"
+#include "shell/SplashScreen.h"
 
-#include "Globals.h"
-#include "SystemUtils.h"
-#include "Version.h"
-#include "frmCustomCaption.h"
+#include "shell/Globals.h"
+#include "shell/SystemUtils.h"
+#include "shell/Version.h"
+#include "shell/MainWindow.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -12,29 +12,29 @@
 #include <QVBoxLayout>
 
 namespace {
-QPointer<frmSplash> theSplash;
+QPointer<SplashScreen> theSplash;
 }
 
-frmSplash* splashWindow() { return theSplash; }
+SplashScreen* splashScreen() { return theSplash; }
 
-frmSplash* loadSplash()
+SplashScreen* loadSplash()
 {
     if (!theSplash)
-        theSplash = new frmSplash;
+        theSplash = new SplashScreen;
     return theSplash;
 }
 
 void unloadSplash()
 {
     // Start-up unloads it from inside the splash's own timer handler.
-    if (frmSplash* s = theSplash.data()) {
+    if (SplashScreen* s = theSplash.data()) {
         theSplash = nullptr;
         s->hide();
         s->deleteLater();
     }
 }
 
-frmSplash::frmSplash(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
+SplashScreen::SplashScreen(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("frmSplash"));
     setFixedSize(420, 220);
@@ -87,13 +87,13 @@ frmSplash::frmSplash(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::F
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
     Timer1->setInterval(200);
-    connect(Timer1, &QTimer::timeout, this, &frmSplash::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, &SplashScreen::Timer1_Timer);
     Timer1->start();
 }
 
-frmSplash::~frmSplash() = default;
+SplashScreen::~SplashScreen() = default;
 
-void frmSplash::bar(int breed)
+void SplashScreen::bar(int breed)
 {
     m_percent = breed;
     const int full = m_track->width() - 2;
@@ -101,13 +101,13 @@ void frmSplash::bar(int breed)
     Shape1->update();
 }
 
-void frmSplash::resizeEvent(QResizeEvent* event)
+void SplashScreen::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     bar(m_percent);
 }
 
-void frmSplash::Timer1_Timer()
+void SplashScreen::Timer1_Timer()
 {
     Timer1->stop();
     bar(10);

@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "FrameComposer.h"
-#include "RequestHandler.h"
-#include "cDIBSection.h"
+#include "server/FrameComposer.h"
+#include "server/ConnectionProtocol.h"
+#include "image/FrameBuffer.h"
 
 class Capture;
 class QTcpSocket;
@@ -28,19 +28,19 @@ struct ServingState
     int liveHandlers = 0;
 };
 
-class Threat : public QObject
+class ClientConnection : public QObject
 {
     Q_OBJECT
 public:
     // Takes over the accepted socket.
-    Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent = nullptr);
-    ~Threat() override;
+    ClientConnection(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent = nullptr);
+    ~ClientConnection() override;
 
     QTcpSocket* Winsock1 = nullptr;
     QTimer Timer1; // delayed self-removal
     QTimer Timer2; // registers the peer in the active connections list
     QTimer Timer3; // idle timeout
-    cDIBSection FrameBuffer;
+    FrameBuffer m_frameBuffer;
     QString RemoteIp;
 
     // The size frames are served at on this connection.

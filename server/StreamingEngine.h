@@ -1,6 +1,6 @@
 #pragma once
 // The streaming engine: an invisible window that exists while the program is
-// online. It listens for browsers (one Threat per connection), logs the member
+// online. It listens for browsers (one ClientConnection per connection), logs the member
 // on to the directory service, checks that its port can be reached from
 // outside, logs on again every fifth minute and logs off when asked.
 
@@ -11,11 +11,11 @@
 #include <QTimer>
 #include <memory>
 
-#include "DirectoryRequest.h"
-#include "Seams.h"
-#include "Threat.h"
+#include "server/DirectoryRequest.h"
+#include "shell/Seams.h"
+#include "server/ClientConnection.h"
 
-class HTTPServer : public QObject, public EngineWindow
+class StreamingEngine : public QObject, public EngineWindow
 {
     Q_OBJECT
 public:
@@ -25,8 +25,8 @@ public:
     static void setMaxHandlers(int count);
     static int maxHandlers();
 
-    explicit HTTPServer(QObject* parent = nullptr);
-    ~HTTPServer() override;
+    explicit StreamingEngine(QObject* parent = nullptr);
+    ~StreamingEngine() override;
 
     // Makes the program load this engine when it goes online.
     static void registerFactory();
@@ -36,8 +36,8 @@ public:
     static void setClock(FrameComposer::Clock clock);
 
     void load() override;
-    void Afsluiten() override;
-    void RefreshFont() override;
+    void logOff() override;
+    void reloadLabels() override;
     void unload();
 
     QTcpServer Winsock1; // listener
@@ -46,8 +46,8 @@ public:
     QTcpSocket Winsock4; // logoff
     QTimer Timer2;       // one-shot logon starter
     QTimer Timer3;       // minute timer of the periodic logon
-    int RelogonTicks = 0;
-    int CheckId = 0;
+    int minutesSinceLogon = 0;
+    int reachabilityToken = 0;
 
     void Timer2_Timer();
     void Timer3_Timer();
@@ -64,11 +64,11 @@ public:
 
 signals:
     void logonSent(const QByteArray& request);
-    void logonAnswered(directory::LogonAnswer::Verdict verdict);
+    void logonAnswered(logon::LogonAnswer::Verdict verdict);
     void checkFinished(const QString& verdict);
     void logoffSent(const QByteArray& request);
     void unloaded();
-    void handlerCreated(Threat* handler);
+    void handlerCreated(ClientConnection* handler);
 
 private:
     void Winsock1_ConnectionRequest();
@@ -87,6 +87,6 @@ private:
     void connectToDirectory(QTcpSocket& socket);
 
     std::shared_ptr<ServingState> m_state;
-    directory::LogonAnswer m_answer;
+    logon::LogonAnswer m_answer;
     bool m_unloaded = false;
 };
