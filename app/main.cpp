@@ -23,14 +23,14 @@ int main(int argc, char** argv)
     seams::setConfigurationOpener([](QWidget* owner) {
         if (!page) {
             MainWindow* main = mainWindow();
-            page = new LabelListWindow(main ? main->Cap : nullptr, owner);
+            page = new LabelListWindow(main ? main->camera : nullptr, owner);
             page->setWindowFlag(Qt::Window);
             page->setAttribute(Qt::WA_DeleteOnClose);
         }
         page->show();
         page->raise();
     });
-    seams::setWindowUnloader(QStringLiteral("frmConfig"), [] {
+    seams::setWindowUnloader(QStringLiteral("configuration"), [] {
         if (page)
             page->close();
     });

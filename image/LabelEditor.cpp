@@ -28,12 +28,12 @@ constexpr Option Options[] = {
 
 LabelEditor::LabelEditor(LabelListWindow* owner) : QWidget(owner, Qt::Window), m_owner(owner)
 {
-    setObjectName(QStringLiteral("frmFont"));
+    setObjectName(QStringLiteral("LabelEditor"));
     setWindowTitle(QStringLiteral("Edit Text label"));
 
     auto* textGroup = new QGroupBox(QStringLiteral("Text"), this);
     m_text = new QLineEdit(textGroup);
-    m_text->setObjectName(QStringLiteral("Text1"));
+    m_text->setObjectName(QStringLiteral("labelText"));
     auto* time = new QPushButton(QStringLiteral("Time"), textGroup);
     time->setObjectName(QStringLiteral("TimeButton"));
     auto* now = new QPushButton(QStringLiteral("Date && Time"), textGroup);

@@ -23,18 +23,18 @@ constexpr QSize DefaultPictureSize(320, 240);
 
 LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("LabelListWindow"));
     setWindowTitle(QStringLiteral("Font Settings"));
 
     m_pictureView = new QLabel(this);
-    m_pictureView->setObjectName(QStringLiteral("Picture1"));
+    m_pictureView->setObjectName(QStringLiteral("labelPicture"));
     m_pictureView->setFrameShape(QFrame::Box);
 
     m_list = new QListWidget(this);
-    m_list->setObjectName(QStringLiteral("List1"));
+    m_list->setObjectName(QStringLiteral("labelList"));
 
     auto* group = new QGroupBox(QStringLiteral("Text-On-Image"), this);
-    group->setObjectName(QStringLiteral("Frame1"));
+    group->setObjectName(QStringLiteral("placementBox"));
     auto* add = new QPushButton(QStringLiteral("Add new Text label"), group);
     add->setObjectName(QStringLiteral("AddButton"));
     auto* del = new QPushButton(QStringLiteral("Delete Text label"), group);

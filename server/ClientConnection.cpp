@@ -23,27 +23,27 @@ QString addressText(const QHostAddress& address)
 
 ClientConnection::ClientConnection(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent)
     : QObject(parent)
-    , Winsock1(socket)
+    , peerSocket(socket)
     , m_state(std::move(state))
 {
     ++m_state->liveHandlers;
     ++handlersAlive;
-    Winsock1->setParent(this);
-    Timer1.setInterval(750);
-    Timer1.setSingleShot(true);
-    Timer2.setInterval(750);
-    Timer2.setSingleShot(true);
-    Timer3.setInterval(30000);
-    connect(&Timer1, &QTimer::timeout, this, &ClientConnection::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &ClientConnection::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &ClientConnection::Timer3_Timer);
+    peerSocket->setParent(this);
+    closeDelay.setInterval(750);
+    closeDelay.setSingleShot(true);
+    announcePeerDelay.setInterval(750);
+    announcePeerDelay.setSingleShot(true);
+    idleTimer.setInterval(30000);
+    connect(&closeDelay, &QTimer::timeout, this, &ClientConnection::onCloseDelay);
+    connect(&announcePeerDelay, &QTimer::timeout, this, &ClientConnection::onAnnouncePeer);
+    connect(&idleTimer, &QTimer::timeout, this, &ClientConnection::onIdleTimeout);
     // Bounded reads: a peer that pipelines faster than it reads its answers is
     // held back by TCP instead of by this process's memory.
-    Winsock1->setReadBufferSize(64 * 1024);
-    connect(Winsock1, &QTcpSocket::readyRead, this, &ClientConnection::Winsock1_DataArrival);
-    connect(Winsock1, &QTcpSocket::bytesWritten, this, &ClientConnection::serveQueue);
-    connect(Winsock1, &QTcpSocket::disconnected, this, &ClientConnection::Winsock1_Close);
-    connect(Winsock1, &QTcpSocket::errorOccurred, this, &ClientConnection::Winsock1_Error);
+    peerSocket->setReadBufferSize(64 * 1024);
+    connect(peerSocket, &QTcpSocket::readyRead, this, &ClientConnection::onReadyRead);
+    connect(peerSocket, &QTcpSocket::bytesWritten, this, &ClientConnection::serveQueue);
+    connect(peerSocket, &QTcpSocket::disconnected, this, &ClientConnection::onDisconnected);
+    connect(peerSocket, &QTcpSocket::errorOccurred, this, &ClientConnection::onSocketError);
 
     if (globals().GoingOffline) {
         unload();
@@ -60,11 +60,11 @@ ClientConnection::ClientConnection(std::shared_ptr<ServingState> state, QTcpSock
     }
     if (!m_size.isEmpty())
         m_frameBuffer.Create(m_size.width(), m_size.height());
-    Timer2.start();
-    Timer3.start();
+    announcePeerDelay.start();
+    idleTimer.start();
     // Data may have come with the connection already.
-    if (Winsock1->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &ClientConnection::Winsock1_DataArrival, Qt::QueuedConnection);
+    if (peerSocket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ClientConnection::onReadyRead, Qt::QueuedConnection);
 }
 
 ClientConnection::~ClientConnection()
@@ -75,7 +75,7 @@ ClientConnection::~ClientConnection()
 
 int ClientConnection::liveCount() { return handlersAlive; }
 
-void ClientConnection::Winsock1_DataArrival()
+void ClientConnection::onReadyRead()
 {
     if (m_unloaded || m_closing)
         return;
@@ -84,13 +84,13 @@ void ClientConnection::Winsock1_DataArrival()
         unload();
         return;
     }
-    Timer3.start();
+    idleTimer.start();
     if (!m_queue.isEmpty())
         return; // still answering; the rest waits in the (bounded) socket buffer
-    m_queue = m_collector.feed(Winsock1->readAll());
+    m_queue = m_collector.feed(peerSocket->readAll());
     if (m_collector.overflow()) {
         m_queue.clear();
-        Winsock1->abort();
+        peerSocket->abort();
         unload();
         return;
     }
@@ -100,7 +100,7 @@ void ClientConnection::Winsock1_DataArrival()
 void ClientConnection::serveQueue()
 {
     while (!m_queue.isEmpty() && !m_unloaded && !m_closing) {
-        if (Winsock1->bytesToWrite() >= kMaxUnsentBytes)
+        if (peerSocket->bytesToWrite() >= kMaxUnsentBytes)
             return; // bytesWritten brings us back
         if (!handle(m_queue.takeFirst())) {
             m_queue.clear();
@@ -108,8 +108,8 @@ void ClientConnection::serveQueue()
         }
     }
     // Requests that arrived while the queue was being answered.
-    if (m_queue.isEmpty() && !m_unloaded && !m_closing && Winsock1->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &ClientConnection::Winsock1_DataArrival, Qt::QueuedConnection);
+    if (m_queue.isEmpty() && !m_unloaded && !m_closing && peerSocket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ClientConnection::onReadyRead, Qt::QueuedConnection);
 }
 
 bool ClientConnection::handle(const QByteArray& data)
@@ -119,7 +119,7 @@ bool ClientConnection::handle(const QByteArray& data)
     case request::Kind::Diag: {
         const QByteArray echo = request::diagEcho(data);
         if (!echo.isEmpty())
-            Winsock1->write(echo);
+            peerSocket->write(echo);
         closeSocket();
         unload();
         return false;
@@ -133,23 +133,23 @@ bool ClientConnection::handle(const QByteArray& data)
         shelllink::flash(false);
         if (enginehooks::hasChatAcceptHandler()) {
             const quint16 port = enginehooks::chatAccept(request::chatAcceptName(data));
-            Winsock1->write(QByteArray::number(port) + "\r\n");
+            peerSocket->write(QByteArray::number(port) + "\r\n");
         }
         closeSocket();
         unload();
         return false;
     case request::Kind::ChatRequest: {
-        Winsock1->write(request::chatPageResponse(g.AppName));
-        const QString peer = addressText(Winsock1->peerAddress());
+        peerSocket->write(request::chatPageResponse(g.AppName));
+        const QString peer = addressText(peerSocket->peerAddress());
         closeSocket();
         enginehooks::chatRequest(request::chatRequestString(data), peer);
-        Timer1.start();
+        closeDelay.start();
         return false;
     }
     case request::Kind::ChatRefused:
-        Winsock1->write(request::chatRejectReply());
+        peerSocket->write(request::chatRejectReply());
         closeSocket();
-        Timer1.start();
+        closeDelay.start();
         return false;
     case request::Kind::Frame:
         sendFrame();
@@ -171,64 +171,64 @@ void ClientConnection::sendFrame()
     r.generation = m_state->templateGeneration;
     r.quality = globals().JpegQuality;
     const QByteArray jpeg = m_state->composer.compose(r, m_frameBuffer);
-    Winsock1->write(request::frameHeader(jpeg.size()) + jpeg);
+    peerSocket->write(request::frameHeader(jpeg.size()) + jpeg);
 }
 
 void ClientConnection::closeSocket()
 {
     m_closing = true;
     // Flushes what was written, then closes.
-    if (Winsock1->state() != QAbstractSocket::UnconnectedState)
-        Winsock1->disconnectFromHost();
+    if (peerSocket->state() != QAbstractSocket::UnconnectedState)
+        peerSocket->disconnectFromHost();
 }
 
-void ClientConnection::Winsock1_Close()
+void ClientConnection::onDisconnected()
 {
     if (m_unloaded)
         return;
     if (m_closing) // our own close has finished
         return;
     m_closing = true;
-    Winsock1->abort();
-    Timer1.start();
+    peerSocket->abort();
+    closeDelay.start();
     removePeer();
 }
 
-void ClientConnection::Winsock1_Error()
+void ClientConnection::onSocketError()
 {
-    if (m_unloaded || Winsock1->error() == QAbstractSocket::RemoteHostClosedError)
+    if (m_unloaded || peerSocket->error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    const QString description = Winsock1->errorString();
+    const QString description = peerSocket->errorString();
     m_closing = true;
-    Winsock1->abort();
+    peerSocket->abort();
     if (globals().ShowStreamErrors)
         shelllink::showError(QStringLiteral("Velora Error: \r\nWinsock: ") + description);
-    Timer1.start();
+    closeDelay.start();
     removePeer();
 }
 
-void ClientConnection::Timer1_Timer()
+void ClientConnection::onCloseDelay()
 {
     shelllink::flash(false);
     unload();
 }
 
-void ClientConnection::Timer2_Timer()
+void ClientConnection::onAnnouncePeer()
 {
     if (m_unloaded || !globals().ActiveConnectionsOpen)
         return;
-    RemoteIp = addressText(Winsock1->peerAddress());
-    enginehooks::addActiveConnection(RemoteIp);
+    peerAddress = addressText(peerSocket->peerAddress());
+    enginehooks::addActiveConnection(peerAddress);
 }
 
-void ClientConnection::Timer3_Timer() { unload(); }
+void ClientConnection::onIdleTimeout() { unload(); }
 
 void ClientConnection::removePeer()
 {
     if (m_peerRemoved || !globals().ActiveConnectionsOpen)
         return;
     m_peerRemoved = true;
-    enginehooks::removeActiveConnection(RemoteIp);
+    enginehooks::removeActiveConnection(peerAddress);
 }
 
 void ClientConnection::unload()
@@ -236,23 +236,23 @@ void ClientConnection::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    Timer1.stop();
-    Timer2.stop();
-    Timer3.stop();
+    closeDelay.stop();
+    announcePeerDelay.stop();
+    idleTimer.stop();
     removePeer();
     m_frameBuffer.clear();
     if (Capture* cap = shelllink::capture())
         cap->setPreview(true);
     emit finished();
-    if (Winsock1->state() == QAbstractSocket::UnconnectedState || Winsock1->bytesToWrite() == 0) {
-        Winsock1->abort();
+    if (peerSocket->state() == QAbstractSocket::UnconnectedState || peerSocket->bytesToWrite() == 0) {
+        peerSocket->abort();
         deleteLater();
         return;
     }
     // Let the last answer reach the peer; the idle timer ends a peer that
     // never reads.
-    connect(Winsock1, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-    connect(&Timer3, &QTimer::timeout, this, &QObject::deleteLater);
-    Winsock1->disconnectFromHost();
-    Timer3.start();
+    connect(peerSocket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(&idleTimer, &QTimer::timeout, this, &QObject::deleteLater);
+    peerSocket->disconnectFromHost();
+    idleTimer.start();
 }

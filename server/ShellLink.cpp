@@ -25,7 +25,7 @@ Capture* capture()
     if (captureOverride)
         return captureOverride;
     MainWindow* w = mainWindow();
-    return w ? w->Cap : nullptr;
+    return w ? w->camera : nullptr;
 }
 
 void setCapture(Capture* c) { captureOverride = c; }
@@ -35,16 +35,16 @@ QWidget* mainWidget() { return mainWindow(); }
 void setStatus(const QString& text)
 {
     lastStatus = text;
-    if (MainWindow* w = mainWindow(); w && w->Label12)
-        w->Label12->setText(text);
+    if (MainWindow* w = mainWindow(); w && w->lastResponseLabel)
+        w->lastResponseLabel->setText(text);
 }
 
 QString status() { return lastStatus; }
 
 void setAddress(const QString& url)
 {
-    if (MainWindow* w = mainWindow(); w && w->Label10)
-        w->Label10->setText(url);
+    if (MainWindow* w = mainWindow(); w && w->addressLabel)
+        w->addressLabel->setText(url);
 }
 
 void setStatusLabelsVisible(bool visible)
@@ -52,7 +52,7 @@ void setStatusLabelsVisible(bool visible)
     MainWindow* w = mainWindow();
     if (!w)
         return;
-    for (QLabel* label : {w->Label10, w->Label11, w->Label12}) {
+    for (QLabel* label : {w->addressLabel, w->lastResponseCaption, w->lastResponseLabel}) {
         if (label)
             label->setVisible(visible);
     }
@@ -63,28 +63,28 @@ void clearAccountBoxes()
     MainWindow* w = mainWindow();
     if (!w)
         return;
-    if (w->Text3)
-        w->Text3->clear();
-    if (w->Text4)
-        w->Text4->clear();
+    if (w->userNameEdit)
+        w->userNameEdit->clear();
+    if (w->passwordEdit)
+        w->passwordEdit->clear();
 }
 
 void switchOffline()
 {
     MainWindow* w = mainWindow();
-    if (!w || !w->Check1)
+    if (!w || !w->onlineSwitch)
         return;
     // The switch's own handler runs on the change; the second call is the
     // click the refusal adds on top.
-    w->Check1->setChecked(false);
-    w->Check1_Click();
+    w->onlineSwitch->setChecked(false);
+    w->onOnlineSwitchToggled();
 }
 
 void flash(bool on)
 {
     flashOn = on;
     if (TrayIcon* t = trayIcon())
-        t->Flash(on);
+        t->setFlashing(on);
 }
 
 bool flashing()

@@ -29,22 +29,22 @@ StreamingEngine::StreamingEngine(QObject* parent)
     : QObject(parent)
     , m_state(std::make_shared<ServingState>())
 {
-    Timer2.setInterval(10);
-    Timer2.setSingleShot(true);
-    Timer3.setInterval(60000);
-    connect(&Timer2, &QTimer::timeout, this, &StreamingEngine::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &StreamingEngine::Timer3_Timer);
-    connect(&Winsock1, &QTcpServer::newConnection, this, &StreamingEngine::Winsock1_ConnectionRequest);
-    connect(&Winsock2, &QTcpSocket::connected, this, &StreamingEngine::Winsock2_Connect);
-    connect(&Winsock2, &QTcpSocket::readyRead, this, &StreamingEngine::Winsock2_DataArrival);
-    connect(&Winsock2, &QTcpSocket::disconnected, &Winsock2, &QTcpSocket::abort);
-    connect(&Winsock2, &QTcpSocket::errorOccurred, this, &StreamingEngine::Winsock2_Error);
-    connect(&Winsock3, &QTcpSocket::connected, this, &StreamingEngine::Winsock3_Connect);
-    connect(&Winsock3, &QTcpSocket::readyRead, this, &StreamingEngine::Winsock3_DataArrival);
-    connect(&Winsock3, &QTcpSocket::disconnected, &Winsock3, &QTcpSocket::abort);
-    connect(&Winsock3, &QTcpSocket::errorOccurred, this, &StreamingEngine::Winsock3_Error);
-    connect(&Winsock4, &QTcpSocket::connected, this, &StreamingEngine::Winsock4_Connect);
-    connect(&Winsock4, &QTcpSocket::readyRead, this, &StreamingEngine::Winsock4_DataArrival);
+    logonDelay.setInterval(10);
+    logonDelay.setSingleShot(true);
+    relogonTimer.setInterval(60000);
+    connect(&logonDelay, &QTimer::timeout, this, &StreamingEngine::onLogonDelay);
+    connect(&relogonTimer, &QTimer::timeout, this, &StreamingEngine::onRelogonTick);
+    connect(&listener, &QTcpServer::newConnection, this, &StreamingEngine::onNewConnection);
+    connect(&logonSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogonConnected);
+    connect(&logonSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogonReadyRead);
+    connect(&logonSocket, &QTcpSocket::disconnected, &logonSocket, &QTcpSocket::abort);
+    connect(&logonSocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onLogonError);
+    connect(&reachabilitySocket, &QTcpSocket::connected, this, &StreamingEngine::onReachabilityConnected);
+    connect(&reachabilitySocket, &QTcpSocket::readyRead, this, &StreamingEngine::onReachabilityReadyRead);
+    connect(&reachabilitySocket, &QTcpSocket::disconnected, &reachabilitySocket, &QTcpSocket::abort);
+    connect(&reachabilitySocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onReachabilityError);
+    connect(&logoffSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogoffConnected);
+    connect(&logoffSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogoffReadyRead);
     connect(&labelEvents(), &LabelEvents::reloadRequested, this, &StreamingEngine::reloadLabels);
     if (composerClock)
         m_state->composer.setClock(composerClock);
@@ -98,19 +98,19 @@ void StreamingEngine::load()
     g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
     minutesSinceLogon = 0;
 
-    Winsock1.close();
+    listener.close();
     const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
-    if (port < 0 || port > 65535 || !Winsock1.listen(listenAddress, quint16(port))) {
+    if (port < 0 || port > 65535 || !listener.listen(listenAddress, quint16(port))) {
         const QString reason = port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
-                                                        : Winsock1.errorString();
+                                                        : listener.errorString();
         MessageBox::plain(shelllink::mainWidget(), g.AppName, reason);
         unload();
         return;
     }
 
     shelllink::setStatus(QStringLiteral("Logging on..."));
-    Timer2.start();
-    Timer3.stop();
+    logonDelay.start();
+    relogonTimer.stop();
 
     shelllink::setAddress(QStringLiteral("http://") + g.AccountName + u'/');
     shelllink::setStatusLabelsVisible(true);
@@ -155,13 +155,13 @@ void StreamingEngine::takeReferenceFrame()
     });
 }
 
-void StreamingEngine::Winsock1_ConnectionRequest()
+void StreamingEngine::onNewConnection()
 {
-    while (QTcpSocket* socket = Winsock1.nextPendingConnection()) {
+    while (QTcpSocket* socket = listener.nextPendingConnection()) {
         if (globals().GoingOffline) {
             socket->abort();
             socket->deleteLater();
-            Winsock1.close();
+            listener.close();
             unload();
             return;
         }
@@ -184,16 +184,16 @@ void StreamingEngine::connectToDirectory(QTcpSocket& socket)
 void StreamingEngine::startLogon()
 {
     m_answer.reset();
-    connectToDirectory(Winsock2);
+    connectToDirectory(logonSocket);
 }
 
-void StreamingEngine::Timer2_Timer()
+void StreamingEngine::onLogonDelay()
 {
-    Timer2.stop();
+    logonDelay.stop();
     startLogon();
 }
 
-void StreamingEngine::Timer3_Timer()
+void StreamingEngine::onRelogonTick()
 {
     ++minutesSinceLogon;
     if (minutesSinceLogon == 5) {
@@ -202,30 +202,30 @@ void StreamingEngine::Timer3_Timer()
     }
 }
 
-void StreamingEngine::Winsock2_Connect()
+void StreamingEngine::onLogonConnected()
 {
     const Globals& g = globals();
     // The address and port of our listener as the local system sees them: the
     // interface that reaches the directory service, and the port we listen on.
     const QByteArray bytes = logon::requestBytes(
-        logon::logonPath(g.AccountName, g.AccountPassword, ipText(Winsock2.localAddress()), listenPort()),
+        logon::logonPath(g.AccountName, g.AccountPassword, ipText(logonSocket.localAddress()), listenPort()),
         g.AppName, g.ServerHost);
-    Winsock2.write(bytes);
+    logonSocket.write(bytes);
     emit logonSent(bytes);
 }
 
-void StreamingEngine::Winsock2_DataArrival()
+void StreamingEngine::onLogonReadyRead()
 {
     Globals& g = globals();
     g.LoggedIn = true;
-    const logon::LogonAnswer::Result r = m_answer.feed(Winsock2.readAll(), g.DisableCheck);
+    const logon::LogonAnswer::Result r = m_answer.feed(logonSocket.readAll(), g.DisableCheck);
     using V = logon::LogonAnswer::Verdict;
     switch (r.verdict) {
     case V::Waiting:
         break;
     case V::DbDown:
         shelllink::showError(logon::dbDownMessage());
-        Winsock2.abort();
+        logonSocket.abort();
         g.LoggedIn = false;
         endOnline();
         break;
@@ -235,13 +235,13 @@ void StreamingEngine::Winsock2_DataArrival()
         break;
     case V::NoCheck:
         shelllink::setStatus(QStringLiteral("OK, NO CHECK"));
-        Timer3.start();
+        relogonTimer.start();
         break;
     case V::Address:
-        Winsock2.abort();
+        logonSocket.abort();
         g.PublicAddress = r.address;
-        Winsock3.abort();
-        Winsock3.connectToHost(r.address, r.port);
+        reachabilitySocket.abort();
+        reachabilitySocket.connectToHost(r.address, r.port);
         break;
     case V::Nothing:
         break;
@@ -251,10 +251,10 @@ void StreamingEngine::Winsock2_DataArrival()
 
 void StreamingEngine::refuse(bool user, const QString& label)
 {
-    Timer3.stop();
+    relogonTimer.stop();
     shelllink::setStatus(label);
     shelllink::showError(logon::refusedMessage(user));
-    Winsock2.abort();
+    logonSocket.abort();
     globals().LoggedIn = false;
     endOnline();
 }
@@ -269,46 +269,46 @@ void StreamingEngine::endOnline()
         logOff();
 }
 
-void StreamingEngine::Winsock2_Error()
+void StreamingEngine::onLogonError()
 {
-    if (Winsock2.error() == QAbstractSocket::RemoteHostClosedError)
+    if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(logon::connectFailedMessage(Winsock2.errorString()));
-    Winsock2.abort();
+    shelllink::showError(logon::connectFailedMessage(logonSocket.errorString()));
+    logonSocket.abort();
 }
 
-void StreamingEngine::Winsock3_Connect()
+void StreamingEngine::onReachabilityConnected()
 {
     reachabilityToken = int(QRandomGenerator::global()->bounded(999999)) + 1;
-    Winsock3.write(logon::checkLine(reachabilityToken));
+    reachabilitySocket.write(logon::checkLine(reachabilityToken));
 }
 
-void StreamingEngine::Winsock3_DataArrival()
+void StreamingEngine::onReachabilityReadyRead()
 {
-    Timer3.start();
-    const qint64 number = logon::echoNumber(Winsock3.readAll());
+    relogonTimer.start();
+    const qint64 number = logon::echoNumber(reachabilitySocket.readAll());
     QString verdict;
     if (number == reachabilityToken) {
         verdict = QStringLiteral("OK");
         shelllink::setStatus(verdict);
-        if (ipText(Winsock3.localAddress()) != ipText(Winsock3.peerAddress()))
+        if (ipText(reachabilitySocket.localAddress()) != ipText(reachabilitySocket.peerAddress()))
             globals().BehindRouter = true;
     } else {
         verdict = QStringLiteral("OK, INCORRECT ID");
         shelllink::showError(logon::checkMismatchMessage(siteAddress()));
         shelllink::setStatus(verdict);
     }
-    Winsock3.abort();
+    reachabilitySocket.abort();
     emit checkFinished(verdict);
 }
 
-void StreamingEngine::Winsock3_Error()
+void StreamingEngine::onReachabilityError()
 {
-    if (Winsock3.error() == QAbstractSocket::RemoteHostClosedError)
+    if (reachabilitySocket.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(logon::checkFailedMessage(Winsock3.errorString(), siteAddress()));
+    shelllink::showError(logon::checkFailedMessage(reachabilitySocket.errorString(), siteAddress()));
     shelllink::setStatus(QStringLiteral("NO CON"));
-    Winsock3.abort();
+    reachabilitySocket.abort();
     emit checkFinished(QStringLiteral("NO CON"));
 }
 
@@ -321,28 +321,28 @@ void StreamingEngine::logOff()
         unload();
         return;
     }
-    Timer2.stop();
-    Timer3.stop();
+    logonDelay.stop();
+    relogonTimer.stop();
     shelllink::flash(false);
     g.GoingOffline = true;
-    Winsock2.abort();
-    Winsock3.abort();
-    connectToDirectory(Winsock4);
+    logonSocket.abort();
+    reachabilitySocket.abort();
+    connectToDirectory(logoffSocket);
     g.LoggedIn = false;
 }
 
-void StreamingEngine::Winsock4_Connect()
+void StreamingEngine::onLogoffConnected()
 {
     const Globals& g = globals();
     const QByteArray bytes = logon::requestBytes(
         logon::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
-    Winsock4.write(bytes);
+    logoffSocket.write(bytes);
     emit logoffSent(bytes);
 }
 
-void StreamingEngine::Winsock4_DataArrival()
+void StreamingEngine::onLogoffReadyRead()
 {
-    Winsock4.readAll();
+    logoffSocket.readAll();
     shelllink::setStatusLabelsVisible(false);
     unload();
 }
@@ -352,12 +352,12 @@ void StreamingEngine::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    Timer2.stop();
-    Timer3.stop();
-    Winsock1.close();
-    Winsock2.abort();
-    Winsock3.abort();
-    Winsock4.abort();
+    logonDelay.stop();
+    relogonTimer.stop();
+    listener.close();
+    logonSocket.abort();
+    reachabilitySocket.abort();
+    logoffSocket.abort();
     seams::engineUnloaded(this);
     emit unloaded();
     deleteLater();

@@ -40,22 +40,22 @@ public:
     void reloadLabels() override;
     void unload();
 
-    QTcpServer Winsock1; // listener
-    QTcpSocket Winsock2; // logon
-    QTcpSocket Winsock3; // reachability check
-    QTcpSocket Winsock4; // logoff
-    QTimer Timer2;       // one-shot logon starter
-    QTimer Timer3;       // minute timer of the periodic logon
+    QTcpServer listener; // listener
+    QTcpSocket logonSocket; // logon
+    QTcpSocket reachabilitySocket; // reachability check
+    QTcpSocket logoffSocket; // logoff
+    QTimer logonDelay;       // one-shot logon starter
+    QTimer relogonTimer;       // minute timer of the periodic logon
     int minutesSinceLogon = 0;
     int reachabilityToken = 0;
 
-    void Timer2_Timer();
-    void Timer3_Timer();
+    void onLogonDelay();
+    void onRelogonTick();
     void startLogon();
 
     bool isUnloaded() const { return m_unloaded; }
-    bool listening() const { return Winsock1.isListening(); }
-    quint16 listenPort() const { return Winsock1.serverPort(); }
+    bool listening() const { return listener.isListening(); }
+    quint16 listenPort() const { return listener.serverPort(); }
     QSize referenceFrame() const { return m_state->referenceFrame; }
     const QList<TextLabel>& templates() const { return m_state->templates; }
     int liveHandlers() const { return m_state->liveHandlers; }
@@ -71,15 +71,15 @@ signals:
     void handlerCreated(ClientConnection* handler);
 
 private:
-    void Winsock1_ConnectionRequest();
-    void Winsock2_Connect();
-    void Winsock2_DataArrival();
-    void Winsock2_Error();
-    void Winsock3_Connect();
-    void Winsock3_DataArrival();
-    void Winsock3_Error();
-    void Winsock4_Connect();
-    void Winsock4_DataArrival();
+    void onNewConnection();
+    void onLogonConnected();
+    void onLogonReadyRead();
+    void onLogonError();
+    void onReachabilityConnected();
+    void onReachabilityReadyRead();
+    void onReachabilityError();
+    void onLogoffConnected();
+    void onLogoffReadyRead();
     void refuse(bool user, const QString& label);
     void endOnline();
     void loadTemplates();

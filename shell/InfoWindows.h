@@ -16,11 +16,11 @@ class ErrorWindow : public QWidget
 public:
     explicit ErrorWindow(QWidget* parent = nullptr);
     ~ErrorWindow() override;
-    QLabel* Label1 = nullptr; // the message; callers replace it
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr; // "here": the support page
-    QPushButton* Command1 = nullptr;
-    void Label3_Click();
+    QLabel* messageLabel = nullptr; // the message; callers replace it
+    QLabel* contactLabel = nullptr;
+    QLabel* supportLink = nullptr; // "here": the support page
+    QPushButton* closeButton = nullptr;
+    void onSupportLinkClicked();
 };
 
 class AboutDialog : public QDialog
@@ -29,12 +29,12 @@ class AboutDialog : public QDialog
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
     ~AboutDialog() override;
-    QLabel* lblDescription = nullptr;
-    QLabel* lblDisclaimer = nullptr;
-    QLabel* lblNotice = nullptr; // opens the legal page
-    QLabel* lblVersion = nullptr;
-    QPushButton* cmdOK = nullptr;
-    void lblNotice_Click();
+    QLabel* descriptionLabel = nullptr;
+    QLabel* disclaimerLabel = nullptr;
+    QLabel* noticeLink = nullptr; // opens the legal page
+    QLabel* versionLabel = nullptr;
+    QPushButton* okButton = nullptr;
+    void onNoticeClicked();
 };
 
 class CameraUnavailableDialog : public QDialog
@@ -43,10 +43,10 @@ class CameraUnavailableDialog : public QDialog
 public:
     explicit CameraUnavailableDialog(QWidget* owner = nullptr);
     ~CameraUnavailableDialog() override; // re-enables the main window, however it closes
-    QLabel* Label1 = nullptr;
-    QPushButton* Command1 = nullptr; // "Close"
-    QPushButton* Command2 = nullptr; // "Go to configuration"
-    void Command2_Click();
+    QLabel* messageLabel = nullptr;
+    QPushButton* closeButton = nullptr; // "Close"
+    QPushButton* configureButton = nullptr; // "Go to configuration"
+    void onGoToConfiguration();
 };
 
 class NewVersionWindow : public QWidget
@@ -55,10 +55,10 @@ class NewVersionWindow : public QWidget
 public:
     explicit NewVersionWindow(QWidget* parent = nullptr);
     ~NewVersionWindow() override;
-    QLabel* Label3 = nullptr;
-    QPlainTextEdit* Text1 = nullptr;
-    QPushButton* Command1 = nullptr; // download page
-    QPushButton* Command2 = nullptr; // "Close"
+    QLabel* versionLabel = nullptr;
+    QPlainTextEdit* releaseNotesEdit = nullptr;
+    QPushButton* downloadButton = nullptr; // download page
+    QPushButton* closeButton = nullptr; // "Close"
 };
 
 // Loads (creates) the window when needed and returns it; does not show it.

@@ -139,7 +139,7 @@ const QStringList& MainWindow::shutdownRecord() { return shutdownLog(); }
 
 MainWindow::MainWindow() : QMainWindow(nullptr)
 {
-    setObjectName(QStringLiteral("frmCustomCaption"));
+    setObjectName(QStringLiteral("MainWindow"));
     m_recorderFolder = QCoreApplication::applicationDirPath();
     buildUi();
 }
@@ -153,34 +153,34 @@ void MainWindow::buildUi()
 
     // Menus.
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuExit = file->addAction(QStringLiteral("E&xit"));
+    exitAction = file->addAction(QStringLiteral("E&xit"));
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-    mnuActiveConnections = view->addAction(QStringLiteral("Active Connections"));
-    mnuActiveConnections->setCheckable(true);
-    mnuPlugins = view->addAction(QStringLiteral("Plugins"));
-    mnuConfigure = view->addAction(QStringLiteral("Configure"));
-    mnuBuddyList = view->addAction(QStringLiteral("My Buddy List"));
-    mnuPreview = view->addAction(QStringLiteral("Preview"));
-    mnuPreview->setCheckable(true);
-    mnuPreview->setChecked(true);
-    mnuFullscreen = view->addAction(QStringLiteral("Preview in fullscreen"));
+    activeConnectionsAction = view->addAction(QStringLiteral("Active Connections"));
+    activeConnectionsAction->setCheckable(true);
+    pluginsAction = view->addAction(QStringLiteral("Plugins"));
+    configureAction = view->addAction(QStringLiteral("Configure"));
+    buddyListAction = view->addAction(QStringLiteral("My Buddy List"));
+    previewAction = view->addAction(QStringLiteral("Preview"));
+    previewAction->setCheckable(true);
+    previewAction->setChecked(true);
+    fullScreenAction = view->addAction(QStringLiteral("Preview in fullscreen"));
     QMenu* actions = menuBar()->addMenu(QStringLiteral("&Actions"));
-    mnuInvite = actions->addAction(QStringLiteral("&Invite someone for chat"));
+    inviteAction = actions->addAction(QStringLiteral("&Invite someone for chat"));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    mnuHelpItem[0] = help->addAction(QStringLiteral("&Help"));
-    mnuHelpItem[1] = help->addAction(QStringLiteral("&Support"));
-    mnuHelpItem[2] = help->addSeparator();
-    mnuHelpItem[3] = help->addAction(QStringLiteral("&About..."));
-    mnuHelpItem[4] = help->addAction(QStringLiteral("System Info"));
+    helpActions[0] = help->addAction(QStringLiteral("&Help"));
+    helpActions[1] = help->addAction(QStringLiteral("&Support"));
+    helpActions[2] = help->addSeparator();
+    helpActions[3] = help->addAction(QStringLiteral("&About..."));
+    helpActions[4] = help->addAction(QStringLiteral("System Info"));
 
-    connect(mnuExit, &QAction::triggered, this, [] { unloadMainWindow(); });
-    connect(mnuActiveConnections, &QAction::triggered, this, &MainWindow::mnuActiveConnections_Click);
-    connect(mnuConfigure, &QAction::triggered, this, [this] { seams::openConfiguration(this); });
-    connect(mnuPreview, &QAction::triggered, this, &MainWindow::mnuPreview_Click);
-    connect(mnuFullscreen, &QAction::triggered, this, &MainWindow::mnuFullscreen_Click);
-    connect(mnuInvite, &QAction::triggered, this, &MainWindow::mnuInvite_Click);
+    connect(exitAction, &QAction::triggered, this, [] { unloadMainWindow(); });
+    connect(activeConnectionsAction, &QAction::triggered, this, &MainWindow::onActiveConnections);
+    connect(configureAction, &QAction::triggered, this, [this] { seams::openConfiguration(this); });
+    connect(previewAction, &QAction::triggered, this, &MainWindow::onPreviewToggled);
+    connect(fullScreenAction, &QAction::triggered, this, &MainWindow::onFullScreen);
+    connect(inviteAction, &QAction::triggered, this, &MainWindow::onInvite);
     for (int i : {0, 1, 3, 4})
-        connect(mnuHelpItem[i], &QAction::triggered, this, [this, i] { mnuHelp_Click(i); });
+        connect(helpActions[i], &QAction::triggered, this, [this, i] { onHelpItem(i); });
 
     auto* central = new QWidget(this);
     central->setMouseTracking(true);
@@ -191,30 +191,30 @@ void MainWindow::buildUi()
     outer->setSpacing(10);
 
     // Preview area.
-    Picture1 = new QFrame(central);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setFrameShape(QFrame::StyledPanel);
-    Picture1->setMinimumSize(352, 288);
-    Picture1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    Picture1->setAutoFillBackground(true);
-    QPalette black = Picture1->palette();
+    previewArea = new QFrame(central);
+    previewArea->setObjectName(QStringLiteral("previewArea"));
+    previewArea->setFrameShape(QFrame::StyledPanel);
+    previewArea->setMinimumSize(352, 288);
+    previewArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    previewArea->setAutoFillBackground(true);
+    QPalette black = previewArea->palette();
     black.setColor(QPalette::Window, Qt::black);
-    Picture1->setPalette(black);
-    Picture1->installEventFilter(this);
-    outer->addWidget(Picture1, 1);
+    previewArea->setPalette(black);
+    previewArea->installEventFilter(this);
+    outer->addWidget(previewArea, 1);
 
-    Cap = new Capture(this);
-    if (QWidget* preview = Cap->previewWidget()) {
-        preview->setParent(Picture1);
+    camera = new Capture(this);
+    if (QWidget* preview = camera->previewWidget()) {
+        preview->setParent(previewArea);
         preview->show();
     }
-    connect(Cap, &Capture::errorOccurred, this, &MainWindow::Cap_Error);
+    connect(camera, &Capture::errorOccurred, this, &MainWindow::onCaptureError);
 
-    Command5 = new QPushButton(QStringLiteral("Close fullscreen"), Picture1);
-    Command5->setObjectName(QStringLiteral("Command5"));
-    Command5->adjustSize();
-    Command5->hide();
-    connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
+    exitFullScreenButton = new QPushButton(QStringLiteral("Close fullscreen"), previewArea);
+    exitFullScreenButton->setObjectName(QStringLiteral("exitFullScreenButton"));
+    exitFullScreenButton->adjustSize();
+    exitFullScreenButton->hide();
+    connect(exitFullScreenButton, &QPushButton::clicked, this, &MainWindow::onExitFullScreen);
 
     // Status and controls beside the preview.
     m_sidePanel = new QWidget(central);
@@ -225,120 +225,120 @@ void MainWindow::buildUi()
     auto* statusBox = new QGroupBox(QStringLiteral("Status"), m_sidePanel);
     auto* form = new QFormLayout(statusBox);
     form->setLabelAlignment(Qt::AlignRight);
-    Label8 = new QLabel(QStringLiteral("Velora Engine:"), statusBox);
-    Label8->setObjectName(QStringLiteral("Label8"));
-    Label9 = new QLabel(statusBox);
-    Label9->setObjectName(QStringLiteral("Label9"));
-    QFont bold = Label9->font();
+    engineCaptionLabel = new QLabel(QStringLiteral("Velora Engine:"), statusBox);
+    engineCaptionLabel->setObjectName(QStringLiteral("engineCaptionLabel"));
+    engineStateLabel = new QLabel(statusBox);
+    engineStateLabel->setObjectName(QStringLiteral("engineStateLabel"));
+    QFont bold = engineStateLabel->font();
     bold.setBold(true);
-    Label9->setFont(bold);
-    form->addRow(Label8, Label9);
-    Label2 = new QLabel(statusBox);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    form->addRow(QStringLiteral("User:"), Label2);
-    Label5 = new QLabel(statusBox);
-    Label5->setObjectName(QStringLiteral("Label5"));
-    form->addRow(QStringLiteral("Domain:"), Label5);
-    Label7 = new QLabel(statusBox);
-    Label7->setObjectName(QStringLiteral("Label7"));
-    Label7->setWordWrap(true);
-    Label7->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
-    form->addRow(QStringLiteral("Input:"), Label7);
-    Label11 = new QLabel(QStringLiteral("Last Response:"), statusBox);
-    Label11->setObjectName(QStringLiteral("Label11"));
-    Label12 = new QLabel(QStringLiteral("Log in..."), statusBox);
-    Label12->setObjectName(QStringLiteral("Label12"));
-    Label12->setWordWrap(true);
-    Label12->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
-    form->addRow(Label11, Label12);
-    Label10 = new QLabel(QStringLiteral("http://127.0.0.1/"), statusBox);
-    Label10->setObjectName(QStringLiteral("Label10"));
-    QFont underlined = Label10->font();
+    engineStateLabel->setFont(bold);
+    form->addRow(engineCaptionLabel, engineStateLabel);
+    userLabel = new QLabel(statusBox);
+    userLabel->setObjectName(QStringLiteral("userLabel"));
+    form->addRow(QStringLiteral("User:"), userLabel);
+    domainLabel = new QLabel(statusBox);
+    domainLabel->setObjectName(QStringLiteral("domainLabel"));
+    form->addRow(QStringLiteral("Domain:"), domainLabel);
+    inputLabel = new QLabel(statusBox);
+    inputLabel->setObjectName(QStringLiteral("inputLabel"));
+    inputLabel->setWordWrap(true);
+    inputLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
+    form->addRow(QStringLiteral("Input:"), inputLabel);
+    lastResponseCaption = new QLabel(QStringLiteral("Last Response:"), statusBox);
+    lastResponseCaption->setObjectName(QStringLiteral("lastResponseCaption"));
+    lastResponseLabel = new QLabel(QStringLiteral("Log in..."), statusBox);
+    lastResponseLabel->setObjectName(QStringLiteral("lastResponseLabel"));
+    lastResponseLabel->setWordWrap(true);
+    lastResponseLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
+    form->addRow(lastResponseCaption, lastResponseLabel);
+    addressLabel = new QLabel(QStringLiteral("http://127.0.0.1/"), statusBox);
+    addressLabel->setObjectName(QStringLiteral("addressLabel"));
+    QFont underlined = addressLabel->font();
     underlined.setUnderline(true);
-    Label10->setFont(underlined);
-    Label10->setCursor(Qt::PointingHandCursor);
-    Label10->setMouseTracking(true);
-    setLabelColour(Label10, QColor(0, 0, 255));
-    form->addRow(Label10);
-    Label1 = new QLabel(QStringLiteral("0 min. runned"), statusBox);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    form->addRow(Label1);
+    addressLabel->setFont(underlined);
+    addressLabel->setCursor(Qt::PointingHandCursor);
+    addressLabel->setMouseTracking(true);
+    setLabelColour(addressLabel, QColor(0, 0, 255));
+    form->addRow(addressLabel);
+    minutesLabel = new QLabel(QStringLiteral("0 min. runned"), statusBox);
+    minutesLabel->setObjectName(QStringLiteral("minutesLabel"));
+    form->addRow(minutesLabel);
     // Shown by the engine once it has an address.
-    Label10->hide();
-    Label11->hide();
-    Label12->hide();
-    for (QLabel* l : {Label8, Label9, Label12}) {
+    addressLabel->hide();
+    lastResponseCaption->hide();
+    lastResponseLabel->hide();
+    for (QLabel* l : {engineCaptionLabel, engineStateLabel, lastResponseLabel}) {
         l->setMouseTracking(true);
         l->installEventFilter(this);
     }
-    Label10->installEventFilter(this);
+    addressLabel->installEventFilter(this);
     side->addWidget(statusBox);
 
     auto* switchRow = new QHBoxLayout;
-    Check1 = new QCheckBox(QStringLiteral("ONLINE"), m_sidePanel);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setFont(bold);
-    Command4 = new QPushButton(QStringLiteral("Change >"), m_sidePanel);
-    Command4->setObjectName(QStringLiteral("Command4"));
-    switchRow->addWidget(Check1);
+    onlineSwitch = new QCheckBox(QStringLiteral("ONLINE"), m_sidePanel);
+    onlineSwitch->setObjectName(QStringLiteral("onlineSwitch"));
+    onlineSwitch->setFont(bold);
+    changeAccountButton = new QPushButton(QStringLiteral("Change >"), m_sidePanel);
+    changeAccountButton->setObjectName(QStringLiteral("changeAccountButton"));
+    switchRow->addWidget(onlineSwitch);
     switchRow->addStretch(1);
-    switchRow->addWidget(Command4);
+    switchRow->addWidget(changeAccountButton);
     side->addLayout(switchRow);
-    connect(Check1, &QCheckBox::toggled, this, &MainWindow::Check1_Click);
-    connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
+    connect(onlineSwitch, &QCheckBox::toggled, this, &MainWindow::onOnlineSwitchToggled);
+    connect(changeAccountButton, &QPushButton::clicked, this, &MainWindow::onChangeAccount);
 
-    Frame1 = new QGroupBox(QStringLiteral("Change"), m_sidePanel);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    auto* login = new QFormLayout(Frame1);
-    Combo1 = new QComboBox(Frame1);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setEditable(true);
-    Text3 = new QLineEdit(Frame1);
-    Text3->setObjectName(QStringLiteral("Text3"));
-    Text4 = new QLineEdit(Frame1);
-    Text4->setObjectName(QStringLiteral("Text4"));
-    Text4->setEchoMode(QLineEdit::Password);
-    Command2 = new QPushButton(QStringLiteral("OK"), Frame1);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    login->addRow(QStringLiteral("Domain:"), Combo1);
-    login->addRow(QStringLiteral("Username:"), Text3);
-    login->addRow(QStringLiteral("Password:"), Text4);
-    login->addRow(QString(), Command2);
-    Frame1->hide();
-    side->addWidget(Frame1);
-    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+    accountBox = new QGroupBox(QStringLiteral("Change"), m_sidePanel);
+    accountBox->setObjectName(QStringLiteral("accountBox"));
+    auto* login = new QFormLayout(accountBox);
+    domainBox = new QComboBox(accountBox);
+    domainBox->setObjectName(QStringLiteral("domainBox"));
+    domainBox->setEditable(true);
+    userNameEdit = new QLineEdit(accountBox);
+    userNameEdit->setObjectName(QStringLiteral("userNameEdit"));
+    passwordEdit = new QLineEdit(accountBox);
+    passwordEdit->setObjectName(QStringLiteral("passwordEdit"));
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    applyAccountButton = new QPushButton(QStringLiteral("OK"), accountBox);
+    applyAccountButton->setObjectName(QStringLiteral("applyAccountButton"));
+    login->addRow(QStringLiteral("Domain:"), domainBox);
+    login->addRow(QStringLiteral("Username:"), userNameEdit);
+    login->addRow(QStringLiteral("Password:"), passwordEdit);
+    login->addRow(QString(), applyAccountButton);
+    accountBox->hide();
+    side->addWidget(accountBox);
+    connect(applyAccountButton, &QPushButton::clicked, this, &MainWindow::onApplyAccount);
 
     side->addStretch(1);
     auto* tools = new QHBoxLayout;
-    Command1 = new QPushButton(recordIcon(), QStringLiteral("Record movie"), m_sidePanel);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setIconSize(QSize(24, 24));
-    Command1->setToolTip(QStringLiteral("Closes Vantora and starts the movie recorder"));
-    Command3 = new QPushButton(snapshotIcon(), QStringLiteral("Snapshots"), m_sidePanel);
-    Command3->setObjectName(QStringLiteral("Command3"));
-    Command3->setIconSize(QSize(24, 24));
-    Command3->setToolTip(QStringLiteral("Timed snapshots"));
-    tools->addWidget(Command1);
-    tools->addWidget(Command3);
+    recordButton = new QPushButton(recordIcon(), QStringLiteral("Record movie"), m_sidePanel);
+    recordButton->setObjectName(QStringLiteral("recordButton"));
+    recordButton->setIconSize(QSize(24, 24));
+    recordButton->setToolTip(QStringLiteral("Closes Vantora and starts the movie recorder"));
+    snapshotsButton = new QPushButton(snapshotIcon(), QStringLiteral("Snapshots"), m_sidePanel);
+    snapshotsButton->setObjectName(QStringLiteral("snapshotsButton"));
+    snapshotsButton->setIconSize(QSize(24, 24));
+    snapshotsButton->setToolTip(QStringLiteral("Timed snapshots"));
+    tools->addWidget(recordButton);
+    tools->addWidget(snapshotsButton);
     side->addLayout(tools);
-    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
+    connect(recordButton, &QPushButton::clicked, this, &MainWindow::onRecord);
+    connect(snapshotsButton, &QPushButton::clicked, this, &MainWindow::onSnapshots);
     outer->addWidget(m_sidePanel);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(60000);
-    connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1_Timer);
-    Timer1->start();
-    Timer3 = new QTimer(this);
-    Timer3->setInterval(1500);
-    Timer3->setSingleShot(true);
-    connect(Timer3, &QTimer::timeout, this, &MainWindow::Timer3_Timer);
+    minuteTimer = new QTimer(this);
+    minuteTimer->setInterval(60000);
+    connect(minuteTimer, &QTimer::timeout, this, &MainWindow::onMinuteTick);
+    minuteTimer->start();
+    updateCheckDelay = new QTimer(this);
+    updateCheckDelay->setInterval(1500);
+    updateCheckDelay->setSingleShot(true);
+    connect(updateCheckDelay, &QTimer::timeout, this, &MainWindow::onUpdateCheckDue);
 
-    Winsock1 = new QTcpSocket(this);
-    connect(Winsock1, &QTcpSocket::connected, this, &MainWindow::Winsock1_Connect);
-    connect(Winsock1, &QTcpSocket::readyRead, this, &MainWindow::Winsock1_DataArrival);
-    connect(Winsock1, &QTcpSocket::disconnected, Winsock1, [this] { Winsock1->abort(); });
-    connect(Winsock1, &QTcpSocket::errorOccurred, Winsock1, [this] { Winsock1->abort(); });
+    updateSocket = new QTcpSocket(this);
+    connect(updateSocket, &QTcpSocket::connected, this, &MainWindow::onUpdateSocketConnected);
+    connect(updateSocket, &QTcpSocket::readyRead, this, &MainWindow::onUpdateSocketReadyRead);
+    connect(updateSocket, &QTcpSocket::disconnected, updateSocket, [this] { updateSocket->abort(); });
+    connect(updateSocket, &QTcpSocket::errorOccurred, updateSocket, [this] { updateSocket->abort(); });
 
     resize(780, 540);
 }
@@ -356,13 +356,13 @@ bool MainWindow::runStartup()
 void MainWindow::status(const QString& text)
 {
     if (SplashScreen* s = splashScreen())
-        s->Label2->setText(text);
+        s->statusLabel->setText(text);
 }
 
 void MainWindow::bar(int percent)
 {
     if (SplashScreen* s = splashScreen())
-        s->bar(percent);
+        s->setProgress(percent);
 }
 
 bool MainWindow::anotherCopyRunning()
@@ -398,19 +398,19 @@ void MainWindow::loadTray() { loadTrayIcon(); }
 
 void MainWindow::selectDriver(int index)
 {
-    m_driverSelected = Cap->setDriverIndex(index);
-    Label7->setText(Cap->driverDescription(index));
+    m_driverSelected = camera->setDriverIndex(index);
+    inputLabel->setText(camera->driverDescription(index));
 }
 
-void MainWindow::enableUpdateTimer() { Timer3->start(); }
+void MainWindow::enableUpdateTimer() { updateCheckDelay->start(); }
 
 bool MainWindow::connectVideo()
 {
     // A driver number that names no device must not fall back to another camera.
     if (m_driverSelected)
-        Cap->grabFrame();
-    Cap->setPreview(true);
-    return Cap->connected();
+        camera->grabFrame();
+    camera->setPreview(true);
+    return camera->connected();
 }
 
 void MainWindow::showDriverFailure()
@@ -420,14 +420,14 @@ void MainWindow::showDriverFailure()
     f->show();
 }
 
-void MainWindow::setEngineState(const QString& text) { Label9->setText(text); }
+void MainWindow::setEngineState(const QString& text) { engineStateLabel->setText(text); }
 
 void MainWindow::loadEngine() { seams::loadEngine(); }
 
 void MainWindow::showActiveConnections()
 {
     seams::showActiveConnections(this);
-    mnuActiveConnections->setChecked(true);
+    activeConnectionsAction->setChecked(true);
 }
 
 void MainWindow::showMainUnloadSplash()
@@ -443,65 +443,65 @@ void MainWindow::showMainUnloadSplash()
 void MainWindow::fillLogin(const QStringList& domains, const QString& user, const QString& password,
                                  const QString& domain)
 {
-    Combo1->clear();
-    Combo1->addItems(domains);
-    Combo1->setCurrentIndex(0);
-    Text3->setText(user);
-    Label2->setText(user);
-    Text4->setText(password);
-    Combo1->setEditText(domain);
-    Label5->setText(domain);
+    domainBox->clear();
+    domainBox->addItems(domains);
+    domainBox->setCurrentIndex(0);
+    userNameEdit->setText(user);
+    userLabel->setText(user);
+    passwordEdit->setText(password);
+    domainBox->setEditText(domain);
+    domainLabel->setText(domain);
 }
 
-void MainWindow::setOnlineSwitch(int value) { Check1->setChecked(value == 1); }
+void MainWindow::setOnlineSwitch(int value) { onlineSwitch->setChecked(value == 1); }
 
 // ------------------------------------------------------------------ handlers
 
-void MainWindow::Check1_Click()
+void MainWindow::onOnlineSwitchToggled()
 {
     Globals& g = globals();
-    const bool on = Check1->isChecked();
+    const bool on = onlineSwitch->isChecked();
     g.OnlineSwitch = on;
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), Text3->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), Text4->text());
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), on ? QStringLiteral("1") : QStringLiteral("0"));
     if (!on) {
         g.GoingOffline = true;
-        Label9->setText(QStringLiteral("OFF"));
-        Label12->setText(QStringLiteral("Logging off..."));
+        engineStateLabel->setText(QStringLiteral("OFF"));
+        lastResponseLabel->setText(QStringLiteral("Logging off..."));
         if (EngineWindow* e = seams::engine())
             e->logOff();
     } else {
-        Label9->setText(QStringLiteral("ON"));
+        engineStateLabel->setText(QStringLiteral("ON"));
         desktop::doEvents();
         g.GoingOffline = false;
         seams::loadEngine();
     }
 }
 
-void MainWindow::Command4_Click() { Frame1->show(); }
+void MainWindow::onChangeAccount() { accountBox->show(); }
 
-void MainWindow::Command2_Click()
+void MainWindow::onApplyAccount()
 {
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), Text3->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), Text4->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), Combo1->currentText());
-    Label2->setText(Text3->text());
-    Label5->setText(Combo1->currentText());
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
+    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), domainBox->currentText());
+    userLabel->setText(userNameEdit->text());
+    domainLabel->setText(domainBox->currentText());
     MessageBox::information(this, globals().AppName,
                             QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
-    Frame1->hide();
+    accountBox->hide();
 }
 
-void MainWindow::Timer1_Timer()
+void MainWindow::onMinuteTick()
 {
-    if (MinutesRunning < 32767)
-        ++MinutesRunning;
-    Label1->setText(QString::number(MinutesRunning) + QLatin1String(" min. runned"));
-    Cap->setPreview(true);
+    if (minutesRunning < 32767)
+        ++minutesRunning;
+    minutesLabel->setText(QString::number(minutesRunning) + QLatin1String(" min. runned"));
+    camera->setPreview(true);
 }
 
-void MainWindow::Cap_Error(int number, const QString& description)
+void MainWindow::onCaptureError(int number, const QString& description)
 {
     Q_UNUSED(number);
     if (!globals().ShowCamErrors || description.isEmpty())
@@ -511,32 +511,32 @@ void MainWindow::Cap_Error(int number, const QString& description)
                                     "Camera Options"));
 }
 
-void MainWindow::mnuActiveConnections_Click()
+void MainWindow::onActiveConnections()
 {
     if (!seams::activeConnectionsVisible()) {
         seams::showActiveConnections(this);
     } else {
         seams::unloadActiveConnections();
     }
-    mnuActiveConnections->setChecked(seams::activeConnectionsVisible());
+    activeConnectionsAction->setChecked(seams::activeConnectionsVisible());
 }
 
-void MainWindow::mnuPreview_Click()
+void MainWindow::onPreviewToggled()
 {
-    if (Picture1->isVisible()) {
-        mnuPreview->setChecked(false);
-        mnuFullscreen->setEnabled(false);
-        Picture1->hide();
-        Cap->setPreview(false);
+    if (previewArea->isVisible()) {
+        previewAction->setChecked(false);
+        fullScreenAction->setEnabled(false);
+        previewArea->hide();
+        camera->setPreview(false);
     } else {
-        mnuPreview->setChecked(true);
-        mnuFullscreen->setEnabled(true);
-        Picture1->show();
-        Cap->setPreview(true);
+        previewAction->setChecked(true);
+        fullScreenAction->setEnabled(true);
+        previewArea->show();
+        camera->setPreview(true);
     }
 }
 
-void MainWindow::mnuInvite_Click()
+void MainWindow::onInvite()
 {
     if (!globals().LoggedIn) {
         ShowErrorWindow(QStringLiteral("You must login first!"));
@@ -545,7 +545,7 @@ void MainWindow::mnuInvite_Click()
     seams::openInvitation(this);
 }
 
-void MainWindow::mnuHelp_Click(int index)
+void MainWindow::onHelpItem(int index)
 {
     switch (index) {
     case 0: desktop::openDocument(product::pageUrl(product::Page::Help)); break;
@@ -565,9 +565,9 @@ void MainWindow::mnuHelp_Click(int index)
     }
 }
 
-void MainWindow::Command3_Click() { seams::openSnapshots(this); }
+void MainWindow::onSnapshots() { seams::openSnapshots(this); }
 
-void MainWindow::Command1_Click()
+void MainWindow::onRecord()
 {
     QString error;
     if (startRecorder(m_recorderFolder, &error))
@@ -578,44 +578,44 @@ void MainWindow::Command1_Click()
 
 // ------------------------------------------------------------------ full screen
 
-void MainWindow::mnuFullscreen_Click()
+void MainWindow::onFullScreen()
 {
     if (m_fullScreen)
         return;
     m_fullScreen = true;
     m_normalGeometry = geometry();
-    mnuPreview->setEnabled(false);
+    previewAction->setEnabled(false);
     AlwaysOnTop(this, true);
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1024, 768);
-    Cap->setStretch(true);
+    camera->setStretch(true);
     menuBar()->hide();
     m_sidePanel->hide();
     centralWidget()->layout()->setContentsMargins(0, 0, 0, 0);
-    Picture1->setFrameShape(QFrame::NoFrame);
+    previewArea->setFrameShape(QFrame::NoFrame);
     showFullScreen();
-    Picture1->setGeometry(QRect(QPoint(0, 0), screenRect.size()));
-    Cap->setDisplayRect(QRect(QPoint(0, 0), screenRect.size()));
-    Command5->setEnabled(true);
-    Command5->adjustSize();
-    Command5->move(screenRect.width() / 2 - Command5->width() / 2, 0);
-    Command5->show();
-    Command5->raise();
+    previewArea->setGeometry(QRect(QPoint(0, 0), screenRect.size()));
+    camera->setDisplayRect(QRect(QPoint(0, 0), screenRect.size()));
+    exitFullScreenButton->setEnabled(true);
+    exitFullScreenButton->adjustSize();
+    exitFullScreenButton->move(screenRect.width() / 2 - exitFullScreenButton->width() / 2, 0);
+    exitFullScreenButton->show();
+    exitFullScreenButton->raise();
 }
 
-void MainWindow::Command5_Click()
+void MainWindow::onExitFullScreen()
 {
     if (!m_fullScreen)
         return;
     m_fullScreen = false;
     AlwaysOnTop(this, false);
-    mnuPreview->setEnabled(true);
-    Command5->setEnabled(false);
-    Command5->hide();
-    Cap->setStretch(false);
+    previewAction->setEnabled(true);
+    exitFullScreenButton->setEnabled(false);
+    exitFullScreenButton->hide();
+    camera->setStretch(false);
     menuBar()->show();
     m_sidePanel->show();
     centralWidget()->layout()->setContentsMargins(8, 8, 8, 8);
-    Picture1->setFrameShape(QFrame::StyledPanel);
+    previewArea->setFrameShape(QFrame::StyledPanel);
     showNormal();
     if (m_normalGeometry.isValid())
         setGeometry(m_normalGeometry);
@@ -624,37 +624,37 @@ void MainWindow::Command5_Click()
 
 void MainWindow::layoutPreview()
 {
-    if (Cap && Picture1)
-        Cap->setDisplayRect(m_fullScreen ? Picture1->rect() : Picture1->contentsRect());
+    if (camera && previewArea)
+        camera->setDisplayRect(m_fullScreen ? previewArea->rect() : previewArea->contentsRect());
 }
 
 // ------------------------------------------------------------------ update check
 
-void MainWindow::Timer3_Timer()
+void MainWindow::onUpdateCheckDue()
 {
-    Timer3->stop();
+    updateCheckDelay->stop();
     m_updateAnswered = false;
     const QString host = globals().ServerHost;
-    Winsock1->abort();
-    Winsock1->connectToHost(product::hostOf(host), product::portOf(host));
+    updateSocket->abort();
+    updateSocket->connectToHost(product::hostOf(host), product::portOf(host));
 }
 
-void MainWindow::Winsock1_Connect() { Winsock1->write(updatecheck::request(globals().ServerHost)); }
+void MainWindow::onUpdateSocketConnected() { updateSocket->write(updatecheck::request(globals().ServerHost)); }
 
-void MainWindow::Winsock1_DataArrival()
+void MainWindow::onUpdateSocketReadyRead()
 {
     // The first piece is taken as the whole answer.
     if (m_updateAnswered)
         return;
     m_updateAnswered = true;
-    const QByteArray response = Winsock1->readAll();
-    Winsock1->abort();
+    const QByteArray response = updateSocket->readAll();
+    updateSocket->abort();
     const auto offer = updatecheck::parse(response, version::compact());
     if (!offer)
         return;
     NewVersionWindow* w = newVersionWindow();
-    w->Text1->setPlainText(offer->notes);
-    w->Label3->setText(QLatin1String("New version: ") + offer->version);
+    w->releaseNotesEdit->setPlainText(offer->notes);
+    w->versionLabel->setText(QLatin1String("New version: ") + offer->version);
 }
 
 // ------------------------------------------------------------------ window events
@@ -662,7 +662,7 @@ void MainWindow::Winsock1_DataArrival()
 void MainWindow::showWindowFromTray()
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
-    Cap->setPreview(true);
+    camera->setPreview(true);
     desktop::doEvents();
     show();
     raise();
@@ -676,13 +676,13 @@ void MainWindow::changeEvent(QEvent* event)
         && static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized)) {
         // Restored from the task bar: the picture comes back at once, not at the
         // next minute tick (unless the user switched the preview off).
-        if (mnuPreview->isChecked())
-            Cap->setPreview(true);
+        if (previewAction->isChecked())
+            camera->setPreview(true);
     }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_unloading) {
         // It lives on in the tray. Without a notification area it stays
         // minimised in the task bar: hidden, nothing could bring it back.
-        Cap->setPreview(false);
+        camera->setPreview(false);
         QTimer::singleShot(0, this, [this] {
             TrayIcon* tray = trayIcon();
             if (isMinimized() && tray && tray->canRestoreWindows())
@@ -704,16 +704,16 @@ void MainWindow::closeEvent(QCloseEvent* event)
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type t = event->type();
-    if (watched == Label10) {
+    if (watched == addressLabel) {
         if (t == QEvent::Enter || t == QEvent::MouseMove)
-            setLabelColour(Label10, QColor(255, 0, 0));
+            setLabelColour(addressLabel, QColor(255, 0, 0));
         else if (t == QEvent::MouseButtonRelease)
-            desktop::openDocument(QUrl(Label10->text()));
-    } else if (watched == Picture1) {
+            desktop::openDocument(QUrl(addressLabel->text()));
+    } else if (watched == previewArea) {
         if (t == QEvent::Resize)
             layoutPreview();
     } else if (t == QEvent::Enter || t == QEvent::MouseMove) {
-        setLabelColour(Label10, QColor(0, 0, 255));
+        setLabelColour(addressLabel, QColor(0, 0, 255));
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -736,15 +736,15 @@ void MainWindow::shutDown()
     step(QStringLiteral("save WindowVisible"));
 
     // 2.
-    Cap->setPreview(false);
+    camera->setPreview(false);
     step(QStringLiteral("preview off"));
-    Cap->disconnectDriver();
+    camera->disconnectDriver();
     step(QStringLiteral("disconnect driver"));
 
     // 3.
-    Timer1->stop();
-    Timer3->stop();
-    Winsock1->abort();
+    minuteTimer->stop();
+    updateCheckDelay->stop();
+    updateSocket->abort();
     step(QStringLiteral("timers off"));
 
     // 4. Engine handlers that run during the log-off see GoingOffline.
@@ -763,16 +763,16 @@ void MainWindow::shutDown()
         step(QLatin1String("unload ") + name);
         desktop::doEvents();
     };
-    unloadStep(QStringLiteral("Threat"), [] { seams::unloadWindow(QStringLiteral("Threat")); });
-    unloadStep(QStringLiteral("frmTray"), [] { unloadTrayIcon(); });
-    unloadStep(QStringLiteral("frmConfig"), [] { seams::unloadWindow(QStringLiteral("frmConfig")); });
-    unloadStep(QStringLiteral("Form5"), [] { unloadDriverFailureWindow(); });
-    unloadStep(QStringLiteral("frmAbout"), [] { unloadAboutWindow(); });
-    unloadStep(QStringLiteral("frmPictures"), [] { seams::unloadWindow(QStringLiteral("frmPictures")); });
-    unloadStep(QStringLiteral("frmJPEGPreview"), [] { seams::unloadWindow(QStringLiteral("frmJPEGPreview")); });
-    unloadStep(QStringLiteral("frmNewVersion"), [] { unloadNewVersionWindow(); });
-    unloadStep(QStringLiteral("frmSplash"), [] { unloadSplash(); });
-    unloadStep(QStringLiteral("Form2"), [] { seams::unloadActiveConnections(); });
+    unloadStep(QStringLiteral("connections"), [] { seams::unloadWindow(QStringLiteral("connections")); });
+    unloadStep(QStringLiteral("tray"), [] { unloadTrayIcon(); });
+    unloadStep(QStringLiteral("configuration"), [] { seams::unloadWindow(QStringLiteral("configuration")); });
+    unloadStep(QStringLiteral("cameraUnavailable"), [] { unloadDriverFailureWindow(); });
+    unloadStep(QStringLiteral("about"), [] { unloadAboutWindow(); });
+    unloadStep(QStringLiteral("snapshots"), [] { seams::unloadWindow(QStringLiteral("snapshots")); });
+    unloadStep(QStringLiteral("jpegPreview"), [] { seams::unloadWindow(QStringLiteral("jpegPreview")); });
+    unloadStep(QStringLiteral("newVersion"), [] { unloadNewVersionWindow(); });
+    unloadStep(QStringLiteral("splash"), [] { unloadSplash(); });
+    unloadStep(QStringLiteral("activeConnections"), [] { seams::unloadActiveConnections(); });
 
     // 6.
     g.GoingOffline = true;
@@ -782,7 +782,7 @@ void MainWindow::shutDown()
     hide();
     m_instanceLock.reset();
     deleteLater(); // this may be running inside one of its own handlers
-    step(QStringLiteral("unload frmCustomCaption"));
+    step(QStringLiteral("unload mainWindow"));
     desktop::doEvents();
     step(QStringLiteral("end"));
     // The log-off travels on its own connection: end once the engine has

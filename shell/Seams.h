@@ -61,8 +61,8 @@ void showActiveConnections(QWidget* owner);
 void unloadActiveConnections();
 bool activeConnectionsVisible();
 
-// Windows of other folders that shutting down unloads by name ("Threat",
-// "frmConfig", "frmPictures", "frmJPEGPreview", ...). Unknown names do nothing.
+// Windows of other folders that shutting down unloads by name ("connections",
+// "configuration", "snapshots", "jpegPreview", ...). Unknown names do nothing.
 void setWindowUnloader(const QString& name, std::function<void()> unload);
 void unloadWindow(const QString& name);
 

@@ -36,7 +36,7 @@ void unloadSplash()
 
 SplashScreen::SplashScreen(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
-    setObjectName(QStringLiteral("frmSplash"));
+    setObjectName(QStringLiteral("SplashScreen"));
     setFixedSize(420, 220);
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -56,60 +56,60 @@ SplashScreen::SplashScreen(QWidget* parent) : QWidget(parent, Qt::SplashScreen |
     layout->addWidget(subtitle);
     layout->addStretch(1);
 
-    Label2 = new QLabel(QStringLiteral("Loading core of application..."), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    layout->addWidget(Label2);
+    statusLabel = new QLabel(QStringLiteral("Loading core of application..."), this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    layout->addWidget(statusLabel);
 
     m_track = new QFrame(this);
     m_track->setFixedHeight(14);
     m_track->setFrameShape(QFrame::Box);
     m_track->setStyleSheet(QStringLiteral("QFrame { border: 1px solid #9fb7d6; background: #16304f; }"));
-    Shape1 = new QFrame(m_track);
-    Shape1->setObjectName(QStringLiteral("Shape1"));
-    Shape1->setStyleSheet(QStringLiteral("QFrame { border: none; background: #6fb3ff; }"));
+    progressBar = new QFrame(m_track);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setStyleSheet(QStringLiteral("QFrame { border: none; background: #6fb3ff; }"));
     layout->addWidget(m_track);
 
     auto* bottom = new QHBoxLayout;
-    lblVersion = new QLabel(QStringLiteral("Version"), this);
-    lblVersion->setObjectName(QStringLiteral("lblVersion"));
-    lblPlatform = new QLabel(this);
-    lblPlatform->setObjectName(QStringLiteral("lblPlatform"));
-    bottom->addWidget(lblVersion);
+    versionLabel = new QLabel(QStringLiteral("Version"), this);
+    versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    platformLabel = new QLabel(this);
+    platformLabel->setObjectName(QStringLiteral("platformLabel"));
+    bottom->addWidget(versionLabel);
     bottom->addStretch(1);
-    bottom->addWidget(lblPlatform);
+    bottom->addWidget(platformLabel);
     layout->addLayout(bottom);
 
-    bar(0);
+    setProgress(0);
     globals().OsName = GetOsName();
-    lblPlatform->setText(globals().OsName);
-    lblVersion->setText(QLatin1String("Version ") + version::dotted());
+    platformLabel->setText(globals().OsName);
+    versionLabel->setText(QLatin1String("Version ") + version::dotted());
 
-    Timer1 = new QTimer(this);
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(200);
-    connect(Timer1, &QTimer::timeout, this, &SplashScreen::Timer1_Timer);
-    Timer1->start();
+    loadDelay = new QTimer(this);
+    loadDelay->setSingleShot(true);
+    loadDelay->setInterval(200);
+    connect(loadDelay, &QTimer::timeout, this, &SplashScreen::onLoadDelay);
+    loadDelay->start();
 }
 
 SplashScreen::~SplashScreen() = default;
 
-void SplashScreen::bar(int breed)
+void SplashScreen::setProgress(int percent)
 {
-    m_percent = breed;
+    m_percent = percent;
     const int full = m_track->width() - 2;
-    Shape1->setGeometry(1, 1, qBound(0, full * breed / 100, full), m_track->height() - 2);
-    Shape1->update();
+    progressBar->setGeometry(1, 1, qBound(0, full * percent / 100, full), m_track->height() - 2);
+    progressBar->update();
 }
 
 void SplashScreen::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    bar(m_percent);
+    setProgress(m_percent);
 }
 
-void SplashScreen::Timer1_Timer()
+void SplashScreen::onLoadDelay()
 {
-    Timer1->stop();
-    bar(10);
+    loadDelay->stop();
+    setProgress(10);
     loadMainWindow();
 }

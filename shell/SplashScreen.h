@@ -19,16 +19,16 @@ public:
     explicit SplashScreen(QWidget* parent = nullptr);
     ~SplashScreen() override;
 
-    // Sets the progress bar to `breed` per cent.
-    void bar(int breed);
+    // Sets the progress bar to `percent` per cent.
+    void setProgress(int percent);
     int barPercent() const { return m_percent; }
 
-    QFrame* Shape1 = nullptr; // the bar
-    QLabel* Label2 = nullptr; // status text
-    QLabel* lblVersion = nullptr;
-    QLabel* lblPlatform = nullptr;
-    QTimer* Timer1 = nullptr; // one shot: loads the main window
-    void Timer1_Timer();
+    QFrame* progressBar = nullptr; // the bar
+    QLabel* statusLabel = nullptr; // status text
+    QLabel* versionLabel = nullptr;
+    QLabel* platformLabel = nullptr;
+    QTimer* loadDelay = nullptr; // one shot: loads the main window
+    void onLoadDelay();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -20,7 +20,7 @@ void Main()
 void ShowErrorWindow(const QString& message)
 {
     ErrorWindow* w = errorWindow();
-    w->Label1->setText(message);
+    w->messageLabel->setText(message);
     w->show();
     w->raise();
 }

@@ -59,8 +59,8 @@ void unloadTrayIcon()
     if (TrayIcon* t = theTray.data()) {
         theTray = nullptr;
         // The icon goes now; the object may be inside its own menu handler.
-        t->Timer1->stop();
-        t->Timer2->stop();
+        t->flashTimer->stop();
+        t->flashStopTimer->stop();
         t->removeIcon();
         t->deleteLater();
     }
@@ -68,27 +68,27 @@ void unloadTrayIcon()
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent)
 {
-    setObjectName(QStringLiteral("frmTray"));
+    setObjectName(QStringLiteral("TrayIcon"));
     m_images[0] = drawIcon(false);
     m_images[2] = drawIcon(true);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(750);
-    connect(Timer1, &QTimer::timeout, this, &TrayIcon::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setInterval(60000);
-    connect(Timer2, &QTimer::timeout, this, &TrayIcon::Timer2_Timer);
-    Timer2->start();
+    flashTimer = new QTimer(this);
+    flashTimer->setInterval(750);
+    connect(flashTimer, &QTimer::timeout, this, &TrayIcon::onFlashStep);
+    flashStopTimer = new QTimer(this);
+    flashStopTimer->setInterval(60000);
+    connect(flashStopTimer, &QTimer::timeout, this, &TrayIcon::onFlashStop);
+    flashStopTimer->start();
 
-    mnuTray = new QMenu(QStringLiteral("Tray Menu"));
-    showwindow = mnuTray->addAction(QStringLiteral("Show window"));
-    mnuTrayAbout = mnuTray->addAction(QStringLiteral("About"));
-    mnuTray->addSeparator();
-    mnuTrayExit = mnuTray->addAction(QStringLiteral("&Shut down"));
-    mnuTray->setDefaultAction(showwindow);
-    connect(showwindow, &QAction::triggered, this, &TrayIcon::showwindow_Click);
-    connect(mnuTrayAbout, &QAction::triggered, this, &TrayIcon::mnuTrayAbout_Click);
-    connect(mnuTrayExit, &QAction::triggered, this, &TrayIcon::mnuTrayExit_Click);
+    menu = new QMenu(QStringLiteral("Tray Menu"));
+    showWindowAction = menu->addAction(QStringLiteral("Show window"));
+    aboutAction = menu->addAction(QStringLiteral("About"));
+    menu->addSeparator();
+    exitAction = menu->addAction(QStringLiteral("&Shut down"));
+    menu->setDefaultAction(showWindowAction);
+    connect(showWindowAction, &QAction::triggered, this, &TrayIcon::onShowWindow);
+    connect(aboutAction, &QAction::triggered, this, &TrayIcon::onAbout);
+    connect(exitAction, &QAction::triggered, this, &TrayIcon::onExit);
 
     m_icon = new QSystemTrayIcon(m_images[0], this);
     m_icon->setToolTip(tip());
@@ -106,7 +106,7 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent)
 TrayIcon::~TrayIcon()
 {
     removeIcon();
-    delete mnuTray;
+    delete menu;
 }
 
 void TrayIcon::removeIcon()
@@ -121,9 +121,9 @@ QIcon TrayIcon::image(int index) const { return (index >= 0 && index < 3) ? m_im
 
 bool TrayIcon::iconShown() const { return m_icon && m_icon->isVisible(); }
 
-bool TrayIcon::flashing() const { return Timer1->isActive(); }
+bool TrayIcon::flashing() const { return flashTimer->isActive(); }
 
-void TrayIcon::verander(int index)
+void TrayIcon::showImage(int index)
 {
     m_current = index;
     const bool wasShown = iconShown();
@@ -135,34 +135,34 @@ void TrayIcon::verander(int index)
         MessageBox::plain(nullptr, globals().AppName, QStringLiteral("Unable to change icon in system tray!"));
 }
 
-void TrayIcon::Flash(bool aanuit)
+void TrayIcon::setFlashing(bool on)
 {
-    if (aanuit) {
-        Timer1->start();
-        Timer2->start();
+    if (on) {
+        flashTimer->start();
+        flashStopTimer->start();
     } else {
-        Timer1->stop();
-        Timer2->stop();
-        verander(0);
+        flashTimer->stop();
+        flashStopTimer->stop();
+        showImage(0);
     }
 }
 
-void TrayIcon::Timer1_Timer()
+void TrayIcon::onFlashStep()
 {
     if (m_flashState <= 0) {
-        verander(2);
+        showImage(2);
         m_flashState = 2;
     } else {
-        verander(0);
+        showImage(0);
         m_flashState = 0;
     }
 }
 
-void TrayIcon::Timer2_Timer()
+void TrayIcon::onFlashStop()
 {
-    Timer1->stop();
-    Timer2->stop();
-    verander(0);
+    flashTimer->stop();
+    flashStopTimer->stop();
+    showImage(0);
 }
 
 void TrayIcon::iconMessage(int message)
@@ -172,26 +172,26 @@ void TrayIcon::iconMessage(int message)
     QPointer<TrayIcon> self(this); // "Shut down" unloads this window
     m_busy = true;
     if (message == LeftDoubleClick) {
-        showwindow_Click();
-        verander(m_current);
+        onShowWindow();
+        showImage(m_current);
     } else if (message == RightButtonUp) {
-        mnuTray->exec(QCursor::pos(), showwindow);
+        menu->exec(QCursor::pos(), showWindowAction);
     }
     if (self)
         m_busy = false;
 }
 
-void TrayIcon::showwindow_Click()
+void TrayIcon::onShowWindow()
 {
     if (MainWindow* m = mainWindow())
         m->showWindowFromTray();
 }
 
-void TrayIcon::mnuTrayAbout_Click()
+void TrayIcon::onAbout()
 {
     AboutDialog* about = aboutWindow();
     about->show();
     about->raise();
 }
 
-void TrayIcon::mnuTrayExit_Click() { unloadMainWindow(); }
+void TrayIcon::onExit() { unloadMainWindow(); }

@@ -273,7 +273,7 @@ void TestServerEngine::logonAnswers()
         QCOMPARE(m_dir->requests.size(), 1); // never logged in: no logoff
     } else {
         QVERIFY(!m_engine.isNull());
-        QCOMPARE(e->Timer3.isActive(), minuteTimer);
+        QCOMPARE(e->relogonTimer.isActive(), minuteTimer);
         QVERIFY(globals().LoggedIn);
         QCOMPARE(globals().BehindRouter, false);
     }
@@ -285,20 +285,20 @@ void TestServerEngine::relogonRunsAtTheFifthMinute()
     m_dir->setReply([](const QByteArray&) { return QList<QByteArray>{okHead + "127.0.0.1:1"}; });
     StreamingEngine* e = goOnline();
     QTRY_COMPARE(shelllink::status(), QStringLiteral("OK, NO CHECK"));
-    QVERIFY(e->Timer3.isActive());
-    QCOMPARE(e->Timer3.interval(), 60000);
+    QVERIFY(e->relogonTimer.isActive());
+    QCOMPARE(e->relogonTimer.interval(), 60000);
     QCOMPARE(m_dir->requests.size(), 1);
     for (int minute = 1; minute <= 4; ++minute) {
-        e->Timer3_Timer();
+        e->onRelogonTick();
         QCOMPARE(e->minutesSinceLogon, minute);
-        QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(e->logonSocket.state(), QAbstractSocket::UnconnectedState);
     }
-    e->Timer3_Timer();
+    e->onRelogonTick();
     QCOMPARE(e->minutesSinceLogon, 0);
     QTRY_COMPARE(m_dir->requests.size(), 2);
     QCOMPARE(m_dir->requests[1], m_dir->requests[0]);
     for (int minute = 1; minute <= 5; ++minute)
-        e->Timer3_Timer();
+        e->onRelogonTick();
     QTRY_COMPARE(m_dir->requests.size(), 3);
 }
 
@@ -311,7 +311,7 @@ void TestServerEngine::logoffUnloadsTheEngine()
     QSignalSpy unloaded(e, &StreamingEngine::unloaded);
     e->logOff();
     QVERIFY(globals().GoingOffline);
-    QVERIFY(!e->Timer3.isActive());
+    QVERIFY(!e->relogonTimer.isActive());
     QTRY_COMPARE(unloaded.size(), 1);
     QCOMPARE(m_dir->requests.size(), 2);
     QCOMPARE(m_dir->requests[1], QByteArray("GET /client_v3/logoff.php?u=demo.vantora.example&p=secret HTTP/1.0\r\n"
@@ -370,7 +370,7 @@ void TestServerEngine::withoutAccountAsksOnce()
     MessageBox::setNextAnswer(MessageBox::Button(answer));
     StreamingEngine* e = goOnline();
     QVERIFY(!e->listening());
-    QVERIFY(!e->Timer2.isActive());
+    QVERIFY(!e->logonDelay.isActive());
     QCOMPARE(opened, wizard ? 1 : 0);
     const auto& shown = MessageBox::history();
     QCOMPARE(shown.size(), wizard ? 1 : 2);
@@ -554,10 +554,10 @@ void TestServerEngine::peerThatDoesNotReadIsHeldBack()
     const QByteArray get = "GET / HTTP/1.0\r\n\r\n";
     browser.write(get.repeated(requests));
     QTRY_VERIFY_WITH_TIMEOUT(handler && handler->queuedRequests() > 0
-                                 && handler->Winsock1->bytesToWrite() >= ClientConnection::kMaxUnsentBytes,
+                                 && handler->peerSocket->bytesToWrite() >= ClientConnection::kMaxUnsentBytes,
                              30000);
     // Held back, not piled up in memory: at most one answer past the bound.
-    QVERIFY(handler->Winsock1->bytesToWrite() < ClientConnection::kMaxUnsentBytes + 256 * 1024);
+    QVERIFY(handler->peerSocket->bytesToWrite() < ClientConnection::kMaxUnsentBytes + 256 * 1024);
 
     // Once the peer reads, every request is answered once, in order.
     const QList<FrameResponse> frames = readFrames(browser, requests, nullptr, 120000);
@@ -584,9 +584,9 @@ void TestServerEngine::activeConnectionsSeeEachPeerOnce()
     QTcpSocket browser;
     QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
-    QVERIFY(handler->Timer2.isActive());
-    QCOMPARE(handler->Timer2.interval(), 750);
-    QTRY_VERIFY(!handler->Timer2.isActive());
+    QVERIFY(handler->announcePeerDelay.isActive());
+    QCOMPARE(handler->announcePeerDelay.interval(), 750);
+    QTRY_VERIFY(!handler->announcePeerDelay.isActive());
     QCOMPARE(added, listOpen ? QStringList{QStringLiteral("127.0.0.1")} : QStringList());
     browser.disconnectFromHost(); // peer close, then unload 750 ms later
     QTRY_VERIFY(handler.isNull());
@@ -600,9 +600,9 @@ void TestServerEngine::idleConnectionIsDropped()
     QTcpSocket browser;
     QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
-    QCOMPARE(handler->Timer3.interval(), 30000);
-    QVERIFY(handler->Timer3.isActive());
-    handler->Timer3_Timer(); // 30 s without data
+    QCOMPARE(handler->idleTimer.interval(), 30000);
+    QVERIFY(handler->idleTimer.isActive());
+    handler->onIdleTimeout(); // 30 s without data
     QCOMPARE(readUntilClosed(browser), QByteArray());
     QTRY_VERIFY(handler.isNull());
 }
@@ -658,10 +658,10 @@ void TestServerEngine::socketErrorIsShownWhenAsked()
     QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
     shelllink::clearLastError();
-    handler->Winsock1_Error(); // what the socket reports on a failure other than a close
+    handler->onSocketError(); // what the socket reports on a failure other than a close
     QCOMPARE(shelllink::lastError(),
-             show ? QStringLiteral("Velora Error: \r\nWinsock: ") + handler->Winsock1->errorString() : QString());
-    QVERIFY(handler->Timer1.isActive());
+             show ? QStringLiteral("Velora Error: \r\nWinsock: ") + handler->peerSocket->errorString() : QString());
+    QVERIFY(handler->closeDelay.isActive());
     QCOMPARE(readUntilClosed(browser), QByteArray());
     QTRY_VERIFY(handler.isNull());
 }

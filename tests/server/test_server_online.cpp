@@ -66,16 +66,16 @@ void TestServerOnline::initTestCase()
     StreamingEngine::registerFactory();
 
     m_main = buildMainWindow();
-    QVERIFY(m_main && m_main->Cap);
+    QVERIFY(m_main && m_main->camera);
     loadTrayIcon();
-    Capture* cap = m_main->Cap;
+    Capture* cap = m_main->camera;
     QVERIFY(cap->setDriverIndex(cap->driverCount() - 1)); // the test pattern
     QSignalSpy frames(cap, &Capture::frameArrived);
     cap->grabFrame();
     QTRY_VERIFY_WITH_TIMEOUT(!cap->frame().isNull(), 15000);
     QCOMPARE(cap->frame().size(), QSize(640, 480));
-    m_main->Text3->setText(QStringLiteral("demo"));
-    m_main->Text4->setText(QStringLiteral("secret1"));
+    m_main->userNameEdit->setText(QStringLiteral("demo"));
+    m_main->passwordEdit->setText(QStringLiteral("secret1"));
 }
 
 void TestServerOnline::updateCheckAgainstTheService_data()
@@ -98,33 +98,33 @@ void TestServerOnline::updateCheckAgainstTheService()
     QFETCH(QString, notes);
     unloadNewVersionWindow();
     m_dir.setUpdateFile(file);
-    m_main->Timer3_Timer();
-    QVERIFY(m_main->Winsock1->state() != QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->Winsock1->state(), QAbstractSocket::UnconnectedState, 30000);
+    m_main->onUpdateCheckDue();
+    QVERIFY(m_main->updateSocket->state() != QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->updateSocket->state(), QAbstractSocket::UnconnectedState, 30000);
     NewVersionWindow* w = loadedNewVersionWindow();
     if (headline.isEmpty()) {
         QVERIFY(!w);
         return;
     }
     QVERIFY(w);
-    QCOMPARE(w->Label3->text(), headline);
-    QCOMPARE(w->Text1->toPlainText(), notes);
+    QCOMPARE(w->versionLabel->text(), headline);
+    QCOMPARE(w->releaseNotesEdit->toPlainText(), notes);
     unloadNewVersionWindow();
 }
 
 void TestServerOnline::goingOnlineLogsOnAndChecks()
 {
-    m_main->Check1->setChecked(true);
+    m_main->onlineSwitch->setChecked(true);
     StreamingEngine* e = engine();
     QVERIFY(e);
     QVERIFY(e->listening());
-    QCOMPARE(m_main->Label9->text(), QStringLiteral("ON"));
-    QCOMPARE(m_main->Label10->text(), QStringLiteral("http://demo.vantora.example/"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
+    QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("ON"));
+    QCOMPARE(m_main->addressLabel->text(), QStringLiteral("http://demo.vantora.example/"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->lastResponseLabel->text(), QStringLiteral("OK"), 30000);
     QVERIFY(globals().LoggedIn);
     QCOMPARE(globals().PublicAddress, QStringLiteral("127.0.0.1"));
     QVERIFY(!globals().BehindRouter);
-    QVERIFY(e->Timer3.isActive());
+    QVERIFY(e->relogonTimer.isActive());
     QCOMPARE(e->referenceFrame(), QSize(640, 480));
 }
 
@@ -147,7 +147,7 @@ void TestServerOnline::servesFramesAtTheServedSize()
     QVERIFY(e);
     globals().ResizeFrames = resize;
     globals().FrameSizeCode = code;
-    trayIcon()->Flash(false);
+    trayIcon()->setFlashing(false);
     QTcpSocket browser;
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     browser.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -209,14 +209,14 @@ void TestServerOnline::relogsOnAtTheFifthMinute()
     QSignalSpy logons(e, &StreamingEngine::logonSent);
     QSignalSpy checks(e, &StreamingEngine::checkFinished);
     for (int minute = 0; minute < 4; ++minute)
-        e->Timer3_Timer();
-    QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
-    e->Timer3_Timer();
+        e->onRelogonTick();
+    QCOMPARE(e->logonSocket.state(), QAbstractSocket::UnconnectedState);
+    e->onRelogonTick();
     QTRY_COMPARE_WITH_TIMEOUT(logons.size(), 1, 30000);
     QVERIFY(logons[0][0].toByteArray().startsWith("GET /client_v3/logon.php?u=demo.vantora.example&p=secret1&i=127.0.0.1:"));
     QTRY_COMPARE_WITH_TIMEOUT(checks.size(), 1, 30000);
     QCOMPARE(checks[0][0].toString(), QStringLiteral("OK"));
-    QCOMPARE(m_main->Label12->text(), QStringLiteral("OK"));
+    QCOMPARE(m_main->lastResponseLabel->text(), QStringLiteral("OK"));
 }
 
 void TestServerOnline::goingOfflineLogsOff()
@@ -225,14 +225,14 @@ void TestServerOnline::goingOfflineLogsOff()
     QVERIFY(e);
     const quint16 port = e->listenPort();
     QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
-    m_main->Check1->setChecked(false);
+    m_main->onlineSwitch->setChecked(false);
     QVERIFY(globals().GoingOffline);
-    QCOMPARE(m_main->Label9->text(), QStringLiteral("OFF"));
+    QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("OFF"));
     QTRY_COMPARE_WITH_TIMEOUT(logoffs.size(), 1, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!seams::engine());
     QVERIFY(!globals().LoggedIn);
-    QVERIFY(m_main->Label12->isHidden());
+    QVERIFY(m_main->lastResponseLabel->isHidden());
     QVERIFY(!trayIcon()->flashing());
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, port);
@@ -241,49 +241,49 @@ void TestServerOnline::goingOfflineLogsOff()
 
 void TestServerOnline::wrongPasswordEndsOnline()
 {
-    m_main->Text4->setText(QStringLiteral("wrong"));
-    m_main->Check1->setChecked(true);
+    m_main->passwordEdit->setText(QStringLiteral("wrong"));
+    m_main->onlineSwitch->setChecked(true);
     QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
     QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
-    QVERIFY(!m_main->Check1->isChecked());
+    QVERIFY(!m_main->onlineSwitch->isChecked());
     QVERIFY(!globals().LoggedIn);
     QCOMPARE(logoffs.size(), 0);
     ErrorWindow* error = loadedErrorWindow();
     QVERIFY(error);
-    QCOMPARE(error->Label1->text(), logon::refusedMessage(false));
+    QCOMPARE(error->messageLabel->text(), logon::refusedMessage(false));
     unloadErrorWindow();
-    m_main->Text4->setText(QStringLiteral("secret1"));
+    m_main->passwordEdit->setText(QStringLiteral("secret1"));
 }
 
 void TestServerOnline::withoutAccountTheSwitchEndsOff()
 {
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QString());
-    m_main->Text3->clear();
+    m_main->userNameEdit->clear();
     MessageBox::clearHistory();
     MessageBox::setNextAnswer(QMessageBox::No);
-    m_main->Check1->setChecked(true);
-    QVERIFY(!m_main->Check1->isChecked());
+    m_main->onlineSwitch->setChecked(true);
+    QVERIFY(!m_main->onlineSwitch->isChecked());
     QCOMPARE(MessageBox::history().size(), 2);
     QCOMPARE(MessageBox::history()[0].icon, QMessageBox::Question);
     // Switching on again asks again: no engine was left behind.
     QTRY_VERIFY(!seams::engine());
     MessageBox::setNextAnswer(QMessageBox::No);
-    m_main->Check1->setChecked(true);
+    m_main->onlineSwitch->setChecked(true);
     QCOMPARE(MessageBox::history().size(), 4);
-    QVERIFY(!m_main->Check1->isChecked());
+    QVERIFY(!m_main->onlineSwitch->isChecked());
 }
 
 void TestServerOnline::shuttingDownEndsAfterTheLogoff()
 {
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
-    m_main->Text3->setText(QStringLiteral("demo"));
-    m_main->Text4->setText(QStringLiteral("secret1")); // going without an account cleared both
-    m_main->Check1->setChecked(true);
+    m_main->userNameEdit->setText(QStringLiteral("demo"));
+    m_main->passwordEdit->setText(QStringLiteral("secret1")); // going without an account cleared both
+    m_main->onlineSwitch->setChecked(true);
     QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->lastResponseLabel->text(), QStringLiteral("OK"), 30000);
     QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
 
     // The program must not end before the directory has answered the log-off

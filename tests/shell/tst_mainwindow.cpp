@@ -51,28 +51,28 @@ private slots:
         MainWindow* w = started();
         QVERIFY(w);
         QCOMPARE(shellRecord().engineLoads, 1);
-        w->Text3->setText(QStringLiteral("bob"));
-        w->Text4->setText(QStringLiteral("secret"));
+        w->userNameEdit->setText(QStringLiteral("bob"));
+        w->passwordEdit->setText(QStringLiteral("secret"));
 
-        w->Check1->setChecked(false);
+        w->onlineSwitch->setChecked(false);
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("bob"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("secret"));
         QVERIFY(globals().GoingOffline);
         QVERIFY(!globals().OnlineSwitch);
-        QCOMPARE(w->Label9->text(), QStringLiteral("OFF"));
-        QCOMPARE(w->Label12->text(), QStringLiteral("Logging off..."));
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
+        QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("Logging off..."));
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(!seams::engine());
 
-        w->Check1->setChecked(true);
+        w->onlineSwitch->setChecked(true);
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
         QVERIFY(!globals().GoingOffline);
         QVERIFY(globals().OnlineSwitch);
-        QCOMPARE(w->Label9->text(), QStringLiteral("ON"));
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("ON"));
         QCOMPARE(shellRecord().engineLoads, 2);
         // Calling the handler again does not load a second engine.
-        w->Check1_Click();
+        w->onOnlineSwitchToggled();
         QCOMPARE(shellRecord().engineLoads, 2);
     }
 
@@ -80,23 +80,23 @@ private slots:
     {
         MainWindow* w = started();
         QVERIFY(w);
-        QVERIFY(!w->Frame1->isVisible());
-        w->Command4->click();
-        QVERIFY(w->Frame1->isVisible());
-        w->Text3->setText(QStringLiteral("carol"));
-        w->Text4->setText(QStringLiteral("pw"));
-        w->Combo1->setCurrentIndex(1);
-        w->Command2->click();
+        QVERIFY(!w->accountBox->isVisible());
+        w->changeAccountButton->click();
+        QVERIFY(w->accountBox->isVisible());
+        w->userNameEdit->setText(QStringLiteral("carol"));
+        w->passwordEdit->setText(QStringLiteral("pw"));
+        w->domainBox->setCurrentIndex(1);
+        w->applyAccountButton->click();
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("carol"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("pw"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain")), globals().AccountDomains.at(1));
-        QCOMPARE(w->Label2->text(), QStringLiteral("carol"));
-        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(1));
+        QCOMPARE(w->userLabel->text(), QStringLiteral("carol"));
+        QCOMPARE(w->domainLabel->text(), globals().AccountDomains.at(1));
         QCOMPARE(MessageBox::history().size(), 1);
         QCOMPARE(MessageBox::history().first().title, QStringLiteral("Vantora"));
         QCOMPARE(MessageBox::history().first().text, QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
         QCOMPARE(MessageBox::history().first().icon, QMessageBox::Information);
-        QVERIFY(!w->Frame1->isVisible());
+        QVERIFY(!w->accountBox->isVisible());
         // Nothing goes on or off line by itself.
         QCOMPARE(shellRecord().engineLogoffs, 0);
     }
@@ -105,18 +105,18 @@ private slots:
     {
         MainWindow* w = started();
         QVERIFY(w);
-        QCOMPARE(w->Label1->text(), QStringLiteral("0 min. runned"));
-        QCOMPARE(w->Timer1->interval(), 60000);
-        w->Cap->setPreview(false);
-        w->Timer1_Timer();
-        QCOMPARE(w->Label1->text(), QStringLiteral("1 min. runned"));
-        QVERIFY(w->Cap->preview());
-        w->MinutesRunning = 32766;
-        w->Timer1_Timer();
-        QCOMPARE(w->Label1->text(), QStringLiteral("32767 min. runned"));
-        w->Timer1_Timer();
-        QCOMPARE(w->MinutesRunning, 32767);
-        QCOMPARE(w->Label1->text(), QStringLiteral("32767 min. runned"));
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("0 min. runned"));
+        QCOMPARE(w->minuteTimer->interval(), 60000);
+        w->camera->setPreview(false);
+        w->onMinuteTick();
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("1 min. runned"));
+        QVERIFY(w->camera->preview());
+        w->minutesRunning = 32766;
+        w->onMinuteTick();
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("32767 min. runned"));
+        w->onMinuteTick();
+        QCOMPARE(w->minutesRunning, 32767);
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("32767 min. runned"));
     }
 
     void captureErrors_data()
@@ -135,10 +135,10 @@ private slots:
         QFETCH(bool, shown);
         MainWindow* w = buildMainWindow();
         globals().ShowCamErrors = report;
-        emit w->Cap->errorOccurred(Capture::DeviceFailed, description);
+        emit w->camera->errorOccurred(Capture::DeviceFailed, description);
         QCOMPARE(bool(loadedErrorWindow()), shown);
         if (shown) {
-            QCOMPARE(loadedErrorWindow()->Label1->text(),
+            QCOMPARE(loadedErrorWindow()->messageLabel->text(),
                      QStringLiteral("Video Device Error: Device busy\r\n\r\nGo to Camera Options to disable this "
                                     "error message (Configure -> Camera Options"));
             QVERIFY(loadedErrorWindow()->isVisible());
@@ -157,15 +157,15 @@ private slots:
         TrayIcon::assumeTray(tray);
         MainWindow* w = started();
         QVERIFY(w);
-        QVERIFY(w->Cap->preview());
+        QVERIFY(w->camera->preview());
         w->showMinimized();
-        QTRY_VERIFY(!w->Cap->preview());
+        QTRY_VERIFY(!w->camera->preview());
         QVERIFY(trayIcon());
         if (!tray) {
             QCoreApplication::processEvents(); // where the hiding would happen
             QVERIFY(w->isVisible());
             w->showNormal();
-            QTRY_VERIFY(w->Cap->preview()); // back from the task bar, the picture runs again
+            QTRY_VERIFY(w->camera->preview()); // back from the task bar, the picture runs again
             TrayIcon::assumeTray(false);
             return;
         }
@@ -173,7 +173,7 @@ private slots:
         trayIcon()->iconMessage(TrayIcon::LeftDoubleClick);
         QVERIFY(w->isVisible());
         QVERIFY(!w->isMinimized());
-        QVERIFY(w->Cap->preview());
+        QVERIFY(w->camera->preview());
         TrayIcon::assumeTray(false);
     }
 
@@ -182,24 +182,24 @@ private slots:
         MainWindow* w = started();
         QVERIFY(w);
         const QRect normal = w->geometry();
-        QVERIFY(!w->Command5->isVisible());
-        w->mnuFullscreen->trigger();
+        QVERIFY(!w->exitFullScreenButton->isVisible());
+        w->fullScreenAction->trigger();
         QVERIFY(w->fullScreenMode());
         QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(!w->mnuPreview->isEnabled());
-        QVERIFY(w->Command5->isVisible());
-        QCOMPARE(w->Command5->text(), QStringLiteral("Close fullscreen"));
+        QVERIFY(!w->previewAction->isEnabled());
+        QVERIFY(w->exitFullScreenButton->isVisible());
+        QCOMPARE(w->exitFullScreenButton->text(), QStringLiteral("Close fullscreen"));
         const QRect screen = w->screen()->geometry();
-        QCOMPARE(w->Command5->y(), 0);
-        QCOMPARE(w->Command5->x(), screen.width() / 2 - w->Command5->width() / 2);
-        QTRY_COMPARE(w->Picture1->size(), screen.size());
+        QCOMPARE(w->exitFullScreenButton->y(), 0);
+        QCOMPARE(w->exitFullScreenButton->x(), screen.width() / 2 - w->exitFullScreenButton->width() / 2);
+        QTRY_COMPARE(w->previewArea->size(), screen.size());
 
-        w->Command5->click();
+        w->exitFullScreenButton->click();
         QVERIFY(!w->fullScreenMode());
         QVERIFY(!w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(w->mnuPreview->isEnabled());
-        QVERIFY(!w->Command5->isVisible());
-        QVERIFY(!w->Command5->isEnabled());
+        QVERIFY(w->previewAction->isEnabled());
+        QVERIFY(!w->exitFullScreenButton->isVisible());
+        QVERIFY(!w->exitFullScreenButton->isEnabled());
         QTRY_COMPARE(w->geometry().size(), normal.size());
         QVERIFY(w->isVisible());
     }
@@ -208,17 +208,17 @@ private slots:
     {
         MainWindow* w = started();
         QVERIFY(w);
-        QVERIFY(w->mnuPreview->isChecked());
-        w->mnuPreview->trigger();
-        QVERIFY(!w->mnuPreview->isChecked());
-        QVERIFY(!w->mnuFullscreen->isEnabled());
-        QVERIFY(!w->Picture1->isVisible());
-        QVERIFY(!w->Cap->preview());
-        w->mnuPreview->trigger();
-        QVERIFY(w->mnuPreview->isChecked());
-        QVERIFY(w->mnuFullscreen->isEnabled());
-        QVERIFY(w->Picture1->isVisible());
-        QVERIFY(w->Cap->preview());
+        QVERIFY(w->previewAction->isChecked());
+        w->previewAction->trigger();
+        QVERIFY(!w->previewAction->isChecked());
+        QVERIFY(!w->fullScreenAction->isEnabled());
+        QVERIFY(!w->previewArea->isVisible());
+        QVERIFY(!w->camera->preview());
+        w->previewAction->trigger();
+        QVERIFY(w->previewAction->isChecked());
+        QVERIFY(w->fullScreenAction->isEnabled());
+        QVERIFY(w->previewArea->isVisible());
+        QVERIFY(w->camera->preview());
     }
 
     void menusInOrder()
@@ -239,39 +239,39 @@ private slots:
     void inviteNeedsLogIn()
     {
         MainWindow* w = buildMainWindow();
-        w->mnuInvite->trigger();
+        w->inviteAction->trigger();
         QVERIFY(loadedErrorWindow());
-        QCOMPARE(loadedErrorWindow()->Label1->text(), QStringLiteral("You must login first!"));
+        QCOMPARE(loadedErrorWindow()->messageLabel->text(), QStringLiteral("You must login first!"));
         QCOMPARE(shellRecord().invitationOpens, 0);
         globals().LoggedIn = true;
-        w->mnuInvite->trigger();
+        w->inviteAction->trigger();
         QCOMPARE(shellRecord().invitationOpens, 1);
     }
 
     void otherWindowsOpen()
     {
         MainWindow* w = buildMainWindow();
-        w->mnuConfigure->trigger();
+        w->configureAction->trigger();
         QCOMPARE(shellRecord().configurationOpens, 1);
-        w->Command3->click();
+        w->snapshotsButton->click();
         QCOMPARE(shellRecord().snapshotOpens, 1);
-        w->mnuActiveConnections->trigger();
+        w->activeConnectionsAction->trigger();
         QCOMPARE(shellRecord().activeShows, 1);
-        QVERIFY(w->mnuActiveConnections->isChecked());
-        w->mnuActiveConnections->trigger();
+        QVERIFY(w->activeConnectionsAction->isChecked());
+        w->activeConnectionsAction->trigger();
         QVERIFY(!shellRecord().activeVisible);
-        QVERIFY(!w->mnuActiveConnections->isChecked());
+        QVERIFY(!w->activeConnectionsAction->isChecked());
     }
 
     void helpPagesAndSystemInfo()
     {
         MainWindow* w = buildMainWindow();
-        w->mnuHelpItem[0]->trigger();
-        w->mnuHelpItem[1]->trigger();
+        w->helpActions[0]->trigger();
+        w->helpActions[1]->trigger();
         QCOMPARE(shellRecord().opened,
                  QList<QUrl>({product::pageUrl(product::Page::Help), product::pageUrl(product::Page::Support)}));
         globals().OsName = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
-        w->mnuHelpItem[4]->trigger();
+        w->helpActions[4]->trigger();
         QCOMPARE(MessageBox::history().size(), 1);
         const MessageBox::Shown& box = MessageBox::history().first();
         QCOMPARE(box.title, QStringLiteral("Vantora System Info Window"));
@@ -285,17 +285,17 @@ private slots:
     {
         MainWindow* w = started();
         QVERIFY(w);
-        w->Label10->setText(QStringLiteral("http://alice.vantora.example/"));
-        w->Label10->show();
+        w->addressLabel->setText(QStringLiteral("http://alice.vantora.example/"));
+        w->addressLabel->show();
         QEvent enter(QEvent::Enter);
-        QCoreApplication::sendEvent(w->Label10, &enter);
-        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        QCoreApplication::sendEvent(w->Label9, &enter);
-        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        QCoreApplication::sendEvent(w->Label10, &enter);
+        QCoreApplication::sendEvent(w->addressLabel, &enter);
+        QCOMPARE(w->addressLabel->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCoreApplication::sendEvent(w->engineStateLabel, &enter);
+        QCOMPARE(w->addressLabel->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCoreApplication::sendEvent(w->addressLabel, &enter);
         QCoreApplication::sendEvent(w->centralWidget(), &enter);
-        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        QTest::mouseClick(w->Label10, Qt::LeftButton);
+        QCOMPARE(w->addressLabel->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QTest::mouseClick(w->addressLabel, Qt::LeftButton);
         QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://alice.vantora.example/"))}));
     }
 
@@ -305,13 +305,13 @@ private slots:
         QVERIFY(w);
         shellRecord().activeVisible = true;
         QVERIFY(trayIcon());
-        w->mnuExit->trigger();
+        w->exitAction->trigger();
         QCOMPARE(MainWindow::shutdownRecord(),
                  QStringList({"save WindowVisible", "preview off", "disconnect driver", "timers off", "log off",
-                              "unload Threat", "unload frmTray", "unload frmConfig", "unload Form5",
-                              "unload frmAbout", "unload frmPictures", "unload frmJPEGPreview",
-                              "unload frmNewVersion", "unload frmSplash", "unload Form2",
-                              "unload frmCustomCaption", "end"}));
+                              "unload connections", "unload tray", "unload configuration", "unload cameraUnavailable",
+                              "unload about", "unload snapshots", "unload jpegPreview",
+                              "unload newVersion", "unload splash", "unload activeConnections",
+                              "unload mainWindow", "end"}));
         QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")), QStringLiteral("True"));
         QVERIFY(!shellRecord().activeVisible);
         QCOMPARE(shellRecord().engineLogoffs, 1);
@@ -337,12 +337,12 @@ private slots:
         MainWindow* w = started();
         QVERIFY(w);
         w->setRecorderFolder(empty.path());
-        w->Command1->click();
+        w->recordButton->click();
         QCOMPARE(mainWindow(), w);
         QVERIFY(w->isVisible());
         QCOMPARE(shellRecord().programEnds, 0);
         QVERIFY(loadedErrorWindow());
-        const QString message = loadedErrorWindow()->Label1->text();
+        const QString message = loadedErrorWindow()->messageLabel->text();
         QVERIFY2(message.contains(QLatin1String("No such file or directory")), qPrintable(message));
     }
 
@@ -358,7 +358,7 @@ private slots:
         MainWindow* w = started();
         QVERIFY(w);
         w->setRecorderFolder(folder.path());
-        w->Command1->click();
+        w->recordButton->click();
         QVERIFY(!mainWindow());
         QCOMPARE(shellRecord().programEnds, 1);
         QVERIFY(!loadedErrorWindow());
@@ -388,9 +388,9 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost));
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
         MainWindow* w = buildMainWindow();
-        QCOMPARE(w->Timer3->interval(), 1500);
-        QVERIFY(w->Timer3->isSingleShot());
-        w->Timer3->start();
+        QCOMPARE(w->updateCheckDelay->interval(), 1500);
+        QVERIFY(w->updateCheckDelay->isSingleShot());
+        w->updateCheckDelay->start();
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections() || server.waitForNewConnection(10), 10000);
         QTcpSocket* peer = server.nextPendingConnection();
         QVERIFY(peer);
@@ -412,12 +412,12 @@ private slots:
             NewVersionWindow* nv = loadedNewVersionWindow();
             QVERIFY(nv->isVisible());
             QCOMPARE(nv->windowTitle(), QStringLiteral("New version availabe"));
-            QCOMPARE(nv->Label3->text(), QStringLiteral("New version: 1.02"));
-            QCOMPARE(nv->Text1->toPlainText(), QStringLiteral("Sharper pictures."));
-            QCOMPARE(nv->Command1->text(), QStringLiteral("Go to download page..."));
-            nv->Command1->click();
+            QCOMPARE(nv->versionLabel->text(), QStringLiteral("New version: 1.02"));
+            QCOMPARE(nv->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(nv->downloadButton->text(), QStringLiteral("Go to download page..."));
+            nv->downloadButton->click();
             QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Download)}));
-            nv->Command2->click();
+            nv->closeButton->click();
             QVERIFY(!loadedNewVersionWindow());
         }
     }
@@ -440,14 +440,14 @@ private slots:
         QVERIFY2(directory.start(), directory.log().constData());
         globals().ServerHost = directory.hostPort();
         MainWindow* w = buildMainWindow();
-        w->Timer3_Timer();
-        QVERIFY(w->Winsock1->state() != QAbstractSocket::UnconnectedState);
-        QTRY_VERIFY(w->Winsock1->state() == QAbstractSocket::UnconnectedState);
+        w->onUpdateCheckDue();
+        QVERIFY(w->updateSocket->state() != QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(w->updateSocket->state() == QAbstractSocket::UnconnectedState);
         QCoreApplication::processEvents();
         QCOMPARE(bool(loadedNewVersionWindow()), offered);
         if (offered) {
-            QCOMPARE(loadedNewVersionWindow()->Label3->text(), QStringLiteral("New version: 1.02"));
-            QCOMPARE(loadedNewVersionWindow()->Text1->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(loadedNewVersionWindow()->versionLabel->text(), QStringLiteral("New version: 1.02"));
+            QCOMPARE(loadedNewVersionWindow()->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
         }
     }
 
@@ -459,14 +459,14 @@ private slots:
         server.close(); // nothing listens there now
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(port);
         MainWindow* w = buildMainWindow();
-        QSignalSpy failed(w->Winsock1, &QTcpSocket::errorOccurred);
-        w->Timer3_Timer();
+        QSignalSpy failed(w->updateSocket, &QTcpSocket::errorOccurred);
+        w->onUpdateCheckDue();
         QVERIFY(failed.wait(5000));
         QCoreApplication::processEvents();
         QVERIFY(!loadedNewVersionWindow());
         QVERIFY(!loadedErrorWindow());
         QVERIFY(MessageBox::history().isEmpty());
-        QVERIFY(!w->Timer3->isActive()); // never re-armed
+        QVERIFY(!w->updateCheckDelay->isActive()); // never re-armed
     }
 };
 
