@@ -10,6 +10,7 @@
 #include "server/StreamingEngine.h"
 #include "shell/Startup.h"
 #include "capture/Termination.h"
+#include "community/CommunityWindows.h"
 
 int main(int argc, char** argv)
 {
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     initGlobalDefaults();
     StreamingEngine::registerFactory();
+    registerCommunityWindows();
     // Until the configuration window exists, "Configure" opens its label page.
     static QPointer<LabelListWindow> page;
     seams::setConfigurationOpener([](QWidget* owner) {

@@ -1,0 +1,10 @@
+#include "community/CommunityWindows.h"
+
+#include "community/ConnectionsWindow.h"
+#include "community/SignupWizard.h"
+
+void registerCommunityWindows()
+{
+    registerActiveConnections();
+    registerSignupWizard();
+}
