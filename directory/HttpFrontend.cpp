@@ -149,7 +149,7 @@ struct HttpFrontend::Impl
     std::unordered_map<int, std::unique_ptr<Connection>> connections;
     std::deque<std::pair<SteadyClock::time_point, std::pair<int, quint64>>> deadlines;
     quint64 nextSerial = 1;
-    bool accepting = true;
+    std::atomic<bool> accepting{true};
     SteadyClock::time_point resumeAccepting;
     std::atomic<int> open{0};
 
@@ -187,6 +187,9 @@ struct HttpFrontend::Impl
     void run();
     void acceptAll();
     void setAccepting(bool on);
+    enum class Received { Partial, Whole, Closed };
+    Received receive(Connection& c);
+    void dispatch(std::unique_ptr<Connection> c);
     void onReadable(Connection* c);
     void onWritable(Connection* c);
     void finish(int fd, const QString& logLine = QString());
@@ -444,7 +447,8 @@ void HttpFrontend::Impl::run()
         int waitMs = -1;
         const auto now = SteadyClock::now();
         auto next = deadlines.empty() ? SteadyClock::time_point::max() : deadlines.front().first;
-        if (!accepting && open.load() == 0)
+        // Paused: look again at the latest by then, whatever wakes us first.
+        if (!accepting)
             next = std::min(next, resumeAccepting);
         if (next != SteadyClock::time_point::max())
             waitMs = int(std::clamp<qint64>(
@@ -471,9 +475,9 @@ void HttpFrontend::Impl::run()
             }
         }
         expire();
-        if (!accepting && open.load() < options.maxConnections &&
-            (open.load() > 0 || SteadyClock::now() >= resumeAccepting))
-            setAccepting(true);
+        if (!accepting && SteadyClock::now() >= resumeAccepting)
+            setAccepting(true); // acceptAll() pauses again if still full
+
     }
 
     {
@@ -528,6 +532,20 @@ void HttpFrontend::Impl::acceptAll()
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
         c->peer = QString::fromLatin1(text);
+        ++open;
+        // Clients send their request with the connection: often it is all
+        // there already, and goes to a worker without a turn through epoll.
+        switch (receive(*c)) {
+        case Received::Whole:
+            dispatch(std::move(c));
+            continue;
+        case Received::Closed:
+            ::close(fd);
+            --open;
+            continue;
+        case Received::Partial:
+            break;
+        }
         c->deadline = SteadyClock::now() + timeout();
         deadlines.push_back({c->deadline, {fd, c->serial}});
         epoll_event ev{};
@@ -535,8 +553,35 @@ void HttpFrontend::Impl::acceptAll()
         ev.data.fd = fd;
         ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev);
         connections.emplace(fd, std::move(c));
-        ++open;
     }
+}
+
+HttpFrontend::Impl::Received HttpFrontend::Impl::receive(Connection& c)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            c.in.append(buffer, n);
+            if (c.in.size() > kMaxRequest || c.in.contains("\r\n\r\n"))
+                return Received::Whole; // or too large: a worker answers that too
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Received::Partial;
+        return Received::Closed; // before a whole request arrived
+    }
+}
+
+void HttpFrontend::Impl::dispatch(std::unique_ptr<Connection> c)
+{
+    {
+        std::lock_guard guard(lock);
+        jobs.push_back(std::move(c));
+    }
+    wake.notify_one();
 }
 
 void HttpFrontend::Impl::finish(int fd, const QString& logLine)
@@ -554,33 +599,20 @@ void HttpFrontend::Impl::finish(int fd, const QString& logLine)
 
 void HttpFrontend::Impl::onReadable(Connection* c)
 {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            c->in.append(buffer, n);
-            if (c->in.size() > kMaxRequest || c->in.contains("\r\n\r\n"))
-                break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return; // more to come
-        // Closed (or failed) before a whole request arrived.
+    switch (receive(*c)) {
+    case Received::Partial:
+        return;
+    case Received::Closed:
         finish(c->fd);
         return;
+    case Received::Whole:
+        break;
     }
-    // Whole (or too large): a worker takes it from here.
     ::epoll_ctl(epollFd, EPOLL_CTL_DEL, c->fd, nullptr);
     auto it = connections.find(c->fd);
     std::unique_ptr<Connection> owned = std::move(it->second);
     connections.erase(it);
-    {
-        std::lock_guard guard(lock);
-        jobs.push_back(std::move(owned));
-    }
-    wake.notify_one();
+    dispatch(std::move(owned));
 }
 
 void HttpFrontend::Impl::onWritable(Connection* c)
@@ -672,7 +704,8 @@ void HttpFrontend::Impl::work()
         if (flush(*c)) {
             closeQuietly(c->fd);
             --open;
-            signal(); // lets the event thread accept again when it had to stop
+            if (!accepting)
+                signal(); // room again: the event thread may accept
         } else {
             {
                 std::lock_guard guard(lock);

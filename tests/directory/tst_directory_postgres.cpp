@@ -88,7 +88,7 @@ private slots:
         QCOMPARE(a.body, answer);
         if (answer == "127.0.0.1:2157") {
             QVERIFY(listMembers(url).contains("bob.vantora.example\tbob@example.org\tBob\tonline 127.0.0.1:2157"));
-            QVERIFY2(directory.log().contains("database " + url.toLatin1() + ","), directory.log().constData());
+            QTRY_VERIFY2(directory.log().contains("database " + url.toLatin1() + ","), directory.log().constData());
         }
         if (QByteArray(QTest::currentDataTag()) == "unknown member")
             directory.stop();
