@@ -198,15 +198,15 @@ DirectoryService::DirectoryService(MemberStore& store, const Clock& clock, Optio
                                   m_options.hashLimits);
 }
 
-void DirectoryService::logStoreDown() const
+QString DirectoryService::storeProblem(const char* what) const
 {
-    log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+    // Into the request's own log line; the store's text names no password.
+    return QLatin1String(what) + QLatin1String(": ") + m_store.lastError();
 }
 
 Reply DirectoryService::storeDown() const
 {
-    logStoreDown();
-    return ok("DB DOWN", QStringLiteral("database unavailable"));
+    return ok("DB DOWN", storeProblem("database unavailable"));
 }
 
 void DirectoryService::log(const QString& line) const
@@ -247,8 +247,7 @@ DirectoryService::Auth DirectoryService::authenticate(const QString& name, const
     if (!name.isEmpty())
         found = m_store.find(name, member);
     if (found == MemberStore::Lookup::Failed) {
-        logStoreDown();
-        *why = QStringLiteral("database unavailable");
+        *why = storeProblem("database unavailable");
         return Auth::DbDown;
     }
     if (found == MemberStore::Lookup::Missing) {
@@ -384,8 +383,7 @@ Reply DirectoryService::logon(const Params& params, const QString& remoteAddress
     if (auth != Auth::Ok)
         return refusal(auth, why);
     if (!m_store.setPresence(member.name, address, port, m_clock.nowMs())) {
-        log(QStringLiteral("database cannot be written: %1").arg(m_store.lastError()));
-        return ok("DB DOWN", QStringLiteral("database cannot be written"));
+        return ok("DB DOWN", storeProblem("database cannot be written"));
     }
     return ok(address.toLatin1() + ':' + QByteArray::number(port));
 }
@@ -404,8 +402,7 @@ Reply DirectoryService::logoff(const Params& params, const QString& remoteAddres
         m_sessions.remove(MemberStore::keyFor(member.name));
     }
     if (!m_store.setOffline(member.name)) {
-        log(QStringLiteral("database cannot be written: %1").arg(m_store.lastError()));
-        return ok("DB DOWN", QStringLiteral("database cannot be written"));
+        return ok("DB DOWN", storeProblem("database cannot be written"));
     }
     return ok("OK");
 }

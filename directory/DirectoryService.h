@@ -110,8 +110,8 @@ private:
     // The answer for a refused logon or logoff, with its note.
     static Reply refusal(Auth auth, const QString& why);
     void log(const QString& line) const;
-    // Logs why the store failed; the answer to give is "DB DOWN".
-    void logStoreDown() const;
+    // Why the store failed, for the request's log line.
+    QString storeProblem(const char* what) const;
     Reply storeDown() const;
 
     struct Session
