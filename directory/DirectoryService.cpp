@@ -419,7 +419,8 @@ Reply DirectoryService::askChat(const Params& params, const QString& remoteAddre
     const QString senderAddress = senderHost.left(senderHost.lastIndexOf(u':'));
     const int senderPort = portOf(senderHost);
     const QString senderName = QString::fromUtf8(sender.mid(second + 1));
-    const QString what = QStringLiteral("chat request from %1 for %2").arg(printable(senderName), printable(invited));
+    const QString what =
+        QStringLiteral("chat request from %1 for %2").arg(printable(senderName), printable(invited));
     const Reply plain = ok("OK");
 
     // Relayed only for a sender that is online where the descriptor says,
@@ -453,8 +454,8 @@ Reply DirectoryService::askChat(const Params& params, const QString& remoteAddre
     if (!m_invitationsTo.tryTake(MemberStore::keyFor(to.name)))
         return ok(plain.body, what + QLatin1String(" not relayed: limited, too many for the member"));
     Reply redirect{302, plain.body, {}, what + QLatin1String(" relayed")};
-    redirect.location = "http://" + to.address.toLatin1() + ':' + QByteArray::number(to.port) + "/CHATREQUEST" +
-                        sender;
+    redirect.location =
+        "http://" + to.address.toLatin1() + ':' + QByteArray::number(to.port) + "/CHATREQUEST" + sender;
     return redirect;
 }
 

@@ -105,8 +105,8 @@ public:
 
 private:
     enum class Auth { Ok, User, Pass, Limited, DbDown };
-    Auth authenticate(const QString& name, const QByteArray& password, const QString& address,
-                      Member* member, QString* why);
+    Auth authenticate(const QString& name, const QByteArray& password, const QString& address, Member* member,
+                      QString* why);
     // The answer for a refused logon or logoff, with its note.
     static Reply refusal(Auth auth, const QString& why);
     void log(const QString& line) const;

@@ -139,8 +139,8 @@ struct HttpFrontend::Impl
     std::vector<Network> proxies;
 
     int listenFd = -1;
-    int epollFd = -1;
-    int wakeFd = -1;
+    const int epollFd;
+    const int wakeFd;
     quint16 port = 0;
     std::atomic<bool> stopping{false};
     std::atomic<bool> running{false};
@@ -160,7 +160,9 @@ struct HttpFrontend::Impl
     std::deque<std::unique_ptr<Connection>> returned; // answers that did not fit the socket at once
     std::vector<std::thread> workers;
 
-    Impl(DirectoryService& s, Options o, Logger l) : service(s), options(std::move(o)), log(std::move(l))
+    Impl(DirectoryService& s, Options o, Logger l)
+        : service(s), options(std::move(o)), log(std::move(l)), epollFd(::epoll_create1(EPOLL_CLOEXEC)),
+          wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
     {
         for (const QString& p : std::as_const(options.trustedProxies)) {
             Network n{};
@@ -324,7 +326,8 @@ QString HttpFrontend::loggableTarget(const std::string& target)
                 out += '&';
             first = false;
             const size_t eq = pair.find('=');
-            const QByteArray key = eq == std::string_view::npos ? QByteArray() : percentDecode(pair.substr(0, eq));
+            const QByteArray key =
+                eq == std::string_view::npos ? QByteArray() : percentDecode(pair.substr(0, eq));
             if (key == "p" || key == "e" || key == "n")
                 out += std::string(pair.substr(0, eq + 1)) + '*';
             else
@@ -379,7 +382,8 @@ bool HttpFrontend::bind(const QString& address, quint16 port, QString* error)
         return fail(QStringLiteral("cannot listen on %1:%2: not an IPv4 address").arg(address).arg(port));
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return fail(QStringLiteral("cannot make a socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(
+            QStringLiteral("cannot make a socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 ||
@@ -410,13 +414,12 @@ bool HttpFrontend::isRunning() const
 void HttpFrontend::stop()
 {
     d->stopping = true;
-    if (d->wakeFd >= 0)
-        d->signal();
+    d->signal();
 }
 
 void HttpFrontend::serve()
 {
-    if (d->listenFd < 0 || d->stopping)
+    if (d->listenFd < 0 || d->epollFd < 0 || d->wakeFd < 0 || d->stopping)
         return;
     d->run();
 }
@@ -429,8 +432,6 @@ void HttpFrontend::Impl::run()
         files.rlim_cur = files.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
-    epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = wakeFd;
@@ -477,7 +478,6 @@ void HttpFrontend::Impl::run()
         expire();
         if (!accepting && SteadyClock::now() >= resumeAccepting)
             setAccepting(true); // acceptAll() pauses again if still full
-
     }
 
     {
@@ -488,6 +488,9 @@ void HttpFrontend::Impl::run()
     for (auto& t : workers)
         t.join();
     workers.clear();
+    for (auto& c : jobs)
+        ::close(c->fd);
+    jobs.clear();
     takeReturned();
     for (auto& [fd, c] : connections)
         ::close(fd);
@@ -516,7 +519,8 @@ void HttpFrontend::Impl::acceptAll()
         }
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd =
+            ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // Out of descriptors: wait for a connection to end (or a
@@ -674,7 +678,8 @@ void HttpFrontend::Impl::takeReturned()
 bool HttpFrontend::Impl::flush(Connection& c)
 {
     while (c.sent < c.out.size()) {
-        const ssize_t n = ::send(c.fd, c.out.constData() + c.sent, size_t(c.out.size() - c.sent), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(c.fd, c.out.constData() + c.sent, size_t(c.out.size() - c.sent), MSG_NOSIGNAL);
         if (n > 0) {
             c.sent += n;
         } else if (n < 0 && errno == EINTR) {
@@ -750,8 +755,9 @@ void HttpFrontend::Impl::answer(Connection& c)
     };
     if (end < 0) {
         const bool longLine = lineEnd < 0;
-        refuse(longLine ? 414 : 431, {}, {}, longLine ? QStringLiteral("request line too long")
-                                                      : QStringLiteral("request header too large"));
+        refuse(longLine ? 414 : 431, {}, {},
+               longLine ? QStringLiteral("request line too long")
+                        : QStringLiteral("request header too large"));
         return;
     }
     // "METHOD target HTTP/1.x"; blanks inside the target are taken as part of
@@ -761,9 +767,9 @@ void HttpFrontend::Impl::answer(Connection& c)
     const qsizetype lastBlank = requestLine.lastIndexOf(' ');
     const QByteArray method = firstBlank > 0 ? requestLine.left(firstBlank) : QByteArray();
     const QByteArray version = lastBlank > firstBlank ? requestLine.mid(lastBlank + 1) : QByteArray();
-    const std::string target =
-        lastBlank > firstBlank ? requestLine.mid(firstBlank + 1, lastBlank - firstBlank - 1).toStdString()
-                               : std::string();
+    const std::string target = lastBlank > firstBlank
+                                   ? requestLine.mid(firstBlank + 1, lastBlank - firstBlank - 1).toStdString()
+                                   : std::string();
     if (method.isEmpty() || !version.startsWith("HTTP/1.") || target.empty() || target[0] != '/') {
         refuse(400, {}, loggableTarget(requestLine.toStdString()), QStringLiteral("malformed request"));
         return;
@@ -782,7 +788,8 @@ void HttpFrontend::Impl::answer(Connection& c)
 
     const size_t q = target.find('?');
     const QString path = QString::fromUtf8(percentDecode(std::string_view(target).substr(0, q)));
-    const std::string_view query = q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
+    const std::string_view query =
+        q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
 
     const QString client = clientAddress(c.peer, forwardedFor);
 
@@ -791,7 +798,8 @@ void HttpFrontend::Impl::answer(Connection& c)
     // take it for one.
     Reply reply{404, "404", {}, {}};
     if (client.isEmpty()) {
-        reply = {400, "BAD", {}, QStringLiteral("X-Forwarded-For from a trusted proxy is not an IPv4 address")};
+        reply = {
+            400, "BAD", {}, QStringLiteral("X-Forwarded-For from a trusted proxy is not an IPv4 address")};
     } else if (path == QLatin1String("/client_v3/logon.php")) {
         reply = service.logon(Params::fromQuery(query), client);
     } else if (path == QLatin1String("/client_v3/logoff.php")) {
@@ -805,7 +813,8 @@ void HttpFrontend::Impl::answer(Connection& c)
         if (!options.updateFile.isEmpty() && file.open(QIODevice::ReadOnly))
             reply = {200, file.readAll(), {}, {}};
         else if (!options.updateFile.isEmpty())
-            reply.note = QStringLiteral("update file %1 cannot be read: %2").arg(options.updateFile, file.errorString());
+            reply.note = QStringLiteral("update file %1 cannot be read: %2")
+                             .arg(options.updateFile, file.errorString());
     } else {
         const QByteArray html = HttpFrontend::page(path);
         if (!html.isEmpty()) {
@@ -815,7 +824,8 @@ void HttpFrontend::Impl::answer(Connection& c)
     }
     c.out = answerBytes(reply.status, type, reply.body, reply.location);
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-    const QString shownClient = client == c.peer || client.isEmpty() ? c.peer : client + QLatin1String(" via ") + c.peer;
+    const QString shownClient =
+        client == c.peer || client.isEmpty() ? c.peer : client + QLatin1String(" via ") + c.peer;
     logRequest(shownClient, method, logged, reply.status, ms, reply.note);
 }
 

@@ -1,18 +1,18 @@
 #include "MemberStore.h"
 
 #include <QFileInfo>
-#include <QUrl>
-#include <QUrlQuery>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QVariant>
 #include <atomic>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace directory {
@@ -87,16 +87,16 @@ thread_local std::unordered_map<quint64, std::unique_ptr<MemberStore::Connection
 }
 
 MemberStore::MemberStore(const QString& location, const QString& driver, int busyTimeoutMs)
-    : m_path(location),
-      m_driver(!driver.isEmpty()       ? driver
-               : isPostgres(location) ? QStringLiteral("QPSQL")
-                                      : QStringLiteral("QSQLITE")),
+    : m_path(location), m_driver(!driver.isEmpty()      ? driver
+                                 : isPostgres(location) ? QStringLiteral("QPSQL")
+                                                        : QStringLiteral("QSQLITE")),
       m_sqlite(m_driver == QLatin1String("QSQLITE")), m_busyTimeoutMs(busyTimeoutMs), m_serial(nextSerial++)
 {}
 
 bool MemberStore::isPostgres(const QString& location)
 {
-    return location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://"));
+    return location.startsWith(QLatin1String("postgresql://")) ||
+           location.startsWith(QLatin1String("postgres://"));
 }
 
 QString MemberStore::checkLocation(const QString& location)
@@ -107,7 +107,8 @@ QString MemberStore::checkLocation(const QString& location)
     if (!url.isValid())
         return QStringLiteral("not a valid postgresql:// address");
     if (url.path().size() < 2)
-        return QStringLiteral("the postgresql:// address names no database (postgresql://user@host/database)");
+        return QStringLiteral(
+            "the postgresql:// address names no database (postgresql://user@host/database)");
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return QStringLiteral("Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)");
     return {};
@@ -130,11 +131,14 @@ QStringList MemberStore::widerModes(const QString& location)
         return out;
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const QString file = location + QLatin1String(suffix);
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (::stat(QFile::encodeName(file).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
             (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-            out << QStringLiteral("%1 may be read by other users (mode %2); it holds password hashes and e-mail "
-                                  "addresses: chmod 600 it")
+            out << QStringLiteral(
+                       "%1 may be read by other users (mode %2); it holds password hashes and e-mail "
+                       "addresses: chmod 600 it")
                        .arg(file)
                        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
     }
@@ -182,12 +186,14 @@ MemberStore::Connection* MemberStore::connection()
     if (m_sqlite && !m_path.isEmpty() && m_path != QLatin1String(":memory:")) {
         // Made owner-only before SQLite sees it: it holds password hashes and
         // e-mail addresses, and SQLite gives its -wal and -shm files the same mode.
-        const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
     }
     if (!db.isOpen() && !db.open()) {
-        c->error = QStringLiteral("cannot open database %1: %2").arg(displayLocation(), db.lastError().text());
+        c->error =
+            QStringLiteral("cannot open database %1: %2").arg(displayLocation(), db.lastError().text());
         return c;
     }
     QSqlQuery q(db);
@@ -196,7 +202,8 @@ MemberStore::Connection* MemberStore::connection()
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
     if (!q.exec(QString::fromLatin1(kSchema))) {
-        c->error = QStringLiteral("cannot create schema in %1: %2").arg(displayLocation(), q.lastError().text());
+        c->error =
+            QStringLiteral("cannot create schema in %1: %2").arg(displayLocation(), q.lastError().text());
         db.close();
         return c;
     }
@@ -207,8 +214,8 @@ MemberStore::Connection* MemberStore::connection()
         !c->presenceQuery->prepare(
             QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?,"
                            " online = 1 WHERE name_key = ?"))) {
-        c->error =
-            QStringLiteral("cannot prepare queries on %1: %2").arg(displayLocation(), c->findQuery->lastError().text());
+        c->error = QStringLiteral("cannot prepare queries on %1: %2")
+                       .arg(displayLocation(), c->findQuery->lastError().text());
         c->findQuery.reset();
         c->presenceQuery.reset();
         db.close();

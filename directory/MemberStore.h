@@ -39,7 +39,8 @@ public:
     // driver name, empty to choose by the location; the schema is plain SQL.
     // busyTimeoutMs: how long an SQLite write waits for another process's
     // lock before it fails.
-    explicit MemberStore(const QString& location, const QString& driver = QString(), int busyTimeoutMs = 5000);
+    explicit MemberStore(const QString& location, const QString& driver = QString(),
+                         int busyTimeoutMs = 5000);
     ~MemberStore();
     MemberStore(const MemberStore&) = delete;
     MemberStore& operator=(const MemberStore&) = delete;

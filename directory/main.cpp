@@ -23,8 +23,13 @@ std::mutex logLock;
 
 void logLine(const QString& line)
 {
+    // One line each, whatever a database error message holds.
+    QByteArray text = line.toUtf8();
+    for (char& c : text)
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
     const QByteArray bytes =
-        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + line.toUtf8() + '\n';
+        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + text + '\n';
     std::lock_guard lock(logLock);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
@@ -32,17 +37,18 @@ void logLine(const QString& line)
 
 int usage()
 {
-    std::fputs("usage:\n"
-               "  vantora-directory serve --listen ADDR:PORT --db FILE|postgresql://... [--update-file FILE]\n"
-               "                          [--domains a.example,b.example] [--threads N]\n"
-               "                          [--read-timeout SECONDS] [--max-connections N]\n"
-               "                          [--trusted-proxies ADDR[/BITS],...]\n"
-               "                          [--failed-logons-per-address N] [--failed-logons-per-account N]\n"
-               "                          [--registrations-per-hour N] [--invitations-per-minute N]\n"
-               "  vantora-directory add-member --db FILE|postgresql://... --user U --domain D --password P\n"
-               "                               [--email E] [--name N]\n"
-               "  vantora-directory list-members --db FILE|postgresql://...\n",
-               stderr);
+    std::fputs(
+        "usage:\n"
+        "  vantora-directory serve --listen ADDR:PORT --db FILE|postgresql://... [--update-file FILE]\n"
+        "                          [--domains a.example,b.example] [--threads N]\n"
+        "                          [--read-timeout SECONDS] [--max-connections N]\n"
+        "                          [--trusted-proxies ADDR[/BITS],...]\n"
+        "                          [--failed-logons-per-address N] [--failed-logons-per-account N]\n"
+        "                          [--registrations-per-hour N] [--invitations-per-minute N]\n"
+        "  vantora-directory add-member --db FILE|postgresql://... --user U --domain D --password P\n"
+        "                               [--email E] [--name N]\n"
+        "  vantora-directory list-members --db FILE|postgresql://...\n",
+        stderr);
     return 2;
 }
 
@@ -129,10 +135,12 @@ int serve(const QHash<QString, QString>& opt)
         httpOptions.readTimeoutMs = int(seconds * 1000);
     }
     if (opt.contains(QStringLiteral("trusted-proxies"))) {
-        httpOptions.trustedProxies = opt.value(QStringLiteral("trusted-proxies")).split(u',', Qt::SkipEmptyParts);
+        httpOptions.trustedProxies =
+            opt.value(QStringLiteral("trusted-proxies")).split(u',', Qt::SkipEmptyParts);
         for (QString& p : httpOptions.trustedProxies)
             p = p.trimmed();
-        if (const QString problem = HttpFrontend::checkProxies(httpOptions.trustedProxies); !problem.isEmpty()) {
+        if (const QString problem = HttpFrontend::checkProxies(httpOptions.trustedProxies);
+            !problem.isEmpty()) {
             std::fprintf(stderr, "vantora-directory: --trusted-proxies: %s\n", qPrintable(problem));
             return 2;
         }
@@ -168,8 +176,9 @@ int serve(const QHash<QString, QString>& opt)
     }
     std::printf("listening on %s:%u\n", qPrintable(address), unsigned(http.port()));
     std::fflush(stdout);
-    logLine(QStringLiteral("serving %1:%2, database %3, domains %4, update file %5, %6 workers, read time-out %7 ms, "
-                           "trusted proxies %8")
+    logLine(QStringLiteral(
+                "serving %1:%2, database %3, domains %4, update file %5, %6 workers, read time-out %7 ms, "
+                "trusted proxies %8")
                 .arg(address)
                 .arg(http.port())
                 .arg(store.displayLocation(), serviceOptions.domains.join(u','),
@@ -283,9 +292,9 @@ int main(int argc, char** argv)
     QHash<QString, QString> opt;
     if (command == QLatin1String("serve")) {
         if (!parseOptions(args,
-                          {"listen", "db", "update-file", "domains", "threads", "read-timeout", "max-connections",
-                           "trusted-proxies", "failed-logons-per-address", "failed-logons-per-account",
-                           "registrations-per-hour", "invitations-per-minute"},
+                          {"listen", "db", "update-file", "domains", "threads", "read-timeout",
+                           "max-connections", "trusted-proxies", "failed-logons-per-address",
+                           "failed-logons-per-account", "registrations-per-hour", "invitations-per-minute"},
                           &opt))
             return usage();
         return serve(opt);

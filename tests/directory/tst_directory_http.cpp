@@ -82,8 +82,8 @@ private slots:
             << QByteArray("u=.vantora.example&p=pass1&n=Erin&e=erin@example.org&a=False") << 200
             << QByteArray("BAD");
         QTest::newRow("blanks in the password")
-            << QByteArray("u=erin.vantora.example&p=my%20pass%20word&n=Erin&e=erin@example.org&a=False") << 200
-            << QByteArray("ACCOUNT CREATED");
+            << QByteArray("u=erin.vantora.example&p=my%20pass%20word&n=Erin&e=erin@example.org&a=False")
+            << 200 << QByteArray("ACCOUNT CREATED");
         QTest::newRow("missing password")
             << QByteArray("u=frank.vantora.example&n=Frank&e=f@example.org&a=False") << 200
             << QByteArray("BAD");
@@ -188,7 +188,8 @@ private slots:
         // a logon from an older client puts the blanks in as typed.
         QFETCH(QByteArray, password);
         const QByteArray reg = word(
-            "/client_v3/register.php?u=hugo.vantora.example&p=two%20words%20here&n=Hugo&e=hugo@example.org&a=False");
+            "/client_v3/"
+            "register.php?u=hugo.vantora.example&p=two%20words%20here&n=Hugo&e=hugo@example.org&a=False");
         QVERIFY(reg == "ACCOUNT CREATED" || reg == "USERNAME IN USE");
         QCOMPARE(word("/client_v3/logon.php?u=hugo.vantora.example&p=" + password + "&i=1.2.3.4:2156"),
                  QByteArray("127.0.0.1:2156"));
@@ -245,11 +246,12 @@ private slots:
     // Logs a member on with its own server's port; the answer's address.
     QByteArray logOn(const QByteArray& user, const QByteArray& password, quint16 port)
     {
-        const QByteArray reg = word("/client_v3/register.php?u=" + user + "&p=" + password + "&n=Some%20One&e=" + user +
-                                    "@example.org&a=False");
+        const QByteArray reg = word("/client_v3/register.php?u=" + user + "&p=" + password +
+                                    "&n=Some%20One&e=" + user + "@example.org&a=False");
         if (reg != "ACCOUNT CREATED" && reg != "USERNAME IN USE")
             return reg;
-        return word("/client_v3/logon.php?u=" + user + "&p=" + password + "&i=192.168.1.5:" + QByteArray::number(port));
+        return word("/client_v3/logon.php?u=" + user + "&p=" + password +
+                    "&i=192.168.1.5:" + QByteArray::number(port));
     }
 
     void askChatRedirectsToTheInvitedMember()
@@ -260,7 +262,8 @@ private slots:
         QCOMPARE(logOn("jack.camfriends.example", "jack-pass", jack.serverPort()), "127.0.0.1:" + jackPort);
         QCOMPARE(logOn("jill.vantora.example", "jill-pass", 2156), QByteArray("127.0.0.1:2156"));
 
-        const QByteArray ask = "/client_v3/askchat.php?s=JACK.camfriends.example&f=_127.0.0.1:2156_jill.vantora.example";
+        const QByteArray ask =
+            "/client_v3/askchat.php?s=JACK.camfriends.example&f=_127.0.0.1:2156_jill.vantora.example";
         const RawAnswer a = get(ask);
         QCOMPARE(a.status, 302);
         QVERIFY2(a.raw.contains("\r\nLocation: http://127.0.0.1:" + jackPort +
@@ -268,18 +271,20 @@ private slots:
                  a.raw.constData());
         // The directory itself sends nothing to the member.
         QVERIFY(!jack.waitForNewConnection(200));
-        QTRY_VERIFY(m_dir.log().contains("chat request from jill.vantora.example for JACK.camfriends.example relayed"));
+        QTRY_VERIFY(m_dir.log().contains(
+            "chat request from jill.vantora.example for JACK.camfriends.example relayed"));
 
         // The inviting program's web request follows the redirect: the request
         // reaches the member from the inviter's own address.
         QNetworkAccessManager web;
-        QNetworkReply* reply = web.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_dir.port()) +
-                                                            QString::fromLatin1(ask))));
+        QNetworkReply* reply = web.get(QNetworkRequest(
+            QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_dir.port()) + QString::fromLatin1(ask))));
         QTRY_VERIFY_WITH_TIMEOUT(jack.hasPendingConnections(), 10000);
         QTcpSocket* s = jack.nextPendingConnection();
         QByteArray got;
         QTRY_VERIFY_WITH_TIMEOUT((got += s->readAll()).contains("\r\n\r\n"), 10000);
-        QVERIFY2(got.startsWith("GET /CHATREQUEST_127.0.0.1:2156_jill.vantora.example HTTP/1.1\r\n"), got.constData());
+        QVERIFY2(got.startsWith("GET /CHATREQUEST_127.0.0.1:2156_jill.vantora.example HTTP/1.1\r\n"),
+                 got.constData());
         s->write("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
         s->disconnectFromHost();
         QTRY_VERIFY(reply->isFinished());
@@ -293,14 +298,15 @@ private slots:
         QTest::addColumn<QByteArray>("why");
         const QByteArray jill = "_127.0.0.1:2156_jill.vantora.example";
         QTest::newRow("logged off") << QByteArray("kim.vantora.example") << jill << QByteArray("not online");
-        QTest::newRow("unknown") << QByteArray("nobody.vantora.example") << jill << QByteArray("no such member");
+        QTest::newRow("unknown") << QByteArray("nobody.vantora.example") << jill
+                                 << QByteArray("no such member");
         QTest::newRow("SQL") << QByteArray("x'%20OR%20'1'='1") << jill << QByteArray("no such member");
-        QTest::newRow("made-up sender") << QByteArray("jack.camfriends.example")
-                                        << QByteArray("_127.0.0.1:2156_mallory.vantora.example")
-                                        << QByteArray("no such sender");
-        QTest::newRow("sender at another port") << QByteArray("jack.camfriends.example")
-                                                << QByteArray("_127.0.0.1:9999_jill.vantora.example")
-                                                << QByteArray("sender not online");
+        QTest::newRow("made-up sender")
+            << QByteArray("jack.camfriends.example") << QByteArray("_127.0.0.1:2156_mallory.vantora.example")
+            << QByteArray("no such sender");
+        QTest::newRow("sender at another port")
+            << QByteArray("jack.camfriends.example") << QByteArray("_127.0.0.1:9999_jill.vantora.example")
+            << QByteArray("sender not online");
     }
     void askChatIsPlainForOfflineUnknownAndForgedMembers()
     {
@@ -492,14 +498,16 @@ private slots:
         for (const char* secret : {"secret1", "kim-pass", "first1", "jill-pass", "two%20words", "x%2By"})
             QVERIFY2(!log.contains(secret), secret);
         // No e-mail address or full name of a registrant either.
-        for (const char* personal : {"bob@example.org", "carol%40example.org", "Bob%20Stone", "Bob Stone", "Carol%20Ray"})
+        for (const char* personal :
+             {"bob@example.org", "carol%40example.org", "Bob%20Stone", "Bob Stone", "Carol%20Ray"})
             QVERIFY2(!log.contains(personal), personal);
     }
 
     void logWritesTheTargetAsData()
     {
         // Percent escapes in the target are text, not placeholders of the line.
-        QCOMPARE(word("/client_v3/logon.php?u=%2B%3B%0D%1%25.vantora.example&p=x&i=1.2.3.4:2156"), QByteArray("USER"));
+        QCOMPARE(word("/client_v3/logon.php?u=%2B%3B%0D%1%25.vantora.example&p=x&i=1.2.3.4:2156"),
+                 QByteArray("USER"));
         QTRY_VERIFY(m_dir.log().contains(
             "GET /client_v3/logon.php?u=%2B%3B%0D%1%25.vantora.example&p=*&i=1.2.3.4:2156 200 "));
         const QByteArray log = m_dir.log();
@@ -535,7 +543,8 @@ private slots:
         DirectoryProcess limited;
         QVERIFY2(limited.start({QStringLiteral("--failed-logons-per-address"), QStringLiteral("2")}),
                  limited.log().constData());
-        QVERIFY(limited.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+        QVERIFY(limited.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"),
+                                  QStringLiteral("secret1")));
         const QByteArray right = "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156";
         const QByteArray wrong = "/client_v3/logon.php?u=alice.vantora.example&p=guess&i=1.2.3.4:2156";
         QCOMPARE(rawGet(limited.port(), wrong).body, QByteArray("PASS"));
@@ -554,14 +563,17 @@ private slots:
                  limited.log().constData());
         for (const char* user : {"una", "ulf"})
             QCOMPARE(rawGet(limited.port(), QByteArray("/client_v3/register.php?u=") + user +
-                                                 ".vantora.example&p=pass1&n=Some%20One&e=" + user + "@example.org&a=False")
+                                                ".vantora.example&p=pass1&n=Some%20One&e=" + user +
+                                                "@example.org&a=False")
                          .body,
                      QByteArray("ACCOUNT CREATED"));
         const RawAnswer a =
-            rawGet(limited.port(), "/client_v3/register.php?u=uma.vantora.example&p=pass1&n=Uma&e=uma@example.org&a=False");
+            rawGet(limited.port(),
+                   "/client_v3/register.php?u=uma.vantora.example&p=pass1&n=Uma&e=uma@example.org&a=False");
         QCOMPARE(a.status, 200);
         QCOMPARE(a.body, QByteArray("NA"));
-        QTRY_VERIFY(limited.log().contains("registration refused: limited, 2 accounts from 127.0.0.1 within 60 min"));
+        QTRY_VERIFY(
+            limited.log().contains("registration refused: limited, 2 accounts from 127.0.0.1 within 60 min"));
     }
 
     void slowClientsDoNotHoldWorkers()
@@ -570,22 +582,26 @@ private slots:
         // send half a request and then nothing: the member's logon is still
         // answered, because a worker only sees whole requests.
         DirectoryProcess busy;
-        QVERIFY2(busy.start({QStringLiteral("--threads"), QStringLiteral("1"), QStringLiteral("--read-timeout"),
-                             QStringLiteral("120")}),
+        QVERIFY2(busy.start({QStringLiteral("--threads"), QStringLiteral("1"),
+                             QStringLiteral("--read-timeout"), QStringLiteral("120")}),
                  busy.log().constData());
-        QVERIFY(busy.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+        QVERIFY(busy.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"),
+                               QStringLiteral("secret1")));
         std::vector<std::unique_ptr<QTcpSocket>> slow;
         for (int i = 0; i < 20; ++i) {
             auto s = std::make_unique<QTcpSocket>();
             s->connectToHost(QHostAddress::LocalHost, busy.port());
             QVERIFY(s->waitForConnected(5000));
-            s->write("GET /client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156 HTTP/1.0\r\nAccept:");
+            s->write("GET /client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156 "
+                     "HTTP/1.0\r\nAccept:");
             QVERIFY(s->waitForBytesWritten(5000));
             slow.push_back(std::move(s));
         }
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(rawGet(busy.port(), "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156").body,
-                     QByteArray("127.0.0.1:2156"));
+            QCOMPARE(
+                rawGet(busy.port(), "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156")
+                    .body,
+                QByteArray("127.0.0.1:2156"));
         for (auto& s : slow)
             QCOMPARE(s->state(), QAbstractSocket::ConnectedState);
     }
@@ -605,7 +621,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("header");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("forwarded") << QByteArray("X-Forwarded-For: 203.0.113.5\r\n") << QByteArray("203.0.113.5:2156");
+        QTest::newRow("forwarded") << QByteArray("X-Forwarded-For: 203.0.113.5\r\n")
+                                   << QByteArray("203.0.113.5:2156");
         QTest::newRow("no header") << QByteArray() << QByteArray("127.0.0.1:2156");
         QTest::newRow("not an address") << QByteArray("X-Forwarded-For: somewhere\r\n") << QByteArray("BAD");
     }
@@ -613,12 +630,15 @@ private slots:
     {
         QFETCH(QByteArray, header);
         QFETCH(QByteArray, answer);
-        const QByteArray request = "GET /client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156 "
-                                   "HTTP/1.0\r\n" + header + "\r\n";
+        const QByteArray request =
+            "GET /client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156 "
+            "HTTP/1.0\r\n" +
+            header + "\r\n";
         DirectoryProcess proxied;
         QVERIFY2(proxied.start({QStringLiteral("--trusted-proxies"), QStringLiteral("127.0.0.1,10.0.0.0/8")}),
                  proxied.log().constData());
-        QVERIFY(proxied.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+        QVERIFY(proxied.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"),
+                                  QStringLiteral("secret1")));
         QCOMPARE(sendRaw(proxied.port(), request).body, answer);
         // Without the option the header is the client's word, and ignored.
         QCOMPARE(sendRaw(m_dir.port(), request).body, QByteArray("127.0.0.1:2156"));
@@ -629,7 +649,8 @@ private slots:
         for (const char* suffix : {"", "-wal", "-shm"}) {
             const QFileInfo file(m_dir.dbPath() + QLatin1String(suffix));
             QVERIFY2(file.exists(), suffix);
-            QCOMPARE(file.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+            QCOMPARE(file.permissions() &
+                         (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
                      QFileDevice::Permissions());
         }
         QVERIFY(!m_dir.log().contains("warning:"));
@@ -638,9 +659,9 @@ private slots:
         other.stop();
         QVERIFY(QFile::setPermissions(other.dbPath(), QFile::permissions(other.dbPath()) | QFile::ReadOther));
         QVERIFY2(other.start(), other.log().constData());
-        QTRY_VERIFY(other.log().contains("warning: " + other.dbPath().toLocal8Bit() + " may be read by other users (mode 0604)"));
+        QTRY_VERIFY(other.log().contains("warning: " + other.dbPath().toLocal8Bit() +
+                                         " may be read by other users (mode 0604)"));
     }
-
 
     void dbDownWhenTheDatabaseCannotBeOpened()
     {
@@ -699,12 +720,13 @@ private slots:
         QTest::newRow("serve, IPv6") << QStringList{"serve", "--listen", "[::]:0", "--db", db} << 2;
         QTest::newRow("serve, IPv6 loopback") << QStringList{"serve", "--listen", "[::1]:0", "--db", db} << 2;
         QTest::newRow("serve, host name") << QStringList{"serve", "--listen", "localhost:0", "--db", db} << 1;
-        QTest::newRow("serve, bad proxy")
-            << QStringList{"serve", "--listen", "127.0.0.1:0", "--db", db, "--trusted-proxies", "proxy.example"} << 2;
+        QTest::newRow("serve, bad proxy") << QStringList{"serve", "--listen",          "127.0.0.1:0",  "--db",
+                                                         db,      "--trusted-proxies", "proxy.example"}
+                                          << 2;
         QTest::newRow("serve, bad read timeout")
             << QStringList{"serve", "--listen", "127.0.0.1:0", "--db", db, "--read-timeout", "soon"} << 2;
-        QTest::newRow("serve, no threads") << QStringList{"serve", "--listen", "127.0.0.1:0", "--db", db, "--threads", "0"}
-                                           << 2;
+        QTest::newRow("serve, no threads")
+            << QStringList{"serve", "--listen", "127.0.0.1:0", "--db", db, "--threads", "0"} << 2;
         QTest::newRow("serve, postgresql without database")
             << QStringList{"serve", "--listen", "127.0.0.1:0", "--db", "postgresql://u@127.0.0.1"} << 2;
     }

@@ -36,7 +36,8 @@ class TestDirectoryPostgres : public QObject
     static QByteArray listMembers(const QString& url)
     {
         QProcess p;
-        p.start(DirectoryProcess::programPath(), {QStringLiteral("list-members"), QStringLiteral("--db"), url});
+        p.start(DirectoryProcess::programPath(),
+                {QStringLiteral("list-members"), QStringLiteral("--db"), url});
         p.waitForFinished(30000);
         return p.readAllStandardOutput() + p.readAllStandardError();
     }
@@ -45,8 +46,9 @@ private slots:
     void initTestCase()
     {
         // No silent skip: without PostgreSQL these tests fail and say why.
-        QVERIFY2(m_cluster.start(), qPrintable(QStringLiteral("cannot run a PostgreSQL server for the tests: ") +
-                                               m_cluster.error()));
+        QVERIFY2(
+            m_cluster.start(),
+            qPrintable(QStringLiteral("cannot run a PostgreSQL server for the tests: ") + m_cluster.error()));
     }
     void cleanupTestCase() { m_cluster.stop(); }
 
@@ -54,23 +56,32 @@ private slots:
     {
         QTest::addColumn<QByteArray>("target");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("created") << QByteArray("/client_v3/register.php?u=bob.vantora.example&p=bob%20pass&n=Bob&e=bob@example.org&a=True")
-                                 << QByteArray("ACCOUNT CREATED");
-        QTest::newRow("name in use") << QByteArray("/client_v3/register.php?u=BOB.vantora.example&p=x1234&n=Bob&e=b2@example.org")
-                                     << QByteArray("USERNAME IN USE");
-        QTest::newRow("email in use") << QByteArray("/client_v3/register.php?u=amy.vantora.example&p=x1234&n=Amy&e=BOB@example.org")
-                                      << QByteArray("EMAIL IN USE");
-        QTest::newRow("SQL in a field")
-            << QByteArray("/client_v3/register.php?u=cid.vantora.example&p=x1234&n=Robert%3B%20DROP%20TABLE%20members%3B--&e=c@example.org")
+        QTest::newRow("created")
+            << QByteArray("/client_v3/"
+                          "register.php?u=bob.vantora.example&p=bob%20pass&n=Bob&e=bob@example.org&a=True")
             << QByteArray("ACCOUNT CREATED");
-        QTest::newRow("logon") << QByteArray("/client_v3/logon.php?u=bob.vantora.example&p=bob%20pass&i=10.0.0.1:2156")
-                               << QByteArray("127.0.0.1:2156");
-        QTest::newRow("relogon") << QByteArray("/client_v3/logon.php?u=bob.vantora.example&p=bob%20pass&i=10.0.0.1:2157")
-                                 << QByteArray("127.0.0.1:2157");
-        QTest::newRow("wrong password") << QByteArray("/client_v3/logon.php?u=bob.vantora.example&p=nope&i=10.0.0.1:2156")
-                                        << QByteArray("PASS");
-        QTest::newRow("unknown member") << QByteArray("/client_v3/logon.php?u=eve.vantora.example&p=nope&i=10.0.0.1:2156")
-                                        << QByteArray("USER");
+        QTest::newRow("name in use")
+            << QByteArray("/client_v3/register.php?u=BOB.vantora.example&p=x1234&n=Bob&e=b2@example.org")
+            << QByteArray("USERNAME IN USE");
+        QTest::newRow("email in use")
+            << QByteArray("/client_v3/register.php?u=amy.vantora.example&p=x1234&n=Amy&e=BOB@example.org")
+            << QByteArray("EMAIL IN USE");
+        QTest::newRow("SQL in a field") << QByteArray("/client_v3/"
+                                                      "register.php?u=cid.vantora.example&p=x1234&n=Robert%"
+                                                      "3B%20DROP%20TABLE%20members%3B--&e=c@example.org")
+                                        << QByteArray("ACCOUNT CREATED");
+        QTest::newRow("logon")
+            << QByteArray("/client_v3/logon.php?u=bob.vantora.example&p=bob%20pass&i=10.0.0.1:2156")
+            << QByteArray("127.0.0.1:2156");
+        QTest::newRow("relogon")
+            << QByteArray("/client_v3/logon.php?u=bob.vantora.example&p=bob%20pass&i=10.0.0.1:2157")
+            << QByteArray("127.0.0.1:2157");
+        QTest::newRow("wrong password")
+            << QByteArray("/client_v3/logon.php?u=bob.vantora.example&p=nope&i=10.0.0.1:2156")
+            << QByteArray("PASS");
+        QTest::newRow("unknown member")
+            << QByteArray("/client_v3/logon.php?u=eve.vantora.example&p=nope&i=10.0.0.1:2156")
+            << QByteArray("USER");
     }
     void registersAndLogsOn()
     {
@@ -87,8 +98,10 @@ private slots:
         QCOMPARE(a.status, 200);
         QCOMPARE(a.body, answer);
         if (answer == "127.0.0.1:2157") {
-            QVERIFY(listMembers(url).contains("bob.vantora.example\tbob@example.org\tBob\tonline 127.0.0.1:2157"));
-            QTRY_VERIFY2(directory.log().contains("database " + url.toLatin1() + ","), directory.log().constData());
+            QVERIFY(listMembers(url).contains(
+                "bob.vantora.example\tbob@example.org\tBob\tonline 127.0.0.1:2157"));
+            QTRY_VERIFY2(directory.log().contains("database " + url.toLatin1() + ","),
+                         directory.log().constData());
         }
         if (QByteArray(QTest::currentDataTag()) == "unknown member")
             directory.stop();
@@ -115,20 +128,25 @@ private slots:
                  QByteArray("127.0.0.1:2156"));
         QCOMPARE(word(b, "/client_v3/logon.php?u=joe.vantora.example&p=joe-pass&i=10.0.0.1:2156"),
                  QByteArray("127.0.0.1:2156"));
-        QCOMPARE(word(b, "/client_v3/logon.php?u=joe.vantora.example&p=wrong&i=10.0.0.1:2156"), QByteArray("PASS"));
+        QCOMPARE(word(b, "/client_v3/logon.php?u=joe.vantora.example&p=wrong&i=10.0.0.1:2156"),
+                 QByteArray("PASS"));
         QCOMPARE(word(a, "/client_v3/logon.php?u=joe.vantora.example&p=joe-pass&i=10.0.0.1:2156"),
                  QByteArray("127.0.0.1:2156"));
-        QVERIFY(listMembers(url).contains("joe.vantora.example\tjoe@example.org\tJoe\tonline 127.0.0.1:2156"));
+        QVERIFY(
+            listMembers(url).contains("joe.vantora.example\tjoe@example.org\tJoe\tonline 127.0.0.1:2156"));
         QCOMPARE(word(b, "/client_v3/logon.php?u=bob.vantora.example&p=bob-pass&i=10.0.0.2:3000"),
                  QByteArray("127.0.0.1:3000"));
 
         // An invitation through either instance finds the member.
-        const QByteArray ask = "/client_v3/askchat.php?s=joe.vantora.example&f=_127.0.0.1:3000_bob.vantora.example";
+        const QByteArray ask =
+            "/client_v3/askchat.php?s=joe.vantora.example&f=_127.0.0.1:3000_bob.vantora.example";
         for (DirectoryProcess* d : {&a, &b}) {
             const RawAnswer r = rawGet(d->port(), ask);
             QCOMPARE(r.status, 302);
-            QVERIFY2(r.raw.contains("\r\nLocation: http://127.0.0.1:2156/CHATREQUEST_127.0.0.1:3000_bob.vantora.example\r\n"),
-                     r.raw.constData());
+            QVERIFY2(
+                r.raw.contains(
+                    "\r\nLocation: http://127.0.0.1:2156/CHATREQUEST_127.0.0.1:3000_bob.vantora.example\r\n"),
+                r.raw.constData());
         }
         // Logged off at one: offline for both.
         QCOMPARE(word(a, "/client_v3/logoff.php?u=joe.vantora.example&p=joe-pass"), QByteArray("OK"));
@@ -145,9 +163,10 @@ private slots:
         QCOMPARE(word(d, "/client_v3/register.php?u=kim.vantora.example&p=kim-pass&n=Kim&e=kim@example.org"),
                  QByteArray("ACCOUNT CREATED"));
         m_cluster.stop();
-        QCOMPARE(word(d, "/client_v3/logon.php?u=kim.vantora.example&p=kim-pass&i=10.0.0.1:2156"), QByteArray("DB DOWN"));
-        const RawAnswer reg =
-            rawGet(d.port(), "/client_v3/register.php?u=lou.vantora.example&p=lou-pass&n=Lou&e=lou@example.org");
+        QCOMPARE(word(d, "/client_v3/logon.php?u=kim.vantora.example&p=kim-pass&i=10.0.0.1:2156"),
+                 QByteArray("DB DOWN"));
+        const RawAnswer reg = rawGet(
+            d.port(), "/client_v3/register.php?u=lou.vantora.example&p=lou-pass&n=Lou&e=lou@example.org");
         QCOMPARE(reg.status, 200);
         QCOMPARE(reg.body, QByteArray("DB DOWN"));
         QVERIFY2(m_cluster.start(), qPrintable(m_cluster.error()));

@@ -332,8 +332,9 @@ private slots:
         QCOMPARE(f.service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "192.0.2.7").body,
                  QByteArray("192.0.2.7:2156"));
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(f.service.logon(query("u=bob.vantora.example&p=guess&i=1.1.1.1:1"),
-                                     QStringLiteral("198.51.100.%1").arg(i))
+            QCOMPARE(f.service
+                         .logon(query("u=bob.vantora.example&p=guess&i=1.1.1.1:1"),
+                                QStringLiteral("198.51.100.%1").arg(i))
                          .body,
                      QByteArray("PASS"));
         const Reply limited =
@@ -344,8 +345,9 @@ private slots:
         QCOMPARE(f.service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "192.0.2.7").body,
                  QByteArray("192.0.2.7:2156"));
         // Other accounts are not affected.
-        QCOMPARE(f.service.logon(query("u=amy.vantora.example&p=pass2&i=10.0.0.1:2156"), "198.51.100.200").body,
-                 QByteArray("198.51.100.200:2156"));
+        QCOMPARE(
+            f.service.logon(query("u=amy.vantora.example&p=pass2&i=10.0.0.1:2156"), "198.51.100.200").body,
+            QByteArray("198.51.100.200:2156"));
     }
 
     void unknownMemberCostsAFullCheck()
@@ -368,16 +370,18 @@ private slots:
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QByteArray>("answer");
         QTest::newRow("blanks in the password")
-            << QByteArray("u=bob.vantora.example&p=my%20secret%20pw&n=Bob%20Stone&e=bob@example.org") << QByteArray("ACCOUNT CREATED");
-        QTest::newRow("missing field") << QByteArray("u=amy.vantora.example&p=pass1&n=Amy") << QByteArray("BAD");
-        QTest::newRow("invalid field") << QByteArray("u=amy.vantora.example&p=pa'ss&n=Amy&e=amy@example.org")
-                                       << QByteArray("BAD");
-        QTest::newRow("domain alone") << QByteArray("u=.vantora.example&p=pass1&n=Amy&e=amy@example.org")
-                                      << QByteArray("BAD");
-        QTest::newRow("domain not offered") << QByteArray("u=amy.other.example&p=pass1&n=Amy&e=amy@example.org")
-                                            << QByteArray("NA");
-        QTest::newRow("domain without point") << QByteArray("u=vantora.example&p=pass1&n=Amy&e=amy@example.org")
-                                              << QByteArray("NA");
+            << QByteArray("u=bob.vantora.example&p=my%20secret%20pw&n=Bob%20Stone&e=bob@example.org")
+            << QByteArray("ACCOUNT CREATED");
+        QTest::newRow("missing field")
+            << QByteArray("u=amy.vantora.example&p=pass1&n=Amy") << QByteArray("BAD");
+        QTest::newRow("invalid field")
+            << QByteArray("u=amy.vantora.example&p=pa'ss&n=Amy&e=amy@example.org") << QByteArray("BAD");
+        QTest::newRow("domain alone")
+            << QByteArray("u=.vantora.example&p=pass1&n=Amy&e=amy@example.org") << QByteArray("BAD");
+        QTest::newRow("domain not offered")
+            << QByteArray("u=amy.other.example&p=pass1&n=Amy&e=amy@example.org") << QByteArray("NA");
+        QTest::newRow("domain without point")
+            << QByteArray("u=vantora.example&p=pass1&n=Amy&e=amy@example.org") << QByteArray("NA");
     }
     void registrationRefusalsAreWords()
     {
@@ -393,8 +397,10 @@ private slots:
             if (p.bytes(QString::fromLatin1(key)).size() >= 3)
                 QVERIFY2(!r.note.contains(p.text(QString::fromLatin1(key))), qPrintable(r.note));
         if (answer == "ACCOUNT CREATED")
-            QCOMPARE(f.service.logon(Params::fromQuery(std::string_view("u=bob.vantora.example&p=my%20secret%20pw&i=1.2.3.4:2156")),
-                                     "127.0.0.1")
+            QCOMPARE(f.service
+                         .logon(Params::fromQuery(std::string_view(
+                                    "u=bob.vantora.example&p=my%20secret%20pw&i=1.2.3.4:2156")),
+                                "127.0.0.1")
                          .body,
                      QByteArray("127.0.0.1:2156"));
     }
@@ -405,10 +411,10 @@ private slots:
         o.registrationsPerAddress = 2;
         Fixture f(freshDb(), o);
         auto reg = [&](const char* user, const char* address) {
-            return f.service.registerMember(Params::fromQuery(QByteArray("u=") + user +
-                                                              ".vantora.example&p=pass1&n=Some%20One&e=" + user +
-                                                              "@example.org"),
-                                            QString::fromLatin1(address));
+            return f.service.registerMember(
+                Params::fromQuery(QByteArray("u=") + user +
+                                  ".vantora.example&p=pass1&n=Some%20One&e=" + user + "@example.org"),
+                QString::fromLatin1(address));
         };
         QCOMPARE(reg("amy", "192.0.2.1").body, QByteArray("ACCOUNT CREATED"));
         QCOMPARE(reg("amy", "192.0.2.1").body, QByteArray("USERNAME IN USE")); // refusals do not count
@@ -432,16 +438,19 @@ private slots:
         QTest::addColumn<QByteArray>("location");
         QTest::addColumn<QString>("why");
         const QByteArray toBob = "http://192.0.2.4:3000/CHATREQUEST_198.51.100.7:2156_joe.vantora.example";
-        QTest::newRow("relayed") << QByteArray("s=bob.vantora.example&f=_198.51.100.7:2156_joe.vantora.example")
+        QTest::newRow("relayed") << QByteArray(
+                                        "s=bob.vantora.example&f=_198.51.100.7:2156_joe.vantora.example")
                                  << "198.51.100.7" << toBob << "relayed";
         QTest::newRow("names in other case")
             << QByteArray("s=BOB.vantora.example&f=_198.51.100.7:2156_JOE.vantora.example") << "198.51.100.7"
-            << QByteArray("http://192.0.2.4:3000/CHATREQUEST_198.51.100.7:2156_JOE.vantora.example") << "relayed";
+            << QByteArray("http://192.0.2.4:3000/CHATREQUEST_198.51.100.7:2156_JOE.vantora.example")
+            << "relayed";
         QTest::newRow("made-up sender")
             << QByteArray("s=bob.vantora.example&f=_198.51.100.7:2156_eve.vantora.example") << "198.51.100.7"
             << QByteArray() << "no such sender";
-        QTest::newRow("sender offline") << QByteArray("s=bob.vantora.example&f=_203.0.113.1:2156_amy.vantora.example")
-                                        << "203.0.113.1" << QByteArray() << "sender not online";
+        QTest::newRow("sender offline")
+            << QByteArray("s=bob.vantora.example&f=_203.0.113.1:2156_amy.vantora.example") << "203.0.113.1"
+            << QByteArray() << "sender not online";
         QTest::newRow("other address in descriptor")
             << QByteArray("s=bob.vantora.example&f=_203.0.113.9:2156_joe.vantora.example") << "203.0.113.9"
             << QByteArray() << "sender not online";
@@ -451,11 +460,12 @@ private slots:
         QTest::newRow("asked from elsewhere")
             << QByteArray("s=bob.vantora.example&f=_198.51.100.7:2156_joe.vantora.example") << "203.0.113.9"
             << QByteArray() << "sender not online";
-        QTest::newRow("invited offline") << QByteArray("s=amy.vantora.example&f=_198.51.100.7:2156_joe.vantora.example")
-                                         << "198.51.100.7" << QByteArray() << "not online";
+        QTest::newRow("invited offline")
+            << QByteArray("s=amy.vantora.example&f=_198.51.100.7:2156_joe.vantora.example") << "198.51.100.7"
+            << QByteArray() << "not online";
         QTest::newRow("invited unknown")
-            << QByteArray("s=nobody.vantora.example&f=_198.51.100.7:2156_joe.vantora.example") << "198.51.100.7"
-            << QByteArray() << "no such member";
+            << QByteArray("s=nobody.vantora.example&f=_198.51.100.7:2156_joe.vantora.example")
+            << "198.51.100.7" << QByteArray() << "no such member";
     }
     void askChatRedirectsOnlyGenuineSenders()
     {
@@ -469,11 +479,13 @@ private slots:
         addMember(f.service, "amy.vantora.example", "pass3");
         QCOMPARE(f.service.logon(query("u=joe.vantora.example&p=pass1&i=10.0.0.1:2156"), "198.51.100.7").body,
                  QByteArray("198.51.100.7:2156"));
-        QCOMPARE(f.service.logon(query("u=bob.vantora.example&p=pass2&i=10.0.0.2:3000"), "::ffff:192.0.2.4").body,
-                 QByteArray("192.0.2.4:3000"));
+        QCOMPARE(
+            f.service.logon(query("u=bob.vantora.example&p=pass2&i=10.0.0.2:3000"), "::ffff:192.0.2.4").body,
+            QByteArray("192.0.2.4:3000"));
         QCOMPARE(f.service.logon(query("u=amy.vantora.example&p=pass3&i=10.0.0.3:2156"), "203.0.113.1").body,
                  QByteArray("203.0.113.1:2156"));
-        QCOMPARE(f.service.logoff(query("u=amy.vantora.example&p=pass3"), "203.0.113.1").body, QByteArray("OK"));
+        QCOMPARE(f.service.logoff(query("u=amy.vantora.example&p=pass3"), "203.0.113.1").body,
+                 QByteArray("OK"));
 
         const Reply r = f.service.askChat(Params::fromQuery(ask), from);
         QCOMPARE(r.body, QByteArray("OK"));
@@ -522,8 +534,8 @@ private slots:
         auto ask = [&](int from, int to) {
             const QByteArray a = QByteArray::number(from);
             return f.service.askChat(Params::fromQuery("s=to" + QByteArray::number(to) +
-                                                       ".vantora.example&f=_192.0.2." + a + ":200" + a + "_from" + a +
-                                                       ".vantora.example"),
+                                                       ".vantora.example&f=_192.0.2." + a + ":200" + a +
+                                                       "_from" + a + ".vantora.example"),
                                      "192.0.2." + a);
         };
         for (int i = 0; i < 3; ++i)
@@ -552,8 +564,8 @@ private slots:
         QTest::newRow("trusted, no header") << "10.0.0.5" << QByteArray() << "10.0.0.5";
         QTest::newRow("chain: last untrusted")
             << "10.0.0.5" << QByteArray("1.2.3.4, 203.0.113.5, 192.168.1.1") << "203.0.113.5";
-        QTest::newRow("chain: forged first hop ignored") << "10.0.0.5" << QByteArray("6.6.6.6,203.0.113.5")
-                                                         << "203.0.113.5";
+        QTest::newRow("chain: forged first hop ignored")
+            << "10.0.0.5" << QByteArray("6.6.6.6,203.0.113.5") << "203.0.113.5";
         QTest::newRow("not an address") << "10.0.0.5" << QByteArray("unknown") << "";
         QTest::newRow("IPv6") << "10.0.0.5" << QByteArray("2001:db8::1") << "";
     }
@@ -562,7 +574,8 @@ private slots:
         QFETCH(QString, peer);
         QFETCH(QByteArray, forwardedFor);
         QFETCH(QString, client);
-        QCOMPARE(HttpFrontend::checkProxies({QStringLiteral("10.0.0.5"), QStringLiteral("192.168.0.0/16")}), QString());
+        QCOMPARE(HttpFrontend::checkProxies({QStringLiteral("10.0.0.5"), QStringLiteral("192.168.0.0/16")}),
+                 QString());
         QVERIFY(!HttpFrontend::checkProxies({QStringLiteral("proxy.example")}).isEmpty());
         QVERIFY(!HttpFrontend::checkProxies({QStringLiteral("10.0.0.0/33")}).isEmpty());
         Fixture f(freshDb());
@@ -581,7 +594,8 @@ private slots:
             for (const char* suffix : {"", "-wal", "-shm"}) {
                 const QFileInfo file(db + QLatin1String(suffix));
                 QVERIFY2(file.exists(), suffix);
-                QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ReadOwner | QFile::WriteOwner),
+                QCOMPARE(file.permissions() &
+                             ~(QFile::ReadUser | QFile::WriteUser | QFile::ReadOwner | QFile::WriteOwner),
                          QFileDevice::Permissions());
             }
             QVERIFY(MemberStore::widerModes(db).isEmpty());
@@ -610,7 +624,8 @@ private slots:
         QVERIFY(!store.open());
         QVERIFY(store.lastError().contains(QLatin1String("cannot open database")));
         DirectoryService service(store, clock, Fixture::options());
-        const Reply logon = service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1");
+        const Reply logon =
+            service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1");
         QCOMPARE(logon.body, QByteArray("DB DOWN"));
         // Why goes into the request's log line.
         QVERIFY2(logon.note.startsWith(QLatin1String("database unavailable: cannot open database")),
@@ -642,7 +657,8 @@ private slots:
             QSqlQuery q(other);
             QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
             QVERIFY(q.exec(QStringLiteral("UPDATE members SET full_name = 'x'")));
-            const Reply logon = service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1");
+            const Reply logon =
+                service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1");
             QCOMPARE(logon.body, QByteArray("DB DOWN"));
             QVERIFY(logon.note.startsWith(QLatin1String("database cannot be written:")));
             QVERIFY(!service.isOnline(QStringLiteral("bob.vantora.example")));

@@ -19,7 +19,8 @@ QString serverBinDir()
     QStringList versions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCollator numeric;
     numeric.setNumericMode(true);
-    std::sort(versions.begin(), versions.end(), [&](const QString& a, const QString& b) { return numeric.compare(a, b) > 0; });
+    std::sort(versions.begin(), versions.end(),
+              [&](const QString& a, const QString& b) { return numeric.compare(a, b) > 0; });
     for (const QString& v : versions) {
         const QString bin = root.filePath(v + QLatin1String("/bin"));
         if (QFile::exists(bin + QLatin1String("/initdb")) && QFile::exists(bin + QLatin1String("/postgres")))
@@ -63,7 +64,8 @@ bool PostgresCluster::run(const QString& program, const QStringList& args, bool 
     if (!p.waitForFinished(timeoutMs) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         p.kill();
         p.waitForFinished();
-        m_error = QStringLiteral("%1 failed: %2 %3").arg(program, p.errorString(), QString::fromLocal8Bit(p.readAll()));
+        m_error = QStringLiteral("%1 failed: %2 %3")
+                      .arg(program, p.errorString(), QString::fromLocal8Bit(p.readAll()));
         return false;
     }
     return true;
@@ -76,8 +78,9 @@ bool PostgresCluster::start()
     if (m_bin.isEmpty())
         m_bin = serverBinDir();
     if (m_bin.isEmpty()) {
-        m_error = QStringLiteral("PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb): install the "
-                                 "Debian packages postgresql and libqt6sql6-psql (scripts/packages.sh)");
+        m_error =
+            QStringLiteral("PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb): install the "
+                           "Debian packages postgresql and libqt6sql6-psql (scripts/packages.sh)");
         return false;
     }
     if (!m_made) {
@@ -93,7 +96,8 @@ bool PostgresCluster::start()
             const QString dir = QFile::decodeName(pattern);
             if (root) {
                 QProcess probe;
-                if (::chown(pattern.constData(), user ? user->pw_uid : 65534, user ? user->pw_gid : 65534) != 0) {
+                if (::chown(pattern.constData(), user ? user->pw_uid : 65534, user ? user->pw_gid : 65534) !=
+                    0) {
                     QDir(dir).removeRecursively();
                     continue;
                 }
@@ -107,13 +111,14 @@ bool PostgresCluster::start()
             break;
         }
         if (m_dir.isEmpty()) {
-            m_error = QStringLiteral("no folder for the PostgreSQL cluster that user %1 may write").arg(kUnprivileged);
+            m_error = QStringLiteral("no folder for the PostgreSQL cluster that user %1 may write")
+                          .arg(kUnprivileged);
             return false;
         }
         if (!run(m_bin + QLatin1String("/initdb"),
-                 {QStringLiteral("-D"), m_dir + QLatin1String("/data"), QStringLiteral("-U"), QStringLiteral("vantora"),
-                  QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
-                  QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
+                 {QStringLiteral("-D"), m_dir + QLatin1String("/data"), QStringLiteral("-U"),
+                  QStringLiteral("vantora"), QStringLiteral("--auth=trust"), QStringLiteral("-E"),
+                  QStringLiteral("UTF8"), QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
                  true, 120000))
             return false;
         m_made = true;
@@ -130,10 +135,10 @@ bool PostgresCluster::start()
     m_server = std::make_unique<QProcess>();
     m_server->setProcessChannelMode(QProcess::MergedChannels);
     startAs(*m_server, m_bin + QLatin1String("/postgres"),
-            {QStringLiteral("-D"), m_dir + QLatin1String("/data"), QStringLiteral("-p"), QString::number(m_port),
-             QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"), QStringLiteral("-c"),
-             QStringLiteral("unix_socket_directories="), QStringLiteral("-c"), QStringLiteral("fsync=off"),
-             QStringLiteral("-c"), QStringLiteral("max_connections=300")},
+            {QStringLiteral("-D"), m_dir + QLatin1String("/data"), QStringLiteral("-p"),
+             QString::number(m_port), QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"),
+             QStringLiteral("-c"), QStringLiteral("unix_socket_directories="), QStringLiteral("-c"),
+             QStringLiteral("fsync=off"), QStringLiteral("-c"), QStringLiteral("max_connections=300")},
             true);
     if (!m_server->waitForStarted(10000)) {
         m_error = QStringLiteral("PostgreSQL does not start: %1").arg(m_server->errorString());
@@ -178,8 +183,8 @@ void PostgresCluster::stop()
 bool PostgresCluster::createDatabase(const QString& name)
 {
     return run(m_bin + QLatin1String("/createdb"),
-               {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                QStringLiteral("-U"), QStringLiteral("vantora"), name},
+               {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                QString::number(m_port), QStringLiteral("-U"), QStringLiteral("vantora"), name},
                false, 60000);
 }
 
