@@ -18,12 +18,27 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 QPointer<SignupWizard> openWizard;
+
+// The password boxes show "*" for each character, whatever the desktop style uses.
+class StarPasswordStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 QLabel* linkLabel(const QString& text, QWidget* parent)
 {
@@ -108,6 +123,11 @@ SignupWizard::SignupWizard(QWidget* owner) : QWidget(owner, Qt::Window)
     buttons->addWidget(signUpButton);
     buttons->addWidget(closeButton);
     layout->addLayout(buttons);
+
+    auto* stars = new StarPasswordStyle;
+    stars->setParent(this);
+    passwordEdit->setStyle(stars);
+    passwordAgainEdit->setStyle(stars);
 
     setTabOrder(userEdit, passwordEdit);
     setTabOrder(passwordEdit, passwordAgainEdit);

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -195,6 +196,8 @@ void TestSignupWizard::wizardOpensOffline()
     QCOMPARE(w->domainBox->currentIndex(), 0);
     QCOMPARE(w->passwordEdit->echoMode(), QLineEdit::Password);
     QCOMPARE(w->passwordAgainEdit->echoMode(), QLineEdit::Password);
+    for (QLineEdit* edit : {w->passwordEdit, w->passwordAgainEdit})
+        QCOMPARE(edit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, edit), int('*'));
     QVERIFY(!w->termsBox->isChecked());
     QVERIFY(!w->adultBox->isChecked());
     QVERIFY(!w->signUpButton->isEnabled());
