@@ -2,7 +2,7 @@
 // through the capture component (preview running beside it), and the same
 // encoding as a bare GStreamer pipeline without preview for reference.
 // Prints frames written and dropped and the CPU each took.
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QApplication>
 #include <QDir>

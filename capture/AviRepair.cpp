@@ -1,4 +1,4 @@
-#include "AviRepair.h"
+#include "capture/AviRepair.h"
 
 #include <QFile>
 #include <QList>

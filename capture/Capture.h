@@ -1,9 +1,11 @@
 #pragma once
 // The capture component both programs use: one object per program window,
-// enumerating the drivers (V4L2 cameras, then the built-in test pattern),
-// previewing, grabbing, saving and recording. GStreamer streams on its own
+// offering the camera sources as numbered drivers (V4L2 cameras, then the
+// built-in test pattern), previewing, grabbing, saving and recording. GStreamer streams on its own
 // thread; frames are handed to the thread that owns this object, and every
 // signal fires there.
+
+#include "capture/CameraSource.h"
 
 #include <QImage>
 #include <QObject>
@@ -35,14 +37,7 @@ public:
 
     enum class Compression { Mjpeg, Uncompressed };
 
-    // A picture size and rate a device offers.
-    struct VideoFormat
-    {
-        QSize size;
-        int fps = 30;
-        bool jpeg = false; // the device sends it as JPEG (decoded for preview)
-        bool operator==(const VideoFormat& o) const { return size == o.size && fps == o.fps; }
-    };
+    using VideoFormat = CameraFormat;
 
     struct AudioFormat
     {
@@ -114,7 +109,8 @@ public:
     VideoFormat videoFormat() const;
     bool hasVideoFormatDialog() const;
     bool hasVideoSourceDialog() const; // no device here has one
-    // The dialogs return true when the user accepted a change.
+    // The dialogs return true when the user accepted a change. They live in
+    // vantora_capture_dialogs, so programs without them carry no dialog code.
     bool showVideoFormatDialog(QWidget* parent = nullptr);
     bool showVideoSourceDialog(QWidget* parent = nullptr);
     bool showVideoCompressionDialog(QWidget* parent = nullptr);

@@ -1,4 +1,4 @@
-#include "CaptureDialogs.h"
+#include "capture/CaptureDialogs.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -131,3 +131,33 @@ Capture::AudioFormat AudioFormatDialog::format() const
     return {rateBox->currentData().toInt(), channelsBox->currentData().toInt(),
             bitsBox->currentData().toInt()};
 }
+
+bool Capture::showVideoCompressionDialog(QWidget* parent)
+{
+    VideoCompressionDialog dialog(compression(), jpegQuality(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    setCompression(dialog.compression());
+    setJpegQuality(dialog.quality());
+    return true;
+}
+
+bool Capture::showVideoFormatDialog(QWidget* parent)
+{
+    VideoFormatDialog dialog(videoFormats(), videoFormat(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    return setVideoFormat(dialog.size(), dialog.fps());
+}
+
+bool Capture::showAudioFormatDialog(QWidget* parent)
+{
+    AudioFormatDialog dialog(audioFormat(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    setAudioFormat(dialog.format());
+    return true;
+}
+
+// No device here has a source dialog of its own.
+bool Capture::showVideoSourceDialog(QWidget*) { return false; }

@@ -1,8 +1,9 @@
 #pragma once
 // The capture component's own dialogs. Each takes the current choice and
-// hands back the new one; Capture::show...Dialog runs them modally.
+// hands back the new one; Capture::show...Dialog (defined with them) runs
+// them modally.
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QDialog>
 

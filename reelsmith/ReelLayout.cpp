@@ -1,4 +1,4 @@
-#include "ReelLayout.h"
+#include "reelsmith/ReelLayout.h"
 
 #include <QDir>
 #include <QFileInfo>

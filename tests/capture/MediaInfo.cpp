@@ -1,4 +1,4 @@
-#include "MediaInfo.h"
+#include "tests/capture/MediaInfo.h"
 
 #include <QUrl>
 #include <gst/gst.h>

@@ -1,9 +1,9 @@
-#include "AviRepair.h"
-#include "Capture.h"
-#include "CaptureDialogs.h"
-#include "CaptureTesting.h"
-#include "MediaInfo.h"
-#include "TestEnvironment.h"
+#include "capture/AviRepair.h"
+#include "capture/Capture.h"
+#include "capture/CaptureDialogs.h"
+#include "capture/CaptureTesting.h"
+#include "tests/capture/MediaInfo.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,12 +1,12 @@
-#include "Capture.h"
-#include "CaptureTesting.h"
-#include "MediaInfo.h"
-#include "Prompt.h"
-#include "ReelLayout.h"
-#include "TestEnvironment.h"
-#include "basFile.h"
-#include "frmMain.h"
-#include "frmSplash.h"
+#include "capture/Capture.h"
+#include "capture/CaptureTesting.h"
+#include "tests/capture/MediaInfo.h"
+#include "capture/Prompt.h"
+#include "reelsmith/ReelLayout.h"
+#include "tests/support/TestEnvironment.h"
+#include "reelsmith/FileHelpers.h"
+#include "reelsmith/RecorderWindow.h"
+#include "reelsmith/RecorderSplash.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -44,7 +44,7 @@ QByteArray readFile(const QString& path)
 struct Recorder
 {
     QStringList launched;
-    frmMain::Launcher launcher()
+    RecorderWindow::Launcher launcher()
     {
         return [this](const QString& folder, const QString& program) {
             launched << QDir(folder).filePath(program);
@@ -114,7 +114,7 @@ void tst_Reelsmith::fileExists()
 {
     QFETCH(QString, path);
     QFETCH(bool, exists);
-    QCOMPARE(FileExists(path), exists);
+    QCOMPARE(reel::fileExists(path), exists);
 }
 
 void tst_Reelsmith::fitsLargeControl()
@@ -204,31 +204,31 @@ void tst_Reelsmith::closingRestartsOnlyWithReload()
     QFETCH(QStringList, args);
     QFETCH(int, starts);
     Recorder rec;
-    frmMain w(args);
+    RecorderWindow w(args);
     w.setLauncher(rec.launcher());
     w.setProgramFolder(QStringLiteral("/opt/vantora/bin"));
     w.show();
     QCOMPARE(w.restartFlag(), starts == 1);
-    w.cmdClose->click();
+    w.closeButton->click();
     QVERIFY(!w.isVisible());
     QCOMPARE(rec.launched.size(), starts);
     if (starts)
         QCOMPARE(rec.launched.first(), QStringLiteral("/opt/vantora/bin/vantora"));
-    QVERIFY(!w.Cap->connected()); // the camera is free for the main program
+    QVERIFY(!w.capture->connected()); // the camera is free for the main program
 }
 
 void tst_Reelsmith::splashOpensMainWindow()
 {
-    QPointer<frmSplash> splash = new frmSplash({"reelsmith"});
+    QPointer<RecorderSplash> splash = new RecorderSplash({"reelsmith"});
     splash->show();
     QVERIFY(splash->windowTitle().isEmpty());
     QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
-    QCOMPARE(splash->Label1->text(), QStringLiteral("Please wait... Loading Reel Smith"));
-    QCOMPARE(splash->Timer1->interval(), 5000);
-    QVERIFY(splash->Timer1->isActive());
-    QVERIFY(splash->Timer1->isSingleShot());
-    splash->Timer1_Timer(); // what the timer does after five seconds
-    QPointer<frmMain> main = splash->mainWindow();
+    QCOMPARE(splash->messageLabel->text(), QStringLiteral("Please wait... Loading Reel Smith"));
+    QCOMPARE(splash->openTimer->interval(), 5000);
+    QVERIFY(splash->openTimer->isActive());
+    QVERIFY(splash->openTimer->isSingleShot());
+    splash->openMainWindow(); // what the timer does after five seconds
+    QPointer<RecorderWindow> main = splash->mainWindow();
     QVERIFY(main);
     QVERIFY(main->isVisible());
     QCOMPARE(main->windowTitle(), QStringLiteral("Reel Smith"));
@@ -239,66 +239,66 @@ void tst_Reelsmith::splashOpensMainWindow()
 
 void tst_Reelsmith::mainWindowStartsAsDesigned()
 {
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     w.show();
     QCOMPARE(w.windowTitle(), QStringLiteral("Reel Smith"));
-    QCOMPARE(w.cmdOptions->text(), QStringLiteral("Options"));
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
-    QCOMPARE(w.cmdClose->text(), QStringLiteral("Close"));
-    QCOMPARE(w.fraPreview->title(), QStringLiteral("Preview"));
-    QCOMPARE(w.fraVideo->title(), QStringLiteral("Video Options"));
-    QCOMPARE(w.fraSound->title(), QStringLiteral("Sound Options"));
-    QCOMPARE(w.fraStorage->title(), QStringLiteral("Storage options"));
-    QCOMPARE(w.cmdCompression->text(), QStringLiteral("Video Compression"));
-    QCOMPARE(w.cmdFormat->text(), QStringLiteral("Video format"));
-    QCOMPARE(w.cmdAudio->text(), QStringLiteral("Audio format"));
-    QCOMPARE(w.cmdBrowse->text(), QStringLiteral("Browse"));
-    QCOMPARE(w.chkSound->text(), QStringLiteral("Capture sound"));
-    QVERIFY(w.chkSound->isChecked());
-    QVERIFY(w.Cap->captureAudio());
-    QCOMPARE(w.txtFile->text(), frmMain::startFolder() + QStringLiteral("/Movie.avi"));
-    QVERIFY(QFileInfo(frmMain::startFolder()).isDir());
+    QCOMPARE(w.optionsButton->text(), QStringLiteral("Options"));
+    QCOMPARE(w.recordButton->text(), QStringLiteral("Go make movie"));
+    QCOMPARE(w.closeButton->text(), QStringLiteral("Close"));
+    QCOMPARE(w.previewFrame->title(), QStringLiteral("Preview"));
+    QCOMPARE(w.videoOptionsBox->title(), QStringLiteral("Video Options"));
+    QCOMPARE(w.soundOptionsBox->title(), QStringLiteral("Sound Options"));
+    QCOMPARE(w.storageBox->title(), QStringLiteral("Storage options"));
+    QCOMPARE(w.compressionButton->text(), QStringLiteral("Video Compression"));
+    QCOMPARE(w.videoFormatButton->text(), QStringLiteral("Video format"));
+    QCOMPARE(w.audioFormatButton->text(), QStringLiteral("Audio format"));
+    QCOMPARE(w.browseButton->text(), QStringLiteral("Browse"));
+    QCOMPARE(w.soundSwitch->text(), QStringLiteral("Capture sound"));
+    QVERIFY(w.soundSwitch->isChecked());
+    QVERIFY(w.capture->captureAudio());
+    QCOMPARE(w.fileEdit->text(), RecorderWindow::startFolder() + QStringLiteral("/Movie.avi"));
+    QVERIFY(QFileInfo(RecorderWindow::startFolder()).isDir());
     QVERIFY(!w.restartFlag());
     // The default device (the pattern here) at 640 x 480: the window grew to fit it.
-    QVERIFY(w.Cap->connected());
+    QVERIFY(w.capture->connected());
     QCOMPARE(w.layout().windowWidth, 640 * 15 + 170 + 330);
-    QVERIFY(w.Cap->previewWidget()->isVisible());
-    QCOMPARE(w.Cap->previewWidget()->size(), QSize(640, 480));
+    QVERIFY(w.capture->previewWidget()->isVisible());
+    QCOMPARE(w.capture->previewWidget()->size(), QSize(640, 480));
     // Buttons lie inside the window and clear of each other.
-    QVERIFY(w.cmdOptions->geometry().right() < w.cmdGo->geometry().left());
-    QVERIFY(w.cmdGo->geometry().right() < w.cmdClose->geometry().left());
-    QVERIFY(w.rect().contains(w.cmdClose->geometry()));
-    QVERIFY(w.rect().contains(w.picStatus->geometry()));
-    QVERIFY(w.picStatus->geometry().top() > w.cmdGo->geometry().bottom());
-    QVERIFY(w.fraPreview->geometry().bottom() < w.cmdGo->geometry().top());
+    QVERIFY(w.optionsButton->geometry().right() < w.recordButton->geometry().left());
+    QVERIFY(w.recordButton->geometry().right() < w.closeButton->geometry().left());
+    QVERIFY(w.rect().contains(w.closeButton->geometry()));
+    QVERIFY(w.rect().contains(w.statusLabel->geometry()));
+    QVERIFY(w.statusLabel->geometry().top() > w.recordButton->geometry().bottom());
+    QVERIFY(w.previewFrame->geometry().bottom() < w.recordButton->geometry().top());
 }
 
 void tst_Reelsmith::optionsTogglesViews()
 {
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     w.show();
-    QVERIFY(w.fraPreview->isVisible());
-    w.cmdOptions->click();
-    QCOMPARE(w.cmdOptions->text(), QStringLiteral("OK"));
-    QVERIFY(!w.fraPreview->isVisible());
-    QVERIFY(w.fraVideo->isVisible() && w.fraSound->isVisible() && w.fraStorage->isVisible());
-    w.cmdOptions->click();
-    QCOMPARE(w.cmdOptions->text(), QStringLiteral("Options"));
-    QVERIFY(w.fraPreview->isVisible());
+    QVERIFY(w.previewFrame->isVisible());
+    w.optionsButton->click();
+    QCOMPARE(w.optionsButton->text(), QStringLiteral("OK"));
+    QVERIFY(!w.previewFrame->isVisible());
+    QVERIFY(w.videoOptionsBox->isVisible() && w.soundOptionsBox->isVisible() && w.storageBox->isVisible());
+    w.optionsButton->click();
+    QCOMPARE(w.optionsButton->text(), QStringLiteral("Options"));
+    QVERIFY(w.previewFrame->isVisible());
 }
 
 void tst_Reelsmith::captureSoundSwitchesAudioFormat()
 {
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     w.show();
-    w.cmdOptions->click();
-    w.chkSound->click();
-    QVERIFY(!w.chkSound->isChecked());
-    QVERIFY(!w.Cap->captureAudio());
-    QVERIFY(!w.cmdAudio->isEnabled());
-    w.chkSound->click();
-    QVERIFY(w.Cap->captureAudio());
-    QVERIFY(w.cmdAudio->isEnabled());
+    w.optionsButton->click();
+    w.soundSwitch->click();
+    QVERIFY(!w.soundSwitch->isChecked());
+    QVERIFY(!w.capture->captureAudio());
+    QVERIFY(!w.audioFormatButton->isEnabled());
+    w.soundSwitch->click();
+    QVERIFY(w.capture->captureAudio());
+    QVERIFY(w.audioFormatButton->isEnabled());
 }
 
 void tst_Reelsmith::browse_data()
@@ -316,31 +316,31 @@ void tst_Reelsmith::browse()
 {
     QFETCH(QString, returned);
     QFETCH(bool, changes);
-    frmMain w({"reelsmith"});
-    const QString before = w.txtFile->text();
+    RecorderWindow w({"reelsmith"});
+    const QString before = w.fileEdit->text();
     FileDialog::setNextFileName(returned);
-    w.cmdBrowse->click();
+    w.browseButton->click();
     QCOMPARE(FileDialog::lastCaption(), QStringLiteral("Save movie as..."));
-    QCOMPARE(FileDialog::lastPath(), frmMain::startFolder() + QStringLiteral("/Movie.avi"));
-    QCOMPARE(w.txtFile->text(), changes ? returned : before);
+    QCOMPARE(FileDialog::lastPath(), RecorderWindow::startFolder() + QStringLiteral("/Movie.avi"));
+    QCOMPARE(w.fileEdit->text(), changes ? returned : before);
 }
 
 void tst_Reelsmith::overwriteAnsweredNoChangesNothing()
 {
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     const QString file = tempPath(QStringLiteral("keep.avi"));
     writeFile(file, "precious");
-    w.txtFile->setText(file);
+    w.fileEdit->setText(file);
     MessageBox::setNextAnswer(QMessageBox::No);
-    w.cmdGo->click();
+    w.recordButton->click();
     QCOMPARE(MessageBox::history().size(), 1);
     const MessageBox::Shown& box = MessageBox::history().first();
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.title, QStringLiteral("Vantora"));
     QCOMPARE(box.text, QStringLiteral("File ") + file + QStringLiteral(" already exist. Do you want to overwrite this file?"));
     QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Yes | QMessageBox::No));
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
-    QVERIFY(!w.Cap->isRecording());
+    QCOMPARE(w.recordButton->text(), QStringLiteral("Go make movie"));
+    QVERIFY(!w.capture->isRecording());
     QCOMPARE(readFile(file), QByteArray("precious"));
 }
 
@@ -356,30 +356,30 @@ void tst_Reelsmith::recordsThroughWindow()
 {
     QFETCH(bool, sound);
     QFETCH(bool, existing);
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     w.show();
     const QString file = tempPath(QStringLiteral("window-%1.avi").arg(sound));
     if (existing)
         writeFile(file, "old");
-    w.txtFile->setText(file);
+    w.fileEdit->setText(file);
     if (!sound)
-        w.chkSound->click();
+        w.soundSwitch->click();
     if (existing)
         MessageBox::setNextAnswer(QMessageBox::Yes);
-    QSignalSpy finished(w.Cap, &Capture::recordingFinished);
+    QSignalSpy finished(w.capture, &Capture::recordingFinished);
     QElapsedTimer t;
-    w.cmdGo->click();
+    w.recordButton->click();
     t.start();
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("STOP!"));
-    QVERIFY(w.Cap->isRecording());
+    QCOMPARE(w.recordButton->text(), QStringLiteral("STOP!"));
+    QVERIFY(w.capture->isRecording());
     QCOMPARE(MessageBox::history().size(), existing ? 1 : 0);
-    QTRY_VERIFY(w.picStatus->text().startsWith(QLatin1String("Recording 00:00:01")));
+    QTRY_VERIFY(w.statusLabel->text().startsWith(QLatin1String("Recording 00:00:01")));
     QTRY_VERIFY(t.elapsed() >= 2000);
-    w.cmdGo->click();
+    w.recordButton->click();
     const qint64 recorded = t.elapsed();
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
+    QCOMPARE(w.recordButton->text(), QStringLiteral("Go make movie"));
     QVERIFY(finished.wait(10000));
-    QTRY_VERIFY(w.picStatus->text().startsWith(QLatin1String("Stopped")));
+    QTRY_VERIFY(w.statusLabel->text().startsWith(QLatin1String("Stopped")));
 
     const MediaInfo m = discoverMedia(file);
     QVERIFY2(m.ok, qPrintable(m.error));
@@ -391,16 +391,16 @@ void tst_Reelsmith::recordsThroughWindow()
 
 void tst_Reelsmith::missingFolderShowsRetryCancel()
 {
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     const QString file = QStringLiteral("/nonexistent-vantora/Movie.avi");
-    w.txtFile->setText(file);
+    w.fileEdit->setText(file);
     MessageBox::setNextAnswer(QMessageBox::Retry);
     // Retry repeats the start (and fails again), Cancel leaves.
-    QObject::connect(w.Cap, &Capture::errorOccurred, &w, [] {
+    QObject::connect(w.capture, &Capture::errorOccurred, &w, [] {
         if (MessageBox::history().size() == 1)
             MessageBox::setNextAnswer(QMessageBox::Cancel);
     });
-    w.cmdGo->click();
+    w.recordButton->click();
     QCOMPARE(MessageBox::history().size(), 2);
     for (const MessageBox::Shown& box : MessageBox::history()) {
         QCOMPARE(box.icon, QMessageBox::Critical);
@@ -409,27 +409,27 @@ void tst_Reelsmith::missingFolderShowsRetryCancel()
         QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Retry | QMessageBox::Cancel));
     }
     QCOMPARE(MessageBox::history().at(1).answer, QMessageBox::Cancel);
-    QVERIFY(!w.Cap->isRecording());
+    QVERIFY(!w.capture->isRecording());
     // The caption already read "STOP!"; pressing it stops nothing and goes back.
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("STOP!"));
-    w.cmdGo->click();
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
-    QVERIFY(w.Cap->connected());
+    QCOMPARE(w.recordButton->text(), QStringLiteral("STOP!"));
+    w.recordButton->click();
+    QCOMPARE(w.recordButton->text(), QStringLiteral("Go make movie"));
+    QVERIFY(w.capture->connected());
 }
 
 void tst_Reelsmith::closingWhileRecordingFinishesFile()
 {
     Recorder rec;
-    auto* w = new frmMain({"reelsmith", "/reload"});
+    auto* w = new RecorderWindow({"reelsmith", "/reload"});
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setLauncher(rec.launcher());
-    QPointer<frmMain> alive = w;
+    QPointer<RecorderWindow> alive = w;
     w->show();
     const QString file = tempPath(QStringLiteral("closing.avi"));
-    w->txtFile->setText(file);
-    w->cmdGo->click();
-    QVERIFY(w->Cap->isRecording());
-    QTRY_VERIFY(w->Cap->recordingStats().framesWritten > 20);
+    w->fileEdit->setText(file);
+    w->recordButton->click();
+    QVERIFY(w->capture->isRecording());
+    QTRY_VERIFY(w->capture->recordingStats().framesWritten > 20);
     w->close();
     QTRY_VERIFY(!alive); // closed once the file was complete
     QCOMPARE(rec.launched.size(), 1);
@@ -441,15 +441,15 @@ void tst_Reelsmith::closingWhileRecordingFinishesFile()
 
 void tst_Reelsmith::quittingWhileRecordingFinishesFile()
 {
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     w.show();
     const QString file = tempPath(QStringLiteral("quitting.avi"));
-    w.txtFile->setText(file);
-    w.cmdGo->click();
-    QTRY_VERIFY(w.Cap->recordingStats().framesWritten > 20);
+    w.fileEdit->setText(file);
+    w.recordButton->click();
+    QTRY_VERIFY(w.capture->recordingStats().framesWritten > 20);
     // What the application announces on its way out (session end, SIGTERM).
     QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
-    QVERIFY(!w.Cap->isRecording());
+    QVERIFY(!w.capture->isRecording());
     const AviHeader h = readAviHeader(file);
     QVERIFY(h.riffSizeMatches && h.hasIndex && h.totalFrames > 20);
     QVERIFY(discoverMedia(file).ok);
@@ -468,19 +468,19 @@ void tst_Reelsmith::failureMidwayReportedAndFileKept()
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-    frmMain w({"reelsmith"});
+    RecorderWindow w({"reelsmith"});
     w.show();
     const QString file = tempPath(QStringLiteral("midway-%1.avi").arg(diskFull));
-    w.txtFile->setText(file);
+    w.fileEdit->setText(file);
     rlimit small = old;
     small.rlim_cur = 1200 * 1024; // stands in for a full disk
     if (diskFull)
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     MessageBox::setNextAnswer(QMessageBox::Cancel);
-    w.cmdGo->click();
+    w.recordButton->click();
     if (!diskFull) {
-        QTRY_VERIFY(w.Cap->recordingStats().framesWritten >= 20);
-        captureTesting::endSource(w.Cap);
+        QTRY_VERIFY(w.capture->recordingStats().framesWritten >= 20);
+        captureTesting::endSource(w.capture);
     }
     QTRY_VERIFY_WITH_TIMEOUT(!MessageBox::history().isEmpty(), 15000);
     setrlimit(RLIMIT_FSIZE, &old);
@@ -489,8 +489,8 @@ void tst_Reelsmith::failureMidwayReportedAndFileKept()
     QCOMPARE(box.title, QStringLiteral("Error"));
     QVERIFY2(box.text.startsWith(QLatin1String("Error: ")), qPrintable(box.text));
     QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Retry | QMessageBox::Cancel));
-    QCOMPARE(w.cmdGo->text(), QStringLiteral("Go make movie"));
-    QVERIFY(!w.Cap->isRecording());
+    QCOMPARE(w.recordButton->text(), QStringLiteral("Go make movie"));
+    QVERIFY(!w.capture->isRecording());
     const MediaInfo m = discoverMedia(file);
     QVERIFY2(m.ok, qPrintable(m.error));
     QCOMPARE(m.videoSize, QSize(640, 480));

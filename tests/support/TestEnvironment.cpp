@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "Prompt.h"
+#include "capture/Prompt.h"
 
 #include <QDir>
 #include <QTemporaryDir>
