@@ -1,6 +1,7 @@
 #include "capture/Capture.h"
 
 #include "capture/AviRepair.h"
+#include "capture/AviWriter.h"
 #include "capture/CaptureTesting.h"
 
 #include <QCoreApplication>
@@ -26,7 +27,7 @@ namespace {
 
 // How long connecting may wait for the device to deliver its first frame.
 constexpr GstClockTime ConnectTimeout = 5 * GST_SECOND;
-// How long the muxer gets to write its index after the end of a recording.
+// How long the branch gets to drain into the file after the end of a recording.
 constexpr int FinishTimeoutMs = 8000;
 
 QString fromGChar(const gchar* s) { return s ? QString::fromUtf8(s) : QString(); }
@@ -141,6 +142,9 @@ struct Capture::Private
     std::mutex eosMutex;
     std::condition_variable eosCond;
     bool eosSeen = false;
+    std::atomic<int> sinksEnded{0};
+    int sinks = 1;
+    std::unique_ptr<AviWriter> writer;
 
     CameraSource& source(int i) const { return i >= 0 && i < sources.size() ? *sources.at(i) : *none; }
     // The selected source; before any choice, the first (as grabFrame opens it).
@@ -157,7 +161,9 @@ struct Capture::Private
     static GstPadProbeReturn countIn(GstPad*, GstPadProbeInfo*, gpointer data);
     static GstPadProbeReturn countOut(GstPad*, GstPadProbeInfo*, gpointer data);
     static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo*, gpointer data);
-    static GstPadProbeReturn watchEos(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstFlowReturn onRecordedFrame(GstAppSink* sink, gpointer data);
+    static GstFlowReturn onRecordedSound(GstAppSink* sink, gpointer data);
+    static void onRecordingSinkEnd(GstAppSink* sink, gpointer data);
     static GstPadProbeReturn watchSourceEnd(GstPad*, GstPadProbeInfo*, gpointer data);
     void sourceEnded(quint64 gen);
     QString pipelineDescription(const CameraSource& src) const;
@@ -479,14 +485,14 @@ QString Capture::Private::recordingDescription(const CameraSource& src) const
                        "queue name=recq leaky=downstream max-size-buffers=0 max-size-bytes=0 "
                        "max-size-time=3000000000 ! videorate name=rate skip-to-first=true ! "
                        "video/x-raw,framerate=%1/1 ! videoconvert ! %2 ! queue name=vq ! "
-                       "avimux name=mux ! filesink name=fsink async=false sync=false")
+                       "appsink name=vsink sync=false async=false enable-last-sample=false")
                        .arg(fps)
                        .arg(encoder);
     const QString sound = src.soundPipeline();
     if (withAudio && !sound.isEmpty()) {
         desc += QStringLiteral(" %1 name=asrc ! audioconvert ! audioresample ! "
                                "audio/x-raw,format=%2,rate=%3,channels=%4,layout=interleaved ! "
-                               "queue ! mux.")
+                               "queue ! appsink name=asink sync=false async=false enable-last-sample=false")
                     .arg(sound)
                     .arg(audio.bits == 8 ? QStringLiteral("U8") : QStringLiteral("S16LE"))
                     .arg(audio.rate)
@@ -542,15 +548,46 @@ bool Capture::Private::beginRecording()
         return refuse(text);
     }
     recbin = GST_ELEMENT(gst_object_ref_sink(bin));
-    GstElement* fsink = gst_bin_get_by_name(GST_BIN(recbin), "fsink");
-    g_object_set(fsink, "location", QFile::encodeName(file).constData(), nullptr);
-    GstPad* fsinkPad = gst_element_get_static_pad(fsink, "sink");
-    gst_pad_add_probe(fsinkPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Private::watchEos, this, nullptr);
-    gst_object_unref(fsinkPad);
-    gst_object_unref(fsink);
+    audioSrc = gst_bin_get_by_name(GST_BIN(recbin), "asrc");
+    writer = std::make_unique<AviWriter>();
+    std::optional<AviWriter::Sound> sound;
+    if (audioSrc)
+        sound = AviWriter::Sound{audio.rate, audio.channels, audio.bits};
+    const VideoFormat format = src.format();
+    if (!writer->open(file, {format.size, qMax(1, format.fps), compression == Compression::Mjpeg}, sound)) {
+        const QString why = writer->error();
+        writer.reset();
+        gst_clear_object(&audioSrc);
+        gst_clear_object(&recbin);
+        dropFile();
+        return refuse(QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file), why));
+    }
+    const quint64 writerGen = recGeneration + 1;
+    writer->setFailureHandler([this, writerGen](const QString& why) {
+        // On a streaming thread: the file side broke (disk full); the preview goes on.
+        QMetaObject::invokeMethod(
+            q,
+            [this, writerGen, why] {
+                if (writerGen == recGeneration && rec != Rec::Idle)
+                    finalizeRecording(false, why);
+            },
+            Qt::QueuedConnection);
+    });
+    sinks = 0;
+    sinksEnded = 0;
+    for (const char* name : {"vsink", "asink"}) {
+        GstElement* sink = gst_bin_get_by_name(GST_BIN(recbin), name);
+        if (!sink)
+            continue;
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = qstrcmp(name, "vsink") == 0 ? &Private::onRecordedFrame : &Private::onRecordedSound;
+        callbacks.eos = &Private::onRecordingSinkEnd;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+        gst_object_unref(sink);
+        ++sinks;
+    }
     recQueue = gst_bin_get_by_name(GST_BIN(recbin), "recq");
     rate = gst_bin_get_by_name(GST_BIN(recbin), "rate");
-    audioSrc = gst_bin_get_by_name(GST_BIN(recbin), "asrc");
     GstPad* qin = gst_element_get_static_pad(recQueue, "sink");
     gst_pad_add_probe(qin, GST_PAD_PROBE_TYPE_BUFFER, &Private::countIn, this, nullptr);
     gst_object_unref(qin);
@@ -600,6 +637,7 @@ bool Capture::Private::beginRecording()
             why = latestError;
         }
         teardownBranch();
+        writer.reset();
         dropFile();
         return refuse(why.isEmpty() ? QStringLiteral("The recorder could not start") : why);
     }
@@ -617,7 +655,7 @@ void Capture::Private::endRecording()
     GstPad* in = gst_element_get_static_pad(recbin, "sink");
     if (teePad)
         gst_pad_unlink(teePad, in);
-    // The end travels through the branch; the muxer writes its index on it.
+    // The end travels through the branch; the file is finished once it arrived.
     gst_pad_send_event(in, gst_event_new_eos());
     gst_object_unref(in);
     if (audioSrc)
@@ -650,8 +688,13 @@ void Capture::Private::finalizeRecording(bool complete, const QString& error)
         recElapsed = recClock.elapsed();
     teardownBranch();
 
-    bool ok = complete;
     QString why = error;
+    if (complete && !writer->finish()) {
+        complete = false;
+        why = writer->error();
+    }
+    writer.reset(); // closes the file
+    bool ok = complete;
     // The device broke off: the file is complete, but shorter than asked for.
     if (why.isEmpty())
         why = deviceErrorAfterRecording;
@@ -788,20 +831,52 @@ GstPadProbeReturn Capture::Private::countWritten(GstPad*, GstPadProbeInfo*, gpoi
     return GST_PAD_PROBE_OK;
 }
 
-GstPadProbeReturn Capture::Private::watchEos(GstPad*, GstPadProbeInfo* info, gpointer data)
+namespace {
+// Hands one recorded buffer to the writer, with its time.
+template <typename Add>
+GstFlowReturn pullRecorded(GstAppSink* sink, Add add)
 {
-    GstEvent* ev = gst_pad_probe_info_get_event(info);
-    if (ev && GST_EVENT_TYPE(ev) == GST_EVENT_EOS) {
-        auto* d = static_cast<Private*>(data);
-        {
-            std::lock_guard lk(d->eosMutex);
-            d->eosSeen = true;
-        }
-        d->eosCond.notify_all();
-        const quint64 gen = d->recGeneration;
-        QMetaObject::invokeMethod(d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_OK;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        add(reinterpret_cast<const char*>(map.data), qint64(map.size),
+            GST_CLOCK_TIME_IS_VALID(pts) ? qint64(pts) : qint64(-1));
+        gst_buffer_unmap(buffer, &map);
     }
-    return GST_PAD_PROBE_OK;
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+} // namespace
+
+GstFlowReturn Capture::Private::onRecordedFrame(GstAppSink* sink, gpointer data)
+{
+    AviWriter* w = static_cast<Private*>(data)->writer.get();
+    return pullRecorded(sink, [w](const char* p, qint64 n, qint64 pts) { w->addFrame(p, n, pts); });
+}
+
+GstFlowReturn Capture::Private::onRecordedSound(GstAppSink* sink, gpointer data)
+{
+    AviWriter* w = static_cast<Private*>(data)->writer.get();
+    return pullRecorded(sink, [w](const char* p, qint64 n, qint64 pts) { w->addSound(p, n, pts); });
+}
+
+void Capture::Private::onRecordingSinkEnd(GstAppSink*, gpointer data)
+{
+    auto* d = static_cast<Private*>(data);
+    // The file is complete once picture and sound both ended.
+    if (++d->sinksEnded < d->sinks)
+        return;
+    {
+        std::lock_guard lk(d->eosMutex);
+        d->eosSeen = true;
+    }
+    d->eosCond.notify_all();
+    const quint64 gen = d->recGeneration;
+    QMetaObject::invokeMethod(d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
 }
 
 GstPadProbeReturn Capture::Private::watchSourceEnd(GstPad*, GstPadProbeInfo* info, gpointer data)
