@@ -43,7 +43,7 @@ bool readHeader(QFile& f, qint64 hdrlData, qint64 hdrlEnd, HeaderSpots& spots)
                     break;
                 const quint32 sid = u32(s), ssize = u32(s + 4);
                 if (p + 8 + qint64(ssize) > end)
-                    break; // claims more than its list holds
+                    return false; // claims more than its list holds
                 if (strl && sid == fourcc("strh") && ssize >= 48) {
                     stream.strh = p + 8;
                     char ss[4];
@@ -59,15 +59,20 @@ bool readHeader(QFile& f, qint64 hdrlData, qint64 hdrlEnd, HeaderSpots& spots)
             if (strl && stream.strh >= 0)
                 spots.streams.append(stream);
         }
-        if (next > hdrlEnd)
-            break; // damaged: what follows cannot be found
+        if (next > hdrlEnd + 1)
+            return false; // claims more than the header holds
         pos = next;
     }
     return spots.avih >= 0 && !spots.streams.isEmpty();
 }
 
-// The movie blocks as far as they were written completely.
-QList<FoundBlock> walkBlocks(QFile& f, qint64 fileSize, qint64 moviList, int streams)
+// Larger than any frame or sound chunk the recorder writes, by far: a size
+// beyond it is damage, not a chunk the disk could not take whole.
+constexpr quint32 MaxChunk = 64 * 1024 * 1024;
+
+// The movie blocks as far as they were written completely. `damagedAt` is
+// set where a chunk claims a size no torn write leaves.
+QList<FoundBlock> walkBlocks(QFile& f, qint64 fileSize, qint64 moviList, int streams, qint64& damagedAt)
 {
     QList<FoundBlock> blocks;
     FoundBlock first;
@@ -97,6 +102,11 @@ QList<FoundBlock> walkBlocks(QFile& f, qint64 fileSize, qint64 moviList, int str
             continue;
         }
         const qint64 next = chunkEnd(pos, size);
+        const bool printable = std::all_of(h, h + 4, [](char c) { return c >= 0x20 && c < 0x7f; });
+        if ((id != 0 && next > fileSize && size > MaxChunk) || (!printable && fileSize - pos > MaxChunk))
+            damagedAt = pos;
+        if (!printable)
+            break;
         if (id == 0 || next > fileSize)
             break; // unwritten or half-written
         FoundBlock& current = blocks.last();
@@ -179,7 +189,12 @@ AviRepairResult repairAviFile(const QString& path)
     }
     const int streams = int(spots.streams.size());
 
-    QList<FoundBlock> found = walkBlocks(f, fileSize, moviList, streams);
+    qint64 damagedAt = -1;
+    QList<FoundBlock> found = walkBlocks(f, fileSize, moviList, streams, damagedAt);
+    if (damagedAt >= 0) {
+        r.error = QStringLiteral("Damaged movie data at byte %1").arg(damagedAt);
+        return r;
+    }
     // Earlier blocks are kept as they are; each needs its own indexes for the
     // super index to reach it. One without them ends the file there.
     for (int b = 0; b + 1 < found.size(); ++b) {

@@ -306,10 +306,13 @@ void AviWriter::addFrame(const char* data, qint64 size, qint64 pts)
     std::lock_guard lock(mutex);
     if (broken || finished)
         return;
-    if (firstFramePts < 0) {
-        firstFramePts = pts >= 0 ? pts : 0;
-        alignSound();
-    }
+    // The sound's start is taken from the second frame: the first may stand
+    // for a moment before it (a repeat of it was dropped at the start).
+    if (frameCount == 0)
+        startPts = pts >= 0 ? pts : 0;
+    else if (frameCount == 1 && firstFramePts < 0)
+        firstFramePts = pts >= 0 ? qMax(startPts, pts - Second / video.fps) : startPts;
+    alignSound();
     if (!put(videoId, data, size))
         return;
     ++frameCount;
@@ -336,6 +339,8 @@ bool AviWriter::finish()
     if (finished)
         return !broken;
     finished = true;
+    if (firstFramePts < 0 && frameCount > 0)
+        firstFramePts = startPts;
     alignSound();
     if (!broken && sound)
         writeSoundUpTo(frameCount * quint64(sound->rate) / quint64(video.fps), true);

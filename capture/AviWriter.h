@@ -77,7 +77,8 @@ private:
     quint32 videoId = 0;
 
     quint64 frameCount = 0;
-    qint64 firstFramePts = -1;
+    qint64 startPts = -1;      // of the first frame
+    qint64 firstFramePts = -1; // where the sound starts
     // Sound waiting for the picture to catch up.
     QByteArray soundPending;
     qint64 soundPendingPts = -1;

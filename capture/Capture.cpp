@@ -133,6 +133,8 @@ struct Capture::Private
     QElapsedTimer recClock;
     qint64 recElapsed = 0;
     int recFps = 30;
+    bool formatChosenWhileRecording = false; // applied once the take is complete
+    bool closing = false;
     std::atomic<quint64> framesIn{0}, framesOut{0}, framesWritten{0};
     std::atomic<quint64> sourceGaps{0};
     GstClockTime lastPts = GST_CLOCK_TIME_NONE; // streaming thread only
@@ -160,6 +162,8 @@ struct Capture::Private
     void emitStatus(const QString& state);
     static GstPadProbeReturn countIn(GstPad*, GstPadProbeInfo*, gpointer data);
     static GstPadProbeReturn countOut(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstPadProbeReturn dropStartRepeats(GstPad*, GstPadProbeInfo*, gpointer data);
+    std::atomic<int> picturesOut{0};
     static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo*, gpointer data);
     static GstFlowReturn onRecordedFrame(GstAppSink* sink, gpointer data);
     static GstFlowReturn onRecordedSound(GstAppSink* sink, gpointer data);
@@ -262,7 +266,9 @@ void Capture::Private::close()
 {
     if (!pipeline)
         return;
+    closing = true;
     finishRecordingNow();
+    closing = false;
     if (!pipeline)
         return;
     // Joins the streaming threads: no callback runs after this.
@@ -504,6 +510,11 @@ QString Capture::Private::recordingDescription(const CameraSource& src) const
 bool Capture::Private::beginRecording()
 {
     auto refuse = [this](const QString& why) {
+        if (rec == Rec::Idle) {
+            // The status line speaks of this attempt, not of the last take.
+            framesIn = framesOut = framesWritten = sourceGaps = 0;
+            recElapsed = 0;
+        }
         fail(RecordingFailed, why);
         emitStatus(QStringLiteral("Failed"));
         return false;
@@ -591,6 +602,13 @@ bool Capture::Private::beginRecording()
     GstPad* qin = gst_element_get_static_pad(recQueue, "sink");
     gst_pad_add_probe(qin, GST_PAD_PROBE_TYPE_BUFFER, &Private::countIn, this, nullptr);
     gst_object_unref(qin);
+    {
+        // A take starts with the first picture once: the rate keeper repeats
+        // it (flagged as a gap) to fill the moment the branch took to start.
+        GstPad* rateOut = gst_element_get_static_pad(rate, "src");
+        gst_pad_add_probe(rateOut, GST_PAD_PROBE_TYPE_BUFFER, &Private::dropStartRepeats, this, nullptr);
+        gst_object_unref(rateOut);
+    }
     GstPad* qout = gst_element_get_static_pad(recQueue, "src");
     gst_pad_add_probe(qout, GST_PAD_PROBE_TYPE_BUFFER, &Private::countOut, this, nullptr);
     gst_object_unref(qout);
@@ -606,6 +624,7 @@ bool Capture::Private::beginRecording()
     framesOut = 0;
     framesWritten = 0;
     sourceGaps = 0;
+    picturesOut = 0;
     lastPts = GST_CLOCK_TIME_NONE;
     recElapsed = 0;
     deviceErrorAfterRecording.clear();
@@ -714,8 +733,13 @@ void Capture::Private::finalizeRecording(bool complete, const QString& error)
     if (!deviceErrorAfterRecording.isEmpty()) {
         const QString text = deviceErrorAfterRecording;
         deviceErrorAfterRecording.clear();
+        formatChosenWhileRecording = false;
         close();
         fail(DeviceFailed, text);
+    } else if (formatChosenWhileRecording && pipeline && !closing) {
+        formatChosenWhileRecording = false;
+        deviceSize = QSize();
+        open();
     }
 }
 
@@ -804,6 +828,16 @@ GstPadProbeReturn Capture::Private::countIn(GstPad*, GstPadProbeInfo* info, gpoi
             d->sourceGaps += (pts - d->lastPts + frame / 2) / frame - 1;
         d->lastPts = pts;
     }
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn Capture::Private::dropStartRepeats(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* d = static_cast<Private*>(data);
+    GstBuffer* buffer = gst_pad_probe_info_get_buffer(info);
+    if (buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_GAP) && d->picturesOut == 1)
+        return GST_PAD_PROBE_DROP;
+    ++d->picturesOut;
     return GST_PAD_PROBE_OK;
 }
 
@@ -1035,13 +1069,16 @@ Capture::VideoFormat Capture::videoFormat() const { return d->selected().format(
 bool Capture::setVideoFormat(QSize size, int fps)
 {
     CameraSource& src = d->selected();
-    if (d->rec != Private::Rec::Idle)
-        return false;
     const bool same = src.hasChosenFormat() && src.format() == VideoFormat{size, fps, false};
     if (!src.chooseFormat({size, fps, false}))
         return false;
     if (same || !d->pipeline)
         return true;
+    if (d->rec != Private::Rec::Idle) {
+        // The take goes on in its own format; the next one gets this.
+        d->formatChosenWhileRecording = true;
+        return true;
+    }
     // Later frames come in the new size.
     d->deviceSize = QSize();
     return d->open();

@@ -103,7 +103,8 @@ public:
     int height() const;
 
     // Video format: what the selected driver offers; choosing one reconnects
-    // a connected driver, and later frames have that size.
+    // a connected driver, and later frames have that size. Chosen during a
+    // recording, it is kept and applied once that take is complete.
     QList<VideoFormat> videoFormats() const;
     bool setVideoFormat(QSize size, int fps);
     VideoFormat videoFormat() const;
