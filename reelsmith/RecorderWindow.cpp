@@ -3,10 +3,12 @@
 #include "capture/Capture.h"
 #include "capture/Prompt.h"
 #include "reelsmith/FileHelpers.h"
+#include "reelsmith/TakeMarker.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QStandardPaths>
 
 using reel::px;
@@ -35,8 +39,8 @@ RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
     launcher = [](const QString& folder, const QString& program) {
         QString error;
         const bool ok = reel::startProgram(folder, program, &error);
-        if (!ok)
-            qWarning("%s", qPrintable(error));
+        if (!ok) // the window is gone: say it in a box of its own
+            MessageBox::warning(nullptr, QStringLiteral("Reel Smith"), error);
         return ok;
     };
 
@@ -92,7 +96,10 @@ RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
     connect(capture, &Capture::recordingFinished, this, &RecorderWindow::recordingEnded, Qt::QueuedConnection);
 
     // Quitting without closing (session end, a signal) must still finish the file.
-    connect(qApp, &QCoreApplication::aboutToQuit, capture, [this] { capture->disconnectDriver(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, capture, [this] {
+        capture->disconnectDriver();
+        reel::TakeMarker::end();
+    });
 
     // As the window opens: sound on, the default device, the window fitted to it.
     restart = reel::isRestartCommandLine(arguments);
@@ -100,9 +107,27 @@ RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
     capture->setPreview(true);
     capture->setDriverIndex(0); // the component's default device
     fitWindow();
+    // Once the window is up: takes a killed recorder left unfinished.
+    QTimer::singleShot(0, this, [this] { repairInterruptedTakes(); });
 }
 
-RecorderWindow::~RecorderWindow() = default;
+void RecorderWindow::repairInterruptedTakes(const QString& onlyPath)
+{
+    for (const reel::RepairedTake& take : reel::TakeMarker::repairLeftBehind(onlyPath)) {
+        if (take.ok)
+            MessageBox::information(this, QStringLiteral("Reel Smith"), reel::repairedTakeMessage(take));
+        else
+            MessageBox::warning(this, QStringLiteral("Reel Smith"), reel::repairedTakeMessage(take));
+    }
+}
+
+RecorderWindow::~RecorderWindow()
+{
+    // A take still running is finished here, before the note of it goes.
+    capture->blockSignals(true);
+    capture->disconnectDriver();
+    reel::TakeMarker::end();
+}
 
 QString RecorderWindow::startFolder()
 {
@@ -118,8 +143,14 @@ void RecorderWindow::setLauncher(Launcher l) { launcher = std::move(l); }
 
 void RecorderWindow::fitWindow()
 {
-    const int controlWidth = capture->width() * reel::TwipsPerPixel;
-    const int controlHeight = capture->height() * reel::TwipsPerPixel;
+    // The designed arithmetic where it fits the screen; a smaller preview where not.
+    const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QSize available = shownOn ? shownOn->availableGeometry().size() : QSize(100000, 100000);
+    const reel::ControlSize control = reel::fitControlToScreen(
+        {capture->width() * reel::TwipsPerPixel, capture->height() * reel::TwipsPerPixel},
+        {available.width() * reel::TwipsPerPixel, available.height() * reel::TwipsPerPixel});
+    const int controlWidth = control.width;
+    const int controlHeight = control.height;
     fitted = reel::fitToControl(reel::Layout{}, controlWidth, controlHeight);
     const reel::Layout& l = fitted;
     // The layout counts caption and borders in the window size; Qt sizes the inside.
@@ -187,6 +218,7 @@ void RecorderWindow::browse()
     if (chosen.isEmpty() || chosen.toLower() == QLatin1String("movie.avi"))
         return;
     fileEdit->setText(chosen);
+    repairInterruptedTakes(chosen);
 }
 
 void RecorderWindow::recordOrStop()
@@ -196,7 +228,9 @@ void RecorderWindow::recordOrStop()
         recordButton->setText(GoCaption);
         return;
     }
-    const QString path = fileEdit->text();
+    const QString path = reel::movieFilePath(fileEdit->text(), startFolder());
+    if (!path.isEmpty())
+        fileEdit->setText(path);
     if (reel::fileExists(path)) {
         const auto answer = MessageBox::information(
             this, QStringLiteral("Vantora"),
@@ -217,10 +251,14 @@ void RecorderWindow::recordOrStop()
             break;
     }
     starting = false;
+    if (capture->isRecording())
+        reel::TakeMarker::begin(path);
 }
 
 void RecorderWindow::recordingEnded()
 {
+    // The file is complete (or repaired): nothing for the next start to mend.
+    reel::TakeMarker::end();
     recordButton->setText(GoCaption);
     if (closeAfterRecording) {
         close();

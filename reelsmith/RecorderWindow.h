@@ -38,6 +38,9 @@ public:
     void recordOrStop();
     void chooseCompression();
     void chooseVideoFormat();
+    // Repairs what killed recorders left unfinished (only `onlyPath` when
+    // given) and tells the user.
+    void repairInterruptedTakes(const QString& onlyPath = {});
     void chooseAudioFormat();
 
     Capture* capture;

@@ -23,6 +23,44 @@ Layout fitToControl(Layout l, int controlWidth, int controlHeight)
     return l;
 }
 
+ControlSize fitControlToScreen(ControlSize control, ControlSize available)
+{
+    if (control.width <= 0 || control.height <= 0)
+        return control;
+    const Layout fitted = fitToControl(Layout{}, control.width, control.height);
+    if (fitted.windowWidth <= available.width && fitted.windowHeight <= available.height)
+        return control;
+    // Past the designed size the window is the control plus fixed margins.
+    const Layout designed;
+    const int marginWidth = designed.frameWidth - DesignedControlWidth + designed.windowWidth - designed.frameWidth;
+    const int marginHeight = 280 + designed.statusHeight + 1200;
+    const double scale = qMin(double(available.width - marginWidth) / control.width,
+                              double(available.height - marginHeight) / control.height);
+    if (scale >= 1.0)
+        return control;
+    // Never below the designed size: the window is that large anyway.
+    const double floor = qMax(double(DesignedControlWidth) / control.width, double(DesignedControlHeight) / control.height);
+    const double s = qMax(scale, qMin(floor, 1.0));
+    return {int(control.width * s), int(control.height * s)};
+}
+
+QString movieFilePath(const QString& text, const QString& folder)
+{
+    QString path = text.trimmed();
+    if (path.isEmpty())
+        return {};
+    if (path == QLatin1String("~"))
+        path = QDir::homePath();
+    else if (path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    if (QDir::isRelativePath(path))
+        path = QDir(folder).filePath(path);
+    const QFileInfo info(path);
+    if (!path.endsWith(QLatin1Char('/')) && info.suffix().isEmpty() && !info.isDir())
+        path += info.fileName().endsWith(QLatin1Char('.')) ? QStringLiteral("avi") : QStringLiteral(".avi");
+    return QDir::cleanPath(path);
+}
+
 bool isRestartCommandLine(const QStringList& arguments)
 {
     return arguments.mid(1).join(QLatin1Char(' ')) == QLatin1String("/reload");

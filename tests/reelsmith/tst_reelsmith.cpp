@@ -7,6 +7,7 @@
 #include "reelsmith/FileHelpers.h"
 #include "reelsmith/RecorderWindow.h"
 #include "reelsmith/RecorderSplash.h"
+#include "reelsmith/TakeMarker.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
+#include <QScreen>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QElapsedTimer>
@@ -58,6 +61,7 @@ class tst_Reelsmith : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
 
     void fileExists_data();
@@ -85,7 +89,24 @@ private slots:
     void quittingWhileRecordingFinishesFile();
     void failureMidwayReportedAndFileKept_data();
     void failureMidwayReportedAndFileKept();
+
+    void controlFitsScreen_data();
+    void controlFitsScreen();
+    void movieFilePath_data();
+    void movieFilePath();
+    void bareNameLandsInDialogFolder();
+    void killedRecorderTakeIsRepairedOnNextStart();
+    void reloadWithoutVantoraSaysSo();
 };
+
+void tst_Reelsmith::initTestCase()
+{
+    // Notes of takes and the home folder stay inside the test's own folder.
+    const QString home = tempPath(QStringLiteral("home"));
+    QDir().mkpath(home);
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(tempPath(QStringLiteral("state"))));
+}
 
 void tst_Reelsmith::init() { MessageBox::clearHistory(); }
 
@@ -261,9 +282,17 @@ void tst_Reelsmith::mainWindowStartsAsDesigned()
     QVERIFY(!w.restartFlag());
     // The default device (the pattern here) at 640 x 480: the window grew to fit it.
     QVERIFY(w.capture->connected());
-    QCOMPARE(w.layout().windowWidth, 640 * 15 + 170 + 330);
     QVERIFY(w.capture->previewWidget()->isVisible());
-    QCOMPARE(w.capture->previewWidget()->size(), QSize(640, 480));
+    const QSize screen = w.screen()->availableGeometry().size();
+    if (screen.height() * 15 >= 480 * 15 + 1855 && screen.width() * 15 >= 640 * 15 + 500) {
+        QCOMPARE(w.layout().windowWidth, 640 * 15 + 170 + 330);
+        QCOMPARE(w.capture->previewWidget()->size(), QSize(640, 480));
+    } else {
+        // A screen too small for it (offscreen is 800 x 600): the window fits it.
+        QVERIFY(w.layout().windowWidth <= screen.width() * 15);
+        QVERIFY(w.layout().windowHeight <= screen.height() * 15);
+        QVERIFY(w.capture->previewWidget()->width() < 640);
+    }
     // Buttons lie inside the window and clear of each other.
     QVERIFY(w.optionsButton->geometry().right() < w.recordButton->geometry().left());
     QVERIFY(w.recordButton->geometry().right() < w.closeButton->geometry().left());
@@ -495,6 +524,151 @@ void tst_Reelsmith::failureMidwayReportedAndFileKept()
     QVERIFY2(m.ok, qPrintable(m.error));
     QCOMPARE(m.videoSize, QSize(640, 480));
     QVERIFY(m.durationSeconds > 0.1);
+}
+
+
+void tst_Reelsmith::controlFitsScreen_data()
+{
+    QTest::addColumn<QSize>("picture");   // pixels
+    QTest::addColumn<QSize>("screen");    // available, pixels
+    QTest::addColumn<bool>("asDesigned");
+    QTest::newRow("640x480 on 1920x1080") << QSize(640, 480) << QSize(1920, 1040) << true;
+    QTest::newRow("1280x720 on 1920x1080") << QSize(1280, 720) << QSize(1920, 1040) << true;
+    QTest::newRow("1280x720 on 1366x768") << QSize(1280, 720) << QSize(1366, 768) << false;
+    QTest::newRow("1280x720 on 1366x768 less a panel") << QSize(1280, 720) << QSize(1366, 740) << false;
+    QTest::newRow("800x600 on 1024x600") << QSize(800, 600) << QSize(1024, 600) << false;
+    QTest::newRow("160x120 on 800x600") << QSize(160, 120) << QSize(800, 600) << true;
+}
+
+void tst_Reelsmith::controlFitsScreen()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QSize, screen);
+    QFETCH(bool, asDesigned);
+    const reel::ControlSize control{picture.width() * 15, picture.height() * 15};
+    const reel::ControlSize fitted = reel::fitControlToScreen(control, {screen.width() * 15, screen.height() * 15});
+    const reel::Layout l = reel::fitToControl(reel::Layout{}, fitted.width, fitted.height);
+    if (asDesigned) {
+        QCOMPARE(fitted.width, control.width);
+        QCOMPARE(fitted.height, control.height);
+        return;
+    }
+    // The whole window, caption and borders included, is on the screen...
+    QVERIFY2(l.windowWidth <= screen.width() * 15 && l.windowHeight <= screen.height() * 15,
+             qPrintable(QStringLiteral("%1 x %2 twips").arg(l.windowWidth).arg(l.windowHeight)));
+    // ...with the picture as large as that allows, in its own shape.
+    QVERIFY(l.windowHeight > screen.height() * 15 - 30 || l.windowWidth > screen.width() * 15 - 30);
+    QVERIFY(qAbs(double(fitted.width) / fitted.height - double(picture.width()) / picture.height()) < 0.01);
+    QVERIFY(l.buttonTop + l.buttonHeight < l.windowHeight);
+}
+
+void tst_Reelsmith::movieFilePath_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("path");
+    const QString home = QDir::homePath();
+    QTest::newRow("full path") << QStringLiteral("/srv/films/Holiday.avi") << QStringLiteral("/srv/films/Holiday.avi");
+    QTest::newRow("no extension") << QStringLiteral("/srv/films/clip") << QStringLiteral("/srv/films/clip.avi");
+    QTest::newRow("bare name") << QStringLiteral("clip") << QStringLiteral("/videos/clip.avi");
+    QTest::newRow("bare name with extension") << QStringLiteral("clip.avi") << QStringLiteral("/videos/clip.avi");
+    QTest::newRow("relative folder") << QStringLiteral("takes/one.avi") << QStringLiteral("/videos/takes/one.avi");
+    QTest::newRow("home") << QStringLiteral("~/x.avi") << home + QStringLiteral("/x.avi");
+    QTest::newRow("home, no extension") << QStringLiteral("~/films/x") << home + QStringLiteral("/films/x.avi");
+    QTest::newRow("other extension kept") << QStringLiteral("/srv/clip.mkv") << QStringLiteral("/srv/clip.mkv");
+    QTest::newRow("trailing dot") << QStringLiteral("/srv/clip.") << QStringLiteral("/srv/clip.avi");
+    QTest::newRow("spaces around") << QStringLiteral("  /srv/a b.avi  ") << QStringLiteral("/srv/a b.avi");
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void tst_Reelsmith::movieFilePath()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, path);
+    QCOMPARE(reel::movieFilePath(typed, QStringLiteral("/videos")), path);
+}
+
+void tst_Reelsmith::bareNameLandsInDialogFolder()
+{
+    RecorderWindow w({"reelsmith"});
+    const QString expected = RecorderWindow::startFolder() + QStringLiteral("/clip.avi");
+    writeFile(expected, "precious");
+    w.fileEdit->setText(QStringLiteral("clip"));
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w.recordButton->click();
+    QCOMPARE(MessageBox::history().size(), 1);
+    QCOMPARE(MessageBox::history().first().text,
+             QStringLiteral("File ") + expected + QStringLiteral(" already exist. Do you want to overwrite this file?"));
+    QCOMPARE(w.fileEdit->text(), expected);
+    QVERIFY(!w.capture->isRecording());
+    QCOMPARE(readFile(expected), QByteArray("precious"));
+}
+
+void tst_Reelsmith::killedRecorderTakeIsRepairedOnNextStart()
+{
+    const QString file = tempPath(QStringLiteral("killed.avi"));
+    QProcess child;
+    child.setProgram(testenv::binDir() + QStringLiteral("/reelsmith_record_child"));
+    child.setArguments({file, QString::number(256 * 1024)}); // small blocks: the take spans several
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start();
+    QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += child.readAllStandardOutput()).contains("Recording 00:00:02"), 30000);
+    child.kill(); // SIGKILL: nothing of the recorder runs after it
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+    // What it left: headers that count nothing, and its note.
+    const AviContents left = readAviContents(file);
+    QCOMPARE(left.mainHeaderFrames, 0u);
+    QVERIFY(!left.sizesMatch);
+    QVERIFY(left.videoChunks >= 40);
+    const QDir notes(reel::TakeMarker::folder());
+    QCOMPARE(notes.entryList({QStringLiteral("*.take")}).size(), 1);
+
+    // The next start repairs it and says so.
+    RecorderWindow w({"reelsmith"});
+    QTRY_COMPARE(MessageBox::history().size(), 1);
+    const MessageBox::Shown box = MessageBox::history().first();
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.title, QStringLiteral("Reel Smith"));
+    QVERIFY2(box.text.startsWith(QStringLiteral("The recording ") + file
+                                 + QStringLiteral(" was cut off. It has been repaired: ")),
+             qPrintable(box.text));
+    QVERIFY(notes.entryList({QStringLiteral("*.take")}).isEmpty());
+
+    const AviContents c = readAviContents(file);
+    QVERIFY(c.sizesMatch);
+    QVERIFY(c.blocks >= 2);
+    QVERIFY(c.videoChunks >= left.videoChunks - 1);
+    QVERIFY(box.text.contains(QStringLiteral(": %1 frames were kept.").arg(c.videoChunks)));
+    QCOMPARE(quint64(c.odmlFrames), c.videoChunks);
+    QCOMPARE(quint64(c.streamLengths.value(0)), c.videoChunks);
+    QCOMPARE(c.superIndexDuration.value(0), c.videoChunks);
+    QCOMPARE(int(c.superIndexUsed.value(0)), c.blocks);
+    QVERIFY(qAbs(c.audioSeconds() - c.videoSeconds()) <= 1.0 / 30 + 1e-6);
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QVERIFY2(qAbs(m.durationSeconds - c.videoSeconds()) < 0.1,
+             qPrintable(QStringLiteral("%1 s for %2 frames").arg(m.durationSeconds).arg(c.videoChunks)));
+    const Decoded decoded = decodeMedia(file);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QCOMPARE(decoded.videoFrames, c.videoChunks);
+}
+
+void tst_Reelsmith::reloadWithoutVantoraSaysSo()
+{
+    const QString folder = tempPath(QStringLiteral("no-vantora"));
+    QDir().mkpath(folder);
+    RecorderWindow w({"reelsmith", "/reload"});
+    w.setProgramFolder(folder); // the window's own launcher: nothing there to start
+    w.show();
+    w.closeButton->click();
+    QCOMPARE(MessageBox::history().size(), 1);
+    const MessageBox::Shown box = MessageBox::history().first();
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.title, QStringLiteral("Reel Smith"));
+    QCOMPARE(box.text, QStringLiteral("Cannot start ") + folder + QStringLiteral("/vantora: no such file"));
 }
 
 VANTORA_TEST_MAIN(tst_Reelsmith)
