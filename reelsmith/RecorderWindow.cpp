@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 using reel::px;
 
@@ -84,7 +85,21 @@ RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
 
     connect(capture, &Capture::statusChanged, statusLabel, [this](const QString& text) {
         statusLabel->clear();
-        statusLabel->setText(text);
+        QString shown = text;
+        bool warn = false;
+        if (capture->isRecording()) {
+            // While recording: what the take holds and what room is left.
+            const QString file = capture->captureFile();
+            const qint64 bytes = QFileInfo(file).size();
+            const qint64 elapsed = capture->recordingStats().elapsedMs;
+            const double rate = elapsed > 0 ? bytes * 1000.0 / elapsed : 0;
+            const qint64 free = QStorageInfo(QFileInfo(file).absolutePath()).bytesAvailable();
+            shown += QStringLiteral(" - ") + reel::takeSpaceText(bytes, free, rate);
+            warn = reel::diskAlmostFull(free, rate);
+        }
+        statusLabel->setForegroundRole(warn ? QPalette::BrightText : QPalette::WindowText);
+        statusLabel->setBackgroundRole(warn ? QPalette::Highlight : QPalette::Base);
+        statusLabel->setText(shown);
     });
     connect(capture, &Capture::errorOccurred, this, [this](int number, const QString& description) {
         if (number == Capture::RecordingFailed && !starting)

@@ -61,6 +61,33 @@ QString movieFilePath(const QString& text, const QString& folder)
     return QDir::cleanPath(path);
 }
 
+namespace {
+QString bytesText(qint64 bytes)
+{
+    const char* units[] = {"KB", "MB", "GB", "TB"};
+    double v = qMax<qint64>(bytes, 0) / 1000.0;
+    int u = 0;
+    while (v >= 1000.0 && u < 3) {
+        v /= 1000.0;
+        ++u;
+    }
+    return QStringLiteral("%1 %2").arg(v, 0, 'f', 1).arg(QLatin1String(units[u]));
+}
+} // namespace
+
+bool diskAlmostFull(qint64 freeBytes, double bytesPerSecond)
+{
+    return freeBytes < 50 * 1000 * 1000 || freeBytes < bytesPerSecond * 60;
+}
+
+QString takeSpaceText(qint64 fileBytes, qint64 freeBytes, double bytesPerSecond)
+{
+    QString text = QStringLiteral("%1, %2 free").arg(bytesText(fileBytes), bytesText(freeBytes));
+    if (diskAlmostFull(freeBytes, bytesPerSecond))
+        text += QStringLiteral(" - the disk is almost full");
+    return text;
+}
+
 bool isRestartCommandLine(const QStringList& arguments)
 {
     return arguments.mid(1).join(QLatin1Char(' ')) == QLatin1String("/reload");

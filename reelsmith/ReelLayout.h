@@ -55,6 +55,13 @@ ControlSize fitControlToScreen(ControlSize control, ControlSize available);
 // dialog starts), and a name without an extension gets ".avi".
 QString movieFilePath(const QString& text, const QString& folder);
 
+// How much a take has written and how much room the disk has left, for the
+// status line: "12.3 MB, 4.5 GB free". Once less than a minute of recording
+// at `bytesPerSecond` fits (or under 50 MB), it warns that the disk is
+// almost full.
+QString takeSpaceText(qint64 fileBytes, qint64 freeBytes, double bytesPerSecond);
+bool diskAlmostFull(qint64 freeBytes, double bytesPerSecond);
+
 // The command line (arguments after the program name, joined) is exactly "/reload".
 bool isRestartCommandLine(const QStringList& arguments);
 

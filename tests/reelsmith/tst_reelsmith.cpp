@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -92,6 +93,8 @@ private slots:
 
     void controlFitsScreen_data();
     void controlFitsScreen();
+    void takeSpaceText_data();
+    void takeSpaceText();
     void movieFilePath_data();
     void movieFilePath();
     void bareNameLandsInDialogFolder();
@@ -403,6 +406,11 @@ void tst_Reelsmith::recordsThroughWindow()
     QVERIFY(w.capture->isRecording());
     QCOMPARE(MessageBox::history().size(), existing ? 1 : 0);
     QTRY_VERIFY(w.statusLabel->text().startsWith(QLatin1String("Recording 00:00:01")));
+    // What the take holds so far and the room left on the disk.
+    QVERIFY2(QRegularExpression(QStringLiteral(" - \\d+ frames written, \\d+ dropped - [0-9.]+ [KMGT]B, [0-9.]+ [KMGT]B free"))
+                 .match(w.statusLabel->text())
+                 .hasMatch(),
+             qPrintable(w.statusLabel->text()));
     QTRY_VERIFY(t.elapsed() >= 2000);
     w.recordButton->click();
     const qint64 recorded = t.elapsed();
@@ -560,6 +568,29 @@ void tst_Reelsmith::controlFitsScreen()
     QVERIFY(l.windowHeight > screen.height() * 15 - 30 || l.windowWidth > screen.width() * 15 - 30);
     QVERIFY(qAbs(double(fitted.width) / fitted.height - double(picture.width()) / picture.height()) < 0.01);
     QVERIFY(l.buttonTop + l.buttonHeight < l.windowHeight);
+}
+
+void tst_Reelsmith::takeSpaceText_data()
+{
+    QTest::addColumn<qint64>("file");
+    QTest::addColumn<qint64>("free");
+    QTest::addColumn<double>("rate"); // bytes per second
+    QTest::addColumn<QString>("text");
+    QTest::newRow("plenty") << qint64(12345678) << qint64(4500000000) << 1e6 << QStringLiteral("12.3 MB, 4.5 GB free");
+    QTest::newRow("small file") << qint64(2048) << qint64(999000000) << 0.0 << QStringLiteral("2.0 KB, 999.0 MB free");
+    QTest::newRow("under a minute left") << qint64(1000000000) << qint64(2000000000) << 41.5e6
+                                        << QStringLiteral("1.0 GB, 2.0 GB free - the disk is almost full");
+    QTest::newRow("under 50 MB left") << qint64(0) << qint64(49999999) << 0.0
+                                     << QStringLiteral("0.0 KB, 50.0 MB free - the disk is almost full");
+}
+
+void tst_Reelsmith::takeSpaceText()
+{
+    QFETCH(qint64, file);
+    QFETCH(qint64, free);
+    QFETCH(double, rate);
+    QFETCH(QString, text);
+    QCOMPARE(reel::takeSpaceText(file, free, rate), text);
 }
 
 void tst_Reelsmith::movieFilePath_data()
