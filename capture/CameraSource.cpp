@@ -196,3 +196,43 @@ QString V4l2CameraSource::pipeline() const
 }
 
 QString V4l2CameraSource::soundPipeline() const { return QStringLiteral("autoaudiosrc"); }
+
+QList<SoundInput> soundInputs()
+{
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);
+    QList<SoundInput> found;
+    GstDeviceMonitor* monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Audio/Source", nullptr);
+    GList* devices = gst_device_monitor_get_devices(monitor);
+    for (GList* l = devices; l; l = l->next) {
+        GstDevice* dev = GST_DEVICE(l->data);
+        GstElement* element = gst_device_create_element(dev, nullptr);
+        if (!element)
+            continue;
+        GstElementFactory* factory = gst_element_get_factory(element);
+        const QString kind = factory ? fromGChar(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory))) : QString();
+        // The element's own name for the device picks it again at recording time.
+        const char* property = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "device") ? "device"
+                               : g_object_class_find_property(G_OBJECT_GET_CLASS(element), "target-object")
+                                   ? "target-object"
+                                   : nullptr;
+        QString value;
+        if (property) {
+            gchar* v = nullptr;
+            g_object_get(element, property, &v, nullptr);
+            value = fromGChar(v);
+            g_free(v);
+        }
+        gst_object_unref(gst_object_ref_sink(element));
+        if (kind.isEmpty() || !property || value.isEmpty() || value.contains(QLatin1Char('"'))
+            || value.contains(QLatin1Char('\\')))
+            continue;
+        gchar* name = gst_device_get_display_name(dev);
+        found.append({fromGChar(name), QStringLiteral("%1 %2=\"%3\"").arg(kind, QLatin1String(property), value)});
+        g_free(name);
+    }
+    g_list_free_full(devices, gst_object_unref);
+    gst_object_unref(monitor);
+    return found;
+}

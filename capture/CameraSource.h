@@ -18,6 +18,17 @@ struct CameraFormat
     bool operator==(const CameraFormat& o) const { return size == o.size && fps == o.fps; }
 };
 
+// A sound input the system offers (PulseAudio, PipeWire or ALSA).
+struct SoundInput
+{
+    QString name;     // shown in lists
+    QString pipeline; // gst-launch text of the element that records from it
+};
+
+// The sound inputs found now; empty where none is reported (the default input
+// is always there besides them).
+QList<SoundInput> soundInputs();
+
 class CameraSource
 {
 public:

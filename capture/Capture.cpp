@@ -494,7 +494,7 @@ QString Capture::Private::recordingDescription(const CameraSource& src) const
                        "appsink name=vsink sync=false async=false enable-last-sample=false")
                        .arg(fps)
                        .arg(encoder);
-    const QString sound = src.soundPipeline();
+    const QString sound = audio.input.isEmpty() ? src.soundPipeline() : audio.input;
     if (withAudio && !sound.isEmpty()) {
         desc += QStringLiteral(" %1 name=asrc ! audioconvert ! audioresample ! "
                                "audio/x-raw,format=%2,rate=%3,channels=%4,layout=interleaved ! "

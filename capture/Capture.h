@@ -44,9 +44,12 @@ public:
         int rate = 22050;
         int channels = 1;
         int bits = 16; // 8 or 16
+        // gst-launch text of the input (a SoundInput's); empty: the source's
+        // own (the default input for cameras, a tone for the test pattern).
+        QString input;
         bool operator==(const AudioFormat& o) const
         {
-            return rate == o.rate && channels == o.channels && bits == o.bits;
+            return rate == o.rate && channels == o.channels && bits == o.bits && input == o.input;
         }
     };
 

@@ -44,9 +44,12 @@ class AudioFormatDialog : public QDialog
 {
     Q_OBJECT
 public:
-    AudioFormatDialog(const Capture::AudioFormat& current, QWidget* parent = nullptr);
+    // inputs: the system's sound inputs, offered after the default one.
+    AudioFormatDialog(const Capture::AudioFormat& current, const QList<SoundInput>& inputs = {},
+                      QWidget* parent = nullptr);
     Capture::AudioFormat format() const;
 
+    QComboBox* inputBox;
     QComboBox* rateBox;
     QComboBox* channelsBox;
     QComboBox* bitsBox;

@@ -110,6 +110,7 @@ private slots:
     void repairEndsOnCraftedSizes_data();
     void repairEndsOnCraftedSizes();
     void formatChosenWhileRecordingIsKeptForNextTake();
+    void unavailableSoundInputFailsClearly();
     void refusedStartShowsNoFiguresOfTheLastTake();
     void deviceLostMidwayFinishesFile();
     void repairMakesCutFilePlayable();
@@ -525,6 +526,25 @@ void tst_Recording::formatChosenWhileRecordingIsKeptForNextTake()
     QCOMPARE(qRound(m.videoFps), 15);
 }
 
+void tst_Recording::unavailableSoundInputFailsClearly()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setAudioFormat({22050, 1, 16, QStringLiteral("pulsesrc device=\"no-such-input\"")});
+    const QString file = tempPath(QStringLiteral("no-input.avi"));
+    cap.setCaptureFile(file);
+    QSignalSpy errors(&cap, &Capture::errorOccurred);
+    QVERIFY(!cap.startRecording());
+    QVERIFY(!cap.isRecording());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::RecordingFailed));
+    QVERIFY(!errors.at(0).at(1).toString().isEmpty());
+    QVERIFY(!QFile::exists(file)); // nothing left behind
+    QVERIFY(cap.connected());
+    const quint64 serial = cap.frameSerial();
+    QTRY_VERIFY(cap.frameSerial() > serial + 5); // the preview goes on
+}
+
 void tst_Recording::refusedStartShowsNoFiguresOfTheLastTake()
 {
     Capture cap;
@@ -664,6 +684,15 @@ void tst_Recording::dialogsHandBackChoices()
     audio.bitsBox->setCurrentIndex(0);
     audio.channelsBox->setCurrentIndex(0);
     QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 1, 8}));
+    // Sound inputs: the default first, then what the system offers.
+    AudioFormatDialog inputs({22050, 1, 16}, {{QStringLiteral("Desk microphone"), QStringLiteral("pulsesrc device=\"desk\"")}});
+    QCOMPARE(inputs.inputBox->count(), 2);
+    QCOMPARE(inputs.inputBox->itemText(0), QStringLiteral("Default input"));
+    QVERIFY(inputs.format().input.isEmpty());
+    inputs.inputBox->setCurrentIndex(1);
+    QCOMPARE(inputs.format().input, QStringLiteral("pulsesrc device=\"desk\""));
+    cap.setAudioFormat(inputs.format());
+    QCOMPARE(cap.audioFormat().input, QStringLiteral("pulsesrc device=\"desk\""));
     cap.setAudioFormat({12345, 7, 12}); // nonsense is bounded
     QCOMPARE(cap.audioFormat().channels, 2);
     QVERIFY(Capture::audioRates().contains(cap.audioFormat().rate));
