@@ -275,6 +275,8 @@ void RecorderWindow::recordingEnded()
     // The file is complete (or repaired): nothing for the next start to mend.
     reel::TakeMarker::end();
     recordButton->setText(GoCaption);
+    // A format chosen during the take applies now: the window follows it.
+    fitWindow();
     if (closeAfterRecording) {
         close();
         return;
