@@ -276,7 +276,9 @@ void AviWriter::alignSound()
         return;
     // Sound heard before the first frame is dropped; sound that starts after
     // it gets silence in front.
-    const qint64 gap = (soundPendingPts - firstFramePts) * sound->rate / Second;
+    // A sound clock seconds apart from the picture's is no start delay: bounded.
+    const qint64 gap = qBound(qint64(-5) * sound->rate, (soundPendingPts - firstFramePts) * sound->rate / Second,
+                              qint64(5) * sound->rate);
     if (gap < 0)
         soundPending.remove(0, qMin(soundPending.size(), qsizetype(-gap * align)));
     else if (gap > 0)
@@ -288,16 +290,30 @@ void AviWriter::writeSoundUpTo(quint64 samples, bool pad)
     if (!sound || broken || samplesWritten >= samples)
         return;
     const qint64 align = sound->channels * sound->bits / 8;
-    if (pad && quint64(soundPending.size() / align) < samples - samplesWritten) {
-        const qint64 missing = qint64(samples - samplesWritten) - soundPending.size() / align;
-        soundPending.append(QByteArray(missing * align, sound->bits == 8 ? char(0x80) : char(0)));
-    }
-    const qint64 take = qMin<qint64>(soundPending.size() / align, qint64(samples - samplesWritten));
-    if (take <= 0)
-        return;
-    if (put(fourcc("01wb"), soundPending.constData(), take * align)) {
-        soundPending.remove(0, take * align);
+    qint64 wanted = qint64(samples - samplesWritten);
+    // At most a second a chunk: a long stretch stays in small chunks.
+    qint64 offset = 0;
+    qint64 held = qMin<qint64>(soundPending.size() / align, wanted);
+    while (held > 0 && !broken) {
+        const qint64 take = qMin<qint64>(held, sound->rate);
+        if (!put(fourcc("01wb"), soundPending.constData() + offset, take * align))
+            break;
+        offset += take * align;
         samplesWritten += quint64(take);
+        held -= take;
+        wanted -= take;
+    }
+    soundPending.remove(0, offset);
+    if (!pad || broken || wanted <= 0)
+        return;
+    // The sound fell short of the picture (a late or silent input): silence.
+    const QByteArray silence(qMin<qint64>(wanted, sound->rate) * align, sound->bits == 8 ? char(0x80) : char(0));
+    while (wanted > 0) {
+        const qint64 take = qMin<qint64>(wanted, sound->rate);
+        if (!put(fourcc("01wb"), silence.constData(), take * align))
+            return;
+        samplesWritten += quint64(take);
+        wanted -= take;
     }
 }
 
