@@ -109,6 +109,7 @@ private slots:
     void repairKeepsEveryBlockOfCutFile();
     void repairEndsOnCraftedSizes_data();
     void repairEndsOnCraftedSizes();
+    void writerPadsMissingSoundInSmallChunks();
     void formatChosenWhileRecordingIsKeptForNextTake();
     void unavailableSoundInputFailsClearly();
     void refusedStartShowsNoFiguresOfTheLastTake();
@@ -498,6 +499,24 @@ void tst_Recording::repairEndsOnCraftedSizes()
     } else {
         QVERIFY(decodeMedia(file).ok);
     }
+}
+
+void tst_Recording::writerPadsMissingSoundInSmallChunks()
+{
+    // Ten seconds of picture, and the sound input delivered nothing.
+    const QString file = tempPath(QStringLiteral("silent.avi"));
+    AviWriter writer;
+    QVERIFY(writer.open(file, {QSize(160, 120), 10, false}, AviWriter::Sound{8000, 1, 16}));
+    const QByteArray frame(160 * 120 * 3 / 2, char(0x40));
+    for (int i = 0; i < 100; ++i)
+        writer.addFrame(frame.constData(), frame.size(), qint64(i) * 100000000);
+    QVERIFY2(writer.finish(), qPrintable(writer.error()));
+    const AviContents c = readAviContents(file);
+    checkComplete(file, c);
+    QCOMPARE(c.videoChunks, quint64(100));
+    QCOMPARE(c.audioBytes, quint64(10 * 8000 * 2)); // exactly the picture's length
+    for (const auto& [end, size] : c.audioChunks)
+        QVERIFY(size <= 8000 * 2);
 }
 
 void tst_Recording::formatChosenWhileRecordingIsKeptForNextTake()
