@@ -51,12 +51,13 @@ for tool in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps man curl 
 done
 
 step "sources: icon resource, screenshot, release"
-"$RCC" --list "$SRC/icons/vantora.qrc" | grep -q '/vantora.svg$' || fail "vantora.qrc does not hold vantora.svg"
+resources=$("$RCC" --list "$SRC/icons/vantora.qrc") || fail "rcc cannot read vantora.qrc"
+[[ $resources == */vantora.svg ]] || fail "vantora.qrc does not hold vantora.svg"
 metainfo_src=$SRC/example.vantora.Vantora.metainfo.xml
 shot_size=$(sed -n 's/.*<image type="source" width="\([0-9]*\)" height="\([0-9]*\)".*/\1x\2/p' "$metainfo_src")
 [ "$shot_size" = "$(png_size "$SRC/screenshots/vantora-main.png")" ] ||
   fail "the metainfo gives the screenshot as $shot_size, the picture is $(png_size "$SRC/screenshots/vantora-main.png")"
-newest=$(grep -o '<release version="[^"]*"' "$metainfo_src" | head -n1 | cut -d'"' -f2)
+newest=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo_src" | sed -n 1p)
 [ "$newest" = "$VERSION" ] || fail "newest release in the metainfo is $newest, the program is $VERSION"
 
 step "cpack -G DEB"
@@ -158,13 +159,15 @@ wait_for_line '^listening on 127\.0\.0\.1:[0-9]+$' "vantora-directory did not st
 DIRECTORY=${LINE#listening on }
 curl -sf --max-time 30 "http://$DIRECTORY/autoupdate/autoupdate.txt" | cmp -s - "$WORK/autoupdate.txt" ||
   fail "the update file is not served"
-"$BIN/vantora-directory" add-member --db "$WORK/members.db" --user demo --domain vantora.example \
-  --password demo-pass | grep -qx 'added demo.vantora.example' || fail "add-member"
+added=$("$BIN/vantora-directory" add-member --db "$WORK/members.db" --user demo --domain vantora.example \
+  --password demo-pass) || fail "add-member"
+[ "$added" = "added demo.vantora.example" ] || fail "add-member said: $added"
 
 step "vantora: online on the test pattern, serves a frame"
 # Port 0: vantora takes a free port and tells the directory which one at logon.
 printf '[Streaming]\nPort=0\n' >"$XDG_CONFIG_HOME/Vantora/vantora.conf"
-"$BIN/vantora-demo-account" demo vantora.example demo-pass | grep -qx 'port: 0' || fail "vantora-demo-account"
+account=$("$BIN/vantora-demo-account" demo vantora.example demo-pass) || fail "vantora-demo-account"
+[[ $account == *$'\nport: 0' ]] || fail "vantora-demo-account said: $account"
 VANTORA_SERVER=$DIRECTORY "$BIN/vantora" >"$WORK/vantora.log" 2>&1 &
 VANTORA_PID=$!
 PIDS+=("$VANTORA_PID")
@@ -212,5 +215,5 @@ wait "$DIRECTORY_PID"
 rc=$?
 set -e
 [ $rc -eq 0 ] || fail "vantora-directory ended with $rc after SIGTERM"
-"$BIN/vantora-directory" list-members --db "$WORK/members.db" | grep -q $'^demo\.vantora\.example\t.*\toffline\t' ||
-  fail "the member is not offline after vantora logged off"
+members=$("$BIN/vantora-directory" list-members --db "$WORK/members.db") || fail "list-members"
+[[ $members == demo.vantora.example$'\t'*$'\toffline\t'* ]] || fail "not offline after vantora logged off: $members"
