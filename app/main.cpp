@@ -2,14 +2,14 @@
 #include <QPointer>
 #include <cstdio>
 
-#include "Form1.h"
-#include "Globals.h"
-#include "Seams.h"
-#include "Settings.h"
-#include "frmCustomCaption.h"
-#include "HTTPServer.h"
-#include "Startup.h"
-#include "Termination.h"
+#include "image/LabelListWindow.h"
+#include "shell/Globals.h"
+#include "shell/Seams.h"
+#include "shell/Settings.h"
+#include "shell/MainWindow.h"
+#include "server/StreamingEngine.h"
+#include "shell/Startup.h"
+#include "capture/Termination.h"
 
 int main(int argc, char** argv)
 {
@@ -17,20 +17,20 @@ int main(int argc, char** argv)
     // The program lives on in the tray when its windows are hidden; it ends by shutting down.
     QApplication::setQuitOnLastWindowClosed(false);
     initGlobalDefaults();
-    HTTPServer::registerFactory();
+    StreamingEngine::registerFactory();
     // Until the configuration window exists, "Configure" opens its label page.
-    static QPointer<Form1> page;
+    static QPointer<LabelListWindow> page;
     seams::setConfigurationOpener([](QWidget* owner) {
         if (!page) {
-            frmCustomCaption* main = mainWindow();
-            page = new Form1(main ? main->Cap : nullptr, owner);
+            MainWindow* main = mainWindow();
+            page = new LabelListWindow(main ? main->camera : nullptr, owner);
             page->setWindowFlag(Qt::Window);
             page->setAttribute(Qt::WA_DeleteOnClose);
         }
         page->show();
         page->raise();
     });
-    seams::setWindowUnloader(QStringLiteral("frmConfig"), [] {
+    seams::setWindowUnloader(QStringLiteral("configuration"), [] {
         if (page)
             page->close();
     });

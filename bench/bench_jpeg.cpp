@@ -2,8 +2,8 @@
 // same frame buffer, interleaved in one run; and the cost of copying a
 // composed picture into the buffer compared with one encode.
 
-#include "JpegCodec.h"
-#include "cDIBSection.h"
+#include "image/JpegCodec.h"
+#include "image/FrameBuffer.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -52,7 +52,7 @@ struct Reference
         tjFree(buf);
         tjDestroy(handle);
     }
-    unsigned long encode(const cDIBSection& d, int quality)
+    unsigned long encode(const FrameBuffer& d, int quality)
     {
         const unsigned long need = tjBufSize(d.Width(), d.Height(), TJSAMP_420);
         if (need > cap) {
@@ -90,7 +90,7 @@ int main(int argc, char** argv)
     double encodeMs640[2] = {0, 0};
     const QSize sizes[] = {{640, 480}, {1280, 720}};
     for (const QSize size : sizes) {
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(cameraFrame(size.width(), size.height()));
         for (int qi = 0; qi < 2; ++qi) {
             const int quality = qi == 0 ? 20 : 80;
@@ -124,17 +124,17 @@ int main(int argc, char** argv)
 
     // One composed 640x480 picture copied into the buffer, as each request does.
     const QImage composed = cameraFrame(640, 480);
-    cDIBSection d;
+    FrameBuffer d;
     d.Create(640, 480);
     for (int i = 0; i < 20; ++i)
-        d.LoadPictureBlt(composed);
+        d.copyFrom(composed);
     std::vector<qint64> bltNs;
     QElapsedTimer total;
     total.start();
     while (total.elapsed() < 1000) {
         QElapsedTimer t;
         t.start();
-        d.LoadPictureBlt(composed);
+        d.copyFrom(composed);
         bltNs.push_back(t.nsecsElapsed());
     }
     const double bltMs = median(bltNs) / 1e6;

@@ -7,11 +7,11 @@
 //
 //   bench_server [seconds per round, default 10]
 
-#include "Capture.h"
-#include "Globals.h"
-#include "HTTPServer.h"
-#include "Settings.h"
-#include "ShellLink.h"
+#include "capture/Capture.h"
+#include "shell/Globals.h"
+#include "server/StreamingEngine.h"
+#include "shell/Settings.h"
+#include "server/ShellLink.h"
 
 #include <QApplication>
 #include <QDir>
@@ -185,8 +185,8 @@ int main(int argc, char** argv)
         return 1;
     }
     shelllink::setCapture(&cap);
-    HTTPServer::setListenAddress(QHostAddress::LocalHost);
-    auto* engine = new HTTPServer;
+    StreamingEngine::setListenAddress(QHostAddress::LocalHost);
+    auto* engine = new StreamingEngine;
     engine->load();
     if (!engine->listening()) {
         std::fprintf(stderr, "bench_server: the engine does not listen\n");

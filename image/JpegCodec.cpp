@@ -1,6 +1,6 @@
-#include "JpegCodec.h"
+#include "image/JpegCodec.h"
 
-#include "cDIBSection.h"
+#include "image/FrameBuffer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -83,14 +83,14 @@ JpegEncoder::~JpegEncoder()
         tjDestroy(static_cast<tjhandle>(m_handle));
 }
 
-QByteArray JpegEncoder::encode(const cDIBSection& image, int quality)
+QByteArray JpegEncoder::encode(const FrameBuffer& image, int quality)
 {
     // Encoded into room for the worst case, handed out at its own size.
     encode(image, quality, m_scratch);
     return QByteArray(m_scratch.constData(), m_scratch.size());
 }
 
-bool JpegEncoder::encode(const cDIBSection& image, int quality, QByteArray& out)
+bool JpegEncoder::encode(const FrameBuffer& image, int quality, QByteArray& out)
 {
     if (!m_handle) {
         m_handle = tjInitCompress();
@@ -127,7 +127,7 @@ JpegEncoder& sharedJpegEncoder()
     return encoder;
 }
 
-bool SaveJpegFile(const cDIBSection& image, const QString& file, int quality)
+bool SaveJpegFile(const FrameBuffer& image, const QString& file, int quality)
 {
     const QByteArray path = QFile::encodeName(file);
     struct stat old;

@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
-class cDIBSection;
+class FrameBuffer;
 
 // Raised by every failing encode or save.
 struct JpegError
@@ -27,10 +27,10 @@ public:
     // The JPEG of the whole buffer, upright, 4:2:0, at `quality` (1 to 100;
     // values outside are taken as the nearest end), in an array of its own
     // size. Throws JpegError.
-    QByteArray encode(const cDIBSection& image, int quality);
+    QByteArray encode(const FrameBuffer& image, int quality);
     // Same, into `out`, reusing its memory when it is large enough and not
     // shared. Throws JpegError; returns true.
-    bool encode(const cDIBSection& image, int quality, QByteArray& out);
+    bool encode(const FrameBuffer& image, int quality, QByteArray& out);
 
 private:
     void* m_handle = nullptr; // tjhandle, made on first use and kept
@@ -41,7 +41,7 @@ private:
 // modification times and its permission bits. Readers never see a half-written
 // file, and after a failure no file of that name is left. Throws JpegError
 // (never returns false).
-bool SaveJpegFile(const cDIBSection& image, const QString& file, int quality);
+bool SaveJpegFile(const FrameBuffer& image, const QString& file, int quality);
 
 // Source text of the errors: the executable's name + ".mIntelJPEGLibrary".
 QString jpegErrorSource();

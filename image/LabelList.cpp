@@ -1,7 +1,7 @@
-#include "LabelList.h"
+#include "image/LabelList.h"
 
-#include "Globals.h"
-#include "Settings.h"
+#include "shell/Globals.h"
+#include "shell/Settings.h"
 
 void LabelList::load()
 {

@@ -3,7 +3,7 @@
 // window is open (deleted ones keep their number until it closes), the list
 // entries tied to them, and the write-back with renumbering on close.
 
-#include "TextLabel.h"
+#include "image/TextLabel.h"
 
 #include <QString>
 #include <QStringList>

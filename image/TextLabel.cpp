@@ -1,6 +1,6 @@
-#include "TextLabel.h"
+#include "image/TextLabel.h"
 
-#include "Settings.h"
+#include "shell/Settings.h"
 
 #include <QFontMetricsF>
 #include <QHash>
@@ -177,7 +177,7 @@ static QPointF topLeftPixels(const TextLabel& label)
     return QPointF(std::round(label.x / labels::TwipsPerPixel), std::round(label.y / labels::TwipsPerPixel));
 }
 
-void PrintTextLabel(QPainter& painter, const TextLabel& label, const QDateTime& now)
+void drawLabel(QPainter& painter, const TextLabel& label, const QDateTime& now)
 {
     const QString text = captionText(label.caption, now);
     if (text.isEmpty())

@@ -54,7 +54,7 @@ QFont labelFont(const TextLabel& label);
 // Colour 0x00BBGGRR as a QColor-ready RGB value.
 QRgb labelRgb(qint32 color);
 // Prints the label with its text's top-left corner at (x/15, y/15) pixels.
-void PrintTextLabel(QPainter& painter, const TextLabel& label, const QDateTime& now);
+void drawLabel(QPainter& painter, const TextLabel& label, const QDateTime& now);
 // Width and height of the label's text in its font, in twips.
 QSizeF labelExtentTwips(const TextLabel& label);
 

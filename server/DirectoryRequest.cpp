@@ -1,8 +1,8 @@
-#include "DirectoryRequest.h"
+#include "server/DirectoryRequest.h"
 
 #include <QUrl>
 
-namespace directory {
+namespace logon {
 
 QByteArray requestBytes(const QString& pathAndQuery, const QString& appName, const QString& serverHost)
 {
@@ -115,4 +115,4 @@ QString checkFailedMessage(const QString& reason, const QString& site)
         + QStringLiteral("] for more information");
 }
 
-} // namespace directory
+} // namespace logon

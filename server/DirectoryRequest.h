@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace directory {
+namespace logon {
 
 // The whole request for `pathAndQuery`, ready to send in one piece.
 QByteArray requestBytes(const QString& pathAndQuery, const QString& appName, const QString& serverHost);
@@ -59,4 +59,4 @@ QString connectFailedMessage(const QString& reason);
 QString checkMismatchMessage(const QString& site);
 QString checkFailedMessage(const QString& reason, const QString& site);
 
-} // namespace directory
+} // namespace logon

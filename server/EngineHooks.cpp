@@ -1,4 +1,4 @@
-#include "EngineHooks.h"
+#include "server/EngineHooks.h"
 
 namespace {
 enginehooks::ChatAcceptHandler chatAcceptHandler;

@@ -1,8 +1,8 @@
-#include "FrameComposer.h"
+#include "server/FrameComposer.h"
 
-#include "Capture.h"
-#include "JpegCodec.h"
-#include "cDIBSection.h"
+#include "capture/Capture.h"
+#include "image/JpegCodec.h"
+#include "image/FrameBuffer.h"
 
 #include <QPainter>
 
@@ -23,12 +23,12 @@ QImage FrameComposer::composePicture(const Request& r, const QDateTime& now) con
     if (r.templates) {
         const int n = std::min<int>(r.labelCount, int(r.templates->size()));
         for (int i = 0; i < n; ++i)
-            PrintTextLabel(painter, r.templates->at(i), now);
+            drawLabel(painter, r.templates->at(i), now);
     }
     return picture;
 }
 
-QByteArray FrameComposer::compose(const Request& r, cDIBSection& buffer, QString* error)
+QByteArray FrameComposer::compose(const Request& r, FrameBuffer& buffer, QString* error)
 {
     if (r.size.isEmpty())
         return {};
@@ -53,7 +53,7 @@ QByteArray FrameComposer::compose(const Request& r, cDIBSection& buffer, QString
     const QImage picture = composePicture(r, at);
     if (buffer.Width() != r.size.width() || buffer.Height() != r.size.height())
         buffer.Create(r.size.width(), r.size.height());
-    buffer.LoadPictureBlt(picture);
+    buffer.copyFrom(picture);
     try {
         m_jpeg = sharedJpegEncoder().encode(buffer, r.quality);
     } catch (const JpegError& e) {

@@ -14,10 +14,10 @@
 #include <QStringList>
 #include <functional>
 
-#include "TextLabel.h"
+#include "image/TextLabel.h"
 
 class Capture;
-class cDIBSection;
+class FrameBuffer;
 
 class FrameComposer
 {
@@ -38,7 +38,7 @@ public:
     // The JPEG for the request; `buffer` is the caller's frame buffer, used
     // when the picture has to be composed anew. Empty when encoding failed
     // (then `error` says why).
-    QByteArray compose(const Request& request, cDIBSection& buffer, QString* error = nullptr);
+    QByteArray compose(const Request& request, FrameBuffer& buffer, QString* error = nullptr);
 
     // The composed picture alone, before encoding (no cache).
     QImage composePicture(const Request& request, const QDateTime& now) const;

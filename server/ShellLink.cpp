@@ -1,10 +1,10 @@
-#include "ShellLink.h"
+#include "server/ShellLink.h"
 
-#include "Capture.h"
-#include "InfoWindows.h"
-#include "Startup.h"
-#include "frmCustomCaption.h"
-#include "frmTray.h"
+#include "capture/Capture.h"
+#include "shell/InfoWindows.h"
+#include "shell/Startup.h"
+#include "shell/MainWindow.h"
+#include "shell/TrayIcon.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,8 +24,8 @@ Capture* capture()
 {
     if (captureOverride)
         return captureOverride;
-    frmCustomCaption* w = mainWindow();
-    return w ? w->Cap : nullptr;
+    MainWindow* w = mainWindow();
+    return w ? w->camera : nullptr;
 }
 
 void setCapture(Capture* c) { captureOverride = c; }
@@ -35,24 +35,24 @@ QWidget* mainWidget() { return mainWindow(); }
 void setStatus(const QString& text)
 {
     lastStatus = text;
-    if (frmCustomCaption* w = mainWindow(); w && w->Label12)
-        w->Label12->setText(text);
+    if (MainWindow* w = mainWindow(); w && w->lastResponseLabel)
+        w->lastResponseLabel->setText(text);
 }
 
 QString status() { return lastStatus; }
 
 void setAddress(const QString& url)
 {
-    if (frmCustomCaption* w = mainWindow(); w && w->Label10)
-        w->Label10->setText(url);
+    if (MainWindow* w = mainWindow(); w && w->addressLabel)
+        w->addressLabel->setText(url);
 }
 
 void setStatusLabelsVisible(bool visible)
 {
-    frmCustomCaption* w = mainWindow();
+    MainWindow* w = mainWindow();
     if (!w)
         return;
-    for (QLabel* label : {w->Label10, w->Label11, w->Label12}) {
+    for (QLabel* label : {w->addressLabel, w->lastResponseCaption, w->lastResponseLabel}) {
         if (label)
             label->setVisible(visible);
     }
@@ -60,36 +60,36 @@ void setStatusLabelsVisible(bool visible)
 
 void clearAccountBoxes()
 {
-    frmCustomCaption* w = mainWindow();
+    MainWindow* w = mainWindow();
     if (!w)
         return;
-    if (w->Text3)
-        w->Text3->clear();
-    if (w->Text4)
-        w->Text4->clear();
+    if (w->userNameEdit)
+        w->userNameEdit->clear();
+    if (w->passwordEdit)
+        w->passwordEdit->clear();
 }
 
 void switchOffline()
 {
-    frmCustomCaption* w = mainWindow();
-    if (!w || !w->Check1)
+    MainWindow* w = mainWindow();
+    if (!w || !w->onlineSwitch)
         return;
     // The switch's own handler runs on the change; the second call is the
     // click the refusal adds on top.
-    w->Check1->setChecked(false);
-    w->Check1_Click();
+    w->onlineSwitch->setChecked(false);
+    w->onOnlineSwitchToggled();
 }
 
 void flash(bool on)
 {
     flashOn = on;
-    if (frmTray* t = trayWindow())
-        t->Flash(on);
+    if (TrayIcon* t = trayIcon())
+        t->setFlashing(on);
 }
 
 bool flashing()
 {
-    if (frmTray* t = trayWindow())
+    if (TrayIcon* t = trayIcon())
         return t->flashing();
     return flashOn;
 }

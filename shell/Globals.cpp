@@ -1,6 +1,6 @@
-#include "Globals.h"
+#include "shell/Globals.h"
 
-#include "Product.h"
+#include "shell/Product.h"
 
 Globals& globals()
 {

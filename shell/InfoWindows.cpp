@@ -1,12 +1,12 @@
-#include "InfoWindows.h"
+#include "shell/InfoWindows.h"
 
-#include "Desktop.h"
-#include "Globals.h"
-#include "Product.h"
-#include "Seams.h"
-#include "SystemUtils.h"
-#include "Version.h"
-#include "frmCustomCaption.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/Product.h"
+#include "shell/Seams.h"
+#include "shell/SystemUtils.h"
+#include "shell/Version.h"
+#include "shell/MainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,10 +22,10 @@
 
 namespace {
 
-QPointer<frmError> theError;
-QPointer<frmAbout> theAbout;
-QPointer<frmNewVersion> theNewVersion;
-QPointer<Form5> theForm5;
+QPointer<ErrorWindow> theError;
+QPointer<AboutDialog> theAbout;
+QPointer<NewVersionWindow> theNewVersion;
+QPointer<CameraUnavailableDialog> theForm5;
 
 // Windows unload themselves from their own button handlers: hide now, free later.
 template <typename W>
@@ -95,11 +95,11 @@ QString productNotice()
         .arg(product::pageUrl(product::Page::Legal).toString());
 }
 
-// ---------------------------------------------------------------- frmError
+// ---------------------------------------------------------------- ErrorWindow
 
-frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
+ErrorWindow::ErrorWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
 {
-    setObjectName(QStringLiteral("frmError"));
+    setObjectName(QStringLiteral("ErrorWindow"));
     setWindowTitle(globals().AppName + QLatin1String(" Error"));
 
     auto* layout = new QVBoxLayout(this);
@@ -108,54 +108,54 @@ frmError::frmError(QWidget* parent) : QWidget(parent, Qt::Dialog)
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
     top->addWidget(icon);
-    Label1 = new QLabel(QStringLiteral("Retrieving error...."), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
-    Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    messageLabel = new QLabel(QStringLiteral("Retrieving error...."), this);
+    messageLabel->setObjectName(QStringLiteral("messageLabel"));
+    messageLabel->setWordWrap(true);
+    messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A fixed width lets the window grow in height to fit any message.
-    Label1->setFixedWidth(420);
-    Label1->setMinimumHeight(48);
-    top->addWidget(Label1, 1);
+    messageLabel->setFixedWidth(420);
+    messageLabel->setMinimumHeight(48);
+    top->addWidget(messageLabel, 1);
     layout->addLayout(top);
 
     auto* bottom = new QHBoxLayout;
-    Label2 = new QLabel(QStringLiteral("Contact support"), this);
-    Label3 = linkLabel(QStringLiteral("here"), this);
-    Label3->installEventFilter(new ClickFilter(Label3, [this] { Label3_Click(); }));
-    Command1 = new QPushButton(QStringLiteral("Close"), this);
-    connect(Command1, &QPushButton::clicked, this, [] { unloadErrorWindow(); });
-    bottom->addWidget(Label2);
-    bottom->addWidget(Label3);
+    contactLabel = new QLabel(QStringLiteral("Contact support"), this);
+    supportLink = linkLabel(QStringLiteral("here"), this);
+    supportLink->installEventFilter(new ClickFilter(supportLink, [this] { onSupportLinkClicked(); }));
+    closeButton = new QPushButton(QStringLiteral("Close"), this);
+    connect(closeButton, &QPushButton::clicked, this, [] { unloadErrorWindow(); });
+    bottom->addWidget(contactLabel);
+    bottom->addWidget(supportLink);
     bottom->addStretch(1);
-    bottom->addWidget(Command1);
+    bottom->addWidget(closeButton);
     layout->addLayout(bottom);
 
     layout->setSizeConstraint(QLayout::SetFixedSize);
     AlwaysOnTop(this, true);
 }
 
-frmError::~frmError() = default;
+ErrorWindow::~ErrorWindow() = default;
 
-void frmError::Label3_Click() { desktop::openDocument(product::pageUrl(product::Page::Support)); }
+void ErrorWindow::onSupportLinkClicked() { desktop::openDocument(product::pageUrl(product::Page::Support)); }
 
-frmError* errorWindow()
+ErrorWindow* errorWindow()
 {
     if (!theError) {
-        theError = new frmError;
+        theError = new ErrorWindow;
         theError->setAttribute(Qt::WA_DeleteOnClose);
         theError->show();
         desktop::doEvents();
     }
     return theError;
 }
-frmError* loadedErrorWindow() { return theError; }
+ErrorWindow* loadedErrorWindow() { return theError; }
 void unloadErrorWindow() { unload(theError); }
 
-// ---------------------------------------------------------------- frmAbout
+// ---------------------------------------------------------------- AboutDialog
 
-frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("frmAbout"));
+    setObjectName(QStringLiteral("AboutDialog"));
     setWindowTitle(QStringLiteral("About Vantora"));
     setMinimumWidth(440);
 
@@ -172,48 +172,48 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     f.setBold(true);
     name->setFont(f);
     text->addWidget(name);
-    lblVersion = new QLabel(QLatin1String("Version: ") + version::compact(), this);
-    lblVersion->setObjectName(QStringLiteral("lblVersion"));
-    text->addWidget(lblVersion);
-    lblDescription = new QLabel(
+    versionLabel = new QLabel(QLatin1String("Version: ") + version::compact(), this);
+    versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    text->addWidget(versionLabel);
+    descriptionLabel = new QLabel(
         QStringLiteral("This program make a capture of your video devices and uploads it's to your homepage."), this);
-    lblDescription->setWordWrap(true);
-    text->addWidget(lblDescription);
-    lblDisclaimer = new QLabel(QStringLiteral("Warning: this program is protected by copyright law. Copying or "
+    descriptionLabel->setWordWrap(true);
+    text->addWidget(descriptionLabel);
+    disclaimerLabel = new QLabel(QStringLiteral("Warning: this program is protected by copyright law. Copying or "
                                               "distributing it, or any part of it, without permission is not allowed."),
                                this);
-    lblDisclaimer->setWordWrap(true);
-    QFont small = lblDisclaimer->font();
+    disclaimerLabel->setWordWrap(true);
+    QFont small = disclaimerLabel->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
-    lblDisclaimer->setFont(small);
-    text->addWidget(lblDisclaimer);
-    lblNotice = linkLabel(QStringLiteral("Vantora webcam client - legal information"), this);
-    lblNotice->installEventFilter(new ClickFilter(lblNotice, [this] { lblNotice_Click(); }));
-    text->addWidget(lblNotice);
+    disclaimerLabel->setFont(small);
+    text->addWidget(disclaimerLabel);
+    noticeLink = linkLabel(QStringLiteral("Vantora webcam client - legal information"), this);
+    noticeLink->installEventFilter(new ClickFilter(noticeLink, [this] { onNoticeClicked(); }));
+    text->addWidget(noticeLink);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    cmdOK->setDefault(true);
-    connect(cmdOK, &QPushButton::clicked, this, [] { unloadAboutWindow(); });
-    buttons->addWidget(cmdOK);
+    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, [] { unloadAboutWindow(); });
+    buttons->addWidget(okButton);
     text->addStretch(1);
     text->addLayout(buttons);
     layout->addLayout(text, 1);
 }
 
-frmAbout::~frmAbout() = default;
+AboutDialog::~AboutDialog() = default;
 
-void frmAbout::lblNotice_Click() { desktop::openDocument(product::pageUrl(product::Page::Legal)); }
+void AboutDialog::onNoticeClicked() { desktop::openDocument(product::pageUrl(product::Page::Legal)); }
 
-frmAbout* aboutWindow()
+AboutDialog* aboutWindow()
 {
     if (!theAbout) {
-        theAbout = new frmAbout(mainWindow());
+        theAbout = new AboutDialog(mainWindow());
         theAbout->setAttribute(Qt::WA_DeleteOnClose);
     }
     return theAbout;
 }
-frmAbout* loadedAboutWindow() { return theAbout; }
+AboutDialog* loadedAboutWindow() { return theAbout; }
 void unloadAboutWindow()
 {
     if (theAbout && theAbout->isModal() && theAbout->isVisible())
@@ -221,11 +221,11 @@ void unloadAboutWindow()
     unload(theAbout);
 }
 
-// ---------------------------------------------------------------- Form5
+// ---------------------------------------------------------------- CameraUnavailableDialog
 
-Form5::Form5(QWidget* owner) : QDialog(nullptr)
+CameraUnavailableDialog::CameraUnavailableDialog(QWidget* owner) : QDialog(nullptr)
 {
-    setObjectName(QStringLiteral("Form5"));
+    setObjectName(QStringLiteral("CameraUnavailableDialog"));
     setWindowTitle(QStringLiteral("Can't connect to video driver..."));
     setMinimumWidth(420);
     // Owned by the main window for the desktop, but not its child: a disabled
@@ -243,95 +243,95 @@ Form5::Form5(QWidget* owner) : QDialog(nullptr)
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
     top->addWidget(icon);
-    Label1 = new QLabel(QStringLiteral("Vantora failed to connect the video driver. Check if the driver is not in use "
+    messageLabel = new QLabel(QStringLiteral("Vantora failed to connect the video driver. Check if the driver is not in use "
                                        "by other programs or your cam is not connected."),
                         this);
-    Label1->setWordWrap(true);
-    top->addWidget(Label1, 1);
+    messageLabel->setWordWrap(true);
+    top->addWidget(messageLabel, 1);
     layout->addLayout(top);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    Command2 = new QPushButton(QStringLiteral("Go to configuration"), this);
-    Command1 = new QPushButton(QStringLiteral("Close"), this);
-    Command1->setDefault(true);
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command1);
+    configureButton = new QPushButton(QStringLiteral("Go to configuration"), this);
+    closeButton = new QPushButton(QStringLiteral("Close"), this);
+    closeButton->setDefault(true);
+    buttons->addWidget(configureButton);
+    buttons->addWidget(closeButton);
     layout->addLayout(buttons);
-    connect(Command2, &QPushButton::clicked, this, &Form5::Command2_Click);
-    connect(Command1, &QPushButton::clicked, this, [] { unloadDriverFailureWindow(); });
+    connect(configureButton, &QPushButton::clicked, this, &CameraUnavailableDialog::onGoToConfiguration);
+    connect(closeButton, &QPushButton::clicked, this, [] { unloadDriverFailureWindow(); });
     // Escape and the window's close button end here too.
     connect(this, &QDialog::finished, this, [] { unloadDriverFailureWindow(); });
 }
 
-Form5::~Form5()
+CameraUnavailableDialog::~CameraUnavailableDialog()
 {
-    if (frmCustomCaption* m = mainWindow())
+    if (MainWindow* m = mainWindow())
         m->setEnabled(true);
 }
 
-void Form5::Command2_Click()
+void CameraUnavailableDialog::onGoToConfiguration()
 {
     seams::openConfiguration(mainWindow());
     unloadDriverFailureWindow();
 }
 
-Form5* driverFailureWindow(QWidget* owner)
+CameraUnavailableDialog* driverFailureWindow(QWidget* owner)
 {
     if (!theForm5) {
-        theForm5 = new Form5(owner);
+        theForm5 = new CameraUnavailableDialog(owner);
         theForm5->setAttribute(Qt::WA_DeleteOnClose);
     }
     return theForm5;
 }
-Form5* loadedDriverFailureWindow() { return theForm5; }
+CameraUnavailableDialog* loadedDriverFailureWindow() { return theForm5; }
 void unloadDriverFailureWindow()
 {
     // The main window is usable again the moment the failure window goes.
     if (theForm5)
-        if (frmCustomCaption* m = mainWindow())
+        if (MainWindow* m = mainWindow())
             m->setEnabled(true);
     unload(theForm5);
 }
 
-// ---------------------------------------------------------------- frmNewVersion
+// ---------------------------------------------------------------- NewVersionWindow
 
-frmNewVersion::frmNewVersion(QWidget* parent) : QWidget(parent, Qt::Dialog)
+NewVersionWindow::NewVersionWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
 {
-    setObjectName(QStringLiteral("frmNewVersion"));
+    setObjectName(QStringLiteral("NewVersionWindow"));
     setWindowTitle(QStringLiteral("New version availabe"));
     resize(440, 300);
     auto* layout = new QVBoxLayout(this);
-    Label3 = new QLabel(QStringLiteral("Label1"), this);
-    QFont f = Label3->font();
+    versionLabel = new QLabel(this);
+    QFont f = versionLabel->font();
     f.setBold(true);
-    Label3->setFont(f);
-    layout->addWidget(Label3);
-    Text1 = new QPlainTextEdit(QStringLiteral("Text1"), this);
-    Text1->setReadOnly(true);
-    layout->addWidget(Text1, 1);
+    versionLabel->setFont(f);
+    layout->addWidget(versionLabel);
+    releaseNotesEdit = new QPlainTextEdit(this);
+    releaseNotesEdit->setReadOnly(true);
+    layout->addWidget(releaseNotesEdit, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    Command1 = new QPushButton(QStringLiteral("Go to download page..."), this);
-    Command2 = new QPushButton(QStringLiteral("Close"), this);
-    buttons->addWidget(Command1);
-    buttons->addWidget(Command2);
+    downloadButton = new QPushButton(QStringLiteral("Go to download page..."), this);
+    closeButton = new QPushButton(QStringLiteral("Close"), this);
+    buttons->addWidget(downloadButton);
+    buttons->addWidget(closeButton);
     layout->addLayout(buttons);
-    connect(Command1, &QPushButton::clicked, this,
+    connect(downloadButton, &QPushButton::clicked, this,
             [] { desktop::openDocument(product::pageUrl(product::Page::Download)); });
-    connect(Command2, &QPushButton::clicked, this, [] { unloadNewVersionWindow(); });
+    connect(closeButton, &QPushButton::clicked, this, [] { unloadNewVersionWindow(); });
 }
 
-frmNewVersion::~frmNewVersion() = default;
+NewVersionWindow::~NewVersionWindow() = default;
 
-frmNewVersion* newVersionWindow()
+NewVersionWindow* newVersionWindow()
 {
     if (!theNewVersion) {
-        theNewVersion = new frmNewVersion;
+        theNewVersion = new NewVersionWindow;
         theNewVersion->setAttribute(Qt::WA_DeleteOnClose);
         theNewVersion->show();
         QApplication::beep();
     }
     return theNewVersion;
 }
-frmNewVersion* loadedNewVersionWindow() { return theNewVersion; }
+NewVersionWindow* loadedNewVersionWindow() { return theNewVersion; }
 void unloadNewVersionWindow() { unload(theNewVersion); }

@@ -10,67 +10,67 @@ class QLabel;
 class QPushButton;
 class QPlainTextEdit;
 
-class frmError : public QWidget
+class ErrorWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmError(QWidget* parent = nullptr);
-    ~frmError() override;
-    QLabel* Label1 = nullptr; // the message; callers replace it
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr; // "here": the support page
-    QPushButton* Command1 = nullptr;
-    void Label3_Click();
+    explicit ErrorWindow(QWidget* parent = nullptr);
+    ~ErrorWindow() override;
+    QLabel* messageLabel = nullptr; // the message; callers replace it
+    QLabel* contactLabel = nullptr;
+    QLabel* supportLink = nullptr; // "here": the support page
+    QPushButton* closeButton = nullptr;
+    void onSupportLinkClicked();
 };
 
-class frmAbout : public QDialog
+class AboutDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmAbout(QWidget* parent = nullptr);
-    ~frmAbout() override;
-    QLabel* lblDescription = nullptr;
-    QLabel* lblDisclaimer = nullptr;
-    QLabel* lblNotice = nullptr; // opens the legal page
-    QLabel* lblVersion = nullptr;
-    QPushButton* cmdOK = nullptr;
-    void lblNotice_Click();
+    explicit AboutDialog(QWidget* parent = nullptr);
+    ~AboutDialog() override;
+    QLabel* descriptionLabel = nullptr;
+    QLabel* disclaimerLabel = nullptr;
+    QLabel* noticeLink = nullptr; // opens the legal page
+    QLabel* versionLabel = nullptr;
+    QPushButton* okButton = nullptr;
+    void onNoticeClicked();
 };
 
-class Form5 : public QDialog
+class CameraUnavailableDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Form5(QWidget* owner = nullptr);
-    ~Form5() override; // re-enables the main window, however it closes
-    QLabel* Label1 = nullptr;
-    QPushButton* Command1 = nullptr; // "Close"
-    QPushButton* Command2 = nullptr; // "Go to configuration"
-    void Command2_Click();
+    explicit CameraUnavailableDialog(QWidget* owner = nullptr);
+    ~CameraUnavailableDialog() override; // re-enables the main window, however it closes
+    QLabel* messageLabel = nullptr;
+    QPushButton* closeButton = nullptr; // "Close"
+    QPushButton* configureButton = nullptr; // "Go to configuration"
+    void onGoToConfiguration();
 };
 
-class frmNewVersion : public QWidget
+class NewVersionWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmNewVersion(QWidget* parent = nullptr);
-    ~frmNewVersion() override;
-    QLabel* Label3 = nullptr;
-    QPlainTextEdit* Text1 = nullptr;
-    QPushButton* Command1 = nullptr; // download page
-    QPushButton* Command2 = nullptr; // "Close"
+    explicit NewVersionWindow(QWidget* parent = nullptr);
+    ~NewVersionWindow() override;
+    QLabel* versionLabel = nullptr;
+    QPlainTextEdit* releaseNotesEdit = nullptr;
+    QPushButton* downloadButton = nullptr; // download page
+    QPushButton* closeButton = nullptr; // "Close"
 };
 
 // Loads (creates) the window when needed and returns it; does not show it.
-frmError* errorWindow();
-frmAbout* aboutWindow();
-frmNewVersion* newVersionWindow();
-Form5* driverFailureWindow(QWidget* owner);
+ErrorWindow* errorWindow();
+AboutDialog* aboutWindow();
+NewVersionWindow* newVersionWindow();
+CameraUnavailableDialog* driverFailureWindow(QWidget* owner);
 // The loaded window, or null.
-frmError* loadedErrorWindow();
-frmAbout* loadedAboutWindow();
-frmNewVersion* loadedNewVersionWindow();
-Form5* loadedDriverFailureWindow();
+ErrorWindow* loadedErrorWindow();
+AboutDialog* loadedAboutWindow();
+NewVersionWindow* loadedNewVersionWindow();
+CameraUnavailableDialog* loadedDriverFailureWindow();
 // Unloads (destroys) the window when it is loaded.
 void unloadErrorWindow();
 void unloadAboutWindow();

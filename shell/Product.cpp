@@ -1,4 +1,4 @@
-#include "Product.h"
+#include "shell/Product.h"
 
 namespace product {
 

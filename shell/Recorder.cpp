@@ -1,13 +1,13 @@
-#include "Recorder.h"
+#include "shell/Recorder.h"
 
-#include "SystemUtils.h"
+#include "shell/SystemUtils.h"
 
 #include <QProcess>
 
 bool startRecorder(const QString& folder, QString* error)
 {
     QProcess process;
-    process.setProgram(AddBackslash(folder) + QLatin1String("reelsmith"));
+    process.setProgram(withTrailingSlash(folder) + QLatin1String("reelsmith"));
     process.setArguments({QStringLiteral("/reload")});
     if (process.startDetached())
         return true;

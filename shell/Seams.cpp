@@ -1,4 +1,4 @@
-#include "Seams.h"
+#include "shell/Seams.h"
 
 #include <utility>
 #include <vector>

@@ -15,8 +15,8 @@ public:
     virtual ~EngineWindow() = default;
     // Runs the load sequence; called once, right after the factory made it.
     virtual void load() = 0;
-    virtual void Afsluiten() = 0;   // log off and stop; unloads itself when done
-    virtual void RefreshFont() = 0; // reload the label templates
+    virtual void logOff() = 0;   // log off and stop; unloads itself when done
+    virtual void reloadLabels() = 0; // reload the label templates
 };
 
 namespace seams {
@@ -61,8 +61,8 @@ void showActiveConnections(QWidget* owner);
 void unloadActiveConnections();
 bool activeConnectionsVisible();
 
-// Windows of other folders that shutting down unloads by name ("Threat",
-// "frmConfig", "frmPictures", "frmJPEGPreview", ...). Unknown names do nothing.
+// Windows of other folders that shutting down unloads by name ("connections",
+// "configuration", "snapshots", "jpegPreview", ...). Unknown names do nothing.
 void setWindowUnloader(const QString& name, std::function<void()> unload);
 void unloadWindow(const QString& name);
 

@@ -1,11 +1,11 @@
-#include "Startup.h"
+#include "shell/Startup.h"
 
-#include "Globals.h"
-#include "InfoWindows.h"
-#include "Settings.h"
-#include "SystemUtils.h"
-#include "Version.h"
-#include "frmSplash.h"
+#include "shell/Globals.h"
+#include "shell/InfoWindows.h"
+#include "shell/Settings.h"
+#include "shell/SystemUtils.h"
+#include "shell/Version.h"
+#include "shell/SplashScreen.h"
 
 #include <QLabel>
 
@@ -13,14 +13,14 @@ void Main()
 {
     initGlobalDefaults();
     globals().DebugMode = false;
-    frmSplash* splash = loadSplash();
+    SplashScreen* splash = loadSplash();
     splash->show();
 }
 
 void ShowErrorWindow(const QString& message)
 {
-    frmError* w = errorWindow();
-    w->Label1->setText(message);
+    ErrorWindow* w = errorWindow();
+    w->messageLabel->setText(message);
     w->show();
     w->raise();
 }

@@ -1,4 +1,4 @@
-#include "SystemUtils.h"
+#include "shell/SystemUtils.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,14 +11,14 @@
 #include <cstdlib>
 #include <unistd.h>
 
-QString AddBackslash(const QString& path)
+QString withTrailingSlash(const QString& path)
 {
     if (path.isEmpty())
         return QStringLiteral("/");
     return path.endsWith(u'/') ? path : path + u'/';
 }
 
-QString GetTempDir() { return AddBackslash(QDir::tempPath()); }
+QString GetTempDir() { return withTrailingSlash(QDir::tempPath()); }
 
 QString MakeTempFileName()
 {

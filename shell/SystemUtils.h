@@ -14,7 +14,7 @@ QString MakeTempFileName();
 // True when `path` (a single trailing "/" removed) opens for reading as a file.
 bool FileExists(const QString& path);
 // `path` with a "/" at its end; "" gives "/".
-QString AddBackslash(const QString& path);
+QString withTrailingSlash(const QString& path);
 // The distribution's display name (PRETTY_NAME of os-release), or "Linux".
 QString GetOsName();
 // Same, from an os-release style file; "Linux" when it names nothing.

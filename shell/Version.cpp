@@ -1,4 +1,4 @@
-#include "Version.h"
+#include "shell/Version.h"
 
 namespace version {
 int major() { return VANTORA_VERSION_MAJOR; }

@@ -1,4 +1,4 @@
-#include "WebRequest.h"
+#include "shell/WebRequest.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "Settings.h"
+#include "shell/Settings.h"
 
 int main(int argc, char** argv)
 {

@@ -1,8 +1,8 @@
 // The JPEG encoder: what it writes, and how it treats the file it replaces.
 
-#include "JpegCodec.h"
-#include "TestEnvironment.h"
-#include "cDIBSection.h"
+#include "image/JpegCodec.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/FrameBuffer.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +89,7 @@ private slots:
         QFETCH(int, height);
         QFETCH(int, quality);
         QFETCH(int, padBytes);
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(splitPicture(width, height));
         QCOMPARE(d.BytesPerScanLine() - d.Width() * 3, padBytes);
 
@@ -109,7 +109,7 @@ private slots:
 
     void encodesToMemoryReusingTheBuffer()
     {
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(splitPicture(200, 100));
         JpegEncoder enc;
         QByteArray out;
@@ -128,7 +128,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("new.jpg"));
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(splitPicture(32, 32));
         const mode_t old = ::umask(022);
         QVERIFY(SaveJpegFile(d, file, 90));
@@ -161,7 +161,7 @@ private slots:
         QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
         QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
 
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(splitPicture(48, 40));
         QVERIFY(SaveJpegFile(d, file, 90));
 
@@ -204,7 +204,7 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             target = dir.filePath(QStringLiteral("plain/out.jpg"));
         }
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(splitPicture(32, 32));
         bool raised = false;
         try {
@@ -237,7 +237,7 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("old");
         }
-        cDIBSection empty;
+        FrameBuffer empty;
         try {
             SaveJpegFile(empty, file, 80);
             QFAIL("an empty buffer was saved");

@@ -1,14 +1,14 @@
 // The label list window, the label editor and the dialog routines, driven
 // through their controls.
 
-#include "Capture.h"
-#include "CommonDialog.h"
-#include "Form1.h"
-#include "Globals.h"
-#include "Prompt.h"
-#include "Settings.h"
-#include "TestEnvironment.h"
-#include "frmFont.h"
+#include "capture/Capture.h"
+#include "image/Choosers.h"
+#include "image/LabelListWindow.h"
+#include "shell/Globals.h"
+#include "capture/Prompt.h"
+#include "shell/Settings.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/LabelEditor.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -36,7 +36,7 @@ QPushButton* button(QWidget* w, const char* name)
     return w->findChild<QPushButton*>(QLatin1String(name));
 }
 
-QStringList listTexts(const Form1& f)
+QStringList listTexts(const LabelListWindow& f)
 {
     QStringList out;
     for (int i = 0; i < f.list()->count(); ++i)
@@ -44,7 +44,7 @@ QStringList listTexts(const Form1& f)
     return out;
 }
 
-void select(Form1& f, int row)
+void select(LabelListWindow& f, int row)
 {
     f.list()->setCurrentRow(row);
 }
@@ -68,7 +68,7 @@ private slots:
     void listWindowShowsStoredLabels()
     {
         storeLabels({"One", "$TIME$", "Three"});
-        Form1 f;
+        LabelListWindow f;
         QCOMPARE(f.windowTitle(), QStringLiteral("Font Settings"));
         QCOMPARE(f.findChild<QGroupBox*>()->title(), QStringLiteral("Text-On-Image"));
         QCOMPARE(button(&f, "AddButton")->text(), QStringLiteral("Add new Text label"));
@@ -82,7 +82,7 @@ private slots:
     void buttonsAddDeleteAndEditByEntry()
     {
         storeLabels({"One", "Two", "Three"});
-        Form1 f;
+        LabelListWindow f;
         button(&f, "DeleteButton")->click(); // nothing selected: nothing happens
         QCOMPARE(f.list()->count(), 3);
         select(f, 0);
@@ -123,7 +123,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(cap.grabFrame(), 15000);
         globals().ResizeFrames = resize;
         globals().FrameSizeCode = 5;
-        Form1 f(&cap);
+        LabelListWindow f(&cap);
         const QSize expected = resize ? QSize(320, 240) : cap.frame().size();
         QCOMPARE(f.picture().size(), expected);
         QCOMPARE(f.pictureSizeTwips(), QSizeF(expected) * 15);
@@ -153,10 +153,10 @@ private slots:
         storeLabels({"One"});
         if (!stored.isNull())
             SaveSetting(S, "1pos", stored);
-        Form1 f;
-        frmFont* e = f.editor();
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
         e->selectCode("BC"); // a previous choice must not linger
-        e->wOpen(1);
+        e->edit(1);
         QCOMPARE(e->windowTitle(), QStringLiteral("Edit Text label"));
         QCOMPARE(e->selectedCode(), selected);
         const QStringList texts = {"Upper left",  "Upper Center",  "Upper right",
@@ -170,9 +170,9 @@ private slots:
     void editorChangesTextLive()
     {
         storeLabels({"One"});
-        Form1 f;
-        frmFont* e = f.editor();
-        e->wOpen(1);
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
         QTest::keyClicks(e->textBox(), "!");
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("One!"));
         button(e, "TimeButton")->click();
@@ -203,9 +203,9 @@ private slots:
         SaveSetting(S, "1x", "77");
         SaveSetting(S, "1y", "88");
         SaveSetting(S, "1pos", code.isEmpty() ? QStringLiteral("none") : QStringLiteral("UL"));
-        Form1 f;
-        frmFont* e = f.editor();
-        e->wOpen(1);
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
         e->selectCode(code);
         button(e, "OkButton")->click();
         QCOMPARE(GetSetting(S, "1pos", "unset"), code);
@@ -225,9 +225,9 @@ private slots:
     void fontAndColourChoices()
     {
         storeLabels({"One"});
-        Form1 f;
-        frmFont* e = f.editor();
-        e->wOpen(1);
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
         FontDescription font;
         font.name = QStringLiteral("DejaVu Serif");
         font.size = 18;
@@ -263,14 +263,14 @@ private slots:
         globals().OnlineSwitch = true;
         QSignalSpy reload(&labelEvents(), &LabelEvents::reloadRequested);
         {
-            Form1 f;
+            LabelListWindow f;
             f.close();
             f.close(); // closed once only
             f.unload();
         }
         QCOMPARE(reload.count(), 1);
         {
-            Form1 page; // embedded: never gets a close event
+            LabelListWindow page; // embedded: never gets a close event
             page.labels().add();
             page.unload();
         }
@@ -281,15 +281,15 @@ private slots:
     void browseForFolderAndCloseCommand()
     {
         FileDialog::setNextFileName(QStringLiteral("/pictures"));
-        QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("Please select a folder to save your Pictures.")),
+        QCOMPARE(chooseFolder(nullptr, QStringLiteral("Please select a folder to save your Pictures.")),
                  QStringLiteral("/pictures"));
         QCOMPARE(FileDialog::lastCaption(), QStringLiteral("Please select a folder to save your Pictures."));
         FileDialog::setNextFileName(QString());
-        QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("x")), QString());
+        QCOMPARE(chooseFolder(nullptr, QStringLiteral("x")), QString());
 
         QWidget w;
         w.show();
-        RemoveCloseCommand(&w);
+        removeCloseButton(&w);
         QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint));
         QVERIFY(w.isVisible());
     }

@@ -1,11 +1,11 @@
 // Text labels: their storage in section "Captions", the list's renumbering on
 // close, the placement arithmetic, the time tokens and the drawing.
 
-#include "Globals.h"
-#include "LabelList.h"
-#include "Settings.h"
-#include "TestEnvironment.h"
-#include "TextLabel.h"
+#include "shell/Globals.h"
+#include "image/LabelList.h"
+#include "shell/Settings.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/TextLabel.h"
 
 #include <QFile>
 #include <QLocale>
@@ -410,7 +410,7 @@ private slots:
         l.y = 150; // 10 pixels
         {
             QPainter p(&img);
-            PrintTextLabel(p, l, QDateTime::currentDateTime());
+            drawLabel(p, l, QDateTime::currentDateTime());
         }
         int minX = 1000, minY = 1000, maxY = -1;
         bool pure = false;

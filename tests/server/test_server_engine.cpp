@@ -6,20 +6,20 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "Capture.h"
-#include "EngineHooks.h"
-#include "FrameComposer.h"
-#include "Globals.h"
-#include "HTTPServer.h"
-#include "Product.h"
-#include "Prompt.h"
-#include "Settings.h"
-#include "ShellLink.h"
-#include "ServerTestTools.h"
-#include "TestEnvironment.h"
-#include "cDIBSection.h"
+#include "capture/Capture.h"
+#include "server/EngineHooks.h"
+#include "server/FrameComposer.h"
+#include "shell/Globals.h"
+#include "server/StreamingEngine.h"
+#include "shell/Product.h"
+#include "capture/Prompt.h"
+#include "shell/Settings.h"
+#include "server/ShellLink.h"
+#include "tests/server/ServerTestTools.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/FrameBuffer.h"
 
-using Verdict = directory::LogonAnswer::Verdict;
+using Verdict = logon::LogonAnswer::Verdict;
 
 namespace {
 const QByteArray okHead = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
@@ -78,8 +78,8 @@ private slots:
     void socketErrorIsShownWhenAsked();
 
 private:
-    HTTPServer* goOnline();
-    QPointer<HTTPServer> m_engine;
+    StreamingEngine* goOnline();
+    QPointer<StreamingEngine> m_engine;
     std::unique_ptr<StandInDirectory> m_dir;
     int m_settingsNo = 0;
 };
@@ -92,8 +92,8 @@ void TestServerEngine::init()
     shelllink::clearLastError();
     shelllink::setStatus(QString());
     shelllink::setCapture(nullptr);
-    HTTPServer::setListenAddress(QHostAddress::LocalHost);
-    HTTPServer::setMaxHandlers(HTTPServer::DefaultMaxHandlers);
+    StreamingEngine::setListenAddress(QHostAddress::LocalHost);
+    StreamingEngine::setMaxHandlers(StreamingEngine::DefaultMaxHandlers);
     enginehooks::setChatAcceptHandler({});
     enginehooks::setChatRequestHandler({});
     enginehooks::setSignupOpener({});
@@ -112,22 +112,22 @@ void TestServerEngine::cleanup()
     QTRY_VERIFY(m_engine.isNull());
     m_dir.reset();
     // Handlers outlive their engine; each ends by its own timers.
-    QTRY_COMPARE_WITH_TIMEOUT(Threat::liveCount(), 0, 40000);
+    QTRY_COMPARE_WITH_TIMEOUT(ClientConnection::liveCount(), 0, 40000);
 }
 
 // Connects `browser` to the engine and returns the handler made for it.
-static Threat* connectBrowser(HTTPServer* e, QTcpSocket& browser)
+static ClientConnection* connectBrowser(StreamingEngine* e, QTcpSocket& browser)
 {
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    QSignalSpy created(e, &StreamingEngine::handlerCreated);
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     if (!QTest::qWaitFor([&] { return created.size() == 1; }, 5000))
         return nullptr;
-    return created.first().first().value<Threat*>();
+    return created.first().first().value<ClientConnection*>();
 }
 
-HTTPServer* TestServerEngine::goOnline()
+StreamingEngine* TestServerEngine::goOnline()
 {
-    m_engine = new HTTPServer;
+    m_engine = new StreamingEngine;
     m_engine->load();
     return m_engine;
 }
@@ -144,7 +144,7 @@ void TestServerEngine::composerReusesEncodesUntilInputsChange()
     r.labelCount = 2;
     r.generation = 1;
     r.quality = 20;
-    cDIBSection buffer;
+    FrameBuffer buffer;
 
     const QByteArray first = composer.compose(r, buffer);
     QCOMPARE(jpegSize(first), QSize(320, 240));
@@ -154,7 +154,7 @@ void TestServerEngine::composerReusesEncodesUntilInputsChange()
     // A fresh encode of the same inputs gives the very same bytes.
     FrameComposer fresh;
     fresh.setClock([&] { return now; });
-    cDIBSection freshBuffer;
+    FrameBuffer freshBuffer;
     QCOMPARE(fresh.compose(r, freshBuffer), first);
 
     now = now.addSecs(1); // the "$TIME$" label changes
@@ -178,7 +178,7 @@ void TestServerEngine::composerReusesEncodesUntilInputsChange()
 void TestServerEngine::logonRequestIsFramedByteForByte()
 {
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("a b&c"));
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QVERIFY(e->listening());
     QCOMPARE(shelllink::status(), QStringLiteral("Logging on..."));
     QTRY_COMPARE(m_dir->requests.size(), 1);
@@ -204,19 +204,19 @@ void TestServerEngine::logonAnswers_data()
     QTest::newRow("own address: OK") << L{okHead + "SELF"} << false << "OK" << "" << false << true;
     QTest::newRow("echo line end") << L{okHead + "SELF\r\n"} << false << "OK" << "" << false << true;
     QTest::newRow("another device answers") << L{okHead + "WRONG"} << false << "OK, INCORRECT ID"
-                                            << directory::checkMismatchMessage(site) << false << true;
+                                            << logon::checkMismatchMessage(site) << false << true;
     QTest::newRow("nobody answers") << L{okHead + "CLOSED"} << false << "NO CON" << "Reason: " << false << false;
-    QTest::newRow("USER") << L{okHead + "USER\r\n"} << false << "USER" << directory::refusedMessage(true) << true
+    QTest::newRow("USER") << L{okHead + "USER\r\n"} << false << "USER" << logon::refusedMessage(true) << true
                           << false;
-    QTest::newRow("PASS") << L{okHead + "PASS"} << false << "PASS" << directory::refusedMessage(false) << true
+    QTest::newRow("PASS") << L{okHead + "PASS"} << false << "PASS" << logon::refusedMessage(false) << true
                           << false;
-    QTest::newRow("DB DOWN") << L{okHead + "DB DOWN"} << false << "Logging on..." << directory::dbDownMessage()
+    QTest::newRow("DB DOWN") << L{okHead + "DB DOWN"} << false << "Logging on..." << logon::dbDownMessage()
                              << true << false;
     QTest::newRow("short answer") << L{okHead + "OK"} << false << "Logging on..." << "" << false << false;
-    QTest::newRow("body in two reads") << L{okHead, "PASS"} << false << "PASS" << directory::refusedMessage(false)
+    QTest::newRow("body in two reads") << L{okHead, "PASS"} << false << "PASS" << logon::refusedMessage(false)
                                        << true << false;
     QTest::newRow("check off") << L{okHead + "SELF"} << true << "OK, NO CHECK" << "" << false << true;
-    QTest::newRow("check off, refused") << L{okHead + "USER"} << true << "USER" << directory::refusedMessage(true)
+    QTest::newRow("check off, refused") << L{okHead + "USER"} << true << "USER" << logon::refusedMessage(true)
                                         << true << false;
 }
 
@@ -241,9 +241,9 @@ void TestServerEngine::logonAnswers()
         });
     });
 
-    HTTPServer* e = goOnline();
-    QSignalSpy answered(e, &HTTPServer::logonAnswered);
-    QSignalSpy checked(e, &HTTPServer::checkFinished);
+    StreamingEngine* e = goOnline();
+    QSignalSpy answered(e, &StreamingEngine::logonAnswered);
+    QSignalSpy checked(e, &StreamingEngine::checkFinished);
     QTRY_COMPARE(m_dir->requests.size(), 1);
     for (qsizetype i = 0; i < parts.size(); ++i) {
         QByteArray part = parts[i];
@@ -273,7 +273,7 @@ void TestServerEngine::logonAnswers()
         QCOMPARE(m_dir->requests.size(), 1); // never logged in: no logoff
     } else {
         QVERIFY(!m_engine.isNull());
-        QCOMPARE(e->Timer3.isActive(), minuteTimer);
+        QCOMPARE(e->relogonTimer.isActive(), minuteTimer);
         QVERIFY(globals().LoggedIn);
         QCOMPARE(globals().BehindRouter, false);
     }
@@ -283,22 +283,22 @@ void TestServerEngine::relogonRunsAtTheFifthMinute()
 {
     globals().DisableCheck = true;
     m_dir->setReply([](const QByteArray&) { return QList<QByteArray>{okHead + "127.0.0.1:1"}; });
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTRY_COMPARE(shelllink::status(), QStringLiteral("OK, NO CHECK"));
-    QVERIFY(e->Timer3.isActive());
-    QCOMPARE(e->Timer3.interval(), 60000);
+    QVERIFY(e->relogonTimer.isActive());
+    QCOMPARE(e->relogonTimer.interval(), 60000);
     QCOMPARE(m_dir->requests.size(), 1);
     for (int minute = 1; minute <= 4; ++minute) {
-        e->Timer3_Timer();
-        QCOMPARE(e->RelogonTicks, minute);
-        QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
+        e->onRelogonTick();
+        QCOMPARE(e->minutesSinceLogon, minute);
+        QCOMPARE(e->logonSocket.state(), QAbstractSocket::UnconnectedState);
     }
-    e->Timer3_Timer();
-    QCOMPARE(e->RelogonTicks, 0);
+    e->onRelogonTick();
+    QCOMPARE(e->minutesSinceLogon, 0);
     QTRY_COMPARE(m_dir->requests.size(), 2);
     QCOMPARE(m_dir->requests[1], m_dir->requests[0]);
     for (int minute = 1; minute <= 5; ++minute)
-        e->Timer3_Timer();
+        e->onRelogonTick();
     QTRY_COMPARE(m_dir->requests.size(), 3);
 }
 
@@ -306,12 +306,12 @@ void TestServerEngine::logoffUnloadsTheEngine()
 {
     globals().DisableCheck = true;
     m_dir->setReply([](const QByteArray&) { return QList<QByteArray>{okHead + "OK"}; });
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTRY_COMPARE(shelllink::status(), QStringLiteral("OK, NO CHECK"));
-    QSignalSpy unloaded(e, &HTTPServer::unloaded);
-    e->Afsluiten();
+    QSignalSpy unloaded(e, &StreamingEngine::unloaded);
+    e->logOff();
     QVERIFY(globals().GoingOffline);
-    QVERIFY(!e->Timer3.isActive());
+    QVERIFY(!e->relogonTimer.isActive());
     QTRY_COMPARE(unloaded.size(), 1);
     QCOMPARE(m_dir->requests.size(), 2);
     QCOMPARE(m_dir->requests[1], QByteArray("GET /client_v3/logoff.php?u=demo.vantora.example&p=secret HTTP/1.0\r\n"
@@ -328,10 +328,10 @@ void TestServerEngine::connectionWhileGoingOfflineIsRefused()
         // Logoff never answered: the engine waits, loaded, refusing browsers.
         return r.contains("logoff") ? QList<QByteArray>{} : QList<QByteArray>{okHead + "OK"};
     });
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTRY_COMPARE(shelllink::status(), QStringLiteral("OK, NO CHECK"));
     const quint16 port = e->listenPort();
-    e->Afsluiten();
+    e->logOff();
     QTRY_COMPARE(m_dir->requests.size(), 2);
     QVERIFY(!m_engine.isNull());
 
@@ -344,9 +344,9 @@ void TestServerEngine::connectionWhileGoingOfflineIsRefused()
 
 void TestServerEngine::neverLoggedInGoesOfflineAtOnce()
 {
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTRY_COMPARE(m_dir->requests.size(), 1); // logon sent, never answered
-    e->Afsluiten();
+    e->logOff();
     QTRY_VERIFY(m_engine.isNull());
     QCOMPARE(m_dir->requests.size(), 1);
 }
@@ -368,9 +368,9 @@ void TestServerEngine::withoutAccountAsksOnce()
     int opened = 0;
     enginehooks::setSignupOpener([&](QWidget*) { ++opened; });
     MessageBox::setNextAnswer(MessageBox::Button(answer));
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QVERIFY(!e->listening());
-    QVERIFY(!e->Timer2.isActive());
+    QVERIFY(!e->logonDelay.isActive());
     QCOMPARE(opened, wizard ? 1 : 0);
     const auto& shown = MessageBox::history();
     QCOMPARE(shown.size(), wizard ? 1 : 2);
@@ -388,7 +388,7 @@ void TestServerEngine::loadReadsDefaultsAndTemplates()
     SaveSetting(QStringLiteral("Captions"), QStringLiteral("index"), QStringLiteral("3"));
     for (int i = 1; i <= 4; ++i)
         SaveSetting(QStringLiteral("Captions"), QStringLiteral("%1caption").arg(i), QStringLiteral("label %1").arg(i));
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QCOMPARE(globals().JpegQuality, 20);
     QCOMPARE(globals().ResizeFrames, false);
     QCOMPARE(globals().AccountName, QStringLiteral("demo.vantora.example"));
@@ -414,7 +414,7 @@ void TestServerEngine::loadReadsDefaultsAndTemplates()
 
 void TestServerEngine::splitAndPipelinedRequestsAreAnsweredOnceEach()
 {
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTcpSocket browser;
     auto* handler = connectBrowser(e, browser);
     QVERIFY(handler);
@@ -451,7 +451,7 @@ void TestServerEngine::checkLinesAreEchoed()
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, echo);
     globals().ChatDisabled = true; // the check is answered whatever chat says
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, e->listenPort());
     peer.write(line);
@@ -460,7 +460,7 @@ void TestServerEngine::checkLinesAreEchoed()
 
 void TestServerEngine::chatInputs()
 {
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     const quint16 port = e->listenPort();
     QStringList requests;
     QStringList names;
@@ -510,9 +510,9 @@ void TestServerEngine::chatInputs()
 
 void TestServerEngine::handlerCapClosesTheExcess()
 {
-    HTTPServer::setMaxHandlers(2);
-    HTTPServer* e = goOnline();
-    QSignalSpy created(e, &HTTPServer::handlerCreated);
+    StreamingEngine::setMaxHandlers(2);
+    StreamingEngine* e = goOnline();
+    QSignalSpy created(e, &StreamingEngine::handlerCreated);
     QTcpSocket one, two, three;
     one.connectToHost(QHostAddress::LocalHost, e->listenPort());
     two.connectToHost(QHostAddress::LocalHost, e->listenPort());
@@ -535,7 +535,7 @@ void TestServerEngine::handlerCapClosesTheExcess()
 
 void TestServerEngine::oversizedHeaderClosesTheConnection()
 {
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTcpSocket browser;
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     browser.write("GET / HTTP/1.1\r\nX-Big: " + QByteArray(20000, 'a'));
@@ -544,9 +544,9 @@ void TestServerEngine::oversizedHeaderClosesTheConnection()
 
 void TestServerEngine::peerThatDoesNotReadIsHeldBack()
 {
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTcpSocket browser;
-    QPointer<Threat> handler = connectBrowser(e, browser);
+    QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
 
     // Far more answers than socket buffers hold, asked for at once and not read.
@@ -554,10 +554,10 @@ void TestServerEngine::peerThatDoesNotReadIsHeldBack()
     const QByteArray get = "GET / HTTP/1.0\r\n\r\n";
     browser.write(get.repeated(requests));
     QTRY_VERIFY_WITH_TIMEOUT(handler && handler->queuedRequests() > 0
-                                 && handler->Winsock1->bytesToWrite() >= Threat::kMaxUnsentBytes,
+                                 && handler->peerSocket->bytesToWrite() >= ClientConnection::kMaxUnsentBytes,
                              30000);
     // Held back, not piled up in memory: at most one answer past the bound.
-    QVERIFY(handler->Winsock1->bytesToWrite() < Threat::kMaxUnsentBytes + 256 * 1024);
+    QVERIFY(handler->peerSocket->bytesToWrite() < ClientConnection::kMaxUnsentBytes + 256 * 1024);
 
     // Once the peer reads, every request is answered once, in order.
     const QList<FrameResponse> frames = readFrames(browser, requests, nullptr, 120000);
@@ -580,13 +580,13 @@ void TestServerEngine::activeConnectionsSeeEachPeerOnce()
     QStringList added, removed;
     enginehooks::setActiveConnectionsHooks([&](const QString& ip) { added << ip; },
                                            [&](const QString& ip) { removed << ip; });
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTcpSocket browser;
-    QPointer<Threat> handler = connectBrowser(e, browser);
+    QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
-    QVERIFY(handler->Timer2.isActive());
-    QCOMPARE(handler->Timer2.interval(), 750);
-    QTRY_VERIFY(!handler->Timer2.isActive());
+    QVERIFY(handler->announcePeerDelay.isActive());
+    QCOMPARE(handler->announcePeerDelay.interval(), 750);
+    QTRY_VERIFY(!handler->announcePeerDelay.isActive());
     QCOMPARE(added, listOpen ? QStringList{QStringLiteral("127.0.0.1")} : QStringList());
     browser.disconnectFromHost(); // peer close, then unload 750 ms later
     QTRY_VERIFY(handler.isNull());
@@ -596,13 +596,13 @@ void TestServerEngine::activeConnectionsSeeEachPeerOnce()
 
 void TestServerEngine::idleConnectionIsDropped()
 {
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTcpSocket browser;
-    QPointer<Threat> handler = connectBrowser(e, browser);
+    QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
-    QCOMPARE(handler->Timer3.interval(), 30000);
-    QVERIFY(handler->Timer3.isActive());
-    handler->Timer3_Timer(); // 30 s without data
+    QCOMPARE(handler->idleTimer.interval(), 30000);
+    QVERIFY(handler->idleTimer.isActive());
+    handler->onIdleTimeout(); // 30 s without data
     QCOMPARE(readUntilClosed(browser), QByteArray());
     QTRY_VERIFY(handler.isNull());
 }
@@ -626,7 +626,7 @@ void TestServerEngine::referenceFrameComesFromTheCamera()
     Capture cap;
     QVERIFY(cap.setDriverIndex(cap.driverCount() - 1)); // the test pattern
     shelllink::setCapture(&cap);
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QTRY_COMPARE_WITH_TIMEOUT(e->referenceFrame(), QSize(640, 480), 15000);
     QTcpSocket browser;
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
@@ -637,7 +637,7 @@ void TestServerEngine::referenceFrameComesFromTheCamera()
     browser.disconnectFromHost();
     e->unload();
     QTRY_VERIFY(m_engine.isNull());
-    QTRY_COMPARE(Threat::liveCount(), 0);
+    QTRY_COMPARE(ClientConnection::liveCount(), 0);
     shelllink::setCapture(nullptr);
 }
 
@@ -652,16 +652,16 @@ void TestServerEngine::socketErrorIsShownWhenAsked()
 {
     QFETCH(bool, show);
     SaveSetting(QStringLiteral("Settings"), QStringLiteral("StreamError"), show ? QStringLiteral("1") : QStringLiteral("0"));
-    HTTPServer* e = goOnline();
+    StreamingEngine* e = goOnline();
     QCOMPARE(globals().ShowStreamErrors, show);
     QTcpSocket browser;
-    QPointer<Threat> handler = connectBrowser(e, browser);
+    QPointer<ClientConnection> handler = connectBrowser(e, browser);
     QVERIFY(handler);
     shelllink::clearLastError();
-    handler->Winsock1_Error(); // what the socket reports on a failure other than a close
+    handler->onSocketError(); // what the socket reports on a failure other than a close
     QCOMPARE(shelllink::lastError(),
-             show ? QStringLiteral("Velora Error: \r\nWinsock: ") + handler->Winsock1->errorString() : QString());
-    QVERIFY(handler->Timer1.isActive());
+             show ? QStringLiteral("Velora Error: \r\nWinsock: ") + handler->peerSocket->errorString() : QString());
+    QVERIFY(handler->closeDelay.isActive());
     QCOMPARE(readUntilClosed(browser), QByteArray());
     QTRY_VERIFY(handler.isNull());
 }

@@ -11,20 +11,20 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "Capture.h"
-#include "Desktop.h"
-#include "DirectoryProcess.h"
-#include "Globals.h"
-#include "Prompt.h"
-#include "HTTPServer.h"
-#include "InfoWindows.h"
-#include "Settings.h"
-#include "ServerTestTools.h"
-#include "TestEnvironment.h"
-#include "TextLabel.h"
-#include "Version.h"
-#include "frmCustomCaption.h"
-#include "frmTray.h"
+#include "capture/Capture.h"
+#include "shell/Desktop.h"
+#include "tests/support/DirectoryProcess.h"
+#include "shell/Globals.h"
+#include "capture/Prompt.h"
+#include "server/StreamingEngine.h"
+#include "shell/InfoWindows.h"
+#include "shell/Settings.h"
+#include "tests/server/ServerTestTools.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/TextLabel.h"
+#include "shell/Version.h"
+#include "shell/MainWindow.h"
+#include "shell/TrayIcon.h"
 
 class TestServerOnline : public QObject
 {
@@ -45,9 +45,9 @@ private slots:
     void shuttingDownEndsAfterTheLogoff();
 
 private:
-    HTTPServer* engine() const { return static_cast<HTTPServer*>(seams::engine()); }
+    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(seams::engine()); }
     DirectoryProcess m_dir;
-    frmCustomCaption* m_main = nullptr;
+    MainWindow* m_main = nullptr;
     QDateTime m_now{QDate(2026, 12, 10), QTime(3, 0, 0), Qt::UTC};
 };
 
@@ -61,21 +61,21 @@ void TestServerOnline::initTestCase()
     setSettingsPath(testenv::root() + QStringLiteral("/online.ini"));
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Port"), QStringLiteral("0"));
-    HTTPServer::setListenAddress(QHostAddress::LocalHost);
-    HTTPServer::setClock([this] { return m_now; });
-    HTTPServer::registerFactory();
+    StreamingEngine::setListenAddress(QHostAddress::LocalHost);
+    StreamingEngine::setClock([this] { return m_now; });
+    StreamingEngine::registerFactory();
 
     m_main = buildMainWindow();
-    QVERIFY(m_main && m_main->Cap);
-    loadTrayWindow();
-    Capture* cap = m_main->Cap;
+    QVERIFY(m_main && m_main->camera);
+    loadTrayIcon();
+    Capture* cap = m_main->camera;
     QVERIFY(cap->setDriverIndex(cap->driverCount() - 1)); // the test pattern
     QSignalSpy frames(cap, &Capture::frameArrived);
     cap->grabFrame();
     QTRY_VERIFY_WITH_TIMEOUT(!cap->frame().isNull(), 15000);
     QCOMPARE(cap->frame().size(), QSize(640, 480));
-    m_main->Text3->setText(QStringLiteral("demo"));
-    m_main->Text4->setText(QStringLiteral("secret1"));
+    m_main->userNameEdit->setText(QStringLiteral("demo"));
+    m_main->passwordEdit->setText(QStringLiteral("secret1"));
 }
 
 void TestServerOnline::updateCheckAgainstTheService_data()
@@ -98,33 +98,33 @@ void TestServerOnline::updateCheckAgainstTheService()
     QFETCH(QString, notes);
     unloadNewVersionWindow();
     m_dir.setUpdateFile(file);
-    m_main->Timer3_Timer();
-    QVERIFY(m_main->Winsock1->state() != QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->Winsock1->state(), QAbstractSocket::UnconnectedState, 30000);
-    frmNewVersion* w = loadedNewVersionWindow();
+    m_main->onUpdateCheckDue();
+    QVERIFY(m_main->updateSocket->state() != QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->updateSocket->state(), QAbstractSocket::UnconnectedState, 30000);
+    NewVersionWindow* w = loadedNewVersionWindow();
     if (headline.isEmpty()) {
         QVERIFY(!w);
         return;
     }
     QVERIFY(w);
-    QCOMPARE(w->Label3->text(), headline);
-    QCOMPARE(w->Text1->toPlainText(), notes);
+    QCOMPARE(w->versionLabel->text(), headline);
+    QCOMPARE(w->releaseNotesEdit->toPlainText(), notes);
     unloadNewVersionWindow();
 }
 
 void TestServerOnline::goingOnlineLogsOnAndChecks()
 {
-    m_main->Check1->setChecked(true);
-    HTTPServer* e = engine();
+    m_main->onlineSwitch->setChecked(true);
+    StreamingEngine* e = engine();
     QVERIFY(e);
     QVERIFY(e->listening());
-    QCOMPARE(m_main->Label9->text(), QStringLiteral("ON"));
-    QCOMPARE(m_main->Label10->text(), QStringLiteral("http://demo.vantora.example/"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
+    QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("ON"));
+    QCOMPARE(m_main->addressLabel->text(), QStringLiteral("http://demo.vantora.example/"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->lastResponseLabel->text(), QStringLiteral("OK"), 30000);
     QVERIFY(globals().LoggedIn);
     QCOMPARE(globals().PublicAddress, QStringLiteral("127.0.0.1"));
     QVERIFY(!globals().BehindRouter);
-    QVERIFY(e->Timer3.isActive());
+    QVERIFY(e->relogonTimer.isActive());
     QCOMPARE(e->referenceFrame(), QSize(640, 480));
 }
 
@@ -143,11 +143,11 @@ void TestServerOnline::servesFramesAtTheServedSize()
     QFETCH(bool, resize);
     QFETCH(int, code);
     QFETCH(QSize, size);
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     globals().ResizeFrames = resize;
     globals().FrameSizeCode = code;
-    trayWindow()->Flash(false);
+    trayIcon()->setFlashing(false);
     QTcpSocket browser;
     browser.connectToHost(QHostAddress::LocalHost, e->listenPort());
     browser.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -155,7 +155,7 @@ void TestServerOnline::servesFramesAtTheServedSize()
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames[0].header, expectedHeader(frames[0].body.size()));
     QCOMPARE(jpegSize(frames[0].body), size);
-    QVERIFY(trayWindow()->flashing()); // the camera is being watched
+    QVERIFY(trayIcon()->flashing()); // the camera is being watched
     // The connection stays open for the next request, on any path.
     browser.write("GET /any/other HTTP/1.1\r\n\r\n");
     const QList<FrameResponse> again = readFrames(browser, 1);
@@ -173,7 +173,7 @@ void TestServerOnline::timeLabelsFollowTheClock()
     SaveSetting(QStringLiteral("Captions"), QStringLiteral("2caption"), QStringLiteral("Vantora cam"));
     SaveSetting(QStringLiteral("Captions"), QStringLiteral("2y"), QStringLiteral("300"));
     emit labelEvents().reloadRequested();
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     QCOMPARE(e->templates().size(), 2);
 
@@ -194,7 +194,7 @@ void TestServerOnline::timeLabelsFollowTheClock()
 
 void TestServerOnline::echoesTheCheckLine()
 {
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, e->listenPort());
@@ -204,36 +204,36 @@ void TestServerOnline::echoesTheCheckLine()
 
 void TestServerOnline::relogsOnAtTheFifthMinute()
 {
-    HTTPServer* e = engine();
+    StreamingEngine* e = engine();
     QVERIFY(e);
-    QSignalSpy logons(e, &HTTPServer::logonSent);
-    QSignalSpy checks(e, &HTTPServer::checkFinished);
+    QSignalSpy logons(e, &StreamingEngine::logonSent);
+    QSignalSpy checks(e, &StreamingEngine::checkFinished);
     for (int minute = 0; minute < 4; ++minute)
-        e->Timer3_Timer();
-    QCOMPARE(e->Winsock2.state(), QAbstractSocket::UnconnectedState);
-    e->Timer3_Timer();
+        e->onRelogonTick();
+    QCOMPARE(e->logonSocket.state(), QAbstractSocket::UnconnectedState);
+    e->onRelogonTick();
     QTRY_COMPARE_WITH_TIMEOUT(logons.size(), 1, 30000);
     QVERIFY(logons[0][0].toByteArray().startsWith("GET /client_v3/logon.php?u=demo.vantora.example&p=secret1&i=127.0.0.1:"));
     QTRY_COMPARE_WITH_TIMEOUT(checks.size(), 1, 30000);
     QCOMPARE(checks[0][0].toString(), QStringLiteral("OK"));
-    QCOMPARE(m_main->Label12->text(), QStringLiteral("OK"));
+    QCOMPARE(m_main->lastResponseLabel->text(), QStringLiteral("OK"));
 }
 
 void TestServerOnline::goingOfflineLogsOff()
 {
-    QPointer<HTTPServer> e = engine();
+    QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
     const quint16 port = e->listenPort();
-    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
-    m_main->Check1->setChecked(false);
+    QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
+    m_main->onlineSwitch->setChecked(false);
     QVERIFY(globals().GoingOffline);
-    QCOMPARE(m_main->Label9->text(), QStringLiteral("OFF"));
+    QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("OFF"));
     QTRY_COMPARE_WITH_TIMEOUT(logoffs.size(), 1, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!seams::engine());
     QVERIFY(!globals().LoggedIn);
-    QVERIFY(m_main->Label12->isHidden());
-    QVERIFY(!trayWindow()->flashing());
+    QVERIFY(m_main->lastResponseLabel->isHidden());
+    QVERIFY(!trayIcon()->flashing());
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState); // nobody listens any more
@@ -241,50 +241,50 @@ void TestServerOnline::goingOfflineLogsOff()
 
 void TestServerOnline::wrongPasswordEndsOnline()
 {
-    m_main->Text4->setText(QStringLiteral("wrong"));
-    m_main->Check1->setChecked(true);
-    QPointer<HTTPServer> e = engine();
+    m_main->passwordEdit->setText(QStringLiteral("wrong"));
+    m_main->onlineSwitch->setChecked(true);
+    QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
-    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
-    QVERIFY(!m_main->Check1->isChecked());
+    QVERIFY(!m_main->onlineSwitch->isChecked());
     QVERIFY(!globals().LoggedIn);
     QCOMPARE(logoffs.size(), 0);
-    frmError* error = loadedErrorWindow();
+    ErrorWindow* error = loadedErrorWindow();
     QVERIFY(error);
-    QCOMPARE(error->Label1->text(), directory::refusedMessage(false));
+    QCOMPARE(error->messageLabel->text(), logon::refusedMessage(false));
     unloadErrorWindow();
-    m_main->Text4->setText(QStringLiteral("secret1"));
+    m_main->passwordEdit->setText(QStringLiteral("secret1"));
 }
 
 void TestServerOnline::withoutAccountTheSwitchEndsOff()
 {
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QString());
-    m_main->Text3->clear();
+    m_main->userNameEdit->clear();
     MessageBox::clearHistory();
     MessageBox::setNextAnswer(QMessageBox::No);
-    m_main->Check1->setChecked(true);
-    QVERIFY(!m_main->Check1->isChecked());
+    m_main->onlineSwitch->setChecked(true);
+    QVERIFY(!m_main->onlineSwitch->isChecked());
     QCOMPARE(MessageBox::history().size(), 2);
     QCOMPARE(MessageBox::history()[0].icon, QMessageBox::Question);
     // Switching on again asks again: no engine was left behind.
     QTRY_VERIFY(!seams::engine());
     MessageBox::setNextAnswer(QMessageBox::No);
-    m_main->Check1->setChecked(true);
+    m_main->onlineSwitch->setChecked(true);
     QCOMPARE(MessageBox::history().size(), 4);
-    QVERIFY(!m_main->Check1->isChecked());
+    QVERIFY(!m_main->onlineSwitch->isChecked());
 }
 
 void TestServerOnline::shuttingDownEndsAfterTheLogoff()
 {
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
-    m_main->Text3->setText(QStringLiteral("demo"));
-    m_main->Text4->setText(QStringLiteral("secret1")); // going without an account cleared both
-    m_main->Check1->setChecked(true);
-    QPointer<HTTPServer> e = engine();
+    m_main->userNameEdit->setText(QStringLiteral("demo"));
+    m_main->passwordEdit->setText(QStringLiteral("secret1")); // going without an account cleared both
+    m_main->onlineSwitch->setChecked(true);
+    QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->Label12->text(), QStringLiteral("OK"), 30000);
-    QSignalSpy logoffs(e.data(), &HTTPServer::logoffSent);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->lastResponseLabel->text(), QStringLiteral("OK"), 30000);
+    QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
 
     // The program must not end before the directory has answered the log-off
     // (the engine unloads on that answer).

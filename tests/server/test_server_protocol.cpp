@@ -3,14 +3,14 @@
 
 #include <QTest>
 
-#include "DirectoryRequest.h"
-#include "RequestHandler.h"
-#include "TestEnvironment.h"
+#include "server/DirectoryRequest.h"
+#include "server/ConnectionProtocol.h"
+#include "tests/support/TestEnvironment.h"
 
 using request::Kind;
-using Verdict = directory::LogonAnswer::Verdict;
+using Verdict = logon::LogonAnswer::Verdict;
 Q_DECLARE_METATYPE(request::Kind)
-Q_DECLARE_METATYPE(directory::LogonAnswer::Verdict)
+Q_DECLARE_METATYPE(logon::LogonAnswer::Verdict)
 
 class TestServerProtocol : public QObject
 {
@@ -180,7 +180,7 @@ void TestServerProtocol::oversizedHeaderOverflows()
 
 void TestServerProtocol::directoryRequestFraming()
 {
-    QCOMPARE(directory::requestBytes(QStringLiteral("/client_v3/logoff.php?u=a.b&p=c"), QStringLiteral("Vantora"),
+    QCOMPARE(logon::requestBytes(QStringLiteral("/client_v3/logoff.php?u=a.b&p=c"), QStringLiteral("Vantora"),
                                      QStringLiteral("127.0.0.1:8080")),
              QByteArray("GET /client_v3/logoff.php?u=a.b&p=c HTTP/1.0\r\n"
                         "Accept: */*\r\n"
@@ -191,12 +191,12 @@ void TestServerProtocol::directoryRequestFraming()
 
 void TestServerProtocol::queryValuesArePercentEncoded()
 {
-    QCOMPARE(directory::logonPath(QStringLiteral("demo.vantora.example"), QStringLiteral("s3cret"),
+    QCOMPARE(logon::logonPath(QStringLiteral("demo.vantora.example"), QStringLiteral("s3cret"),
                                   QStringLiteral("192.168.0.10"), 2156),
              QStringLiteral("/client_v3/logon.php?u=demo.vantora.example&p=s3cret&i=192.168.0.10:2156"));
-    QCOMPARE(directory::logonPath(QStringLiteral("a b&c.x"), QStringLiteral("p&q=r s%"), QStringLiteral("10.0.0.1"), 80),
+    QCOMPARE(logon::logonPath(QStringLiteral("a b&c.x"), QStringLiteral("p&q=r s%"), QStringLiteral("10.0.0.1"), 80),
              QStringLiteral("/client_v3/logon.php?u=a%20b%26c.x&p=p%26q%3Dr%20s%25&i=10.0.0.1:80"));
-    QCOMPARE(directory::logoffPath(QStringLiteral("\u00e9l\u00e8ve.x"), QStringLiteral("#?")),
+    QCOMPARE(logon::logoffPath(QStringLiteral("\u00e9l\u00e8ve.x"), QStringLiteral("#?")),
              QStringLiteral("/client_v3/logoff.php?u=%C3%A9l%C3%A8ve.x&p=%23%3F"));
 }
 
@@ -237,8 +237,8 @@ void TestServerProtocol::readsLogonAnswers()
     QFETCH(QList<Verdict>, verdicts);
     QFETCH(QString, address);
     QFETCH(int, port);
-    directory::LogonAnswer answer;
-    directory::LogonAnswer::Result r;
+    logon::LogonAnswer answer;
+    logon::LogonAnswer::Result r;
     QList<Verdict> got;
     for (const QByteArray& read : reads) {
         r = answer.feed(read, disableCheck);
@@ -258,14 +258,14 @@ void TestServerProtocol::readsCheckEcho_data()
     QTest::newRow("plain") << QByteArray("OK 999999") << qint64(999999);
     QTest::newRow("garbage") << QByteArray("HTTP/1.1 200 OK\r\n") << qint64(-1);
     QTest::newRow("empty") << QByteArray() << qint64(-1);
-    QCOMPARE(directory::checkLine(42), QByteArray("DIAG 42\r\n"));
+    QCOMPARE(logon::checkLine(42), QByteArray("DIAG 42\r\n"));
 }
 
 void TestServerProtocol::readsCheckEcho()
 {
     QFETCH(QByteArray, echo);
     QFETCH(qint64, number);
-    QCOMPARE(directory::echoNumber(echo), number);
+    QCOMPARE(logon::echoNumber(echo), number);
 }
 
 VANTORA_TEST_MAIN(TestServerProtocol)

@@ -3,15 +3,15 @@
 // engine and active-connections window behind the seams, browser and program
 // end captured instead of leaving the process.
 
-#include "Desktop.h"
-#include "Globals.h"
-#include "InfoWindows.h"
-#include "Prompt.h"
-#include "Seams.h"
-#include "Settings.h"
-#include "frmCustomCaption.h"
-#include "frmSplash.h"
-#include "frmTray.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/InfoWindows.h"
+#include "capture/Prompt.h"
+#include "shell/Seams.h"
+#include "shell/Settings.h"
+#include "shell/MainWindow.h"
+#include "shell/SplashScreen.h"
+#include "shell/TrayIcon.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -41,13 +41,13 @@ class RecordingEngine : public EngineWindow
 {
 public:
     void load() override { ++shellRecord().engineLoads; }
-    void Afsluiten() override
+    void logOff() override
     {
         ++shellRecord().engineLogoffs;
         seams::engineUnloaded(this);
         delete this;
     }
-    void RefreshFont() override {}
+    void reloadLabels() override {}
 };
 
 class ShellFixture
@@ -90,7 +90,7 @@ public:
         unloadAboutWindow();
         unloadNewVersionWindow();
         unloadDriverFailureWindow();
-        unloadTrayWindow();
+        unloadTrayIcon();
         unloadSplash();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -1,13 +1,13 @@
 // The main window: online switch, log-in box, minute counter, capture errors,
 // tray hiding, full screen, menus, the recorder, the update check and the
 // order of shutting down.
-#include "Capture.h"
-#include "DirectoryProcess.h"
-#include "Product.h"
-#include "ShellFixture.h"
-#include "SystemUtils.h"
-#include "TestEnvironment.h"
-#include "Version.h"
+#include "capture/Capture.h"
+#include "tests/support/DirectoryProcess.h"
+#include "shell/Product.h"
+#include "tests/shell/ShellFixture.h"
+#include "shell/SystemUtils.h"
+#include "tests/support/TestEnvironment.h"
+#include "shell/Version.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,9 +34,9 @@ class TestMainWindow : public QObject
     Q_OBJECT
     ShellFixture fx;
 
-    frmCustomCaption* started()
+    MainWindow* started()
     {
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         if (w && !QTest::qWaitForWindowExposed(w))
             qWarning("main window not exposed");
         return w;
@@ -48,75 +48,75 @@ private slots:
 
     void onlineSwitchWritesAtOnce()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         QCOMPARE(shellRecord().engineLoads, 1);
-        w->Text3->setText(QStringLiteral("bob"));
-        w->Text4->setText(QStringLiteral("secret"));
+        w->userNameEdit->setText(QStringLiteral("bob"));
+        w->passwordEdit->setText(QStringLiteral("secret"));
 
-        w->Check1->setChecked(false);
+        w->onlineSwitch->setChecked(false);
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("bob"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("secret"));
         QVERIFY(globals().GoingOffline);
         QVERIFY(!globals().OnlineSwitch);
-        QCOMPARE(w->Label9->text(), QStringLiteral("OFF"));
-        QCOMPARE(w->Label12->text(), QStringLiteral("Logging off..."));
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
+        QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("Logging off..."));
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(!seams::engine());
 
-        w->Check1->setChecked(true);
+        w->onlineSwitch->setChecked(true);
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
         QVERIFY(!globals().GoingOffline);
         QVERIFY(globals().OnlineSwitch);
-        QCOMPARE(w->Label9->text(), QStringLiteral("ON"));
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("ON"));
         QCOMPARE(shellRecord().engineLoads, 2);
         // Calling the handler again does not load a second engine.
-        w->Check1_Click();
+        w->onOnlineSwitchToggled();
         QCOMPARE(shellRecord().engineLoads, 2);
     }
 
     void logInBox()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
-        QVERIFY(!w->Frame1->isVisible());
-        w->Command4->click();
-        QVERIFY(w->Frame1->isVisible());
-        w->Text3->setText(QStringLiteral("carol"));
-        w->Text4->setText(QStringLiteral("pw"));
-        w->Combo1->setCurrentIndex(1);
-        w->Command2->click();
+        QVERIFY(!w->accountBox->isVisible());
+        w->changeAccountButton->click();
+        QVERIFY(w->accountBox->isVisible());
+        w->userNameEdit->setText(QStringLiteral("carol"));
+        w->passwordEdit->setText(QStringLiteral("pw"));
+        w->domainBox->setCurrentIndex(1);
+        w->applyAccountButton->click();
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("carol"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("pw"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain")), globals().AccountDomains.at(1));
-        QCOMPARE(w->Label2->text(), QStringLiteral("carol"));
-        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(1));
+        QCOMPARE(w->userLabel->text(), QStringLiteral("carol"));
+        QCOMPARE(w->domainLabel->text(), globals().AccountDomains.at(1));
         QCOMPARE(MessageBox::history().size(), 1);
         QCOMPARE(MessageBox::history().first().title, QStringLiteral("Vantora"));
         QCOMPARE(MessageBox::history().first().text, QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
         QCOMPARE(MessageBox::history().first().icon, QMessageBox::Information);
-        QVERIFY(!w->Frame1->isVisible());
+        QVERIFY(!w->accountBox->isVisible());
         // Nothing goes on or off line by itself.
         QCOMPARE(shellRecord().engineLogoffs, 0);
     }
 
     void minuteCounter()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
-        QCOMPARE(w->Label1->text(), QStringLiteral("0 min. runned"));
-        QCOMPARE(w->Timer1->interval(), 60000);
-        w->Cap->setPreview(false);
-        w->Timer1_Timer();
-        QCOMPARE(w->Label1->text(), QStringLiteral("1 min. runned"));
-        QVERIFY(w->Cap->preview());
-        w->MinutesRunning = 32766;
-        w->Timer1_Timer();
-        QCOMPARE(w->Label1->text(), QStringLiteral("32767 min. runned"));
-        w->Timer1_Timer();
-        QCOMPARE(w->MinutesRunning, 32767);
-        QCOMPARE(w->Label1->text(), QStringLiteral("32767 min. runned"));
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("0 min. runned"));
+        QCOMPARE(w->minuteTimer->interval(), 60000);
+        w->camera->setPreview(false);
+        w->onMinuteTick();
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("1 min. runned"));
+        QVERIFY(w->camera->preview());
+        w->minutesRunning = 32766;
+        w->onMinuteTick();
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("32767 min. runned"));
+        w->onMinuteTick();
+        QCOMPARE(w->minutesRunning, 32767);
+        QCOMPARE(w->minutesLabel->text(), QStringLiteral("32767 min. runned"));
     }
 
     void captureErrors_data()
@@ -133,12 +133,12 @@ private slots:
         QFETCH(bool, report);
         QFETCH(QString, description);
         QFETCH(bool, shown);
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         globals().ShowCamErrors = report;
-        emit w->Cap->errorOccurred(Capture::DeviceFailed, description);
+        emit w->camera->errorOccurred(Capture::DeviceFailed, description);
         QCOMPARE(bool(loadedErrorWindow()), shown);
         if (shown) {
-            QCOMPARE(loadedErrorWindow()->Label1->text(),
+            QCOMPARE(loadedErrorWindow()->messageLabel->text(),
                      QStringLiteral("Video Device Error: Device busy\r\n\r\nGo to Camera Options to disable this "
                                     "error message (Configure -> Camera Options"));
             QVERIFY(loadedErrorWindow()->isVisible());
@@ -154,76 +154,76 @@ private slots:
     void minimiseHidesToTheTray()
     {
         QFETCH(bool, tray);
-        frmTray::assumeTray(tray);
-        frmCustomCaption* w = started();
+        TrayIcon::assumeTray(tray);
+        MainWindow* w = started();
         QVERIFY(w);
-        QVERIFY(w->Cap->preview());
+        QVERIFY(w->camera->preview());
         w->showMinimized();
-        QTRY_VERIFY(!w->Cap->preview());
-        QVERIFY(trayWindow());
+        QTRY_VERIFY(!w->camera->preview());
+        QVERIFY(trayIcon());
         if (!tray) {
             QCoreApplication::processEvents(); // where the hiding would happen
             QVERIFY(w->isVisible());
             w->showNormal();
-            QTRY_VERIFY(w->Cap->preview()); // back from the task bar, the picture runs again
-            frmTray::assumeTray(false);
+            QTRY_VERIFY(w->camera->preview()); // back from the task bar, the picture runs again
+            TrayIcon::assumeTray(false);
             return;
         }
         QTRY_VERIFY(!w->isVisible());
-        trayWindow()->iconMessage(frmTray::LeftDoubleClick);
+        trayIcon()->iconMessage(TrayIcon::LeftDoubleClick);
         QVERIFY(w->isVisible());
         QVERIFY(!w->isMinimized());
-        QVERIFY(w->Cap->preview());
-        frmTray::assumeTray(false);
+        QVERIFY(w->camera->preview());
+        TrayIcon::assumeTray(false);
     }
 
     void fullScreenAndBack()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         const QRect normal = w->geometry();
-        QVERIFY(!w->Command5->isVisible());
-        w->mnuFullscreen->trigger();
+        QVERIFY(!w->exitFullScreenButton->isVisible());
+        w->fullScreenAction->trigger();
         QVERIFY(w->fullScreenMode());
         QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(!w->mnuPreview->isEnabled());
-        QVERIFY(w->Command5->isVisible());
-        QCOMPARE(w->Command5->text(), QStringLiteral("Close fullscreen"));
+        QVERIFY(!w->previewAction->isEnabled());
+        QVERIFY(w->exitFullScreenButton->isVisible());
+        QCOMPARE(w->exitFullScreenButton->text(), QStringLiteral("Close fullscreen"));
         const QRect screen = w->screen()->geometry();
-        QCOMPARE(w->Command5->y(), 0);
-        QCOMPARE(w->Command5->x(), screen.width() / 2 - w->Command5->width() / 2);
-        QTRY_COMPARE(w->Picture1->size(), screen.size());
+        QCOMPARE(w->exitFullScreenButton->y(), 0);
+        QCOMPARE(w->exitFullScreenButton->x(), screen.width() / 2 - w->exitFullScreenButton->width() / 2);
+        QTRY_COMPARE(w->previewArea->size(), screen.size());
 
-        w->Command5->click();
+        w->exitFullScreenButton->click();
         QVERIFY(!w->fullScreenMode());
         QVERIFY(!w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(w->mnuPreview->isEnabled());
-        QVERIFY(!w->Command5->isVisible());
-        QVERIFY(!w->Command5->isEnabled());
+        QVERIFY(w->previewAction->isEnabled());
+        QVERIFY(!w->exitFullScreenButton->isVisible());
+        QVERIFY(!w->exitFullScreenButton->isEnabled());
         QTRY_COMPARE(w->geometry().size(), normal.size());
         QVERIFY(w->isVisible());
     }
 
     void previewMenuToggles()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
-        QVERIFY(w->mnuPreview->isChecked());
-        w->mnuPreview->trigger();
-        QVERIFY(!w->mnuPreview->isChecked());
-        QVERIFY(!w->mnuFullscreen->isEnabled());
-        QVERIFY(!w->Picture1->isVisible());
-        QVERIFY(!w->Cap->preview());
-        w->mnuPreview->trigger();
-        QVERIFY(w->mnuPreview->isChecked());
-        QVERIFY(w->mnuFullscreen->isEnabled());
-        QVERIFY(w->Picture1->isVisible());
-        QVERIFY(w->Cap->preview());
+        QVERIFY(w->previewAction->isChecked());
+        w->previewAction->trigger();
+        QVERIFY(!w->previewAction->isChecked());
+        QVERIFY(!w->fullScreenAction->isEnabled());
+        QVERIFY(!w->previewArea->isVisible());
+        QVERIFY(!w->camera->preview());
+        w->previewAction->trigger();
+        QVERIFY(w->previewAction->isChecked());
+        QVERIFY(w->fullScreenAction->isEnabled());
+        QVERIFY(w->previewArea->isVisible());
+        QVERIFY(w->camera->preview());
     }
 
     void menusInOrder()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         QStringList texts;
         for (QAction* menu : w->menuBar()->actions()) {
             texts << menu->text();
@@ -238,40 +238,40 @@ private slots:
 
     void inviteNeedsLogIn()
     {
-        frmCustomCaption* w = buildMainWindow();
-        w->mnuInvite->trigger();
+        MainWindow* w = buildMainWindow();
+        w->inviteAction->trigger();
         QVERIFY(loadedErrorWindow());
-        QCOMPARE(loadedErrorWindow()->Label1->text(), QStringLiteral("You must login first!"));
+        QCOMPARE(loadedErrorWindow()->messageLabel->text(), QStringLiteral("You must login first!"));
         QCOMPARE(shellRecord().invitationOpens, 0);
         globals().LoggedIn = true;
-        w->mnuInvite->trigger();
+        w->inviteAction->trigger();
         QCOMPARE(shellRecord().invitationOpens, 1);
     }
 
     void otherWindowsOpen()
     {
-        frmCustomCaption* w = buildMainWindow();
-        w->mnuConfigure->trigger();
+        MainWindow* w = buildMainWindow();
+        w->configureAction->trigger();
         QCOMPARE(shellRecord().configurationOpens, 1);
-        w->Command3->click();
+        w->snapshotsButton->click();
         QCOMPARE(shellRecord().snapshotOpens, 1);
-        w->mnuActiveConnections->trigger();
+        w->activeConnectionsAction->trigger();
         QCOMPARE(shellRecord().activeShows, 1);
-        QVERIFY(w->mnuActiveConnections->isChecked());
-        w->mnuActiveConnections->trigger();
+        QVERIFY(w->activeConnectionsAction->isChecked());
+        w->activeConnectionsAction->trigger();
         QVERIFY(!shellRecord().activeVisible);
-        QVERIFY(!w->mnuActiveConnections->isChecked());
+        QVERIFY(!w->activeConnectionsAction->isChecked());
     }
 
     void helpPagesAndSystemInfo()
     {
-        frmCustomCaption* w = buildMainWindow();
-        w->mnuHelpItem[0]->trigger();
-        w->mnuHelpItem[1]->trigger();
+        MainWindow* w = buildMainWindow();
+        w->helpActions[0]->trigger();
+        w->helpActions[1]->trigger();
         QCOMPARE(shellRecord().opened,
                  QList<QUrl>({product::pageUrl(product::Page::Help), product::pageUrl(product::Page::Support)}));
         globals().OsName = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
-        w->mnuHelpItem[4]->trigger();
+        w->helpActions[4]->trigger();
         QCOMPARE(MessageBox::history().size(), 1);
         const MessageBox::Shown& box = MessageBox::history().first();
         QCOMPARE(box.title, QStringLiteral("Vantora System Info Window"));
@@ -283,47 +283,47 @@ private slots:
 
     void addressLink()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
-        w->Label10->setText(QStringLiteral("http://alice.vantora.example/"));
-        w->Label10->show();
+        w->addressLabel->setText(QStringLiteral("http://alice.vantora.example/"));
+        w->addressLabel->show();
         QEvent enter(QEvent::Enter);
-        QCoreApplication::sendEvent(w->Label10, &enter);
-        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        QCoreApplication::sendEvent(w->Label9, &enter);
-        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        QCoreApplication::sendEvent(w->Label10, &enter);
+        QCoreApplication::sendEvent(w->addressLabel, &enter);
+        QCOMPARE(w->addressLabel->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCoreApplication::sendEvent(w->engineStateLabel, &enter);
+        QCOMPARE(w->addressLabel->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCoreApplication::sendEvent(w->addressLabel, &enter);
         QCoreApplication::sendEvent(w->centralWidget(), &enter);
-        QCOMPARE(w->Label10->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        QTest::mouseClick(w->Label10, Qt::LeftButton);
+        QCOMPARE(w->addressLabel->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QTest::mouseClick(w->addressLabel, Qt::LeftButton);
         QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://alice.vantora.example/"))}));
     }
 
     void shutDownInOrder()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         shellRecord().activeVisible = true;
-        QVERIFY(trayWindow());
-        w->mnuExit->trigger();
-        QCOMPARE(frmCustomCaption::shutdownRecord(),
+        QVERIFY(trayIcon());
+        w->exitAction->trigger();
+        QCOMPARE(MainWindow::shutdownRecord(),
                  QStringList({"save WindowVisible", "preview off", "disconnect driver", "timers off", "log off",
-                              "unload Threat", "unload frmTray", "unload frmConfig", "unload Form5",
-                              "unload frmAbout", "unload frmPictures", "unload frmJPEGPreview",
-                              "unload frmNewVersion", "unload frmSplash", "unload Form2",
-                              "unload frmCustomCaption", "end"}));
+                              "unload connections", "unload tray", "unload configuration", "unload cameraUnavailable",
+                              "unload about", "unload snapshots", "unload jpegPreview",
+                              "unload newVersion", "unload splash", "unload activeConnections",
+                              "unload mainWindow", "end"}));
         QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")), QStringLiteral("True"));
         QVERIFY(!shellRecord().activeVisible);
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(globals().GoingOffline);
-        QVERIFY(!trayWindow());
+        QVERIFY(!trayIcon());
         QVERIFY(!mainWindow());
         QCOMPARE(shellRecord().programEnds, 1);
     }
 
     void windowVisibleSavedFalse()
     {
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->close(); // the window's own close button shuts down too
         QVERIFY(!mainWindow());
@@ -334,15 +334,15 @@ private slots:
     void recorderThatCannotStart()
     {
         QTemporaryDir empty;
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->setRecorderFolder(empty.path());
-        w->Command1->click();
+        w->recordButton->click();
         QCOMPARE(mainWindow(), w);
         QVERIFY(w->isVisible());
         QCOMPARE(shellRecord().programEnds, 0);
         QVERIFY(loadedErrorWindow());
-        const QString message = loadedErrorWindow()->Label1->text();
+        const QString message = loadedErrorWindow()->messageLabel->text();
         QVERIFY2(message.contains(QLatin1String("No such file or directory")), qPrintable(message));
     }
 
@@ -355,10 +355,10 @@ private slots:
         script.write("#!/bin/sh\necho \"$@\" > '" + QFile::encodeName(marker) + "'\n");
         script.close();
         script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        frmCustomCaption* w = started();
+        MainWindow* w = started();
         QVERIFY(w);
         w->setRecorderFolder(folder.path());
-        w->Command1->click();
+        w->recordButton->click();
         QVERIFY(!mainWindow());
         QCOMPARE(shellRecord().programEnds, 1);
         QVERIFY(!loadedErrorWindow());
@@ -387,10 +387,10 @@ private slots:
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
-        frmCustomCaption* w = buildMainWindow();
-        QCOMPARE(w->Timer3->interval(), 1500);
-        QVERIFY(w->Timer3->isSingleShot());
-        w->Timer3->start();
+        MainWindow* w = buildMainWindow();
+        QCOMPARE(w->updateCheckDelay->interval(), 1500);
+        QVERIFY(w->updateCheckDelay->isSingleShot());
+        w->updateCheckDelay->start();
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections() || server.waitForNewConnection(10), 10000);
         QTcpSocket* peer = server.nextPendingConnection();
         QVERIFY(peer);
@@ -409,15 +409,15 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(bool(loadedNewVersionWindow()), offered);
         if (offered) {
-            frmNewVersion* nv = loadedNewVersionWindow();
+            NewVersionWindow* nv = loadedNewVersionWindow();
             QVERIFY(nv->isVisible());
             QCOMPARE(nv->windowTitle(), QStringLiteral("New version availabe"));
-            QCOMPARE(nv->Label3->text(), QStringLiteral("New version: 1.02"));
-            QCOMPARE(nv->Text1->toPlainText(), QStringLiteral("Sharper pictures."));
-            QCOMPARE(nv->Command1->text(), QStringLiteral("Go to download page..."));
-            nv->Command1->click();
+            QCOMPARE(nv->versionLabel->text(), QStringLiteral("New version: 1.02"));
+            QCOMPARE(nv->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(nv->downloadButton->text(), QStringLiteral("Go to download page..."));
+            nv->downloadButton->click();
             QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Download)}));
-            nv->Command2->click();
+            nv->closeButton->click();
             QVERIFY(!loadedNewVersionWindow());
         }
     }
@@ -439,15 +439,15 @@ private slots:
             directory.setUpdateFile(file);
         QVERIFY2(directory.start(), directory.log().constData());
         globals().ServerHost = directory.hostPort();
-        frmCustomCaption* w = buildMainWindow();
-        w->Timer3_Timer();
-        QVERIFY(w->Winsock1->state() != QAbstractSocket::UnconnectedState);
-        QTRY_VERIFY(w->Winsock1->state() == QAbstractSocket::UnconnectedState);
+        MainWindow* w = buildMainWindow();
+        w->onUpdateCheckDue();
+        QVERIFY(w->updateSocket->state() != QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(w->updateSocket->state() == QAbstractSocket::UnconnectedState);
         QCoreApplication::processEvents();
         QCOMPARE(bool(loadedNewVersionWindow()), offered);
         if (offered) {
-            QCOMPARE(loadedNewVersionWindow()->Label3->text(), QStringLiteral("New version: 1.02"));
-            QCOMPARE(loadedNewVersionWindow()->Text1->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(loadedNewVersionWindow()->versionLabel->text(), QStringLiteral("New version: 1.02"));
+            QCOMPARE(loadedNewVersionWindow()->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
         }
     }
 
@@ -458,15 +458,15 @@ private slots:
         const quint16 port = server.serverPort();
         server.close(); // nothing listens there now
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(port);
-        frmCustomCaption* w = buildMainWindow();
-        QSignalSpy failed(w->Winsock1, &QTcpSocket::errorOccurred);
-        w->Timer3_Timer();
+        MainWindow* w = buildMainWindow();
+        QSignalSpy failed(w->updateSocket, &QTcpSocket::errorOccurred);
+        w->onUpdateCheckDue();
         QVERIFY(failed.wait(5000));
         QCoreApplication::processEvents();
         QVERIFY(!loadedNewVersionWindow());
         QVERIFY(!loadedErrorWindow());
         QVERIFY(MessageBox::history().isEmpty());
-        QVERIFY(!w->Timer3->isActive()); // never re-armed
+        QVERIFY(!w->updateCheckDelay->isActive()); // never re-armed
     }
 };
 

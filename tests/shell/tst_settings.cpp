@@ -1,7 +1,7 @@
 // The settings store: case-insensitive addressing, defaults, what survives a
 // bad file, and how the file is written.
-#include "Settings.h"
-#include "TestEnvironment.h"
+#include "shell/Settings.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // Start-up: the ordered steps, the settings they read and write, the second
 // copy question, a driver that does not connect, and the splash window.
-#include "ShellFixture.h"
-#include "Startup.h"
-#include "SystemUtils.h"
-#include "TestEnvironment.h"
+#include "tests/shell/ShellFixture.h"
+#include "shell/Startup.h"
+#include "shell/SystemUtils.h"
+#include "tests/support/TestEnvironment.h"
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -75,10 +75,10 @@ public:
         calls << QStringLiteral("connect video");
         return connects;
     }
-    void showDriverFailure() override { calls << QStringLiteral("Form5"); }
+    void showDriverFailure() override { calls << QStringLiteral("cameraUnavailable"); }
     void setEngineState(const QString& t) override { calls << QLatin1String("engine label ") + t; }
     void loadEngine() override { calls << QStringLiteral("engine"); }
-    void showActiveConnections() override { calls << QStringLiteral("Form2"); }
+    void showActiveConnections() override { calls << QStringLiteral("activeConnections"); }
     void showMainUnloadSplash() override { calls << QStringLiteral("show"); }
     void fillLogin(const QStringList& d, const QString& u, const QString& p, const QString& dom) override
     {
@@ -100,25 +100,25 @@ private slots:
 
     void emptyStoreStartsOnline()
     {
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(mainWindow(), w);
         QCOMPARE(w->startupRecord(), fullRecord);
         QCOMPARE(GetSetting(QStringLiteral("AutoUpdate"), QStringLiteral("version")), QStringLiteral("1.01"));
         QCOMPARE(w->windowTitle(), QStringLiteral("Vantora 1.01"));
         QVERIFY(globals().TempDir.endsWith(u'/'));
-        QVERIFY(w->Timer3->isActive());
-        QCOMPARE(w->Timer3->interval(), 1500);
-        QVERIFY(w->Timer1->isActive());
-        QVERIFY(trayWindow());
+        QVERIFY(w->updateCheckDelay->isActive());
+        QCOMPARE(w->updateCheckDelay->interval(), 1500);
+        QVERIFY(w->minuteTimer->isActive());
+        QVERIFY(trayIcon());
         QCOMPARE(shellRecord().engineLoads, 1);
         QVERIFY(seams::engine());
-        QCOMPARE(w->Label9->text(), QStringLiteral("ON"));
-        QVERIFY(w->Check1->isChecked());
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("ON"));
+        QVERIFY(w->onlineSwitch->isChecked());
         QVERIFY(globals().OnlineSwitch);
         QVERIFY(!globals().GoingOffline);
         QCOMPARE(shellRecord().activeShows, 0);
-        QVERIFY(!w->mnuActiveConnections->isChecked());
+        QVERIFY(!w->activeConnectionsAction->isChecked());
         QVERIFY(w->isVisible());
         QVERIFY(w->isEnabled());
         QVERIFY(!loadedDriverFailureWindow());
@@ -127,19 +127,19 @@ private slots:
         QVERIFY(!globals().ProgramModeAlt);
         QVERIFY(!globals().DisableCheck);
         // The log-in box: both domains, the first selected, empty account.
-        QCOMPARE(w->Combo1->count(), 2);
-        QCOMPARE(w->Combo1->itemText(0), globals().AccountDomains.at(0));
-        QCOMPARE(w->Combo1->itemText(1), globals().AccountDomains.at(1));
-        QCOMPARE(w->Combo1->currentText(), globals().AccountDomains.at(0));
-        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(0));
-        QCOMPARE(w->Text3->text(), QString());
+        QCOMPARE(w->domainBox->count(), 2);
+        QCOMPARE(w->domainBox->itemText(0), globals().AccountDomains.at(0));
+        QCOMPARE(w->domainBox->itemText(1), globals().AccountDomains.at(1));
+        QCOMPARE(w->domainBox->currentText(), globals().AccountDomains.at(0));
+        QCOMPARE(w->domainLabel->text(), globals().AccountDomains.at(0));
+        QCOMPARE(w->userNameEdit->text(), QString());
         // The switch's handler ran: it wrote its settings at once.
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")), QString());
         // The test pattern (or the camera) is connected and previewing.
-        QVERIFY(w->Cap->connected());
-        QVERIFY(w->Cap->preview());
-        QCOMPARE(w->Label7->text(), w->Cap->driverDescription(0));
+        QVERIFY(w->camera->connected());
+        QVERIFY(w->camera->preview());
+        QCOMPARE(w->inputLabel->text(), w->camera->driverDescription(0));
         QVERIFY(MessageBox::history().isEmpty());
     }
 
@@ -147,13 +147,13 @@ private slots:
     {
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("0"));
         SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(w->startupRecord(), withoutEngine());
         QCOMPARE(shellRecord().engineLoads, 0);
         QVERIFY(!seams::engine());
-        QCOMPARE(w->Label9->text(), QString());
-        QVERIFY(!w->Check1->isChecked());
+        QCOMPARE(w->engineStateLabel->text(), QString());
+        QVERIFY(!w->onlineSwitch->isChecked());
         QVERIFY(!globals().OnlineSwitch);
         QCOMPARE(shellRecord().activeShows, 0);
         // The handler did not run, so it wrote nothing.
@@ -167,16 +167,16 @@ private slots:
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("pw=1"));
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), globals().AccountDomains.at(1));
         SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
-        QCOMPARE(w->Text3->text(), QStringLiteral("alice"));
-        QCOMPARE(w->Label2->text(), QStringLiteral("alice"));
-        QCOMPARE(w->Text4->text(), QStringLiteral("pw=1"));
-        QCOMPARE(w->Combo1->currentText(), globals().AccountDomains.at(1));
-        QCOMPARE(w->Label5->text(), globals().AccountDomains.at(1));
+        QCOMPARE(w->userNameEdit->text(), QStringLiteral("alice"));
+        QCOMPARE(w->userLabel->text(), QStringLiteral("alice"));
+        QCOMPARE(w->passwordEdit->text(), QStringLiteral("pw=1"));
+        QCOMPARE(w->domainBox->currentText(), globals().AccountDomains.at(1));
+        QCOMPARE(w->domainLabel->text(), globals().AccountDomains.at(1));
         // Open at the last shut-down: open again, with its check mark.
         QCOMPARE(shellRecord().activeShows, 1);
-        QVERIFY(w->mnuActiveConnections->isChecked());
+        QVERIFY(w->activeConnectionsAction->isChecked());
     }
 
     void optionsReadAtStartup_data()
@@ -196,11 +196,11 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, value);
         SaveSetting(section, key, value);
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(globals().ChatDisabled, key == QLatin1String("DisChat"));
         QCOMPARE(globals().ProgramModeAlt, key == QLatin1String("ProgramMode"));
-        QCOMPARE(w->Timer3->isActive(), key != QLatin1String("autocheck"));
+        QCOMPARE(w->updateCheckDelay->isActive(), key != QLatin1String("autocheck"));
         QCOMPARE(globals().ShowCamErrors, key != QLatin1String("ShowCamError"));
         QCOMPARE(globals().DisableCheck, key == QLatin1String("DisableCheck"));
     }
@@ -261,7 +261,7 @@ private slots:
         QLockFile other(lockPath()); // the first copy
         QVERIFY(other.tryLock(0));
         MessageBox::setNextAnswer(yes ? QMessageBox::Yes : QMessageBox::No);
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QCOMPARE(MessageBox::history().size(), 1);
         const MessageBox::Shown& box = MessageBox::history().first();
         QCOMPARE(box.title, QStringLiteral("Already running"));
@@ -283,7 +283,7 @@ private slots:
 
     void onlyOneCopyAsksNothing()
     {
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         // This copy holds the lock now: another one would be asked.
         QLockFile second(lockPath());
@@ -304,24 +304,24 @@ private slots:
         QFETCH(QString, how);
         SaveSetting(QStringLiteral("Settings"), QStringLiteral("drivera"), QStringLiteral("99"));
         SaveSetting(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), QStringLiteral("0"));
-        frmCustomCaption* w = loadMainWindow();
+        MainWindow* w = loadMainWindow();
         QVERIFY(w);
         // Start-up went on to its end.
         QCOMPARE(w->startupRecord(), fullRecord);
-        QVERIFY(w->Check1->isChecked());
-        QVERIFY(!w->Cap->connected());
-        Form5* f = loadedDriverFailureWindow();
+        QVERIFY(w->onlineSwitch->isChecked());
+        QVERIFY(!w->camera->connected());
+        CameraUnavailableDialog* f = loadedDriverFailureWindow();
         QVERIFY(f);
         QVERIFY(f->isVisible());
         QVERIFY(f->isEnabled());
         QCOMPARE(f->windowTitle(), QStringLiteral("Can't connect to video driver..."));
         QVERIFY(!w->isEnabled());
         if (how == QLatin1String("close"))
-            f->Command1->click();
+            f->closeButton->click();
         else if (how == QLatin1String("window"))
             f->close();
         else
-            f->Command2->click();
+            f->configureButton->click();
         QVERIFY(!loadedDriverFailureWindow());
         QVERIFY(w->isEnabled());
         QCOMPARE(shellRecord().configurationOpens, how == QLatin1String("configuration") ? 1 : 0);
@@ -330,31 +330,31 @@ private slots:
     void mainStartsThroughTheSplash()
     {
         Main();
-        frmSplash* s = splashWindow();
+        SplashScreen* s = splashScreen();
         QVERIFY(s);
         QVERIFY(s->isVisible());
-        QCOMPARE(s->Label2->text(), QStringLiteral("Loading core of application..."));
-        QCOMPARE(s->lblVersion->text(), QStringLiteral("Version 1.0.1"));
-        QCOMPARE(s->lblPlatform->text(), GetOsName());
+        QCOMPARE(s->statusLabel->text(), QStringLiteral("Loading core of application..."));
+        QCOMPARE(s->versionLabel->text(), QStringLiteral("Version 1.0.1"));
+        QCOMPARE(s->platformLabel->text(), GetOsName());
         QCOMPARE(globals().OsName, GetOsName());
         QCOMPARE(s->barPercent(), 0);
-        QCOMPARE(s->Timer1->interval(), 200);
-        QVERIFY(s->Timer1->isSingleShot() || s->Timer1->isActive());
+        QCOMPARE(s->loadDelay->interval(), 200);
+        QVERIFY(s->loadDelay->isSingleShot() || s->loadDelay->isActive());
         QTRY_VERIFY(mainWindow());
-        QVERIFY(!splashWindow()); // unloaded in step 14
+        QVERIFY(!splashScreen()); // unloaded in step 14
         QVERIFY(mainWindow()->isVisible());
     }
 
     void splashBarFollowsPercent()
     {
-        frmSplash* s = loadSplash();
+        SplashScreen* s = loadSplash();
         s->show();
-        s->Timer1->stop();
-        const int full = s->Shape1->parentWidget()->width() - 2;
+        s->loadDelay->stop();
+        const int full = s->progressBar->parentWidget()->width() - 2;
         for (int p : {0, 10, 50, 100}) {
-            s->bar(p);
+            s->setProgress(p);
             QCOMPARE(s->barPercent(), p);
-            QCOMPARE(s->Shape1->width(), full * p / 100);
+            QCOMPARE(s->progressBar->width(), full * p / 100);
         }
     }
 };

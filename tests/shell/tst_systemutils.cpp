@@ -1,8 +1,8 @@
 // Small system routines, the frame-size table and the update-check reader.
-#include "Globals.h"
-#include "SystemUtils.h"
-#include "TestEnvironment.h"
-#include "UpdateCheck.h"
+#include "shell/Globals.h"
+#include "shell/SystemUtils.h"
+#include "tests/support/TestEnvironment.h"
+#include "shell/UpdateCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,7 +31,7 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, expected);
-        QCOMPARE(AddBackslash(path), expected);
+        QCOMPARE(withTrailingSlash(path), expected);
     }
 
     void fileExists_data()

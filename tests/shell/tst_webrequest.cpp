@@ -1,7 +1,7 @@
 // Whole-page fetches against a loopback server: the body, a refused
 // connection, a server that never answers, and a bad address.
-#include "TestEnvironment.h"
-#include "WebRequest.h"
+#include "tests/support/TestEnvironment.h"
+#include "shell/WebRequest.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

@@ -1,9 +1,9 @@
 // The tray icon and the information windows.
-#include "Product.h"
-#include "ShellFixture.h"
-#include "TestEnvironment.h"
+#include "shell/Product.h"
+#include "tests/shell/ShellFixture.h"
+#include "tests/support/TestEnvironment.h"
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QAction>
 #include <QLabel>
@@ -22,82 +22,82 @@ private slots:
 
     void trayLoadsWithTheNormalIcon()
     {
-        frmTray* t = loadTrayWindow();
-        QCOMPARE(trayWindow(), t);
+        TrayIcon* t = loadTrayIcon();
+        QCOMPARE(trayIcon(), t);
         QCOMPARE(t->currentIcon(), 0);
         QCOMPARE(t->tip(), QStringLiteral("Vantora"));
         QVERIFY(!t->flashing());
         QVERIFY(!t->image(0).isNull());
         QVERIFY(!t->image(2).isNull());
-        QCOMPARE(t->Timer1->interval(), 750);
-        QCOMPARE(t->Timer2->interval(), 60000);
-        QVERIFY(t->Timer2->isActive()); // designed enabled: stops at 60 s after loading
+        QCOMPARE(t->flashTimer->interval(), 750);
+        QCOMPARE(t->flashStopTimer->interval(), 60000);
+        QVERIFY(t->flashStopTimer->isActive()); // designed enabled: stops at 60 s after loading
         QStringList menu;
-        for (QAction* a : t->mnuTray->actions())
+        for (QAction* a : t->menu->actions())
             menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(menu, QStringList({"Show window", "About", "-", "&Shut down"}));
-        QCOMPARE(t->mnuTray->defaultAction(), t->showwindow);
+        QCOMPARE(t->menu->defaultAction(), t->showWindowAction);
     }
 
     void flashingAlternatesAndStops_data()
     {
         QTest::addColumn<QString>("stop");
-        QTest::newRow("Flash(false)") << "flash";
+        QTest::newRow("setFlashing(false)") << "flash";
         QTest::newRow("60 s timer") << "timer";
     }
     void flashingAlternatesAndStops()
     {
         QFETCH(QString, stop);
-        frmTray* t = loadTrayWindow();
-        t->Flash(true);
+        TrayIcon* t = loadTrayIcon();
+        t->setFlashing(true);
         QVERIFY(t->flashing());
-        QVERIFY(t->Timer2->isActive());
+        QVERIFY(t->flashStopTimer->isActive());
         QList<int> shown;
         for (int i = 0; i < 5; ++i) {
-            t->Timer1_Timer();
+            t->onFlashStep();
             shown << t->currentIcon();
         }
         QCOMPARE(shown, QList<int>({2, 0, 2, 0, 2}));
         if (stop == QLatin1String("flash"))
-            t->Flash(false);
+            t->setFlashing(false);
         else
-            t->Timer2_Timer();
+            t->onFlashStop();
         QVERIFY(!t->flashing());
-        QVERIFY(!t->Timer2->isActive());
+        QVERIFY(!t->flashStopTimer->isActive());
         QCOMPARE(t->currentIcon(), 0);
         QVERIFY(MessageBox::history().isEmpty());
     }
 
     void flashingRunsOnItsTimer()
     {
-        frmTray* t = loadTrayWindow();
-        t->Flash(true);
+        TrayIcon* t = loadTrayIcon();
+        t->setFlashing(true);
         QTRY_COMPARE(t->currentIcon(), 2);
         QTRY_COMPARE(t->currentIcon(), 0);
     }
 
     void doubleClickShowsTheMainWindow()
     {
-        frmCustomCaption* w = buildMainWindow();
-        frmTray* t = loadTrayWindow();
+        MainWindow* w = buildMainWindow();
+        TrayIcon* t = loadTrayIcon();
         QVERIFY(!w->isVisible());
-        t->iconMessage(frmTray::LeftDoubleClick);
+        t->iconMessage(TrayIcon::LeftDoubleClick);
         QVERIFY(w->isVisible());
-        QVERIFY(w->Cap->preview());
+        QVERIFY(w->camera->preview());
         QVERIFY(!t->busy());
     }
 
     void doubleClickWhileTheMenuIsOpenDoesNothing()
     {
-        frmCustomCaption* w = buildMainWindow();
-        frmTray* t = loadTrayWindow();
+        MainWindow* w = buildMainWindow();
+        TrayIcon* t = loadTrayIcon();
         bool busyInside = false;
         QTimer::singleShot(50, t, [&] {
             busyInside = t->busy();
-            t->iconMessage(frmTray::LeftDoubleClick);
-            t->mnuTray->close();
+            t->iconMessage(TrayIcon::LeftDoubleClick);
+            t->menu->close();
         });
-        t->iconMessage(frmTray::RightButtonUp);
+        t->iconMessage(TrayIcon::RightButtonUp);
         QVERIFY(busyInside);
         QVERIFY(!w->isVisible());
         QVERIFY(!t->busy());
@@ -107,81 +107,81 @@ private slots:
 
     void trayMenuEntries()
     {
-        frmCustomCaption* w = buildMainWindow();
-        frmTray* t = loadTrayWindow();
-        t->mnuTrayAbout->trigger();
+        MainWindow* w = buildMainWindow();
+        TrayIcon* t = loadTrayIcon();
+        t->aboutAction->trigger();
         QVERIFY(loadedAboutWindow());
         QVERIFY(loadedAboutWindow()->isVisible());
         QVERIFY(!loadedAboutWindow()->isModal());
-        t->showwindow->trigger();
+        t->showWindowAction->trigger();
         QVERIFY(w->isVisible());
-        t->mnuTrayExit->trigger();
+        t->exitAction->trigger();
         QVERIFY(!mainWindow());
-        QVERIFY(!trayWindow()); // the icon went with the shut-down
+        QVERIFY(!trayIcon()); // the icon went with the shut-down
         QCOMPARE(shellRecord().programEnds, 1);
     }
 
     void errorWindowShowsTheLastMessage()
     {
         ShowErrorWindow(QStringLiteral("first"));
-        frmError* e = loadedErrorWindow();
+        ErrorWindow* e = loadedErrorWindow();
         QVERIFY(e);
         QVERIFY(e->isVisible());
         QCOMPARE(e->windowTitle(), QStringLiteral("Vantora Error"));
         QVERIFY(e->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QCOMPARE(e->Label2->text(), QStringLiteral("Contact support"));
-        QCOMPARE(e->Label3->text(), QStringLiteral("here"));
-        QCOMPARE(e->Command1->text(), QStringLiteral("Close"));
+        QCOMPARE(e->contactLabel->text(), QStringLiteral("Contact support"));
+        QCOMPARE(e->supportLink->text(), QStringLiteral("here"));
+        QCOMPARE(e->closeButton->text(), QStringLiteral("Close"));
         ShowErrorWindow(QStringLiteral("second"));
         QCOMPARE(loadedErrorWindow(), e); // one window
-        QCOMPARE(e->Label1->text(), QStringLiteral("second"));
-        QTest::mouseClick(e->Label3, Qt::LeftButton);
+        QCOMPARE(e->messageLabel->text(), QStringLiteral("second"));
+        QTest::mouseClick(e->supportLink, Qt::LeftButton);
         QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Support)}));
-        e->Command1->click();
+        e->closeButton->click();
         QVERIFY(!loadedErrorWindow());
         // The engine sets the label of a freshly loaded window directly.
-        frmError* again = errorWindow();
-        QCOMPARE(again->Label1->text(), QStringLiteral("Retrieving error...."));
-        again->Label1->setText(QStringLiteral("User unknown"));
+        ErrorWindow* again = errorWindow();
+        QCOMPARE(again->messageLabel->text(), QStringLiteral("Retrieving error...."));
+        again->messageLabel->setText(QStringLiteral("User unknown"));
         QVERIFY(again->isVisible());
     }
 
     void aboutWindow()
     {
-        frmAbout* a = ::aboutWindow();
+        AboutDialog* a = ::aboutWindow();
         QCOMPARE(a->windowTitle(), QStringLiteral("About Vantora"));
-        QCOMPARE(a->lblVersion->text(), QStringLiteral("Version: 1.01"));
-        QCOMPARE(a->lblDescription->text(),
+        QCOMPARE(a->versionLabel->text(), QStringLiteral("Version: 1.01"));
+        QCOMPARE(a->descriptionLabel->text(),
                  QStringLiteral("This program make a capture of your video devices and uploads it's to your homepage."));
-        QVERIFY(!a->lblDisclaimer->text().isEmpty());
-        QTest::mouseClick(a->lblNotice, Qt::LeftButton);
+        QVERIFY(!a->disclaimerLabel->text().isEmpty());
+        QTest::mouseClick(a->noticeLink, Qt::LeftButton);
         QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Legal)}));
-        a->cmdOK->click();
+        a->okButton->click();
         QVERIFY(!loadedAboutWindow());
     }
 
     void aboutFromTheHelpMenuIsModal()
     {
-        frmCustomCaption* w = buildMainWindow();
+        MainWindow* w = buildMainWindow();
         bool modal = false;
         QTimer::singleShot(0, [&] {
             modal = loadedAboutWindow() && loadedAboutWindow()->isModal() && loadedAboutWindow()->isVisible();
             if (loadedAboutWindow())
-                loadedAboutWindow()->cmdOK->click();
+                loadedAboutWindow()->okButton->click();
         });
-        w->mnuHelpItem[3]->trigger(); // returns when the window is closed
+        w->helpActions[3]->trigger(); // returns when the window is closed
         QVERIFY(modal);
         QVERIFY(!loadedAboutWindow());
     }
 
     void driverFailureWindowTexts()
     {
-        Form5* f = driverFailureWindow(nullptr);
+        CameraUnavailableDialog* f = driverFailureWindow(nullptr);
         QCOMPARE(f->windowTitle(), QStringLiteral("Can't connect to video driver..."));
-        QCOMPARE(f->Label1->text(), QStringLiteral("Vantora failed to connect the video driver. Check if the driver is "
+        QCOMPARE(f->messageLabel->text(), QStringLiteral("Vantora failed to connect the video driver. Check if the driver is "
                                                    "not in use by other programs or your cam is not connected."));
-        QCOMPARE(f->Command2->text(), QStringLiteral("Go to configuration"));
-        QCOMPARE(f->Command1->text(), QStringLiteral("Close"));
+        QCOMPARE(f->configureButton->text(), QStringLiteral("Go to configuration"));
+        QCOMPARE(f->closeButton->text(), QStringLiteral("Close"));
     }
 };
 

@@ -1,6 +1,6 @@
-#include "DirectoryProcess.h"
+#include "tests/support/DirectoryProcess.h"
 
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

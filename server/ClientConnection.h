@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "FrameComposer.h"
-#include "RequestHandler.h"
-#include "cDIBSection.h"
+#include "server/FrameComposer.h"
+#include "server/ConnectionProtocol.h"
+#include "image/FrameBuffer.h"
 
 class Capture;
 class QTcpSocket;
@@ -28,20 +28,20 @@ struct ServingState
     int liveHandlers = 0;
 };
 
-class Threat : public QObject
+class ClientConnection : public QObject
 {
     Q_OBJECT
 public:
     // Takes over the accepted socket.
-    Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent = nullptr);
-    ~Threat() override;
+    ClientConnection(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent = nullptr);
+    ~ClientConnection() override;
 
-    QTcpSocket* Winsock1 = nullptr;
-    QTimer Timer1; // delayed self-removal
-    QTimer Timer2; // registers the peer in the active connections list
-    QTimer Timer3; // idle timeout
-    cDIBSection FrameBuffer;
-    QString RemoteIp;
+    QTcpSocket* peerSocket = nullptr;
+    QTimer closeDelay; // delayed self-removal
+    QTimer announcePeerDelay; // registers the peer in the active connections list
+    QTimer idleTimer; // idle timeout
+    FrameBuffer m_frameBuffer;
+    QString peerAddress;
 
     // The size frames are served at on this connection.
     QSize servedSize() const { return m_size; }
@@ -57,12 +57,12 @@ public:
     // Handlers alive in the program, of every engine so far.
     static int liveCount();
 
-    void Winsock1_DataArrival();
-    void Winsock1_Close();
-    void Winsock1_Error();
-    void Timer1_Timer();
-    void Timer2_Timer();
-    void Timer3_Timer();
+    void onReadyRead();
+    void onDisconnected();
+    void onSocketError();
+    void onCloseDelay();
+    void onAnnouncePeer();
+    void onIdleTimeout();
 
 signals:
     void finished();

@@ -1,19 +1,19 @@
-#include "HTTPServer.h"
+#include "server/StreamingEngine.h"
 
-#include "Capture.h"
-#include "EngineHooks.h"
-#include "Globals.h"
-#include "Product.h"
-#include "Prompt.h"
-#include "Settings.h"
-#include "ShellLink.h"
+#include "capture/Capture.h"
+#include "server/EngineHooks.h"
+#include "shell/Globals.h"
+#include "shell/Product.h"
+#include "capture/Prompt.h"
+#include "shell/Settings.h"
+#include "server/ShellLink.h"
 
 #include <QRandomGenerator>
 
 namespace {
 QHostAddress listenAddress = QHostAddress::AnyIPv4;
 FrameComposer::Clock composerClock;
-int handlerLimit = HTTPServer::DefaultMaxHandlers;
+int handlerLimit = StreamingEngine::DefaultMaxHandlers;
 
 QString ipText(const QHostAddress& address)
 {
@@ -25,47 +25,47 @@ QString ipText(const QHostAddress& address)
 QString siteAddress() { return product::pageUrl(product::Page::Site).toString(); }
 } // namespace
 
-HTTPServer::HTTPServer(QObject* parent)
+StreamingEngine::StreamingEngine(QObject* parent)
     : QObject(parent)
     , m_state(std::make_shared<ServingState>())
 {
-    Timer2.setInterval(10);
-    Timer2.setSingleShot(true);
-    Timer3.setInterval(60000);
-    connect(&Timer2, &QTimer::timeout, this, &HTTPServer::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &HTTPServer::Timer3_Timer);
-    connect(&Winsock1, &QTcpServer::newConnection, this, &HTTPServer::Winsock1_ConnectionRequest);
-    connect(&Winsock2, &QTcpSocket::connected, this, &HTTPServer::Winsock2_Connect);
-    connect(&Winsock2, &QTcpSocket::readyRead, this, &HTTPServer::Winsock2_DataArrival);
-    connect(&Winsock2, &QTcpSocket::disconnected, &Winsock2, &QTcpSocket::abort);
-    connect(&Winsock2, &QTcpSocket::errorOccurred, this, &HTTPServer::Winsock2_Error);
-    connect(&Winsock3, &QTcpSocket::connected, this, &HTTPServer::Winsock3_Connect);
-    connect(&Winsock3, &QTcpSocket::readyRead, this, &HTTPServer::Winsock3_DataArrival);
-    connect(&Winsock3, &QTcpSocket::disconnected, &Winsock3, &QTcpSocket::abort);
-    connect(&Winsock3, &QTcpSocket::errorOccurred, this, &HTTPServer::Winsock3_Error);
-    connect(&Winsock4, &QTcpSocket::connected, this, &HTTPServer::Winsock4_Connect);
-    connect(&Winsock4, &QTcpSocket::readyRead, this, &HTTPServer::Winsock4_DataArrival);
-    connect(&labelEvents(), &LabelEvents::reloadRequested, this, &HTTPServer::RefreshFont);
+    logonDelay.setInterval(10);
+    logonDelay.setSingleShot(true);
+    relogonTimer.setInterval(60000);
+    connect(&logonDelay, &QTimer::timeout, this, &StreamingEngine::onLogonDelay);
+    connect(&relogonTimer, &QTimer::timeout, this, &StreamingEngine::onRelogonTick);
+    connect(&listener, &QTcpServer::newConnection, this, &StreamingEngine::onNewConnection);
+    connect(&logonSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogonConnected);
+    connect(&logonSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogonReadyRead);
+    connect(&logonSocket, &QTcpSocket::disconnected, &logonSocket, &QTcpSocket::abort);
+    connect(&logonSocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onLogonError);
+    connect(&reachabilitySocket, &QTcpSocket::connected, this, &StreamingEngine::onReachabilityConnected);
+    connect(&reachabilitySocket, &QTcpSocket::readyRead, this, &StreamingEngine::onReachabilityReadyRead);
+    connect(&reachabilitySocket, &QTcpSocket::disconnected, &reachabilitySocket, &QTcpSocket::abort);
+    connect(&reachabilitySocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onReachabilityError);
+    connect(&logoffSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogoffConnected);
+    connect(&logoffSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogoffReadyRead);
+    connect(&labelEvents(), &LabelEvents::reloadRequested, this, &StreamingEngine::reloadLabels);
     if (composerClock)
         m_state->composer.setClock(composerClock);
 }
 
-HTTPServer::~HTTPServer()
+StreamingEngine::~StreamingEngine()
 {
     seams::engineUnloaded(this);
 }
 
-void HTTPServer::registerFactory()
+void StreamingEngine::registerFactory()
 {
-    seams::setEngineFactory([] { return new HTTPServer; });
+    seams::setEngineFactory([] { return new StreamingEngine; });
 }
 
-void HTTPServer::setListenAddress(const QHostAddress& address) { listenAddress = address; }
-void HTTPServer::setMaxHandlers(int count) { handlerLimit = count; }
-int HTTPServer::maxHandlers() { return handlerLimit; }
-void HTTPServer::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
+void StreamingEngine::setListenAddress(const QHostAddress& address) { listenAddress = address; }
+void StreamingEngine::setMaxHandlers(int count) { handlerLimit = count; }
+int StreamingEngine::maxHandlers() { return handlerLimit; }
+void StreamingEngine::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
 
-void HTTPServer::load()
+void StreamingEngine::load()
 {
     Globals& g = globals();
     if (g.GoingOffline) {
@@ -96,21 +96,21 @@ void HTTPServer::load()
     g.ResizeFrames = settingBool(QStringLiteral("JPEG"), QStringLiteral("ResChange"), false);
     g.FrameSizeCode = qint16(settingInt(QStringLiteral("JPEG"), QStringLiteral("ResCode"), 0));
     g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
-    RelogonTicks = 0;
+    minutesSinceLogon = 0;
 
-    Winsock1.close();
+    listener.close();
     const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
-    if (port < 0 || port > 65535 || !Winsock1.listen(listenAddress, quint16(port))) {
+    if (port < 0 || port > 65535 || !listener.listen(listenAddress, quint16(port))) {
         const QString reason = port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
-                                                        : Winsock1.errorString();
+                                                        : listener.errorString();
         MessageBox::plain(shelllink::mainWidget(), g.AppName, reason);
         unload();
         return;
     }
 
     shelllink::setStatus(QStringLiteral("Logging on..."));
-    Timer2.start();
-    Timer3.stop();
+    logonDelay.start();
+    relogonTimer.stop();
 
     shelllink::setAddress(QStringLiteral("http://") + g.AccountName + u'/');
     shelllink::setStatusLabelsVisible(true);
@@ -120,20 +120,20 @@ void HTTPServer::load()
         takeReferenceFrame();
 }
 
-void HTTPServer::loadTemplates()
+void StreamingEngine::loadTemplates()
 {
     m_state->templates = loadTextLabels();
     ++m_state->templateGeneration;
 }
 
-void HTTPServer::RefreshFont()
+void StreamingEngine::reloadLabels()
 {
     if (m_unloaded)
         return;
     loadTemplates();
 }
 
-void HTTPServer::takeReferenceFrame()
+void StreamingEngine::takeReferenceFrame()
 {
     Capture* cap = shelllink::capture();
     if (!cap)
@@ -155,13 +155,13 @@ void HTTPServer::takeReferenceFrame()
     });
 }
 
-void HTTPServer::Winsock1_ConnectionRequest()
+void StreamingEngine::onNewConnection()
 {
-    while (QTcpSocket* socket = Winsock1.nextPendingConnection()) {
+    while (QTcpSocket* socket = listener.nextPendingConnection()) {
         if (globals().GoingOffline) {
             socket->abort();
             socket->deleteLater();
-            Winsock1.close();
+            listener.close();
             unload();
             return;
         }
@@ -170,62 +170,62 @@ void HTTPServer::Winsock1_ConnectionRequest()
             socket->deleteLater();
             continue;
         }
-        emit handlerCreated(new Threat(m_state, socket));
+        emit handlerCreated(new ClientConnection(m_state, socket));
     }
 }
 
-void HTTPServer::connectToDirectory(QTcpSocket& socket)
+void StreamingEngine::connectToDirectory(QTcpSocket& socket)
 {
     const QString host = globals().ServerHost;
     socket.abort();
     socket.connectToHost(product::hostOf(host), product::portOf(host));
 }
 
-void HTTPServer::startLogon()
+void StreamingEngine::startLogon()
 {
     m_answer.reset();
-    connectToDirectory(Winsock2);
+    connectToDirectory(logonSocket);
 }
 
-void HTTPServer::Timer2_Timer()
+void StreamingEngine::onLogonDelay()
 {
-    Timer2.stop();
+    logonDelay.stop();
     startLogon();
 }
 
-void HTTPServer::Timer3_Timer()
+void StreamingEngine::onRelogonTick()
 {
-    ++RelogonTicks;
-    if (RelogonTicks == 5) {
+    ++minutesSinceLogon;
+    if (minutesSinceLogon == 5) {
         startLogon();
-        RelogonTicks = 0;
+        minutesSinceLogon = 0;
     }
 }
 
-void HTTPServer::Winsock2_Connect()
+void StreamingEngine::onLogonConnected()
 {
     const Globals& g = globals();
     // The address and port of our listener as the local system sees them: the
     // interface that reaches the directory service, and the port we listen on.
-    const QByteArray bytes = directory::requestBytes(
-        directory::logonPath(g.AccountName, g.AccountPassword, ipText(Winsock2.localAddress()), listenPort()),
+    const QByteArray bytes = logon::requestBytes(
+        logon::logonPath(g.AccountName, g.AccountPassword, ipText(logonSocket.localAddress()), listenPort()),
         g.AppName, g.ServerHost);
-    Winsock2.write(bytes);
+    logonSocket.write(bytes);
     emit logonSent(bytes);
 }
 
-void HTTPServer::Winsock2_DataArrival()
+void StreamingEngine::onLogonReadyRead()
 {
     Globals& g = globals();
     g.LoggedIn = true;
-    const directory::LogonAnswer::Result r = m_answer.feed(Winsock2.readAll(), g.DisableCheck);
-    using V = directory::LogonAnswer::Verdict;
+    const logon::LogonAnswer::Result r = m_answer.feed(logonSocket.readAll(), g.DisableCheck);
+    using V = logon::LogonAnswer::Verdict;
     switch (r.verdict) {
     case V::Waiting:
         break;
     case V::DbDown:
-        shelllink::showError(directory::dbDownMessage());
-        Winsock2.abort();
+        shelllink::showError(logon::dbDownMessage());
+        logonSocket.abort();
         g.LoggedIn = false;
         endOnline();
         break;
@@ -235,13 +235,13 @@ void HTTPServer::Winsock2_DataArrival()
         break;
     case V::NoCheck:
         shelllink::setStatus(QStringLiteral("OK, NO CHECK"));
-        Timer3.start();
+        relogonTimer.start();
         break;
     case V::Address:
-        Winsock2.abort();
+        logonSocket.abort();
         g.PublicAddress = r.address;
-        Winsock3.abort();
-        Winsock3.connectToHost(r.address, r.port);
+        reachabilitySocket.abort();
+        reachabilitySocket.connectToHost(r.address, r.port);
         break;
     case V::Nothing:
         break;
@@ -249,70 +249,70 @@ void HTTPServer::Winsock2_DataArrival()
     emit logonAnswered(r.verdict);
 }
 
-void HTTPServer::refuse(bool user, const QString& label)
+void StreamingEngine::refuse(bool user, const QString& label)
 {
-    Timer3.stop();
+    relogonTimer.stop();
     shelllink::setStatus(label);
-    shelllink::showError(directory::refusedMessage(user));
-    Winsock2.abort();
+    shelllink::showError(logon::refusedMessage(user));
+    logonSocket.abort();
     globals().LoggedIn = false;
     endOnline();
 }
 
-void HTTPServer::endOnline()
+void StreamingEngine::endOnline()
 {
     // The online switch goes off (its handler logs off through us), then we
     // make sure ourselves.
-    QPointer<HTTPServer> self(this);
+    QPointer<StreamingEngine> self(this);
     shelllink::switchOffline();
     if (self)
-        Afsluiten();
+        logOff();
 }
 
-void HTTPServer::Winsock2_Error()
+void StreamingEngine::onLogonError()
 {
-    if (Winsock2.error() == QAbstractSocket::RemoteHostClosedError)
+    if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(directory::connectFailedMessage(Winsock2.errorString()));
-    Winsock2.abort();
+    shelllink::showError(logon::connectFailedMessage(logonSocket.errorString()));
+    logonSocket.abort();
 }
 
-void HTTPServer::Winsock3_Connect()
+void StreamingEngine::onReachabilityConnected()
 {
-    CheckId = int(QRandomGenerator::global()->bounded(999999)) + 1;
-    Winsock3.write(directory::checkLine(CheckId));
+    reachabilityToken = int(QRandomGenerator::global()->bounded(999999)) + 1;
+    reachabilitySocket.write(logon::checkLine(reachabilityToken));
 }
 
-void HTTPServer::Winsock3_DataArrival()
+void StreamingEngine::onReachabilityReadyRead()
 {
-    Timer3.start();
-    const qint64 number = directory::echoNumber(Winsock3.readAll());
+    relogonTimer.start();
+    const qint64 number = logon::echoNumber(reachabilitySocket.readAll());
     QString verdict;
-    if (number == CheckId) {
+    if (number == reachabilityToken) {
         verdict = QStringLiteral("OK");
         shelllink::setStatus(verdict);
-        if (ipText(Winsock3.localAddress()) != ipText(Winsock3.peerAddress()))
+        if (ipText(reachabilitySocket.localAddress()) != ipText(reachabilitySocket.peerAddress()))
             globals().BehindRouter = true;
     } else {
         verdict = QStringLiteral("OK, INCORRECT ID");
-        shelllink::showError(directory::checkMismatchMessage(siteAddress()));
+        shelllink::showError(logon::checkMismatchMessage(siteAddress()));
         shelllink::setStatus(verdict);
     }
-    Winsock3.abort();
+    reachabilitySocket.abort();
     emit checkFinished(verdict);
 }
 
-void HTTPServer::Winsock3_Error()
+void StreamingEngine::onReachabilityError()
 {
-    if (Winsock3.error() == QAbstractSocket::RemoteHostClosedError)
+    if (reachabilitySocket.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(directory::checkFailedMessage(Winsock3.errorString(), siteAddress()));
+    shelllink::showError(logon::checkFailedMessage(reachabilitySocket.errorString(), siteAddress()));
     shelllink::setStatus(QStringLiteral("NO CON"));
-    Winsock3.abort();
+    reachabilitySocket.abort();
     emit checkFinished(QStringLiteral("NO CON"));
 }
 
-void HTTPServer::Afsluiten()
+void StreamingEngine::logOff()
 {
     if (m_unloaded)
         return;
@@ -321,43 +321,43 @@ void HTTPServer::Afsluiten()
         unload();
         return;
     }
-    Timer2.stop();
-    Timer3.stop();
+    logonDelay.stop();
+    relogonTimer.stop();
     shelllink::flash(false);
     g.GoingOffline = true;
-    Winsock2.abort();
-    Winsock3.abort();
-    connectToDirectory(Winsock4);
+    logonSocket.abort();
+    reachabilitySocket.abort();
+    connectToDirectory(logoffSocket);
     g.LoggedIn = false;
 }
 
-void HTTPServer::Winsock4_Connect()
+void StreamingEngine::onLogoffConnected()
 {
     const Globals& g = globals();
-    const QByteArray bytes = directory::requestBytes(
-        directory::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
-    Winsock4.write(bytes);
+    const QByteArray bytes = logon::requestBytes(
+        logon::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
+    logoffSocket.write(bytes);
     emit logoffSent(bytes);
 }
 
-void HTTPServer::Winsock4_DataArrival()
+void StreamingEngine::onLogoffReadyRead()
 {
-    Winsock4.readAll();
+    logoffSocket.readAll();
     shelllink::setStatusLabelsVisible(false);
     unload();
 }
 
-void HTTPServer::unload()
+void StreamingEngine::unload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
-    Timer2.stop();
-    Timer3.stop();
-    Winsock1.close();
-    Winsock2.abort();
-    Winsock3.abort();
-    Winsock4.abort();
+    logonDelay.stop();
+    relogonTimer.stop();
+    listener.close();
+    logonSocket.abort();
+    reachabilitySocket.abort();
+    logoffSocket.abort();
     seams::engineUnloaded(this);
     emit unloaded();
     deleteLater();

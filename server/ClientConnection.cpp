@@ -1,11 +1,11 @@
-#include "Threat.h"
+#include "server/ClientConnection.h"
 
-#include "Capture.h"
-#include "EngineHooks.h"
-#include "Globals.h"
-#include "Prompt.h"
-#include "Settings.h"
-#include "ShellLink.h"
+#include "capture/Capture.h"
+#include "server/EngineHooks.h"
+#include "shell/Globals.h"
+#include "capture/Prompt.h"
+#include "shell/Settings.h"
+#include "server/ShellLink.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -21,29 +21,29 @@ QString addressText(const QHostAddress& address)
 }
 } // namespace
 
-Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent)
+ClientConnection::ClientConnection(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject* parent)
     : QObject(parent)
-    , Winsock1(socket)
+    , peerSocket(socket)
     , m_state(std::move(state))
 {
     ++m_state->liveHandlers;
     ++handlersAlive;
-    Winsock1->setParent(this);
-    Timer1.setInterval(750);
-    Timer1.setSingleShot(true);
-    Timer2.setInterval(750);
-    Timer2.setSingleShot(true);
-    Timer3.setInterval(30000);
-    connect(&Timer1, &QTimer::timeout, this, &Threat::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &Threat::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &Threat::Timer3_Timer);
+    peerSocket->setParent(this);
+    closeDelay.setInterval(750);
+    closeDelay.setSingleShot(true);
+    announcePeerDelay.setInterval(750);
+    announcePeerDelay.setSingleShot(true);
+    idleTimer.setInterval(30000);
+    connect(&closeDelay, &QTimer::timeout, this, &ClientConnection::onCloseDelay);
+    connect(&announcePeerDelay, &QTimer::timeout, this, &ClientConnection::onAnnouncePeer);
+    connect(&idleTimer, &QTimer::timeout, this, &ClientConnection::onIdleTimeout);
     // Bounded reads: a peer that pipelines faster than it reads its answers is
     // held back by TCP instead of by this process's memory.
-    Winsock1->setReadBufferSize(64 * 1024);
-    connect(Winsock1, &QTcpSocket::readyRead, this, &Threat::Winsock1_DataArrival);
-    connect(Winsock1, &QTcpSocket::bytesWritten, this, &Threat::serveQueue);
-    connect(Winsock1, &QTcpSocket::disconnected, this, &Threat::Winsock1_Close);
-    connect(Winsock1, &QTcpSocket::errorOccurred, this, &Threat::Winsock1_Error);
+    peerSocket->setReadBufferSize(64 * 1024);
+    connect(peerSocket, &QTcpSocket::readyRead, this, &ClientConnection::onReadyRead);
+    connect(peerSocket, &QTcpSocket::bytesWritten, this, &ClientConnection::serveQueue);
+    connect(peerSocket, &QTcpSocket::disconnected, this, &ClientConnection::onDisconnected);
+    connect(peerSocket, &QTcpSocket::errorOccurred, this, &ClientConnection::onSocketError);
 
     if (globals().GoingOffline) {
         unload();
@@ -59,23 +59,23 @@ Threat::Threat(std::shared_ptr<ServingState> state, QTcpSocket* socket, QObject*
         m_size = m_state->referenceFrame;
     }
     if (!m_size.isEmpty())
-        FrameBuffer.Create(m_size.width(), m_size.height());
-    Timer2.start();
-    Timer3.start();
+        m_frameBuffer.Create(m_size.width(), m_size.height());
+    announcePeerDelay.start();
+    idleTimer.start();
     // Data may have come with the connection already.
-    if (Winsock1->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &Threat::Winsock1_DataArrival, Qt::QueuedConnection);
+    if (peerSocket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ClientConnection::onReadyRead, Qt::QueuedConnection);
 }
 
-Threat::~Threat()
+ClientConnection::~ClientConnection()
 {
     --m_state->liveHandlers;
     --handlersAlive;
 }
 
-int Threat::liveCount() { return handlersAlive; }
+int ClientConnection::liveCount() { return handlersAlive; }
 
-void Threat::Winsock1_DataArrival()
+void ClientConnection::onReadyRead()
 {
     if (m_unloaded || m_closing)
         return;
@@ -84,23 +84,23 @@ void Threat::Winsock1_DataArrival()
         unload();
         return;
     }
-    Timer3.start();
+    idleTimer.start();
     if (!m_queue.isEmpty())
         return; // still answering; the rest waits in the (bounded) socket buffer
-    m_queue = m_collector.feed(Winsock1->readAll());
+    m_queue = m_collector.feed(peerSocket->readAll());
     if (m_collector.overflow()) {
         m_queue.clear();
-        Winsock1->abort();
+        peerSocket->abort();
         unload();
         return;
     }
     serveQueue();
 }
 
-void Threat::serveQueue()
+void ClientConnection::serveQueue()
 {
     while (!m_queue.isEmpty() && !m_unloaded && !m_closing) {
-        if (Winsock1->bytesToWrite() >= kMaxUnsentBytes)
+        if (peerSocket->bytesToWrite() >= kMaxUnsentBytes)
             return; // bytesWritten brings us back
         if (!handle(m_queue.takeFirst())) {
             m_queue.clear();
@@ -108,18 +108,18 @@ void Threat::serveQueue()
         }
     }
     // Requests that arrived while the queue was being answered.
-    if (m_queue.isEmpty() && !m_unloaded && !m_closing && Winsock1->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &Threat::Winsock1_DataArrival, Qt::QueuedConnection);
+    if (m_queue.isEmpty() && !m_unloaded && !m_closing && peerSocket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ClientConnection::onReadyRead, Qt::QueuedConnection);
 }
 
-bool Threat::handle(const QByteArray& data)
+bool ClientConnection::handle(const QByteArray& data)
 {
     const Globals& g = globals();
     switch (request::classify(data, g.ChatDisabled)) {
     case request::Kind::Diag: {
         const QByteArray echo = request::diagEcho(data);
         if (!echo.isEmpty())
-            Winsock1->write(echo);
+            peerSocket->write(echo);
         closeSocket();
         unload();
         return false;
@@ -133,23 +133,23 @@ bool Threat::handle(const QByteArray& data)
         shelllink::flash(false);
         if (enginehooks::hasChatAcceptHandler()) {
             const quint16 port = enginehooks::chatAccept(request::chatAcceptName(data));
-            Winsock1->write(QByteArray::number(port) + "\r\n");
+            peerSocket->write(QByteArray::number(port) + "\r\n");
         }
         closeSocket();
         unload();
         return false;
     case request::Kind::ChatRequest: {
-        Winsock1->write(request::chatPageResponse(g.AppName));
-        const QString peer = addressText(Winsock1->peerAddress());
+        peerSocket->write(request::chatPageResponse(g.AppName));
+        const QString peer = addressText(peerSocket->peerAddress());
         closeSocket();
         enginehooks::chatRequest(request::chatRequestString(data), peer);
-        Timer1.start();
+        closeDelay.start();
         return false;
     }
     case request::Kind::ChatRefused:
-        Winsock1->write(request::chatRejectReply());
+        peerSocket->write(request::chatRejectReply());
         closeSocket();
-        Timer1.start();
+        closeDelay.start();
         return false;
     case request::Kind::Frame:
         sendFrame();
@@ -158,7 +158,7 @@ bool Threat::handle(const QByteArray& data)
     return true;
 }
 
-void Threat::sendFrame()
+void ClientConnection::sendFrame()
 {
     shelllink::flash(true);
     FrameComposer::Request r;
@@ -170,89 +170,89 @@ void Threat::sendFrame()
     r.labelCount = settingInt(QStringLiteral("Captions"), QStringLiteral("Index"), 0);
     r.generation = m_state->templateGeneration;
     r.quality = globals().JpegQuality;
-    const QByteArray jpeg = m_state->composer.compose(r, FrameBuffer);
-    Winsock1->write(request::frameHeader(jpeg.size()) + jpeg);
+    const QByteArray jpeg = m_state->composer.compose(r, m_frameBuffer);
+    peerSocket->write(request::frameHeader(jpeg.size()) + jpeg);
 }
 
-void Threat::closeSocket()
+void ClientConnection::closeSocket()
 {
     m_closing = true;
     // Flushes what was written, then closes.
-    if (Winsock1->state() != QAbstractSocket::UnconnectedState)
-        Winsock1->disconnectFromHost();
+    if (peerSocket->state() != QAbstractSocket::UnconnectedState)
+        peerSocket->disconnectFromHost();
 }
 
-void Threat::Winsock1_Close()
+void ClientConnection::onDisconnected()
 {
     if (m_unloaded)
         return;
     if (m_closing) // our own close has finished
         return;
     m_closing = true;
-    Winsock1->abort();
-    Timer1.start();
+    peerSocket->abort();
+    closeDelay.start();
     removePeer();
 }
 
-void Threat::Winsock1_Error()
+void ClientConnection::onSocketError()
 {
-    if (m_unloaded || Winsock1->error() == QAbstractSocket::RemoteHostClosedError)
+    if (m_unloaded || peerSocket->error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    const QString description = Winsock1->errorString();
+    const QString description = peerSocket->errorString();
     m_closing = true;
-    Winsock1->abort();
+    peerSocket->abort();
     if (globals().ShowStreamErrors)
         shelllink::showError(QStringLiteral("Velora Error: \r\nWinsock: ") + description);
-    Timer1.start();
+    closeDelay.start();
     removePeer();
 }
 
-void Threat::Timer1_Timer()
+void ClientConnection::onCloseDelay()
 {
     shelllink::flash(false);
     unload();
 }
 
-void Threat::Timer2_Timer()
+void ClientConnection::onAnnouncePeer()
 {
     if (m_unloaded || !globals().ActiveConnectionsOpen)
         return;
-    RemoteIp = addressText(Winsock1->peerAddress());
-    enginehooks::addActiveConnection(RemoteIp);
+    peerAddress = addressText(peerSocket->peerAddress());
+    enginehooks::addActiveConnection(peerAddress);
 }
 
-void Threat::Timer3_Timer() { unload(); }
+void ClientConnection::onIdleTimeout() { unload(); }
 
-void Threat::removePeer()
+void ClientConnection::removePeer()
 {
     if (m_peerRemoved || !globals().ActiveConnectionsOpen)
         return;
     m_peerRemoved = true;
-    enginehooks::removeActiveConnection(RemoteIp);
+    enginehooks::removeActiveConnection(peerAddress);
 }
 
-void Threat::unload()
+void ClientConnection::unload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
-    Timer1.stop();
-    Timer2.stop();
-    Timer3.stop();
+    closeDelay.stop();
+    announcePeerDelay.stop();
+    idleTimer.stop();
     removePeer();
-    FrameBuffer.ClearUp();
+    m_frameBuffer.clear();
     if (Capture* cap = shelllink::capture())
         cap->setPreview(true);
     emit finished();
-    if (Winsock1->state() == QAbstractSocket::UnconnectedState || Winsock1->bytesToWrite() == 0) {
-        Winsock1->abort();
+    if (peerSocket->state() == QAbstractSocket::UnconnectedState || peerSocket->bytesToWrite() == 0) {
+        peerSocket->abort();
         deleteLater();
         return;
     }
     // Let the last answer reach the peer; the idle timer ends a peer that
     // never reads.
-    connect(Winsock1, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-    connect(&Timer3, &QTimer::timeout, this, &QObject::deleteLater);
-    Winsock1->disconnectFromHost();
-    Timer3.start();
+    connect(peerSocket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(&idleTimer, &QTimer::timeout, this, &QObject::deleteLater);
+    peerSocket->disconnectFromHost();
+    idleTimer.start();
 }

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "Startup.h"
+#include "shell/Startup.h"
 
 class Capture;
 class QAction;
@@ -21,77 +21,77 @@ class QLockFile;
 class QPushButton;
 class QTcpSocket;
 class QTimer;
-class frmCustomCaption;
+class MainWindow;
 
 // The loaded main window, or null.
-frmCustomCaption* mainWindow();
+MainWindow* mainWindow();
 // Creates the main window and runs the start-up steps (what the splash window
 // does 200 ms after Main). Null when the user chose not to start a second copy.
-frmCustomCaption* loadMainWindow();
+MainWindow* loadMainWindow();
 // Creates the main window without running any start-up step and without
 // showing it: for tests and tools that need its controls.
-frmCustomCaption* buildMainWindow();
+MainWindow* buildMainWindow();
 // The shut-down: unloads the main window and everything else, then ends the program.
 void unloadMainWindow();
 
-class frmCustomCaption : public QMainWindow, private StartupHost
+class MainWindow : public QMainWindow, private StartupHost
 {
     Q_OBJECT
 public:
     // Controls other windows use.
-    Capture* Cap = nullptr;
-    QFrame* Picture1 = nullptr;
-    QCheckBox* Check1 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QComboBox* Combo1 = nullptr;
-    QLineEdit* Text3 = nullptr;
-    QLineEdit* Text4 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command4 = nullptr;
-    QPushButton* Command5 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
-    QLabel* Label9 = nullptr;
-    QLabel* Label10 = nullptr;
-    QLabel* Label11 = nullptr;
-    QLabel* Label12 = nullptr;
-    QTimer* Timer1 = nullptr;
-    QTimer* Timer3 = nullptr;
-    QTcpSocket* Winsock1 = nullptr;
+    Capture* camera = nullptr;
+    QFrame* previewArea = nullptr;
+    QCheckBox* onlineSwitch = nullptr;
+    QGroupBox* accountBox = nullptr;
+    QComboBox* domainBox = nullptr;
+    QLineEdit* userNameEdit = nullptr;
+    QLineEdit* passwordEdit = nullptr;
+    QPushButton* recordButton = nullptr;
+    QPushButton* applyAccountButton = nullptr;
+    QPushButton* snapshotsButton = nullptr;
+    QPushButton* changeAccountButton = nullptr;
+    QPushButton* exitFullScreenButton = nullptr;
+    QLabel* minutesLabel = nullptr;
+    QLabel* userLabel = nullptr;
+    QLabel* domainLabel = nullptr;
+    QLabel* inputLabel = nullptr;
+    QLabel* engineCaptionLabel = nullptr;
+    QLabel* engineStateLabel = nullptr;
+    QLabel* addressLabel = nullptr;
+    QLabel* lastResponseCaption = nullptr;
+    QLabel* lastResponseLabel = nullptr;
+    QTimer* minuteTimer = nullptr;
+    QTimer* updateCheckDelay = nullptr;
+    QTcpSocket* updateSocket = nullptr;
 
     // Menu entries.
-    QAction* mnuExit = nullptr;
-    QAction* mnuActiveConnections = nullptr;
-    QAction* mnuPlugins = nullptr;
-    QAction* mnuConfigure = nullptr;
-    QAction* mnuBuddyList = nullptr;
-    QAction* mnuPreview = nullptr;
-    QAction* mnuFullscreen = nullptr;
-    QAction* mnuInvite = nullptr;
-    QAction* mnuHelpItem[5] = {};
+    QAction* exitAction = nullptr;
+    QAction* activeConnectionsAction = nullptr;
+    QAction* pluginsAction = nullptr;
+    QAction* configureAction = nullptr;
+    QAction* buddyListAction = nullptr;
+    QAction* previewAction = nullptr;
+    QAction* fullScreenAction = nullptr;
+    QAction* inviteAction = nullptr;
+    QAction* helpActions[5] = {};
 
-    int MinutesRunning = 0;
+    int minutesRunning = 0;
 
     // Handlers, callable directly.
-    void Check1_Click();   // the online switch changed
-    void Command2_Click(); // log-in box "OK"
-    void Command4_Click(); // "Change >"
-    void Command1_Click(); // start the recorder
-    void Command3_Click(); // snapshots
-    void Command5_Click(); // "Close fullscreen"
-    void Timer1_Timer();   // minute counter
-    void Timer3_Timer();   // starts the update check
-    void Cap_Error(int number, const QString& description);
-    void mnuHelp_Click(int index);
-    void mnuPreview_Click();
-    void mnuFullscreen_Click();
-    void mnuActiveConnections_Click();
-    void mnuInvite_Click();
+    void onOnlineSwitchToggled();   // the online switch changed
+    void onApplyAccount(); // log-in box "OK"
+    void onChangeAccount(); // "Change >"
+    void onRecord(); // start the recorder
+    void onSnapshots(); // snapshots
+    void onExitFullScreen(); // "Close fullscreen"
+    void onMinuteTick();   // minute counter
+    void onUpdateCheckDue();   // starts the update check
+    void onCaptureError(int number, const QString& description);
+    void onHelpItem(int index);
+    void onPreviewToggled();
+    void onFullScreen();
+    void onActiveConnections();
+    void onInvite();
     void showWindowFromTray();
 
     bool fullScreenMode() const { return m_fullScreen; }
@@ -104,7 +104,7 @@ public:
     // The shut-down steps as they ran, by name, from the last unload.
     static const QStringList& shutdownRecord();
 
-    ~frmCustomCaption() override;
+    ~MainWindow() override;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -112,15 +112,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend frmCustomCaption* loadMainWindow();
-    friend frmCustomCaption* buildMainWindow();
+    friend MainWindow* loadMainWindow();
+    friend MainWindow* buildMainWindow();
     friend void unloadMainWindow();
-    frmCustomCaption();
+    MainWindow();
     void buildUi();
     bool runStartup();
     void layoutPreview();
-    void Winsock1_Connect();
-    void Winsock1_DataArrival();
+    void onUpdateSocketConnected();
+    void onUpdateSocketReadyRead();
     void shutDown();
 
     // StartupHost

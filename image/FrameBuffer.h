@@ -10,16 +10,16 @@
 #include <functional>
 #include <memory>
 
-class cDIBSection
+class FrameBuffer
 {
 public:
     // The plain copy raster operation; the only one the program uses.
     static constexpr quint32 SRCCOPY = 0x00CC0020;
 
-    cDIBSection() = default;
-    ~cDIBSection();
-    cDIBSection(const cDIBSection&) = delete;
-    cDIBSection& operator=(const cDIBSection&) = delete;
+    FrameBuffer() = default;
+    ~FrameBuffer();
+    FrameBuffer(const FrameBuffer&) = delete;
+    FrameBuffer& operator=(const FrameBuffer&) = delete;
 
     // Empties the instance, then makes a zeroed buffer of that size. False (and
     // empty) when the size is not positive or the memory cannot be had.
@@ -38,9 +38,9 @@ public:
     // Copies from the picture at (lSrcLeft, lSrcTop) into the buffer at (0, 0);
     // a negative width or height means the buffer's own. Only the part that
     // lies inside both is copied; the rest keeps its pixels.
-    void LoadPictureBlt(const QImage& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0, qint32 lSrcWidth = -1,
+    void copyFrom(const QImage& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0, qint32 lSrcWidth = -1,
                         qint32 lSrcHeight = -1, quint32 eRop = SRCCOPY);
-    void LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0,
+    void copyFrom(const FrameBuffer& src, qint32 lSrcLeft = 0, qint32 lSrcTop = 0,
                         qint32 lSrcWidth = -1, qint32 lSrcHeight = -1, quint32 eRop = SRCCOPY);
     // Copies from the buffer at (lSrcLeft, lSrcTop) onto the picture at
     // (lDestLeft, lDestTop); a negative width or height means the buffer's own.
@@ -61,11 +61,11 @@ public:
     const uchar* DIBSectionBitsPtr() const { return m_bits.get(); }
     bool isEmpty() const { return !m_bits; }
 
-    void ClearUp();
+    void clear();
 
     // Bilinear scaling into a new buffer (height first); null when it cannot
     // be created or this one is empty.
-    std::unique_ptr<cDIBSection> Resample(qint32 lNewHeight, qint32 lNewWidth) const;
+    std::unique_ptr<FrameBuffer> Resample(qint32 lNewHeight, qint32 lNewWidth) const;
     // Noise: grey, or blue 0 with random green and red. Row filler is left.
     void RandomiseBits(bool bGray = false);
     // Puts the picture on the clipboard as a plain bitmap. As a DIB: nothing, false.

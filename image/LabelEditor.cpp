@@ -1,8 +1,8 @@
-#include "frmFont.h"
+#include "image/LabelEditor.h"
 
-#include "CommonDialog.h"
-#include "Form1.h"
-#include "Settings.h"
+#include "image/Choosers.h"
+#include "image/LabelListWindow.h"
+#include "shell/Settings.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -26,14 +26,14 @@ constexpr Option Options[] = {
 };
 } // namespace
 
-frmFont::frmFont(Form1* owner) : QWidget(owner, Qt::Window), m_owner(owner)
+LabelEditor::LabelEditor(LabelListWindow* owner) : QWidget(owner, Qt::Window), m_owner(owner)
 {
-    setObjectName(QStringLiteral("frmFont"));
+    setObjectName(QStringLiteral("LabelEditor"));
     setWindowTitle(QStringLiteral("Edit Text label"));
 
     auto* textGroup = new QGroupBox(QStringLiteral("Text"), this);
     m_text = new QLineEdit(textGroup);
-    m_text->setObjectName(QStringLiteral("Text1"));
+    m_text->setObjectName(QStringLiteral("labelText"));
     auto* time = new QPushButton(QStringLiteral("Time"), textGroup);
     time->setObjectName(QStringLiteral("TimeButton"));
     auto* now = new QPushButton(QStringLiteral("Date && Time"), textGroup);
@@ -75,14 +75,14 @@ frmFont::frmFont(Form1* owner) : QWidget(owner, Qt::Window), m_owner(owner)
         if (m_owner->labels().contains(m_number))
             m_owner->labels().label(m_number).caption = text;
     });
-    connect(time, &QPushButton::clicked, this, &frmFont::timeClicked);
-    connect(now, &QPushButton::clicked, this, &frmFont::nowClicked);
-    connect(font, &QPushButton::clicked, this, &frmFont::changeFont);
-    connect(color, &QPushButton::clicked, this, &frmFont::changeColor);
-    connect(ok, &QPushButton::clicked, this, &frmFont::okClicked);
+    connect(time, &QPushButton::clicked, this, &LabelEditor::timeClicked);
+    connect(now, &QPushButton::clicked, this, &LabelEditor::nowClicked);
+    connect(font, &QPushButton::clicked, this, &LabelEditor::changeFont);
+    connect(color, &QPushButton::clicked, this, &LabelEditor::changeColor);
+    connect(ok, &QPushButton::clicked, this, &LabelEditor::okClicked);
 }
 
-void frmFont::wOpen(int wek)
+void LabelEditor::edit(int wek)
 {
     m_number = wek;
     if (!m_owner->labels().contains(wek))
@@ -95,13 +95,13 @@ void frmFont::wOpen(int wek)
     activateWindow();
 }
 
-QString frmFont::selectedCode() const
+QString LabelEditor::selectedCode() const
 {
     const int id = m_options->checkedId();
     return id >= 0 ? QString::fromLatin1(Options[id].code) : QString();
 }
 
-void frmFont::selectCode(const QString& code)
+void LabelEditor::selectCode(const QString& code)
 {
     for (int i = 0; i < 6; ++i) {
         if (code == QLatin1String(Options[i].code)) {
@@ -116,17 +116,17 @@ void frmFont::selectCode(const QString& code)
     m_options->setExclusive(true);
 }
 
-void frmFont::timeClicked()
+void LabelEditor::timeClicked()
 {
     m_text->setText(QStringLiteral("$TIME$"));
 }
 
-void frmFont::nowClicked()
+void LabelEditor::nowClicked()
 {
     m_text->setText(QStringLiteral("$NOW$"));
 }
 
-void frmFont::changeFont()
+void LabelEditor::changeFont()
 {
     if (!m_owner->labels().contains(m_number))
         return;
@@ -137,7 +137,7 @@ void frmFont::changeFont()
     font.bold = label.bold;
     font.weight = label.bold ? 700 : 400;
     font.italic = label.italic;
-    if (!ChooseFont(font, this))
+    if (!chooseFont(font, this))
         return;
     label.fontName = font.name;
     label.fontSize = font.size;
@@ -145,7 +145,7 @@ void frmFont::changeFont()
     label.italic = font.italic;
 }
 
-void frmFont::changeColor()
+void LabelEditor::changeColor()
 {
     if (!m_owner->labels().contains(m_number))
         return;
@@ -154,7 +154,7 @@ void frmFont::changeColor()
         m_owner->labels().label(m_number).color = color;
 }
 
-void frmFont::okClicked()
+void LabelEditor::okClicked()
 {
     if (m_owner->labels().contains(m_number)) {
         TextLabel& label = m_owner->labels().label(m_number);

@@ -19,14 +19,14 @@ struct FontDescription
 
 // Shows the font dialog preset to `font`. On OK writes the chosen font back
 // and returns true; on Cancel changes nothing and returns false.
-bool ChooseFont(FontDescription& font, QWidget* owner = nullptr);
+bool chooseFont(FontDescription& font, QWidget* owner = nullptr);
 // Shows the colour dialog. On OK `color` (0x00BBGGRR) becomes the choice and
 // the result is true; on Cancel it is left alone.
-bool ChooseColor(qint32& color, QWidget* owner = nullptr);
+bool chooseColour(qint32& color, QWidget* owner = nullptr);
 // The chosen folder's path, or empty when cancelled.
-QString BrowseForFolder(QWidget* owner, const QString& prompt);
+QString chooseFolder(QWidget* owner, const QString& prompt);
 // Takes the close command (and close button) off a top-level window.
-void RemoveCloseCommand(QWidget* window);
+void removeCloseButton(QWidget* window);
 
 namespace dialogs {
 // Test hooks: the next chooser takes this answer (nullopt = Cancel) unshown.

@@ -1,4 +1,4 @@
-#include "cDIBSection.h"
+#include "image/FrameBuffer.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -123,23 +123,23 @@ void convertRowRgb32ToBgr24(const quint32* src, uchar* dst, int count)
 #endif
 }
 
-void cDIBSection::FreeDeleter::operator()(uchar* p) const
+void FrameBuffer::FreeDeleter::operator()(uchar* p) const
 {
     std::free(p);
 }
 
-cDIBSection::~cDIBSection()
+FrameBuffer::~FrameBuffer()
 {
-    ClearUp();
+    clear();
 }
 
-bool cDIBSection::Create(qint32 lWidth, qint32 lHeight)
+bool FrameBuffer::Create(qint32 lWidth, qint32 lHeight)
 {
-    ClearUp();
+    clear();
     const quintptr dc = ++g_nextContext;
     quintptr dib = 0;
     if (!CreateDIB(dc, lWidth, lHeight, dib)) {
-        ClearUp();
+        clear();
         return false;
     }
     m_hDC = dc;
@@ -147,7 +147,7 @@ bool cDIBSection::Create(qint32 lWidth, qint32 lHeight)
     return true;
 }
 
-bool cDIBSection::CreateDIB(quintptr lhDC, qint32 lWidth, qint32 lHeight, quintptr& hDib)
+bool FrameBuffer::CreateDIB(quintptr lhDC, qint32 lWidth, qint32 lHeight, quintptr& hDib)
 {
     hDib = 0;
     // A stride that overflows 32 bits cannot be described by the header.
@@ -167,15 +167,15 @@ bool cDIBSection::CreateDIB(quintptr lhDC, qint32 lWidth, qint32 lHeight, quintp
     return true;
 }
 
-void cDIBSection::CreateFromPicture(const QImage& picThis)
+void FrameBuffer::CreateFromPicture(const QImage& picThis)
 {
     if (picThis.isNull())
         return;
     if (Create(picThis.width(), picThis.height()))
-        LoadPictureBlt(picThis);
+        copyFrom(picThis);
 }
 
-void cDIBSection::CreatePicture(const QImage& picThis, qint16 indexa)
+void FrameBuffer::CreatePicture(const QImage& picThis, qint16 indexa)
 {
     if (picThis.isNull())
         return;
@@ -184,16 +184,16 @@ void cDIBSection::CreatePicture(const QImage& picThis, qint16 indexa)
     if (pictureBoxSource()) {
         const QImage box = pictureBoxSource()(indexa);
         if (!box.isNull())
-            LoadPictureBlt(box);
+            copyFrom(box);
     }
 }
 
-void cDIBSection::setPictureBoxSource(std::function<QImage(int)> source)
+void FrameBuffer::setPictureBoxSource(std::function<QImage(int)> source)
 {
     pictureBoxSource() = std::move(source);
 }
 
-void cDIBSection::LoadPictureBlt(const QImage& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
+void FrameBuffer::copyFrom(const QImage& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
                                  qint32 lSrcHeight, quint32 eRop)
 {
     Q_UNUSED(eRop)
@@ -243,7 +243,7 @@ void cDIBSection::LoadPictureBlt(const QImage& src, qint32 lSrcLeft, qint32 lSrc
     }
 }
 
-void cDIBSection::LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
+void FrameBuffer::copyFrom(const FrameBuffer& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
                                  qint32 lSrcHeight, quint32 eRop)
 {
     Q_UNUSED(eRop)
@@ -258,7 +258,7 @@ void cDIBSection::LoadPictureBlt(const cDIBSection& src, qint32 lSrcLeft, qint32
                     src.row(src.m_height - 1 - (r.sy + i)) + r.sx * 3, size_t(r.w) * 3);
 }
 
-void cDIBSection::PaintPicture(QImage& dst, qint32 lDestLeft, qint32 lDestTop, qint32 lDestWidth,
+void FrameBuffer::PaintPicture(QImage& dst, qint32 lDestLeft, qint32 lDestTop, qint32 lDestWidth,
                                qint32 lDestHeight, qint32 lSrcLeft, qint32 lSrcTop, quint32 eRop) const
 {
     Q_UNUSED(eRop)
@@ -287,7 +287,7 @@ void cDIBSection::PaintPicture(QImage& dst, qint32 lDestLeft, qint32 lDestTop, q
     p.drawImage(QPoint(r.dx, r.dy), toImage(), QRect(r.sx, r.sy, r.w, r.h));
 }
 
-QImage cDIBSection::toImage() const
+QImage FrameBuffer::toImage() const
 {
     if (isEmpty())
         return {};
@@ -298,7 +298,7 @@ QImage cDIBSection::toImage() const
     return img;
 }
 
-void cDIBSection::ClearUp()
+void FrameBuffer::clear()
 {
     m_bits.reset();
     m_hDC = 0;
@@ -307,15 +307,15 @@ void cDIBSection::ClearUp()
     m_height = 0;
 }
 
-std::unique_ptr<cDIBSection> cDIBSection::Resample(qint32 lNewHeight, qint32 lNewWidth) const
+std::unique_ptr<FrameBuffer> FrameBuffer::Resample(qint32 lNewHeight, qint32 lNewWidth) const
 {
     if (isEmpty())
         return nullptr;
-    auto out = std::make_unique<cDIBSection>();
+    auto out = std::make_unique<FrameBuffer>();
     if (!out->Create(lNewWidth, lNewHeight))
         return nullptr;
     if (lNewWidth == m_width && lNewHeight == m_height) {
-        out->LoadPictureBlt(*this);
+        out->copyFrom(*this);
         return out;
     }
 
@@ -368,7 +368,7 @@ std::unique_ptr<cDIBSection> cDIBSection::Resample(qint32 lNewHeight, qint32 lNe
     return out;
 }
 
-void cDIBSection::RandomiseBits(bool bGray)
+void FrameBuffer::RandomiseBits(bool bGray)
 {
     if (isEmpty())
         return;
@@ -396,7 +396,7 @@ void cDIBSection::RandomiseBits(bool bGray)
     }
 }
 
-bool cDIBSection::CopyToClipboard(bool bAsDIB) const
+bool FrameBuffer::CopyToClipboard(bool bAsDIB) const
 {
     if (bAsDIB || isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return false;

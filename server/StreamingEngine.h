@@ -1,6 +1,6 @@
 #pragma once
 // The streaming engine: an invisible window that exists while the program is
-// online. It listens for browsers (one Threat per connection), logs the member
+// online. It listens for browsers (one ClientConnection per connection), logs the member
 // on to the directory service, checks that its port can be reached from
 // outside, logs on again every fifth minute and logs off when asked.
 
@@ -11,11 +11,11 @@
 #include <QTimer>
 #include <memory>
 
-#include "DirectoryRequest.h"
-#include "Seams.h"
-#include "Threat.h"
+#include "server/DirectoryRequest.h"
+#include "shell/Seams.h"
+#include "server/ClientConnection.h"
 
-class HTTPServer : public QObject, public EngineWindow
+class StreamingEngine : public QObject, public EngineWindow
 {
     Q_OBJECT
 public:
@@ -25,8 +25,8 @@ public:
     static void setMaxHandlers(int count);
     static int maxHandlers();
 
-    explicit HTTPServer(QObject* parent = nullptr);
-    ~HTTPServer() override;
+    explicit StreamingEngine(QObject* parent = nullptr);
+    ~StreamingEngine() override;
 
     // Makes the program load this engine when it goes online.
     static void registerFactory();
@@ -36,26 +36,26 @@ public:
     static void setClock(FrameComposer::Clock clock);
 
     void load() override;
-    void Afsluiten() override;
-    void RefreshFont() override;
+    void logOff() override;
+    void reloadLabels() override;
     void unload();
 
-    QTcpServer Winsock1; // listener
-    QTcpSocket Winsock2; // logon
-    QTcpSocket Winsock3; // reachability check
-    QTcpSocket Winsock4; // logoff
-    QTimer Timer2;       // one-shot logon starter
-    QTimer Timer3;       // minute timer of the periodic logon
-    int RelogonTicks = 0;
-    int CheckId = 0;
+    QTcpServer listener; // listener
+    QTcpSocket logonSocket; // logon
+    QTcpSocket reachabilitySocket; // reachability check
+    QTcpSocket logoffSocket; // logoff
+    QTimer logonDelay;       // one-shot logon starter
+    QTimer relogonTimer;       // minute timer of the periodic logon
+    int minutesSinceLogon = 0;
+    int reachabilityToken = 0;
 
-    void Timer2_Timer();
-    void Timer3_Timer();
+    void onLogonDelay();
+    void onRelogonTick();
     void startLogon();
 
     bool isUnloaded() const { return m_unloaded; }
-    bool listening() const { return Winsock1.isListening(); }
-    quint16 listenPort() const { return Winsock1.serverPort(); }
+    bool listening() const { return listener.isListening(); }
+    quint16 listenPort() const { return listener.serverPort(); }
     QSize referenceFrame() const { return m_state->referenceFrame; }
     const QList<TextLabel>& templates() const { return m_state->templates; }
     int liveHandlers() const { return m_state->liveHandlers; }
@@ -64,22 +64,22 @@ public:
 
 signals:
     void logonSent(const QByteArray& request);
-    void logonAnswered(directory::LogonAnswer::Verdict verdict);
+    void logonAnswered(logon::LogonAnswer::Verdict verdict);
     void checkFinished(const QString& verdict);
     void logoffSent(const QByteArray& request);
     void unloaded();
-    void handlerCreated(Threat* handler);
+    void handlerCreated(ClientConnection* handler);
 
 private:
-    void Winsock1_ConnectionRequest();
-    void Winsock2_Connect();
-    void Winsock2_DataArrival();
-    void Winsock2_Error();
-    void Winsock3_Connect();
-    void Winsock3_DataArrival();
-    void Winsock3_Error();
-    void Winsock4_Connect();
-    void Winsock4_DataArrival();
+    void onNewConnection();
+    void onLogonConnected();
+    void onLogonReadyRead();
+    void onLogonError();
+    void onReachabilityConnected();
+    void onReachabilityReadyRead();
+    void onReachabilityError();
+    void onLogoffConnected();
+    void onLogoffReadyRead();
     void refuse(bool user, const QString& label);
     void endOnline();
     void loadTemplates();
@@ -87,6 +87,6 @@ private:
     void connectToDirectory(QTcpSocket& socket);
 
     std::shared_ptr<ServingState> m_state;
-    directory::LogonAnswer m_answer;
+    logon::LogonAnswer m_answer;
     bool m_unloaded = false;
 };

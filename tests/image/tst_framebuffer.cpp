@@ -1,8 +1,8 @@
 // The frame buffer: layout, block copies in and out, resampling, noise and
 // the clipboard.
 
-#include "TestEnvironment.h"
-#include "cDIBSection.h"
+#include "tests/support/TestEnvironment.h"
+#include "image/FrameBuffer.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -16,13 +16,13 @@ namespace {
 using Bgr = std::array<int, 3>;
 
 // Byte access in memory order: row 0 is the bottom row of the picture.
-Bgr memPixel(const cDIBSection& d, int x, int memRow)
+Bgr memPixel(const FrameBuffer& d, int x, int memRow)
 {
     const uchar* p = d.DIBSectionBitsPtr() + memRow * d.BytesPerScanLine() + x * 3;
     return {p[0], p[1], p[2]};
 }
 
-void setMemPixel(cDIBSection& d, int x, int memRow, Bgr v)
+void setMemPixel(FrameBuffer& d, int x, int memRow, Bgr v)
 {
     uchar* p = d.DIBSectionBitsPtr() + memRow * d.BytesPerScanLine() + x * 3;
     p[0] = uchar(v[0]);
@@ -41,7 +41,7 @@ QImage positionPicture(int w, int h, QImage::Format format)
 }
 
 // Picture pixel (x, y) of the buffer as b, g, r.
-Bgr picturePixel(const cDIBSection& d, int x, int y)
+Bgr picturePixel(const FrameBuffer& d, int x, int y)
 {
     return memPixel(d, x, d.Height() - 1 - y);
 }
@@ -72,7 +72,7 @@ private slots:
     {
         QFETCH(int, width);
         QFETCH(int, stride);
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(width, 3));
         QCOMPARE(d.BytesPerScanLine(), stride);
         QCOMPARE(d.Width(), width);
@@ -81,7 +81,7 @@ private slots:
 
     void createSetsAllHandlesAndClearUpResetsThem()
     {
-        cDIBSection d;
+        FrameBuffer d;
         QCOMPARE(d.hDC(), quintptr(0));
         QVERIFY(d.Create(5, 4));
         QVERIFY(d.hDC() != 0);
@@ -91,11 +91,11 @@ private slots:
         const QByteArray zeros(d.BytesPerScanLine() * 4, '\0');
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(d.DIBSectionBitsPtr()), zeros.size()), zeros);
 
-        d.ClearUp();
+        d.clear();
         QCOMPARE(d.hDC(), quintptr(0));
         QCOMPARE(d.hDib(), quintptr(0));
         QVERIFY(d.DIBSectionBitsPtr() == nullptr);
-        d.ClearUp(); // a second one does nothing
+        d.clear(); // a second one does nothing
         QCOMPARE(d.hDC(), quintptr(0));
         QVERIFY(d.DIBSectionBitsPtr() == nullptr);
     }
@@ -114,7 +114,7 @@ private slots:
     {
         QFETCH(int, width);
         QFETCH(int, height);
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(4, 4));
         QVERIFY(!d.Create(width, height));
         QCOMPARE(d.hDC(), quintptr(0));
@@ -137,11 +137,11 @@ private slots:
     {
         QFETCH(int, format);
         const QImage src = positionPicture(40, 30, QImage::Format(format));
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(13, 7)); // odd width: rows carry filler
         uchar* bits = d.DIBSectionBitsPtr();
         std::memset(bits, 0xAB, size_t(d.BytesPerScanLine() * d.Height()));
-        d.LoadPictureBlt(src);
+        d.copyFrom(src);
         for (int y = 0; y < 7; ++y) {
             for (int x = 0; x < 13; ++x) {
                 const QRgb c = src.pixel(x, y);
@@ -177,38 +177,38 @@ private slots:
     void loadPictureBltWithOffsetAndClipping()
     {
         const QImage src = positionPicture(10, 8, QImage::Format_RGB32);
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(6, 6));
-        d.LoadPictureBlt(src, 7, 5); // only 3 x 3 of the source lies there
+        d.copyFrom(src, 7, 5); // only 3 x 3 of the source lies there
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 6; ++x)
                 QCOMPARE(picturePixel(d, x, y), x < 3 && y < 3 ? expectedAt(x + 7, y + 5) : (Bgr{0, 0, 0}));
 
         QVERIFY(d.Create(6, 6));
-        d.LoadPictureBlt(src, 1, 2, 2, 1); // explicit size
+        d.copyFrom(src, 1, 2, 2, 1); // explicit size
         QCOMPARE(picturePixel(d, 0, 0), expectedAt(1, 2));
         QCOMPARE(picturePixel(d, 1, 0), expectedAt(2, 2));
         QCOMPARE(picturePixel(d, 2, 0), (Bgr{0, 0, 0}));
         QCOMPARE(picturePixel(d, 0, 1), (Bgr{0, 0, 0}));
 
         // Nothing to copy: the buffer keeps its pixels, and nothing crashes.
-        d.LoadPictureBlt(src, 100, 100);
-        d.LoadPictureBlt(QImage());
-        d.LoadPictureBlt(src, INT_MIN, -5, INT_MAX, INT_MAX);
+        d.copyFrom(src, 100, 100);
+        d.copyFrom(QImage());
+        d.copyFrom(src, INT_MIN, -5, INT_MAX, INT_MAX);
         QImage dst(4, 4, QImage::Format_RGB32);
         dst.fill(Qt::white);
         d.PaintPicture(dst, INT_MAX, 0, INT_MAX, INT_MAX, INT_MIN, 0);
         QCOMPARE(dst.pixel(0, 0), qRgb(255, 255, 255));
         QCOMPARE(picturePixel(d, 0, 0), expectedAt(1, 2));
-        cDIBSection empty;
-        empty.LoadPictureBlt(src);
+        FrameBuffer empty;
+        empty.copyFrom(src);
         QVERIFY(empty.DIBSectionBitsPtr() == nullptr);
     }
 
     void paintPictureRoundTrip()
     {
         const QImage src = positionPicture(9, 5, QImage::Format_RGB32);
-        cDIBSection d;
+        FrameBuffer d;
         d.CreateFromPicture(src);
         QCOMPARE(d.Width(), 9);
         QCOMPARE(d.Height(), 5);
@@ -230,19 +230,19 @@ private slots:
     void createPictureTakesPixelsFromThePictureBox()
     {
         const QImage box = positionPicture(8, 8, QImage::Format_RGB32);
-        cDIBSection::setPictureBoxSource([&](int index) { return index == 2 ? box : QImage(); });
-        cDIBSection d;
+        FrameBuffer::setPictureBoxSource([&](int index) { return index == 2 ? box : QImage(); });
+        FrameBuffer d;
         d.CreatePicture(QImage(4, 3, QImage::Format_RGB32), 2);
         QCOMPARE(d.Width(), 4);
         QCOMPARE(picturePixel(d, 3, 2), expectedAt(3, 2));
         d.CreatePicture(QImage(4, 3, QImage::Format_RGB32), 1);
         QCOMPARE(picturePixel(d, 3, 2), (Bgr{0, 0, 0}));
-        cDIBSection::setPictureBoxSource({});
+        FrameBuffer::setPictureBoxSource({});
     }
 
     void resampleToSameSizeIsExactCopy()
     {
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(161, 121));
         d.RandomiseBits();
         const auto copy = d.Resample(121, 161);
@@ -256,7 +256,7 @@ private slots:
 
     void resampleTwoByTwoToFourByFour()
     {
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(2, 2));
         setMemPixel(d, 0, 0, {0, 10, 255});
         setMemPixel(d, 1, 0, {200, 20, 0});
@@ -296,7 +296,7 @@ private slots:
         QFETCH(int, high);
         QFETCH(int, expected);
         // Vertical blend at dy = .5 (output row 2), horizontal at dx = .5 (column 2).
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(2, 2));
         setMemPixel(d, 0, 0, {low, low, low});
         setMemPixel(d, 1, 0, {high, high, high});
@@ -311,7 +311,7 @@ private slots:
     void resampleOfThinSourceStaysInside()
     {
         // One column or one row: the missing neighbour has weight 0.
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(1, 3));
         for (int r = 0; r < 3; ++r)
             setMemPixel(d, 0, r, {r * 10, 50, 200});
@@ -327,14 +327,14 @@ private slots:
         for (int r = 0; r < 5; ++r)
             QCOMPARE(memPixel(*out, 0, r), (Bgr{9, 9, 9}));
 
-        cDIBSection empty;
+        FrameBuffer empty;
         QVERIFY(!empty.Resample(4, 4));
         QVERIFY(!d.Resample(0, 4));
     }
 
     void randomiseBits()
     {
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(d.Create(7, 9));
         uchar* bits = d.DIBSectionBitsPtr();
         std::memset(bits, 0xAB, size_t(d.BytesPerScanLine() * 9));
@@ -365,7 +365,7 @@ private slots:
 
     void copyToClipboard()
     {
-        cDIBSection d;
+        FrameBuffer d;
         QVERIFY(!d.CopyToClipboard()); // empty
         d.CreateFromPicture(positionPicture(6, 4, QImage::Format_RGB32));
         QVERIFY(!d.CopyToClipboard(true));
@@ -377,4 +377,4 @@ private slots:
 };
 
 VANTORA_TEST_MAIN(TestDibSection)
-#include "tst_dibsection.moc"
+#include "tst_framebuffer.moc"

@@ -6,19 +6,19 @@
 #include <QString>
 #include <QWidget>
 
-class Form1;
+class LabelListWindow;
 class QButtonGroup;
 class QLineEdit;
 class QRadioButton;
 
-class frmFont : public QWidget
+class LabelEditor : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmFont(Form1* owner);
+    explicit LabelEditor(LabelListWindow* owner);
 
     // Edits label `wek` of the owner and shows the window (not modal).
-    void wOpen(int wek);
+    void edit(int wek);
     int labelNumber() const { return m_number; }
     QLineEdit* textBox() const { return m_text; }
     // The placement code of the selected option, empty when none is.
@@ -32,7 +32,7 @@ public:
     void okClicked();
 
 private:
-    Form1* m_owner;
+    LabelListWindow* m_owner;
     int m_number = 0;
     QLineEdit* m_text = nullptr;
     QButtonGroup* m_options = nullptr;

@@ -2,7 +2,7 @@
 // "Font Settings": the text labels over a picture of the current frame. The
 // labels and their write-back live in LabelList; this window shows them.
 
-#include "LabelList.h"
+#include "image/LabelList.h"
 
 #include <QImage>
 #include <QPointer>
@@ -13,15 +13,15 @@ class Capture;
 class QLabel;
 class QListWidget;
 class QPushButton;
-class frmFont;
+class LabelEditor;
 
-class Form1 : public QWidget
+class LabelListWindow : public QWidget
 {
     Q_OBJECT
 public:
     // Takes the current frame from `capture` (none: an empty picture).
-    explicit Form1(Capture* capture = nullptr, QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit LabelListWindow(Capture* capture = nullptr, QWidget* parent = nullptr);
+    ~LabelListWindow() override;
 
     LabelList& labels() { return m_labels; }
     // The frame picture and its size in twips (15 to a pixel).
@@ -32,7 +32,7 @@ public:
 
     QListWidget* list() const { return m_list; }
     // The label editor, made on first use.
-    frmFont* editor();
+    LabelEditor* editor();
     // Shows the label's text in its list entry.
     void refreshEntry(int number);
     // The colour dialog this window holds for the editor.
@@ -58,6 +58,6 @@ private:
     QSize m_pictureSize;
     QLabel* m_pictureView = nullptr;
     QListWidget* m_list = nullptr;
-    QPointer<frmFont> m_editor;
+    QPointer<LabelEditor> m_editor;
     bool m_closed = false;
 };

@@ -10,19 +10,19 @@ class QMenu;
 class QAction;
 class QSystemTrayIcon;
 class QTimer;
-class frmTray;
+class TrayIcon;
 
 // The program's icon (the tray's normal image).
 QIcon programIcon();
 
 // The loaded tray window, or null.
-frmTray* trayWindow();
+TrayIcon* trayIcon();
 // Loads it (adds the icon) when needed.
-frmTray* loadTrayWindow();
+TrayIcon* loadTrayIcon();
 // Removes the icon and destroys the window.
-void unloadTrayWindow();
+void unloadTrayIcon();
 
-class frmTray : public QObject
+class TrayIcon : public QObject
 {
     Q_OBJECT
 public:
@@ -30,22 +30,22 @@ public:
     static constexpr int LeftDoubleClick = 515;
     static constexpr int RightButtonUp = 517;
 
-    explicit frmTray(QObject* parent = nullptr);
-    ~frmTray() override;
+    explicit TrayIcon(QObject* parent = nullptr);
+    ~TrayIcon() override;
 
     // True starts flashing; false stops it and shows the normal icon.
-    void Flash(bool aanuit);
+    void setFlashing(bool on);
     // Shows image `index` (0 or 2) as the icon, with its tip.
-    void verander(int index);
+    void showImage(int index);
 
-    void Timer1_Timer(); // flash step, every 750 ms while flashing
-    void Timer2_Timer(); // flash stop, 60 s after flashing started
+    void onFlashStep(); // flash step, every 750 ms while flashing
+    void onFlashStop(); // flash stop, 60 s after flashing started
     // A mouse message from the icon (LeftDoubleClick, RightButtonUp, others ignored).
     void iconMessage(int message);
 
-    void showwindow_Click();
-    void mnuTrayAbout_Click();
-    void mnuTrayExit_Click();
+    void onShowWindow();
+    void onAbout();
+    void onExit();
 
     int currentIcon() const { return m_current; }
     bool flashing() const;
@@ -60,12 +60,12 @@ public:
     static void assumeTray(bool on) { s_assumeTray = on; }
     void removeIcon();
 
-    QTimer* Timer1 = nullptr;
-    QTimer* Timer2 = nullptr;
-    QMenu* mnuTray = nullptr;
-    QAction* showwindow = nullptr;
-    QAction* mnuTrayAbout = nullptr;
-    QAction* mnuTrayExit = nullptr;
+    QTimer* flashTimer = nullptr;
+    QTimer* flashStopTimer = nullptr;
+    QMenu* menu = nullptr;
+    QAction* showWindowAction = nullptr;
+    QAction* aboutAction = nullptr;
+    QAction* exitAction = nullptr;
 
 private:
     static inline bool s_assumeTray = false;

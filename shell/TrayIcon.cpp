@@ -1,9 +1,9 @@
-#include "frmTray.h"
+#include "shell/TrayIcon.h"
 
-#include "Desktop.h"
-#include "Globals.h"
-#include "InfoWindows.h"
-#include "frmCustomCaption.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/InfoWindows.h"
+#include "shell/MainWindow.h"
 
 #include <QCursor>
 #include <QMenu>
@@ -12,11 +12,11 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "Prompt.h"
+#include "capture/Prompt.h"
 
 namespace {
 
-QPointer<frmTray> theTray;
+QPointer<TrayIcon> theTray;
 
 // A small camera; the alternate image lights the lens up for the flashing cycle.
 QIcon drawIcon(bool alternate)
@@ -45,50 +45,50 @@ QIcon drawIcon(bool alternate)
 
 QIcon programIcon() { return drawIcon(false); }
 
-frmTray* trayWindow() { return theTray; }
+TrayIcon* trayIcon() { return theTray; }
 
-frmTray* loadTrayWindow()
+TrayIcon* loadTrayIcon()
 {
     if (!theTray)
-        theTray = new frmTray;
+        theTray = new TrayIcon;
     return theTray;
 }
 
-void unloadTrayWindow()
+void unloadTrayIcon()
 {
-    if (frmTray* t = theTray.data()) {
+    if (TrayIcon* t = theTray.data()) {
         theTray = nullptr;
         // The icon goes now; the object may be inside its own menu handler.
-        t->Timer1->stop();
-        t->Timer2->stop();
+        t->flashTimer->stop();
+        t->flashStopTimer->stop();
         t->removeIcon();
         t->deleteLater();
     }
 }
 
-frmTray::frmTray(QObject* parent) : QObject(parent)
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent)
 {
-    setObjectName(QStringLiteral("frmTray"));
+    setObjectName(QStringLiteral("TrayIcon"));
     m_images[0] = drawIcon(false);
     m_images[2] = drawIcon(true);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(750);
-    connect(Timer1, &QTimer::timeout, this, &frmTray::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setInterval(60000);
-    connect(Timer2, &QTimer::timeout, this, &frmTray::Timer2_Timer);
-    Timer2->start();
+    flashTimer = new QTimer(this);
+    flashTimer->setInterval(750);
+    connect(flashTimer, &QTimer::timeout, this, &TrayIcon::onFlashStep);
+    flashStopTimer = new QTimer(this);
+    flashStopTimer->setInterval(60000);
+    connect(flashStopTimer, &QTimer::timeout, this, &TrayIcon::onFlashStop);
+    flashStopTimer->start();
 
-    mnuTray = new QMenu(QStringLiteral("Tray Menu"));
-    showwindow = mnuTray->addAction(QStringLiteral("Show window"));
-    mnuTrayAbout = mnuTray->addAction(QStringLiteral("About"));
-    mnuTray->addSeparator();
-    mnuTrayExit = mnuTray->addAction(QStringLiteral("&Shut down"));
-    mnuTray->setDefaultAction(showwindow);
-    connect(showwindow, &QAction::triggered, this, &frmTray::showwindow_Click);
-    connect(mnuTrayAbout, &QAction::triggered, this, &frmTray::mnuTrayAbout_Click);
-    connect(mnuTrayExit, &QAction::triggered, this, &frmTray::mnuTrayExit_Click);
+    menu = new QMenu(QStringLiteral("Tray Menu"));
+    showWindowAction = menu->addAction(QStringLiteral("Show window"));
+    aboutAction = menu->addAction(QStringLiteral("About"));
+    menu->addSeparator();
+    exitAction = menu->addAction(QStringLiteral("&Shut down"));
+    menu->setDefaultAction(showWindowAction);
+    connect(showWindowAction, &QAction::triggered, this, &TrayIcon::onShowWindow);
+    connect(aboutAction, &QAction::triggered, this, &TrayIcon::onAbout);
+    connect(exitAction, &QAction::triggered, this, &TrayIcon::onExit);
 
     m_icon = new QSystemTrayIcon(m_images[0], this);
     m_icon->setToolTip(tip());
@@ -103,27 +103,27 @@ frmTray::frmTray(QObject* parent) : QObject(parent)
         m_icon->show();
 }
 
-frmTray::~frmTray()
+TrayIcon::~TrayIcon()
 {
     removeIcon();
-    delete mnuTray;
+    delete menu;
 }
 
-void frmTray::removeIcon()
+void TrayIcon::removeIcon()
 {
     if (m_icon)
         m_icon->hide();
 }
 
-QString frmTray::tip() const { return QStringLiteral("Vantora"); }
+QString TrayIcon::tip() const { return QStringLiteral("Vantora"); }
 
-QIcon frmTray::image(int index) const { return (index >= 0 && index < 3) ? m_images[index] : QIcon(); }
+QIcon TrayIcon::image(int index) const { return (index >= 0 && index < 3) ? m_images[index] : QIcon(); }
 
-bool frmTray::iconShown() const { return m_icon && m_icon->isVisible(); }
+bool TrayIcon::iconShown() const { return m_icon && m_icon->isVisible(); }
 
-bool frmTray::flashing() const { return Timer1->isActive(); }
+bool TrayIcon::flashing() const { return flashTimer->isActive(); }
 
-void frmTray::verander(int index)
+void TrayIcon::showImage(int index)
 {
     m_current = index;
     const bool wasShown = iconShown();
@@ -135,63 +135,63 @@ void frmTray::verander(int index)
         MessageBox::plain(nullptr, globals().AppName, QStringLiteral("Unable to change icon in system tray!"));
 }
 
-void frmTray::Flash(bool aanuit)
+void TrayIcon::setFlashing(bool on)
 {
-    if (aanuit) {
-        Timer1->start();
-        Timer2->start();
+    if (on) {
+        flashTimer->start();
+        flashStopTimer->start();
     } else {
-        Timer1->stop();
-        Timer2->stop();
-        verander(0);
+        flashTimer->stop();
+        flashStopTimer->stop();
+        showImage(0);
     }
 }
 
-void frmTray::Timer1_Timer()
+void TrayIcon::onFlashStep()
 {
     if (m_flashState <= 0) {
-        verander(2);
+        showImage(2);
         m_flashState = 2;
     } else {
-        verander(0);
+        showImage(0);
         m_flashState = 0;
     }
 }
 
-void frmTray::Timer2_Timer()
+void TrayIcon::onFlashStop()
 {
-    Timer1->stop();
-    Timer2->stop();
-    verander(0);
+    flashTimer->stop();
+    flashStopTimer->stop();
+    showImage(0);
 }
 
-void frmTray::iconMessage(int message)
+void TrayIcon::iconMessage(int message)
 {
     if (m_busy)
         return;
-    QPointer<frmTray> self(this); // "Shut down" unloads this window
+    QPointer<TrayIcon> self(this); // "Shut down" unloads this window
     m_busy = true;
     if (message == LeftDoubleClick) {
-        showwindow_Click();
-        verander(m_current);
+        onShowWindow();
+        showImage(m_current);
     } else if (message == RightButtonUp) {
-        mnuTray->exec(QCursor::pos(), showwindow);
+        menu->exec(QCursor::pos(), showWindowAction);
     }
     if (self)
         m_busy = false;
 }
 
-void frmTray::showwindow_Click()
+void TrayIcon::onShowWindow()
 {
-    if (frmCustomCaption* m = mainWindow())
+    if (MainWindow* m = mainWindow())
         m->showWindowFromTray();
 }
 
-void frmTray::mnuTrayAbout_Click()
+void TrayIcon::onAbout()
 {
-    frmAbout* about = aboutWindow();
+    AboutDialog* about = aboutWindow();
     about->show();
     about->raise();
 }
 
-void frmTray::mnuTrayExit_Click() { unloadMainWindow(); }
+void TrayIcon::onExit() { unloadMainWindow(); }

@@ -1,6 +1,6 @@
-#include "CommonDialog.h"
+#include "image/Choosers.h"
 
-#include "Prompt.h"
+#include "capture/Prompt.h"
 
 #include <QColorDialog>
 #include <QFontDialog>
@@ -37,7 +37,7 @@ void dialogs::setNextColor(std::optional<qint32> color)
     pending().colorAnswer = color;
 }
 
-bool ChooseFont(FontDescription& font, QWidget* owner)
+bool chooseFont(FontDescription& font, QWidget* owner)
 {
     std::optional<FontDescription> answer;
     if (pending().font) {
@@ -74,7 +74,7 @@ bool ChooseFont(FontDescription& font, QWidget* owner)
     return true;
 }
 
-bool ChooseColor(qint32& color, QWidget* owner)
+bool chooseColour(qint32& color, QWidget* owner)
 {
     std::optional<qint32> answer;
     if (pending().color) {
@@ -91,12 +91,12 @@ bool ChooseColor(qint32& color, QWidget* owner)
     return true;
 }
 
-QString BrowseForFolder(QWidget* owner, const QString& prompt)
+QString chooseFolder(QWidget* owner, const QString& prompt)
 {
     return FileDialog::getExistingDirectory(owner, prompt);
 }
 
-void RemoveCloseCommand(QWidget* window)
+void removeCloseButton(QWidget* window)
 {
     if (!window)
         return;

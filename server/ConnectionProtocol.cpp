@@ -1,4 +1,4 @@
-#include "RequestHandler.h"
+#include "server/ConnectionProtocol.h"
 
 namespace request {
 

@@ -1,9 +1,9 @@
-#include "Form1.h"
+#include "image/LabelListWindow.h"
 
-#include "Capture.h"
-#include "CommonDialog.h"
-#include "Globals.h"
-#include "frmFont.h"
+#include "capture/Capture.h"
+#include "image/Choosers.h"
+#include "shell/Globals.h"
+#include "image/LabelEditor.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -21,20 +21,20 @@ namespace {
 constexpr QSize DefaultPictureSize(320, 240);
 } // namespace
 
-Form1::Form1(Capture* capture, QWidget* parent) : QWidget(parent)
+LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("LabelListWindow"));
     setWindowTitle(QStringLiteral("Font Settings"));
 
     m_pictureView = new QLabel(this);
-    m_pictureView->setObjectName(QStringLiteral("Picture1"));
+    m_pictureView->setObjectName(QStringLiteral("labelPicture"));
     m_pictureView->setFrameShape(QFrame::Box);
 
     m_list = new QListWidget(this);
-    m_list->setObjectName(QStringLiteral("List1"));
+    m_list->setObjectName(QStringLiteral("labelList"));
 
     auto* group = new QGroupBox(QStringLiteral("Text-On-Image"), this);
-    group->setObjectName(QStringLiteral("Frame1"));
+    group->setObjectName(QStringLiteral("placementBox"));
     auto* add = new QPushButton(QStringLiteral("Add new Text label"), group);
     add->setObjectName(QStringLiteral("AddButton"));
     auto* del = new QPushButton(QStringLiteral("Delete Text label"), group);
@@ -53,22 +53,22 @@ Form1::Form1(Capture* capture, QWidget* parent) : QWidget(parent)
     layout->addWidget(m_pictureView, 0, Qt::AlignCenter);
     layout->addWidget(group);
 
-    connect(add, &QPushButton::clicked, this, &Form1::addLabel);
-    connect(del, &QPushButton::clicked, this, &Form1::deleteLabel);
-    connect(edit, &QPushButton::clicked, this, &Form1::editLabel);
-    connect(m_list, &QListWidget::itemDoubleClicked, this, &Form1::editLabel);
+    connect(add, &QPushButton::clicked, this, &LabelListWindow::addLabel);
+    connect(del, &QPushButton::clicked, this, &LabelListWindow::deleteLabel);
+    connect(edit, &QPushButton::clicked, this, &LabelListWindow::editLabel);
+    connect(m_list, &QListWidget::itemDoubleClicked, this, &LabelListWindow::editLabel);
 
     takeFrame(capture);
     m_labels.load();
     fillList();
 }
 
-Form1::~Form1()
+LabelListWindow::~LabelListWindow()
 {
     delete m_editor;
 }
 
-void Form1::takeFrame(Capture* capture)
+void LabelListWindow::takeFrame(Capture* capture)
 {
     QString dir = globals().TempDir;
     if (dir.isEmpty())
@@ -101,33 +101,33 @@ void Form1::takeFrame(Capture* capture)
         m_pictureView->setPixmap(QPixmap::fromImage(frame));
 }
 
-void Form1::fillList()
+void LabelListWindow::fillList()
 {
     m_list->clear();
     for (int row = 0; row < m_labels.count(); ++row)
         m_list->addItem(m_labels.entryText(row));
 }
 
-QSizeF Form1::pictureSizeTwips() const
+QSizeF LabelListWindow::pictureSizeTwips() const
 {
     return QSizeF(m_pictureSize) * labels::TwipsPerPixel;
 }
 
-QSizeF Form1::labelExtent(int number) const
+QSizeF LabelListWindow::labelExtent(int number) const
 {
     if (!m_labels.contains(number))
         return {};
     return labelExtentTwips(m_labels.label(number));
 }
 
-frmFont* Form1::editor()
+LabelEditor* LabelListWindow::editor()
 {
     if (!m_editor)
-        m_editor = new frmFont(this);
+        m_editor = new LabelEditor(this);
     return m_editor;
 }
 
-void Form1::refreshEntry(int number)
+void LabelListWindow::refreshEntry(int number)
 {
     const int row = m_labels.rowOf(number);
     if (row < 0)
@@ -137,18 +137,18 @@ void Form1::refreshEntry(int number)
         item->setText(m_labels.entryText(row));
 }
 
-bool Form1::chooseColor(qint32& color)
+bool LabelListWindow::chooseColor(qint32& color)
 {
-    return ChooseColor(color, this);
+    return chooseColour(color, this);
 }
 
-void Form1::addLabel()
+void LabelListWindow::addLabel()
 {
     const int n = m_labels.add();
     m_list->addItem(m_labels.entryText(m_labels.rowOf(n)));
 }
 
-void Form1::deleteLabel()
+void LabelListWindow::deleteLabel()
 {
     const int row = m_list->currentRow();
     if (row < 0 || !m_list->currentItem() || !m_list->currentItem()->isSelected())
@@ -159,15 +159,15 @@ void Form1::deleteLabel()
         delete m_list->takeItem(row);
 }
 
-void Form1::editLabel()
+void LabelListWindow::editLabel()
 {
     const int row = m_list->currentRow();
     if (row < 0 || !m_list->currentItem() || !m_list->currentItem()->isSelected())
         return;
-    editor()->wOpen(m_labels.numberAt(row));
+    editor()->edit(m_labels.numberAt(row));
 }
 
-void Form1::unload()
+void LabelListWindow::unload()
 {
     if (m_editor)
         m_editor->close();
@@ -177,7 +177,7 @@ void Form1::unload()
     }
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void LabelListWindow::closeEvent(QCloseEvent* event)
 {
     unload();
     event->accept();
