@@ -1,14 +1,13 @@
-#include "Capture.h"
+#include "capture/Capture.h"
 
-#include "AviRepair.h"
-#include "CaptureDialogs.h"
-#include "CaptureTesting.h"
+#include "capture/AviRepair.h"
+#include "capture/AviWriter.h"
+#include "capture/CaptureTesting.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QHash>
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
@@ -26,65 +25,9 @@
 
 namespace {
 
-QList<Capture::VideoFormat> formatsFromCaps(GstCaps* caps)
-{
-    QList<Capture::VideoFormat> out;
-    if (!caps)
-        return out;
-    auto add = [&out](const Capture::VideoFormat& f) {
-        for (Capture::VideoFormat& o : out) {
-            if (o == f) {
-                o.jpeg = o.jpeg && f.jpeg; // raw wins: no decoding needed
-                return;
-            }
-        }
-        out.append(f);
-    };
-    for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
-        const GstStructure* st = gst_caps_get_structure(caps, i);
-        const bool jpeg = gst_structure_has_name(st, "image/jpeg");
-        if (!jpeg && !gst_structure_has_name(st, "video/x-raw"))
-            continue;
-        int w = 0, h = 0;
-        if (!gst_structure_get_int(st, "width", &w) || !gst_structure_get_int(st, "height", &h))
-            continue; // ranges: not offered as fixed choices
-        const GValue* fr = gst_structure_get_value(st, "framerate");
-        QList<int> rates;
-        if (fr && GST_VALUE_HOLDS_FRACTION(fr)) {
-            rates.append(gst_value_get_fraction_numerator(fr) / qMax(1, gst_value_get_fraction_denominator(fr)));
-        } else if (fr && GST_VALUE_HOLDS_LIST(fr)) {
-            for (guint k = 0; k < gst_value_list_get_size(fr); ++k) {
-                const GValue* v = gst_value_list_get_value(fr, k);
-                if (GST_VALUE_HOLDS_FRACTION(v))
-                    rates.append(gst_value_get_fraction_numerator(v)
-                                 / qMax(1, gst_value_get_fraction_denominator(v)));
-            }
-        }
-        for (int r : rates) {
-            if (r > 0)
-                add({QSize(w, h), r, jpeg});
-        }
-    }
-    std::sort(out.begin(), out.end(), [](const Capture::VideoFormat& a, const Capture::VideoFormat& b) {
-        const qint64 pa = qint64(a.size.width()) * a.size.height(), pb = qint64(b.size.width()) * b.size.height();
-        return pa != pb ? pa < pb : a.fps < b.fps;
-    });
-    return out;
-}
-
-QList<Capture::VideoFormat> patternFormats()
-{
-    QList<Capture::VideoFormat> out;
-    for (QSize size : {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(800, 600), QSize(1280, 720)}) {
-        for (int fps : {15, 25, 30})
-            out.append({size, fps, false});
-    }
-    return out;
-}
-
 // How long connecting may wait for the device to deliver its first frame.
 constexpr GstClockTime ConnectTimeout = 5 * GST_SECOND;
-// How long the muxer gets to write its index after the end of a recording.
+// How long the branch gets to drain into the file after the end of a recording.
 constexpr int FinishTimeoutMs = 8000;
 
 QString fromGChar(const gchar* s) { return s ? QString::fromUtf8(s) : QString(); }
@@ -142,7 +85,9 @@ private:
 struct Capture::Private
 {
     Capture* q = nullptr;
-    QList<CaptureDriver> drivers;
+    // One source per driver number; `none` stands in while nothing valid is chosen.
+    QList<std::shared_ptr<CameraSource>> sources;
+    std::shared_ptr<CameraSource> none = std::make_shared<NullCameraSource>();
     int index = -1;
 
     // Pipeline state, touched on the owner thread only.
@@ -169,10 +114,6 @@ struct Capture::Private
     bool stretch = false;
     QPointer<PreviewSurface> surface;
 
-    // Formats per device path ("" is the pattern) and the one chosen for each.
-    QHash<QString, QList<VideoFormat>> formats;
-    QHash<QString, VideoFormat> chosen;
-
     // Recording settings.
     bool withAudio = true;
     QString file;
@@ -192,6 +133,8 @@ struct Capture::Private
     QElapsedTimer recClock;
     qint64 recElapsed = 0;
     int recFps = 30;
+    bool formatChosenWhileRecording = false; // applied once the take is complete
+    bool closing = false;
     std::atomic<quint64> framesIn{0}, framesOut{0}, framesWritten{0};
     std::atomic<quint64> sourceGaps{0};
     GstClockTime lastPts = GST_CLOCK_TIME_NONE; // streaming thread only
@@ -201,10 +144,14 @@ struct Capture::Private
     std::mutex eosMutex;
     std::condition_variable eosCond;
     bool eosSeen = false;
+    std::atomic<int> sinksEnded{0};
+    int sinks = 1;
+    std::unique_ptr<AviWriter> writer;
 
-    void enumerate();
-    VideoFormat currentFormat(const CaptureDriver& drv) const;
-    QString recordingDescription(const CaptureDriver& drv) const;
+    CameraSource& source(int i) const { return i >= 0 && i < sources.size() ? *sources.at(i) : *none; }
+    // The selected source; before any choice, the first (as grabFrame opens it).
+    CameraSource& selected() const { return source(index < 0 ? 0 : index); }
+    QString recordingDescription(const CameraSource& src) const;
     bool beginRecording();
     void endRecording();
     void recordingEos(quint64 gen);
@@ -215,11 +162,15 @@ struct Capture::Private
     void emitStatus(const QString& state);
     static GstPadProbeReturn countIn(GstPad*, GstPadProbeInfo*, gpointer data);
     static GstPadProbeReturn countOut(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstPadProbeReturn dropStartRepeats(GstPad*, GstPadProbeInfo*, gpointer data);
+    std::atomic<int> picturesOut{0};
     static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo*, gpointer data);
-    static GstPadProbeReturn watchEos(GstPad*, GstPadProbeInfo*, gpointer data);
+    static GstFlowReturn onRecordedFrame(GstAppSink* sink, gpointer data);
+    static GstFlowReturn onRecordedSound(GstAppSink* sink, gpointer data);
+    static void onRecordingSinkEnd(GstAppSink* sink, gpointer data);
     static GstPadProbeReturn watchSourceEnd(GstPad*, GstPadProbeInfo*, gpointer data);
     void sourceEnded(quint64 gen);
-    QString pipelineDescription(const CaptureDriver& drv) const;
+    QString pipelineDescription(const CameraSource& src) const;
     bool open();
     void close();
     void takePending();
@@ -233,102 +184,23 @@ struct Capture::Private
     void storeSample(GstSample* sample);
 };
 
-void Capture::Private::enumerate()
+QString Capture::Private::pipelineDescription(const CameraSource& src) const
 {
-    drivers.clear();
-    GstDeviceMonitor* monitor = gst_device_monitor_new();
-    GstCaps* raw = gst_caps_new_empty_simple("video/x-raw");
-    GstCaps* jpeg = gst_caps_new_empty_simple("image/jpeg");
-    gst_device_monitor_add_filter(monitor, "Video/Source", raw);
-    gst_device_monitor_add_filter(monitor, "Video/Source", jpeg);
-    gst_caps_unref(raw);
-    gst_caps_unref(jpeg);
-    GList* devices = gst_device_monitor_get_devices(monitor);
-    for (GList* l = devices; l; l = l->next) {
-        GstDevice* dev = GST_DEVICE(l->data);
-        GstStructure* props = gst_device_get_properties(dev);
-        QString path;
-        if (props) {
-            // Other providers (e.g. PipeWire) list the same cameras again: V4L2 nodes only.
-            const QString api = fromGChar(gst_structure_get_string(props, "device.api"));
-            path = fromGChar(gst_structure_get_string(props, "device.path"));
-            if (path.isEmpty())
-                path = fromGChar(gst_structure_get_string(props, "api.v4l2.path"));
-            if (api != QLatin1String("v4l2") && !path.startsWith(QLatin1String("/dev/video")))
-                path.clear();
-            gst_structure_free(props);
-        }
-        if (!path.isEmpty()) {
-            GstCaps* caps = gst_device_get_caps(dev);
-            formats.insert(path, formatsFromCaps(caps));
-            if (caps)
-                gst_caps_unref(caps);
-            gchar* name = gst_device_get_display_name(dev);
-            const bool dup = std::any_of(drivers.cbegin(), drivers.cend(),
-                                         [&](const CaptureDriver& c) { return c.device == path; });
-            if (!dup)
-                drivers.append({fromGChar(name), QStringLiteral("Video4Linux camera (%1)").arg(path), path});
-            g_free(name);
-        }
-    }
-    g_list_free_full(devices, gst_object_unref);
-    gst_object_unref(monitor);
-    std::sort(drivers.begin(), drivers.end(),
-              [](const CaptureDriver& a, const CaptureDriver& b) { return a.device < b.device; });
-    formats.insert(QString(), patternFormats());
-    drivers.append({QStringLiteral("Test pattern"),
-                    QStringLiteral("Built-in test pattern (moving, with clock)"), QString()});
-}
-
-Capture::VideoFormat Capture::Private::currentFormat(const CaptureDriver& drv) const
-{
-    const QList<VideoFormat> offered = formats.value(drv.device);
-    const auto it = chosen.constFind(drv.device);
-    if (it != chosen.constEnd())
-        return *it;
-    for (const VideoFormat& f : offered) {
-        if (f.size == QSize(640, 480) && f.fps == 30)
-            return f;
-    }
-    if (drv.device.isEmpty() || offered.isEmpty())
-        return drv.device.isEmpty() ? VideoFormat{QSize(640, 480), 30, false} : VideoFormat{QSize(), 0, false};
-    return offered.last();
-}
-
-QString Capture::Private::pipelineDescription(const CaptureDriver& drv) const
-{
-    const VideoFormat f = currentFormat(drv);
-    const QString fixed = QStringLiteral("width=%1,height=%2,framerate=%3/1")
-                              .arg(f.size.width())
-                              .arg(f.size.height())
-                              .arg(f.fps);
-    QString source;
-    if (drv.device.isEmpty()) {
-        source = QStringLiteral("videotestsrc name=src is-live=true pattern=smpte horizontal-speed=2 ! "
-                                "video/x-raw,%1 ! clockoverlay time-format=\"%H:%M:%S\" ! videoconvert")
-                     .arg(fixed);
-    } else if (f.size.isEmpty()) {
-        source = QStringLiteral("v4l2src name=src ! decodebin ! videoconvert");
-    } else if (f.jpeg) {
-        source = QStringLiteral("v4l2src name=src ! image/jpeg,%1 ! jpegdec ! videoconvert").arg(fixed);
-    } else {
-        source = QStringLiteral("v4l2src name=src ! video/x-raw,%1 ! videoconvert").arg(fixed);
-    }
-    return source + QStringLiteral(" ! tee name=t ! queue leaky=downstream max-size-buffers=2 ! "
-                                   "videoconvert ! video/x-raw,format=BGRx ! "
-                                   "appsink name=sink max-buffers=1 drop=true sync=false");
+    return src.pipeline() + QStringLiteral(" ! tee name=t ! queue leaky=downstream max-size-buffers=2 ! "
+                                           "videoconvert ! video/x-raw,format=BGRx ! "
+                                           "appsink name=sink max-buffers=1 drop=true sync=false");
 }
 
 bool Capture::Private::open()
 {
     close();
-    if (index < 0 || index >= drivers.size()) {
+    const CameraSource& src = source(index);
+    if (src.pipeline().isEmpty()) {
         fail(NoSuchDriver, QStringLiteral("No capture driver number %1").arg(index));
         return false;
     }
-    const CaptureDriver drv = drivers.at(index);
     GError* err = nullptr;
-    GstElement* p = gst_parse_launch(pipelineDescription(drv).toUtf8().constData(), &err);
+    GstElement* p = gst_parse_launch(pipelineDescription(src).toUtf8().constData(), &err);
     if (!p || err) {
         const QString text = err ? fromGChar(err->message) : QStringLiteral("pipeline error");
         if (err)
@@ -344,10 +216,11 @@ bool Capture::Private::open()
         ++generation;
         firstError.clear();
     }
-    if (!drv.device.isEmpty()) {
-        GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
-        g_object_set(src, "device", drv.device.toLocal8Bit().constData(), nullptr);
-        gst_object_unref(src);
+    if (!src.device().isEmpty()) {
+        // Set as a property: a device path needs no quoting that way.
+        GstElement* element = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+        g_object_set(element, "device", src.device().toLocal8Bit().constData(), nullptr);
+        gst_object_unref(element);
     }
     appsink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     // A source that ends (camera unplugged) must still let a recording finish its file.
@@ -379,9 +252,9 @@ bool Capture::Private::open()
         close();
         if (timedOut)
             fail(NoFrames, QStringLiteral("The device %1 delivers no pictures")
-                               .arg(drv.device.isEmpty() ? drv.name : drv.device));
+                               .arg(src.device().isEmpty() ? src.name() : src.device()));
         else
-            fail(DeviceFailed, error.isEmpty() ? QStringLiteral("Cannot open %1").arg(drv.name) : error);
+            fail(DeviceFailed, error.isEmpty() ? QStringLiteral("Cannot open %1").arg(src.name()) : error);
         return false;
     }
     isConnected = true;
@@ -393,7 +266,9 @@ void Capture::Private::close()
 {
     if (!pipeline)
         return;
+    closing = true;
     finishRecordingNow();
+    closing = false;
     if (!pipeline)
         return;
     // Joins the streaming threads: no callback runs after this.
@@ -604,9 +479,9 @@ void Capture::Private::handleMessage(quint64 gen, GstMessage* msg)
 
 // ---- recording ----
 
-QString Capture::Private::recordingDescription(const CaptureDriver& drv) const
+QString Capture::Private::recordingDescription(const CameraSource& src) const
 {
-    int fps = currentFormat(drv).fps;
+    int fps = src.format().fps;
     if (fps <= 0)
         fps = 30;
     const QString encoder = compression == Compression::Mjpeg
@@ -616,19 +491,15 @@ QString Capture::Private::recordingDescription(const CaptureDriver& drv) const
                        "queue name=recq leaky=downstream max-size-buffers=0 max-size-bytes=0 "
                        "max-size-time=3000000000 ! videorate name=rate skip-to-first=true ! "
                        "video/x-raw,framerate=%1/1 ! videoconvert ! %2 ! queue name=vq ! "
-                       "avimux name=mux ! filesink name=fsink async=false sync=false")
+                       "appsink name=vsink sync=false async=false enable-last-sample=false")
                        .arg(fps)
                        .arg(encoder);
-    if (withAudio) {
-        // The pattern has no microphone beside it: a tone stands in.
-        const QString source = drv.device.isEmpty()
-                                   ? QStringLiteral("audiotestsrc is-live=true do-timestamp=true "
-                                                    "wave=sine freq=440 volume=0.2")
-                                   : QStringLiteral("autoaudiosrc");
+    const QString sound = audio.input.isEmpty() ? src.soundPipeline() : audio.input;
+    if (withAudio && !sound.isEmpty()) {
         desc += QStringLiteral(" %1 name=asrc ! audioconvert ! audioresample ! "
                                "audio/x-raw,format=%2,rate=%3,channels=%4,layout=interleaved ! "
-                               "queue ! mux.")
-                    .arg(source)
+                               "queue ! appsink name=asink sync=false async=false enable-last-sample=false")
+                    .arg(sound)
                     .arg(audio.bits == 8 ? QStringLiteral("U8") : QStringLiteral("S16LE"))
                     .arg(audio.rate)
                     .arg(audio.channels);
@@ -639,6 +510,11 @@ QString Capture::Private::recordingDescription(const CaptureDriver& drv) const
 bool Capture::Private::beginRecording()
 {
     auto refuse = [this](const QString& why) {
+        if (rec == Rec::Idle) {
+            // The status line speaks of this attempt, not of the last take.
+            framesIn = framesOut = framesWritten = sourceGaps = 0;
+            recElapsed = 0;
+        }
         fail(RecordingFailed, why);
         emitStatus(QStringLiteral("Failed"));
         return false;
@@ -670,9 +546,9 @@ bool Capture::Private::beginRecording()
         dropFile();
         return refuse(QStringLiteral("The capture device is not connected: %1").arg(lastError));
     }
-    const CaptureDriver drv = drivers.at(index);
+    const CameraSource& src = source(index);
     GError* err = nullptr;
-    GstElement* bin = gst_parse_bin_from_description(recordingDescription(drv).toUtf8().constData(), TRUE, &err);
+    GstElement* bin = gst_parse_bin_from_description(recordingDescription(src).toUtf8().constData(), TRUE, &err);
     if (!bin || err) {
         const QString text = err ? fromGChar(err->message) : QStringLiteral("cannot build the recorder");
         if (err)
@@ -683,18 +559,56 @@ bool Capture::Private::beginRecording()
         return refuse(text);
     }
     recbin = GST_ELEMENT(gst_object_ref_sink(bin));
-    GstElement* fsink = gst_bin_get_by_name(GST_BIN(recbin), "fsink");
-    g_object_set(fsink, "location", QFile::encodeName(file).constData(), nullptr);
-    GstPad* fsinkPad = gst_element_get_static_pad(fsink, "sink");
-    gst_pad_add_probe(fsinkPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Private::watchEos, this, nullptr);
-    gst_object_unref(fsinkPad);
-    gst_object_unref(fsink);
+    audioSrc = gst_bin_get_by_name(GST_BIN(recbin), "asrc");
+    writer = std::make_unique<AviWriter>();
+    std::optional<AviWriter::Sound> sound;
+    if (audioSrc)
+        sound = AviWriter::Sound{audio.rate, audio.channels, audio.bits};
+    const VideoFormat format = src.format();
+    if (!writer->open(file, {format.size, qMax(1, format.fps), compression == Compression::Mjpeg}, sound)) {
+        const QString why = writer->error();
+        writer.reset();
+        gst_clear_object(&audioSrc);
+        gst_clear_object(&recbin);
+        dropFile();
+        return refuse(QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file), why));
+    }
+    const quint64 writerGen = recGeneration + 1;
+    writer->setFailureHandler([this, writerGen](const QString& why) {
+        // On a streaming thread: the file side broke (disk full); the preview goes on.
+        QMetaObject::invokeMethod(
+            q,
+            [this, writerGen, why] {
+                if (writerGen == recGeneration && rec != Rec::Idle)
+                    finalizeRecording(false, why);
+            },
+            Qt::QueuedConnection);
+    });
+    sinks = 0;
+    sinksEnded = 0;
+    for (const char* name : {"vsink", "asink"}) {
+        GstElement* sink = gst_bin_get_by_name(GST_BIN(recbin), name);
+        if (!sink)
+            continue;
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = qstrcmp(name, "vsink") == 0 ? &Private::onRecordedFrame : &Private::onRecordedSound;
+        callbacks.eos = &Private::onRecordingSinkEnd;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+        gst_object_unref(sink);
+        ++sinks;
+    }
     recQueue = gst_bin_get_by_name(GST_BIN(recbin), "recq");
     rate = gst_bin_get_by_name(GST_BIN(recbin), "rate");
-    audioSrc = gst_bin_get_by_name(GST_BIN(recbin), "asrc");
     GstPad* qin = gst_element_get_static_pad(recQueue, "sink");
     gst_pad_add_probe(qin, GST_PAD_PROBE_TYPE_BUFFER, &Private::countIn, this, nullptr);
     gst_object_unref(qin);
+    {
+        // A take starts with the first picture once: the rate keeper repeats
+        // it (flagged as a gap) to fill the moment the branch took to start.
+        GstPad* rateOut = gst_element_get_static_pad(rate, "src");
+        gst_pad_add_probe(rateOut, GST_PAD_PROBE_TYPE_BUFFER, &Private::dropStartRepeats, this, nullptr);
+        gst_object_unref(rateOut);
+    }
     GstPad* qout = gst_element_get_static_pad(recQueue, "src");
     gst_pad_add_probe(qout, GST_PAD_PROBE_TYPE_BUFFER, &Private::countOut, this, nullptr);
     gst_object_unref(qout);
@@ -705,11 +619,12 @@ bool Capture::Private::beginRecording()
         gst_object_unref(vq);
     }
 
-    recFps = qMax(1, currentFormat(drv).fps);
+    recFps = qMax(1, src.format().fps);
     framesIn = 0;
     framesOut = 0;
     framesWritten = 0;
     sourceGaps = 0;
+    picturesOut = 0;
     lastPts = GST_CLOCK_TIME_NONE;
     recElapsed = 0;
     deviceErrorAfterRecording.clear();
@@ -741,6 +656,7 @@ bool Capture::Private::beginRecording()
             why = latestError;
         }
         teardownBranch();
+        writer.reset();
         dropFile();
         return refuse(why.isEmpty() ? QStringLiteral("The recorder could not start") : why);
     }
@@ -758,7 +674,7 @@ void Capture::Private::endRecording()
     GstPad* in = gst_element_get_static_pad(recbin, "sink");
     if (teePad)
         gst_pad_unlink(teePad, in);
-    // The end travels through the branch; the muxer writes its index on it.
+    // The end travels through the branch; the file is finished once it arrived.
     gst_pad_send_event(in, gst_event_new_eos());
     gst_object_unref(in);
     if (audioSrc)
@@ -791,8 +707,13 @@ void Capture::Private::finalizeRecording(bool complete, const QString& error)
         recElapsed = recClock.elapsed();
     teardownBranch();
 
-    bool ok = complete;
     QString why = error;
+    if (complete && !writer->finish()) {
+        complete = false;
+        why = writer->error();
+    }
+    writer.reset(); // closes the file
+    bool ok = complete;
     // The device broke off: the file is complete, but shorter than asked for.
     if (why.isEmpty())
         why = deviceErrorAfterRecording;
@@ -812,8 +733,13 @@ void Capture::Private::finalizeRecording(bool complete, const QString& error)
     if (!deviceErrorAfterRecording.isEmpty()) {
         const QString text = deviceErrorAfterRecording;
         deviceErrorAfterRecording.clear();
+        formatChosenWhileRecording = false;
         close();
         fail(DeviceFailed, text);
+    } else if (formatChosenWhileRecording && pipeline && !closing) {
+        formatChosenWhileRecording = false;
+        deviceSize = QSize();
+        open();
     }
 }
 
@@ -905,6 +831,16 @@ GstPadProbeReturn Capture::Private::countIn(GstPad*, GstPadProbeInfo* info, gpoi
     return GST_PAD_PROBE_OK;
 }
 
+GstPadProbeReturn Capture::Private::dropStartRepeats(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* d = static_cast<Private*>(data);
+    GstBuffer* buffer = gst_pad_probe_info_get_buffer(info);
+    if (buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_GAP) && d->picturesOut == 1)
+        return GST_PAD_PROBE_DROP;
+    ++d->picturesOut;
+    return GST_PAD_PROBE_OK;
+}
+
 GstPadProbeReturn Capture::Private::countOut(GstPad*, GstPadProbeInfo*, gpointer data)
 {
     ++static_cast<Private*>(data)->framesOut;
@@ -929,20 +865,52 @@ GstPadProbeReturn Capture::Private::countWritten(GstPad*, GstPadProbeInfo*, gpoi
     return GST_PAD_PROBE_OK;
 }
 
-GstPadProbeReturn Capture::Private::watchEos(GstPad*, GstPadProbeInfo* info, gpointer data)
+namespace {
+// Hands one recorded buffer to the writer, with its time.
+template <typename Add>
+GstFlowReturn pullRecorded(GstAppSink* sink, Add add)
 {
-    GstEvent* ev = gst_pad_probe_info_get_event(info);
-    if (ev && GST_EVENT_TYPE(ev) == GST_EVENT_EOS) {
-        auto* d = static_cast<Private*>(data);
-        {
-            std::lock_guard lk(d->eosMutex);
-            d->eosSeen = true;
-        }
-        d->eosCond.notify_all();
-        const quint64 gen = d->recGeneration;
-        QMetaObject::invokeMethod(d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_OK;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        add(reinterpret_cast<const char*>(map.data), qint64(map.size),
+            GST_CLOCK_TIME_IS_VALID(pts) ? qint64(pts) : qint64(-1));
+        gst_buffer_unmap(buffer, &map);
     }
-    return GST_PAD_PROBE_OK;
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+} // namespace
+
+GstFlowReturn Capture::Private::onRecordedFrame(GstAppSink* sink, gpointer data)
+{
+    AviWriter* w = static_cast<Private*>(data)->writer.get();
+    return pullRecorded(sink, [w](const char* p, qint64 n, qint64 pts) { w->addFrame(p, n, pts); });
+}
+
+GstFlowReturn Capture::Private::onRecordedSound(GstAppSink* sink, gpointer data)
+{
+    AviWriter* w = static_cast<Private*>(data)->writer.get();
+    return pullRecorded(sink, [w](const char* p, qint64 n, qint64 pts) { w->addSound(p, n, pts); });
+}
+
+void Capture::Private::onRecordingSinkEnd(GstAppSink*, gpointer data)
+{
+    auto* d = static_cast<Private*>(data);
+    // The file is complete once picture and sound both ended.
+    if (++d->sinksEnded < d->sinks)
+        return;
+    {
+        std::lock_guard lk(d->eosMutex);
+        d->eosSeen = true;
+    }
+    d->eosCond.notify_all();
+    const quint64 gen = d->recGeneration;
+    QMetaObject::invokeMethod(d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
 }
 
 GstPadProbeReturn Capture::Private::watchSourceEnd(GstPad*, GstPadProbeInfo* info, gpointer data)
@@ -964,7 +932,7 @@ Capture::Capture(QObject* parent) : QObject(parent), d(std::make_unique<Private>
 {
     ensureGstreamer();
     d->q = this;
-    d->enumerate();
+    d->sources = CameraSource::discover();
     d->finishWatchdog.setSingleShot(true);
     connect(&d->finishWatchdog, &QTimer::timeout, this, [this] {
         d->finalizeRecording(false, QStringLiteral("The recording did not finish in time"));
@@ -979,32 +947,30 @@ Capture::~Capture()
     delete d->surface.data();
 }
 
-int Capture::driverCount() const { return int(d->drivers.size()); }
+int Capture::driverCount() const { return int(d->sources.size()); }
 
-QString Capture::driverName(int index) const { return driver(index).name; }
+QString Capture::driverName(int index) const { return d->source(index).name(); }
 
-QString Capture::driverDescription(int index) const { return driver(index).description; }
+QString Capture::driverDescription(int index) const { return d->source(index).description(); }
 
 CaptureDriver Capture::driver(int index) const
 {
-    return index >= 0 && index < d->drivers.size() ? d->drivers.at(index) : CaptureDriver{};
+    const CameraSource& src = d->source(index);
+    return {src.name(), src.description(), src.device()};
 }
 
 int Capture::addCamera(const QString& devicePath, const QString& name)
 {
-    for (int i = 0; i < d->drivers.size(); ++i) {
-        if (d->drivers.at(i).device == devicePath)
+    for (int i = 0; i < d->sources.size(); ++i) {
+        if (d->sources.at(i)->device() == devicePath)
             return i;
     }
-    const CaptureDriver selected = driver(d->index);
-    CaptureDriver cam{name.isEmpty() ? devicePath : name,
-                      QStringLiteral("Video4Linux camera (%1)").arg(devicePath), devicePath};
     // Cameras stay in path order, the pattern stays last.
-    auto pos = std::find_if(d->drivers.begin(), d->drivers.end(), [&](const CaptureDriver& c) {
-        return c.device.isEmpty() || c.device > devicePath;
+    auto pos = std::find_if(d->sources.begin(), d->sources.end(), [&](const std::shared_ptr<CameraSource>& c) {
+        return c->device().isEmpty() || c->device() > devicePath;
     });
-    const int at = int(pos - d->drivers.begin());
-    d->drivers.insert(at, cam);
+    const int at = int(pos - d->sources.begin());
+    d->sources.insert(at, CameraSource::camera(devicePath, name));
     if (d->index >= at)
         ++d->index;
     return at;
@@ -1012,7 +978,7 @@ int Capture::addCamera(const QString& devicePath, const QString& name)
 
 bool Capture::setDriverIndex(int index)
 {
-    if (index < 0 || index >= d->drivers.size()) {
+    if (index < 0 || index >= d->sources.size()) {
         d->close();
         d->fail(NoSuchDriver, QStringLiteral("No capture driver number %1").arg(index));
         return false;
@@ -1096,28 +1062,23 @@ int Capture::height() const
     return videoFormat().size.height();
 }
 
-QList<Capture::VideoFormat> Capture::videoFormats() const
-{
-    return d->formats.value(driver(d->index < 0 ? 0 : d->index).device);
-}
+QList<Capture::VideoFormat> Capture::videoFormats() const { return d->selected().formats(); }
 
-Capture::VideoFormat Capture::videoFormat() const
-{
-    return d->currentFormat(driver(d->index < 0 ? 0 : d->index));
-}
+Capture::VideoFormat Capture::videoFormat() const { return d->selected().format(); }
 
 bool Capture::setVideoFormat(QSize size, int fps)
 {
-    const CaptureDriver drv = driver(d->index < 0 ? 0 : d->index);
-    const QList<VideoFormat> offered = d->formats.value(drv.device);
-    const auto it = std::find(offered.cbegin(), offered.cend(), VideoFormat{size, fps, false});
-    if (it == offered.cend() || d->rec != Private::Rec::Idle)
+    CameraSource& src = d->selected();
+    const bool same = src.hasChosenFormat() && src.format() == VideoFormat{size, fps, false};
+    if (!src.chooseFormat({size, fps, false}))
         return false;
-    if (d->currentFormat(drv) == *it && d->chosen.contains(drv.device))
+    if (same || !d->pipeline)
         return true;
-    d->chosen.insert(drv.device, *it);
-    if (!d->pipeline)
+    if (d->rec != Private::Rec::Idle) {
+        // The take goes on in its own format; the next one gets this.
+        d->formatChosenWhileRecording = true;
         return true;
+    }
     // Later frames come in the new size.
     d->deviceSize = QSize();
     return d->open();
@@ -1126,8 +1087,6 @@ bool Capture::setVideoFormat(QSize size, int fps)
 bool Capture::hasVideoFormatDialog() const { return !videoFormats().isEmpty(); }
 
 bool Capture::hasVideoSourceDialog() const { return false; }
-
-bool Capture::showVideoSourceDialog(QWidget*) { return false; }
 
 void Capture::setCompression(Compression c) { d->compression = c; }
 
@@ -1173,33 +1132,6 @@ bool Capture::isRecording() const { return d->rec != Private::Rec::Idle; }
 Capture::RecordingStats Capture::recordingStats() const { return d->stats(); }
 
 QString Capture::lastError() const { return d->lastError; }
-
-bool Capture::showVideoCompressionDialog(QWidget* parent)
-{
-    VideoCompressionDialog dialog(d->compression, d->quality, parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    setCompression(dialog.compression());
-    setJpegQuality(dialog.quality());
-    return true;
-}
-
-bool Capture::showVideoFormatDialog(QWidget* parent)
-{
-    VideoFormatDialog dialog(videoFormats(), videoFormat(), parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    return setVideoFormat(dialog.size(), dialog.fps());
-}
-
-bool Capture::showAudioFormatDialog(QWidget* parent)
-{
-    AudioFormatDialog dialog(d->audio, parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    setAudioFormat(dialog.format());
-    return true;
-}
 
 void captureTesting::endSource(Capture* cap)
 {

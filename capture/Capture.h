@@ -1,9 +1,11 @@
 #pragma once
 // The capture component both programs use: one object per program window,
-// enumerating the drivers (V4L2 cameras, then the built-in test pattern),
-// previewing, grabbing, saving and recording. GStreamer streams on its own
+// offering the camera sources as numbered drivers (V4L2 cameras, then the
+// built-in test pattern), previewing, grabbing, saving and recording. GStreamer streams on its own
 // thread; frames are handed to the thread that owns this object, and every
 // signal fires there.
+
+#include "capture/CameraSource.h"
 
 #include <QImage>
 #include <QObject>
@@ -35,23 +37,19 @@ public:
 
     enum class Compression { Mjpeg, Uncompressed };
 
-    // A picture size and rate a device offers.
-    struct VideoFormat
-    {
-        QSize size;
-        int fps = 30;
-        bool jpeg = false; // the device sends it as JPEG (decoded for preview)
-        bool operator==(const VideoFormat& o) const { return size == o.size && fps == o.fps; }
-    };
+    using VideoFormat = CameraFormat;
 
     struct AudioFormat
     {
         int rate = 22050;
         int channels = 1;
         int bits = 16; // 8 or 16
+        // gst-launch text of the input (a SoundInput's); empty: the source's
+        // own (the default input for cameras, a tone for the test pattern).
+        QString input;
         bool operator==(const AudioFormat& o) const
         {
-            return rate == o.rate && channels == o.channels && bits == o.bits;
+            return rate == o.rate && channels == o.channels && bits == o.bits && input == o.input;
         }
     };
 
@@ -108,13 +106,15 @@ public:
     int height() const;
 
     // Video format: what the selected driver offers; choosing one reconnects
-    // a connected driver, and later frames have that size.
+    // a connected driver, and later frames have that size. Chosen during a
+    // recording, it is kept and applied once that take is complete.
     QList<VideoFormat> videoFormats() const;
     bool setVideoFormat(QSize size, int fps);
     VideoFormat videoFormat() const;
     bool hasVideoFormatDialog() const;
     bool hasVideoSourceDialog() const; // no device here has one
-    // The dialogs return true when the user accepted a change.
+    // The dialogs return true when the user accepted a change. They live in
+    // vantora_capture_dialogs, so programs without them carry no dialog code.
     bool showVideoFormatDialog(QWidget* parent = nullptr);
     bool showVideoSourceDialog(QWidget* parent = nullptr);
     bool showVideoCompressionDialog(QWidget* parent = nullptr);

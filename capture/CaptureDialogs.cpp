@@ -1,4 +1,4 @@
-#include "CaptureDialogs.h"
+#include "capture/CaptureDialogs.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -89,10 +89,19 @@ QSize VideoFormatDialog::size() const { return sizeBox->currentData().toSize(); 
 
 int VideoFormatDialog::fps() const { return rateBox->currentData().toInt(); }
 
-AudioFormatDialog::AudioFormatDialog(const Capture::AudioFormat& current, QWidget* parent)
+AudioFormatDialog::AudioFormatDialog(const Capture::AudioFormat& current, const QList<SoundInput>& inputs,
+                                     QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Audio Format"));
+    inputBox = new QComboBox(this);
+    inputBox->setObjectName(QStringLiteral("input"));
+    inputBox->addItem(QStringLiteral("Default input"), QString());
+    for (const SoundInput& in : inputs)
+        inputBox->addItem(in.name, in.pipeline);
+    if (!current.input.isEmpty() && inputBox->findData(current.input) < 0)
+        inputBox->addItem(QStringLiteral("Chosen before (not found now)"), current.input);
+    inputBox->setCurrentIndex(qMax(0, inputBox->findData(current.input)));
     rateBox = new QComboBox(this);
     rateBox->setObjectName(QStringLiteral("rate"));
     for (int r : Capture::audioRates())
@@ -117,6 +126,7 @@ AudioFormatDialog::AudioFormatDialog(const Capture::AudioFormat& current, QWidge
     for (QComboBox* box : {rateBox, channelsBox, bitsBox})
         connect(box, &QComboBox::currentIndexChanged, this, update);
     auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Input:"), inputBox);
     form->addRow(QStringLiteral("Sample rate:"), rateBox);
     form->addRow(QStringLiteral("Channels:"), channelsBox);
     form->addRow(QStringLiteral("Sample size:"), bitsBox);
@@ -128,6 +138,36 @@ AudioFormatDialog::AudioFormatDialog(const Capture::AudioFormat& current, QWidge
 
 Capture::AudioFormat AudioFormatDialog::format() const
 {
-    return {rateBox->currentData().toInt(), channelsBox->currentData().toInt(),
-            bitsBox->currentData().toInt()};
+    return {rateBox->currentData().toInt(), channelsBox->currentData().toInt(), bitsBox->currentData().toInt(),
+            inputBox->currentData().toString()};
 }
+
+bool Capture::showVideoCompressionDialog(QWidget* parent)
+{
+    VideoCompressionDialog dialog(compression(), jpegQuality(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    setCompression(dialog.compression());
+    setJpegQuality(dialog.quality());
+    return true;
+}
+
+bool Capture::showVideoFormatDialog(QWidget* parent)
+{
+    VideoFormatDialog dialog(videoFormats(), videoFormat(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    return setVideoFormat(dialog.size(), dialog.fps());
+}
+
+bool Capture::showAudioFormatDialog(QWidget* parent)
+{
+    AudioFormatDialog dialog(audioFormat(), soundInputs(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    setAudioFormat(dialog.format());
+    return true;
+}
+
+// No device here has a source dialog of its own.
+bool Capture::showVideoSourceDialog(QWidget*) { return false; }

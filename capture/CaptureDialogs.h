@@ -1,8 +1,9 @@
 #pragma once
 // The capture component's own dialogs. Each takes the current choice and
-// hands back the new one; Capture::show...Dialog runs them modally.
+// hands back the new one; Capture::show...Dialog (defined with them) runs
+// them modally.
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QDialog>
 
@@ -43,9 +44,12 @@ class AudioFormatDialog : public QDialog
 {
     Q_OBJECT
 public:
-    AudioFormatDialog(const Capture::AudioFormat& current, QWidget* parent = nullptr);
+    // inputs: the system's sound inputs, offered after the default one.
+    AudioFormatDialog(const Capture::AudioFormat& current, const QList<SoundInput>& inputs = {},
+                      QWidget* parent = nullptr);
     Capture::AudioFormat format() const;
 
+    QComboBox* inputBox;
     QComboBox* rateBox;
     QComboBox* channelsBox;
     QComboBox* bitsBox;

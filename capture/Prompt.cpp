@@ -1,4 +1,4 @@
-#include "Prompt.h"
+#include "capture/Prompt.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "Termination.h"
+#include "capture/Termination.h"
 
 #include <QObject>
 #include <QSocketNotifier>

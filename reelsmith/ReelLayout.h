@@ -40,6 +40,28 @@ constexpr int ChromeHeight = 405;
 // then places "Go make movie", "Close" and "Options" along the bottom.
 Layout fitToControl(Layout designed, int controlWidth, int controlHeight);
 
+// The largest control (in twips) no bigger than `control` and of its shape
+// whose fitted window, caption and borders included, fits `available`.
+// Where the designed arithmetic fits, the control is left as it is.
+struct ControlSize
+{
+    int width;
+    int height;
+};
+ControlSize fitControlToScreen(ControlSize control, ControlSize available);
+
+// What the user typed into the file box, as the file to record into: "~"
+// stands for the home folder, a bare name lands in `folder` (where the save
+// dialog starts), and a name without an extension gets ".avi".
+QString movieFilePath(const QString& text, const QString& folder);
+
+// How much a take has written and how much room the disk has left, for the
+// status line: "12.3 MB, 4.5 GB free". Once less than a minute of recording
+// at `bytesPerSecond` fits (or under 50 MB), it warns that the disk is
+// almost full.
+QString takeSpaceText(qint64 fileBytes, qint64 freeBytes, double bytesPerSecond);
+bool diskAlmostFull(qint64 freeBytes, double bytesPerSecond);
+
 // The command line (arguments after the program name, joined) is exactly "/reload".
 bool isRestartCommandLine(const QStringList& arguments);
 

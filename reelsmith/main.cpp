@@ -1,7 +1,7 @@
 // Reel Smith: records the camera into an AVI file. Started by vantora with
 // "/reload", it starts vantora again when it closes.
-#include "Termination.h"
-#include "frmSplash.h"
+#include "capture/Termination.h"
+#include "reelsmith/RecorderSplash.h"
 
 #include <QApplication>
 
@@ -11,7 +11,7 @@ int main(int argc, char** argv)
     app.setApplicationName(QStringLiteral("ReelSmith"));
     // Quitting through the event loop finishes a running recording.
     onTerminationSignal(&app, [] { QApplication::quit(); });
-    auto* splash = new frmSplash(app.arguments());
+    auto* splash = new RecorderSplash(app.arguments());
     splash->show();
     return app.exec();
 }

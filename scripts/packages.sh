@@ -11,6 +11,7 @@ PACKAGES=(
   gstreamer1.0-x gstreamer1.0-alsa gstreamer1.0-pulseaudio
   libturbojpeg0-dev libcpp-httplib-dev libsodium-dev libssl-dev zlib1g-dev
   xvfb xauth fonts-dejavu-core
+  librsvg2-bin desktop-file-utils appstream dpkg-dev man-db systemd curl
 )
 
 missing=()

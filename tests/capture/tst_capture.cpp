@@ -1,5 +1,5 @@
-#include "Capture.h"
-#include "TestEnvironment.h"
+#include "capture/Capture.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QFile>
 #include <QImageReader>

@@ -1,7 +1,7 @@
 // Prompts: queued answers, test mode, and boxes that nobody can see offscreen.
 
-#include "Prompt.h"
-#include "TestEnvironment.h"
+#include "capture/Prompt.h"
+#include "tests/support/TestEnvironment.h"
 
 class TestPrompt : public QObject
 {

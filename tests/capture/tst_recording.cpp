@@ -1,9 +1,10 @@
-#include "AviRepair.h"
-#include "Capture.h"
-#include "CaptureDialogs.h"
-#include "CaptureTesting.h"
-#include "MediaInfo.h"
-#include "TestEnvironment.h"
+#include "capture/AviRepair.h"
+#include "capture/AviWriter.h"
+#include "capture/Capture.h"
+#include "capture/CaptureDialogs.h"
+#include "capture/CaptureTesting.h"
+#include "tests/capture/MediaInfo.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -11,9 +12,12 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QtEndian>
 
 #include <csignal>
 #include <sys/resource.h>
+
+Q_DECLARE_METATYPE(Capture::AudioFormat)
 
 namespace {
 int patternIndex(const Capture& cap) { return cap.driverCount() - 1; }
@@ -37,6 +41,49 @@ bool recordFor(Capture& cap, int ms, qint64* recordedMs = nullptr)
         return false;
     return finished.at(0).at(1).toBool();
 }
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+void putU32(QByteArray& bytes, qint64 at, quint32 v) { qToLittleEndian(v, bytes.data() + at); }
+
+// Every frame the headers and indexes promise is in the file, and the
+// demuxer and decoder reach every one of them.
+void checkComplete(const QString& file, const AviContents& c)
+{
+    QVERIFY2(c.ok, qPrintable(c.error));
+    QVERIFY(c.sizesMatch);
+    QVERIFY(c.videoChunks > 0);
+    QCOMPARE(quint64(c.streamLengths.value(0)), c.videoChunks);
+    QCOMPARE(quint64(c.odmlFrames), c.videoChunks);
+    QCOMPARE(quint64(c.mainHeaderFrames), c.firstBlockVideoChunks);
+    QCOMPARE(int(c.superIndexUsed.value(0)), c.blocks);
+    QCOMPARE(c.superIndexDuration.value(0), c.videoChunks);
+    if (c.streamLengths.size() > 1) {
+        QCOMPARE(quint64(c.streamLengths.at(1)), c.audioBytes / quint64(c.audioAlign));
+        QCOMPARE(c.superIndexDuration.value(1), c.audioBytes / quint64(c.audioAlign));
+    }
+    QVERIFY(c.idx1);
+    const Decoded decoded = decodeMedia(file);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QCOMPARE(decoded.videoFrames, c.videoChunks);
+}
+
+// Picture and sound end within one frame of each other.
+void checkInStep(const AviContents& c)
+{
+    QVERIFY2(qAbs(c.audioSeconds() - c.videoSeconds()) <= 1.0 / c.fps + 1e-6,
+             qPrintable(QStringLiteral("sound %1 s, picture %2 s").arg(c.audioSeconds()).arg(c.videoSeconds())));
+}
 } // namespace
 
 class tst_Recording : public QObject
@@ -52,7 +99,20 @@ private slots:
     void stopWithoutRecordingIsHarmless();
     void disconnectWhileRecordingFinishesFile();
     void destroyingWhileRecordingFinishesFile();
+    void cleanup();
+    void multiBlockRecordingKeepsEveryFrame_data();
+    void multiBlockRecordingKeepsEveryFrame();
+    void soundKeepsStepWithPicture_data();
+    void soundKeepsStepWithPicture();
+    void fileFullMidwayKeepsWhatWasWritten_data();
     void fileFullMidwayKeepsWhatWasWritten();
+    void repairKeepsEveryBlockOfCutFile();
+    void repairEndsOnCraftedSizes_data();
+    void repairEndsOnCraftedSizes();
+    void writerPadsMissingSoundInSmallChunks();
+    void formatChosenWhileRecordingIsKeptForNextTake();
+    void unavailableSoundInputFailsClearly();
+    void refusedStartShowsNoFiguresOfTheLastTake();
     void deviceLostMidwayFinishesFile();
     void repairMakesCutFilePlayable();
     void repairRejectsNonAvi();
@@ -229,15 +289,93 @@ void tst_Recording::destroyingWhileRecordingFinishesFile()
     QVERIFY(m.durationSeconds > 0.5);
 }
 
+void tst_Recording::cleanup() { AviWriter::setBlockLimit(qint64(1) << 30); }
+
+void tst_Recording::multiBlockRecordingKeepsEveryFrame_data()
+{
+    QTest::addColumn<int>("compression");
+    QTest::addColumn<bool>("sound");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("mjpeg with sound") << int(Capture::Compression::Mjpeg) << true << QSize(640, 480);
+    QTest::newRow("uncompressed without sound") << int(Capture::Compression::Uncompressed) << false << QSize(320, 240);
+}
+
+void tst_Recording::multiBlockRecordingKeepsEveryFrame()
+{
+    QFETCH(int, compression);
+    QFETCH(bool, sound);
+    QFETCH(QSize, size);
+    // Blocks of 256 KiB stand in for 1 GiB ones: the same path in seconds.
+    AviWriter::setBlockLimit(256 * 1024);
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    QVERIFY(cap.setVideoFormat(size, 30));
+    cap.setCompression(Capture::Compression(compression));
+    cap.setCaptureAudio(sound);
+    const QString file = tempPath(QStringLiteral("blocks-%1.avi").arg(compression));
+    cap.setCaptureFile(file);
+    qint64 recorded = 0;
+    QVERIFY(recordFor(cap, 2500, &recorded));
+    const AviContents c = readAviContents(file);
+    QVERIFY2(c.blocks >= 3, qPrintable(QString::number(c.blocks)));
+    checkComplete(file, c);
+    QCOMPARE(c.videoChunks, cap.recordingStats().framesWritten);
+    QCOMPARE(c.streamLengths.size(), sound ? 2 : 1);
+    const MediaInfo m = discoverMedia(file);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QCOMPARE(m.videoSize, size);
+    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5, qPrintable(QString::number(m.durationSeconds)));
+}
+
+void tst_Recording::soundKeepsStepWithPicture_data()
+{
+    QTest::addColumn<Capture::AudioFormat>("format");
+    QTest::addColumn<int>("fps");
+    QTest::newRow("8 kHz mono 8 bit") << Capture::AudioFormat{8000, 1, 8} << 30;
+    QTest::newRow("11 kHz stereo at 15 fps") << Capture::AudioFormat{11025, 2, 16} << 15;
+    QTest::newRow("48 kHz stereo") << Capture::AudioFormat{48000, 2, 16} << 25;
+}
+
+void tst_Recording::soundKeepsStepWithPicture()
+{
+    QFETCH(Capture::AudioFormat, format);
+    QFETCH(int, fps);
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    QVERIFY(cap.setVideoFormat(QSize(320, 240), fps));
+    cap.setAudioFormat(format);
+    const QString file = tempPath(QStringLiteral("step-%1.avi").arg(format.rate));
+    cap.setCaptureFile(file);
+    QTRY_VERIFY(cap.frameSerial() > 10); // sound starts with the recording, not the preview
+    QVERIFY(recordFor(cap, 1500));
+    const AviContents c = readAviContents(file);
+    checkComplete(file, c);
+    QCOMPARE(c.audioRate, format.rate);
+    QCOMPARE(c.fps, fps);
+    checkInStep(c);
+    // The pattern moves: a take starts with two different pictures.
+    QVERIFY(!c.firstFrame.isEmpty());
+    QVERIFY(c.firstFrame != c.secondFrame);
+}
+
+void tst_Recording::fileFullMidwayKeepsWhatWasWritten_data()
+{
+    QTest::addColumn<qint64>("blockLimit");
+    QTest::newRow("in the first block") << (qint64(1) << 30);
+    QTest::newRow("in a later block") << qint64(256 * 1024);
+}
+
 void tst_Recording::fileFullMidwayKeepsWhatWasWritten()
 {
+    QFETCH(qint64, blockLimit);
+    AviWriter::setBlockLimit(blockLimit);
     // A file size limit stands in for a full disk: writes past it fail with EFBIG.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
     Capture cap;
     QVERIFY(cap.setDriverIndex(patternIndex(cap)));
-    const QString file = tempPath(QStringLiteral("full.avi"));
+    const QString file = tempPath(QStringLiteral("full-%1.avi").arg(blockLimit));
     cap.setCaptureFile(file);
     QSignalSpy errors(&cap, &Capture::errorOccurred);
     QSignalSpy finished(&cap, &Capture::recordingFinished);
@@ -255,18 +393,190 @@ void tst_Recording::fileFullMidwayKeepsWhatWasWritten()
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::RecordingFailed));
     QVERIFY(cap.connected());
+    // Everything up to the full disk is kept, less room for the index.
+    const qint64 kept = QFileInfo(file).size();
+    QVERIFY2(kept > qint64(small.rlim_cur) * 3 / 4, qPrintable(QString::number(kept)));
+    const AviContents c = readAviContents(file);
+    checkComplete(file, c);
+    if (blockLimit < qint64(small.rlim_cur))
+        QVERIFY(c.blocks >= 3);
+    checkInStep(c);
     const MediaInfo m = discoverMedia(file);
     QVERIFY2(m.ok, qPrintable(m.error));
     QCOMPARE(m.container, QStringLiteral("video/x-msvideo"));
     QCOMPARE(m.videoSize, QSize(640, 480));
     QVERIFY2(m.durationSeconds > 0.1, qPrintable(QString::number(m.durationSeconds)));
-    // Not just readable by a forgiving demuxer: real sizes, frame count and index.
-    const AviHeader h = readAviHeader(file);
-    QVERIFY(h.riffSizeMatches);
-    QVERIFY(h.totalFrames > 0);
-    // The cut may leave some sound beyond the last picture, never the reverse.
-    QVERIFY2(h.totalFrames / 30.0 <= m.durationSeconds + 0.05,
-             qPrintable(QStringLiteral("%1 frames, %2 s").arg(h.totalFrames).arg(m.durationSeconds)));
+}
+
+void tst_Recording::repairKeepsEveryBlockOfCutFile()
+{
+    AviWriter::setBlockLimit(128 * 1024);
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    const QString file = tempPath(QStringLiteral("blocks-whole.avi"));
+    cap.setCaptureFile(file);
+    QVERIFY(recordFor(cap, 2000));
+    const QByteArray whole = readAll(file);
+    const AviContents before = readAviContents(file);
+    QVERIFY(before.blocks >= 4);
+
+    // What a killed recorder leaves: closed blocks, then a torn last block
+    // whose sizes are placeholders, and headers that count nothing.
+    QByteArray cut = whole.left(whole.size() * 3 / 5 + 5);
+    const qint64 lastRiff = cut.lastIndexOf("RIFF");
+    QVERIFY(lastRiff > 0);
+    putU32(cut, lastRiff + 4, 16);
+    putU32(cut, lastRiff + 16, 4);
+    putU32(cut, cut.indexOf("avih") + 8 + 16, 0);
+    for (qint64 at = cut.indexOf("strh"); at >= 0 && at < cut.indexOf("movi"); at = cut.indexOf("strh", at + 4))
+        putU32(cut, at + 8 + 32, 0);
+    for (qint64 at = cut.indexOf("indx"); at >= 0 && at < cut.indexOf("movi"); at = cut.indexOf("indx", at + 4))
+        putU32(cut, at + 8 + 4, 0);
+    putU32(cut, cut.indexOf("dmlh") + 8, 0);
+    const QString cutFile = tempPath(QStringLiteral("blocks-cut.avi"));
+    QVERIFY(writeAll(cutFile, cut));
+    QVERIFY(!readAviContents(cutFile).sizesMatch);
+    quint64 completeFrames = 0, completeSound = 0;
+    for (qint64 end : before.videoChunkEnds)
+        completeFrames += end <= cut.size() ? 1 : 0;
+    for (const auto& [end, size] : before.audioChunks)
+        completeSound += end <= cut.size() ? size : 0;
+
+    const AviRepairResult r = repairAviFile(cutFile);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QVERIFY(r.indexWritten);
+    const AviContents c = readAviContents(cutFile);
+    QCOMPARE(c.blocks, r.blocks);
+    QVERIFY(c.blocks >= 2);
+    QCOMPARE(c.videoChunks, completeFrames); // every complete frame and sound chunk
+    QCOMPARE(c.audioBytes, completeSound);
+    QCOMPARE(quint64(r.videoFrames), c.videoChunks);
+    checkComplete(cutFile, c);
+    // Repairing twice changes nothing.
+    const QByteArray once = readAll(cutFile);
+    QVERIFY(repairAviFile(cutFile).ok);
+    QCOMPARE(readAll(cutFile), once);
+}
+
+void tst_Recording::repairEndsOnCraftedSizes_data()
+{
+    QTest::addColumn<QByteArray>("chunk"); // the size after the first of these is replaced
+    QTest::addColumn<int>("after");        // bytes from the tag to the size
+    QTest::addColumn<quint32>("size");
+    for (quint32 size : {0xFFFFFFF7u, 0xFFFFFFF8u}) {
+        const QByteArray hex = QByteArray::number(size, 16);
+        QTest::newRow(("header list " + hex).constData()) << QByteArray("hdrl") << -4 << size;
+        QTest::newRow(("stream list " + hex).constData()) << QByteArray("strl") << -4 << size;
+        QTest::newRow(("stream header " + hex).constData()) << QByteArray("strh") << 4 << size;
+        QTest::newRow(("movie list " + hex).constData()) << QByteArray("movi") << -4 << size;
+        QTest::newRow(("first frame " + hex).constData()) << QByteArray("00dc") << 4 << size;
+    }
+}
+
+void tst_Recording::repairEndsOnCraftedSizes()
+{
+    QFETCH(QByteArray, chunk);
+    QFETCH(int, after);
+    QFETCH(quint32, size);
+    const QString source = tempPath(QStringLiteral("crafted-source.avi"));
+    if (!QFile::exists(source)) {
+        Capture cap;
+        QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+        cap.setCaptureFile(source);
+        QVERIFY(recordFor(cap, 600));
+    }
+    QByteArray crafted = readAll(source);
+    const qint64 at = crafted.indexOf(chunk);
+    QVERIFY(at > 0);
+    putU32(crafted, at + after, size);
+    const QString file = tempPath(QStringLiteral("crafted.avi"));
+    QVERIFY(writeAll(file, crafted));
+    // Ends (a hang here is the fault), and a file it cannot read stays as it was.
+    const AviRepairResult r = repairAviFile(file);
+    if (!r.ok) {
+        QVERIFY(!r.error.isEmpty());
+        QCOMPARE(readAll(file), crafted);
+    } else {
+        QVERIFY(decodeMedia(file).ok);
+    }
+}
+
+void tst_Recording::writerPadsMissingSoundInSmallChunks()
+{
+    // Ten seconds of picture, and the sound input delivered nothing.
+    const QString file = tempPath(QStringLiteral("silent.avi"));
+    AviWriter writer;
+    QVERIFY(writer.open(file, {QSize(160, 120), 10, false}, AviWriter::Sound{8000, 1, 16}));
+    const QByteArray frame(160 * 120 * 3 / 2, char(0x40));
+    for (int i = 0; i < 100; ++i)
+        writer.addFrame(frame.constData(), frame.size(), qint64(i) * 100000000);
+    QVERIFY2(writer.finish(), qPrintable(writer.error()));
+    const AviContents c = readAviContents(file);
+    checkComplete(file, c);
+    QCOMPARE(c.videoChunks, quint64(100));
+    QCOMPARE(c.audioBytes, quint64(10 * 8000 * 2)); // exactly the picture's length
+    for (const auto& [end, size] : c.audioChunks)
+        QVERIFY(size <= 8000 * 2);
+}
+
+void tst_Recording::formatChosenWhileRecordingIsKeptForNextTake()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setCaptureAudio(false);
+    const QString first = tempPath(QStringLiteral("take-1.avi"));
+    cap.setCaptureFile(first);
+    QSignalSpy finished(&cap, &Capture::recordingFinished);
+    QVERIFY(cap.startRecording());
+    QTRY_VERIFY(cap.recordingStats().framesWritten >= 5);
+    // Chosen mid-take: this take keeps its size, the next one has the new one.
+    QVERIFY(cap.setVideoFormat(QSize(320, 240), 15));
+    QCOMPARE(cap.videoFormat().size, QSize(320, 240));
+    cap.stopRecording();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(discoverMedia(first).videoSize, QSize(640, 480));
+    QTRY_COMPARE(cap.frame().size(), QSize(320, 240));
+    QCOMPARE(cap.width(), 320);
+    const QString second = tempPath(QStringLiteral("take-2.avi"));
+    cap.setCaptureFile(second);
+    QVERIFY(recordFor(cap, 800));
+    const MediaInfo m = discoverMedia(second);
+    QCOMPARE(m.videoSize, QSize(320, 240));
+    QCOMPARE(qRound(m.videoFps), 15);
+}
+
+void tst_Recording::unavailableSoundInputFailsClearly()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setAudioFormat({22050, 1, 16, QStringLiteral("pulsesrc device=\"no-such-input\"")});
+    const QString file = tempPath(QStringLiteral("no-input.avi"));
+    cap.setCaptureFile(file);
+    QSignalSpy errors(&cap, &Capture::errorOccurred);
+    QVERIFY(!cap.startRecording());
+    QVERIFY(!cap.isRecording());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::RecordingFailed));
+    QVERIFY(!errors.at(0).at(1).toString().isEmpty());
+    QVERIFY(!QFile::exists(file)); // nothing left behind
+    QVERIFY(cap.connected());
+    const quint64 serial = cap.frameSerial();
+    QTRY_VERIFY(cap.frameSerial() > serial + 5); // the preview goes on
+}
+
+void tst_Recording::refusedStartShowsNoFiguresOfTheLastTake()
+{
+    Capture cap;
+    QVERIFY(cap.setDriverIndex(patternIndex(cap)));
+    cap.setCaptureFile(tempPath(QStringLiteral("before-refusal.avi")));
+    QVERIFY(recordFor(cap, 1200));
+    QVERIFY(cap.recordingStats().framesWritten > 0);
+    QSignalSpy status(&cap, &Capture::statusChanged);
+    cap.setCaptureFile(QStringLiteral("/nonexistent-vantora/Movie.avi"));
+    QVERIFY(!cap.startRecording());
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Failed 00:00:00 - 0 frames written, 0 dropped"));
+    QCOMPARE(cap.recordingStats().framesWritten, quint64(0));
 }
 
 void tst_Recording::deviceLostMidwayFinishesFile()
@@ -393,6 +703,15 @@ void tst_Recording::dialogsHandBackChoices()
     audio.bitsBox->setCurrentIndex(0);
     audio.channelsBox->setCurrentIndex(0);
     QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 1, 8}));
+    // Sound inputs: the default first, then what the system offers.
+    AudioFormatDialog inputs({22050, 1, 16}, {{QStringLiteral("Desk microphone"), QStringLiteral("pulsesrc device=\"desk\"")}});
+    QCOMPARE(inputs.inputBox->count(), 2);
+    QCOMPARE(inputs.inputBox->itemText(0), QStringLiteral("Default input"));
+    QVERIFY(inputs.format().input.isEmpty());
+    inputs.inputBox->setCurrentIndex(1);
+    QCOMPARE(inputs.format().input, QStringLiteral("pulsesrc device=\"desk\""));
+    cap.setAudioFormat(inputs.format());
+    QCOMPARE(cap.audioFormat().input, QStringLiteral("pulsesrc device=\"desk\""));
     cap.setAudioFormat({12345, 7, 12}); // nonsense is bounded
     QCOMPARE(cap.audioFormat().channels, 2);
     QVERIFY(Capture::audioRates().contains(cap.audioFormat().rate));

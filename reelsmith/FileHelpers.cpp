@@ -1,9 +1,11 @@
-#include "basFile.h"
+#include "reelsmith/FileHelpers.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-bool FileExists(const QString& path)
+namespace reel {
+
+bool fileExists(const QString& path)
 {
     QString p = path;
     if (p.endsWith(QLatin1Char('/')))
@@ -18,3 +20,5 @@ bool FileExists(const QString& path)
     f.close();
     return ok;
 }
+
+} // namespace reel

@@ -2,7 +2,7 @@
 // "Reel Smith": live preview, recording into an AVI file, the capture
 // component's dialogs, the sound switch and the file name.
 
-#include "ReelLayout.h"
+#include "reelsmith/ReelLayout.h"
 
 #include <QWidget>
 #include <functional>
@@ -14,13 +14,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class frmMain : public QWidget
+class RecorderWindow : public QWidget
 {
     Q_OBJECT
 public:
     // arguments: the whole command line, program name first.
-    explicit frmMain(const QStringList& arguments, QWidget* parent = nullptr);
-    ~frmMain() override;
+    explicit RecorderWindow(const QStringList& arguments, QWidget* parent = nullptr);
+    ~RecorderWindow() override;
 
     // Where the main program is started from on close ("/reload"), and how.
     void setProgramFolder(const QString& folder);
@@ -32,29 +32,32 @@ public:
     // The file box's first text: the Videos folder (or home) + "/Movie.avi".
     static QString startFolder();
 
-    void cmdOptions_Click();
-    void chkSound_Click();
-    void cmdBrowse_Click();
-    void cmdGo_Click();
-    void cmdCompression_Click();
-    void cmdFormat_Click();
-    void cmdAudio_Click();
+    void toggleOptions();
+    void onSoundSwitchClicked();
+    void browse();
+    void recordOrStop();
+    void chooseCompression();
+    void chooseVideoFormat();
+    // Repairs what killed recorders left unfinished (only `onlyPath` when
+    // given) and tells the user.
+    void repairInterruptedTakes(const QString& onlyPath = {});
+    void chooseAudioFormat();
 
-    Capture* Cap;
-    QGroupBox* fraPreview;
-    QLabel* picStatus;
-    QPushButton* cmdOptions;
-    QPushButton* cmdGo;
-    QPushButton* cmdClose;
-    QGroupBox* fraVideo;
-    QPushButton* cmdCompression;
-    QPushButton* cmdFormat;
-    QGroupBox* fraSound;
-    QPushButton* cmdAudio;
-    QCheckBox* chkSound;
-    QGroupBox* fraStorage;
-    QLineEdit* txtFile;
-    QPushButton* cmdBrowse;
+    Capture* capture;
+    QGroupBox* previewFrame;
+    QLabel* statusLabel;
+    QPushButton* optionsButton;
+    QPushButton* recordButton;
+    QPushButton* closeButton;
+    QGroupBox* videoOptionsBox;
+    QPushButton* compressionButton;
+    QPushButton* videoFormatButton;
+    QGroupBox* soundOptionsBox;
+    QPushButton* audioFormatButton;
+    QCheckBox* soundSwitch;
+    QGroupBox* storageBox;
+    QLineEdit* fileEdit;
+    QPushButton* browseButton;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,7 +70,7 @@ private:
     QString programFolder;
     Launcher launcher;
     reel::Layout fitted;
-    bool starting = false;      // inside cmdGo_Click's start
+    bool starting = false;      // inside recordOrStop's start
     QString failedMidway;       // why a running recording broke off
     bool closeAfterRecording = false;
 };

@@ -1,8 +1,12 @@
 #pragma once
-// The recorder's own copy of the main program's file test (it shares no code with it).
+// File tests the recorder makes before it writes a movie.
 
 #include <QString>
 
+namespace reel {
+
 // True when the file opens for reading. A single trailing "/" is removed
 // first; a folder does not open as a file, so a folder path gives false.
-bool FileExists(const QString& path);
+bool fileExists(const QString& path);
+
+} // namespace reel
