@@ -239,11 +239,13 @@ void SignupWizard::accountCreated(const SignupForm& f)
         main->userNameEdit->setText(f.user);
         main->passwordEdit->setText(f.password);
         main->domainBox->setCurrentIndex(domainBox->currentIndex());
+        if (main->domainBox->currentText() != f.domain) // its list was not filled
+            main->domainBox->setEditText(f.domain);
         // The online switch stores user name and password only; the domain
         // must be stored too or the logon would go out under the old one.
-        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), main->domainBox->currentText());
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), f.domain);
         main->userLabel->setText(f.user);
-        main->domainLabel->setText(main->domainBox->currentText());
+        main->domainLabel->setText(f.domain);
         QPointer<MainWindow> guard(main);
         // An engine still logging off the old account is let finish first.
         seams::whenEngineUnloaded([guard] {
