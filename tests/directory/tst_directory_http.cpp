@@ -637,7 +637,7 @@ private slots:
         s.connectToHost(QHostAddress::LocalHost, m_dir.port());
         QVERIFY(s.waitForConnected(5000));
         s.write("GET /help.html HTTP/1.0\r\n");
-        // The service runs with a one-second read time-out.
+        // The service runs with a two-second read time-out.
         QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 15000);
         QTRY_VERIFY(m_dir.log().contains("127.0.0.1 - - 408 - timed out after 25 bytes of request"));
     }
