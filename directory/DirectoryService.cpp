@@ -1,7 +1,6 @@
 #include "DirectoryService.h"
 
-#include "ChatDelivery.h"
-
+#include <QRandomGenerator>
 #include <mutex>
 #include <sodium.h>
 
@@ -12,13 +11,13 @@ const QByteArray kBad = "BAD";
 
 // Short on purpose: the logon client takes any answer longer than six
 // characters for an address.
-Reply bad()
+Reply bad(const QString& note = QString())
 {
-    return {400, kBad};
+    return {400, kBad, {}, note};
 }
-Reply ok(const QByteArray& word)
+Reply ok(const QByteArray& word, const QString& note = QString())
 {
-    return {200, word};
+    return {200, word, {}, note};
 }
 
 int hexValue(char c)
@@ -159,7 +158,7 @@ QString checkNewMember(const QString& user, const QByteArray& password, const QS
         return QStringLiteral("user name is shorter than 3 characters");
     if (user.size() > 64)
         return QStringLiteral("user name is longer than 64 characters");
-    if (password.contains('\'') || password.contains('&') || hasControl(password) || password.contains(' '))
+    if (password.contains('\'') || password.contains('&') || hasControl(password))
         return QStringLiteral("password contains invalid characters");
     if (password.size() < 4)
         return QStringLiteral("password is shorter than 4 characters");
@@ -182,25 +181,32 @@ QString checkNewMember(const QString& user, const QByteArray& password, const QS
     return {};
 }
 
-DirectoryService::DirectoryService(MemberStore& store, const Clock& clock, ChatDelivery* delivery,
-                                   Options options, Logger log)
-    : m_store(store), m_clock(clock), m_delivery(delivery), m_options(std::move(options)),
-      m_log(std::move(log))
+DirectoryService::DirectoryService(MemberStore& store, const Clock& clock, Options options, Logger log)
+    : m_store(store), m_clock(clock), m_options(std::move(options)), m_log(std::move(log)),
+      m_failuresByAddress(clock, m_options.failedLogonsPerAddress, m_options.failedLogonWindowMs),
+      m_failuresByAccount(clock, m_options.failedLogonsPerAccount, m_options.failedLogonWindowMs),
+      m_registrations(clock, m_options.registrationsPerAddress, m_options.registrationWindowMs),
+      m_invitationsFrom(clock, m_options.invitationsPerMember, m_options.invitationWindowMs),
+      m_invitationsTo(clock, m_options.invitationsPerMember, m_options.invitationWindowMs)
 {
     for (QString& d : m_options.domains)
         d = d.trimmed().toLower();
     m_options.domains.removeAll(QString());
+    quint64 noise[2];
+    QRandomGenerator::system()->fillRange(noise);
+    m_dummyHash = passwords::hash(QByteArray(reinterpret_cast<const char*>(noise), sizeof noise).toHex(),
+                                  m_options.hashLimits);
 }
 
-void DirectoryService::logStoreDown() const
+QString DirectoryService::storeProblem(const char* what) const
 {
-    log(QStringLiteral("database unavailable: %1").arg(m_store.lastError()));
+    // Into the request's own log line; the store's text names no password.
+    return QLatin1String(what) + QLatin1String(": ") + m_store.lastError();
 }
 
 Reply DirectoryService::storeDown() const
 {
-    logStoreDown();
-    return {503, "DB DOWN"};
+    return ok("DB DOWN", storeProblem("database unavailable"));
 }
 
 void DirectoryService::log(const QString& line) const
@@ -230,20 +236,37 @@ bool DirectoryService::isOnline(const QString& name)
 }
 
 DirectoryService::Auth DirectoryService::authenticate(const QString& name, const QByteArray& password,
-                                                      Member* member)
+                                                      const QString& address, Member* member, QString* why)
 {
-    if (name.isEmpty())
-        return Auth::User;
-    switch (m_store.find(name, member)) {
-    case MemberStore::Lookup::Failed:
-        logStoreDown();
-        return Auth::DbDown;
-    case MemberStore::Lookup::Missing:
-        return Auth::User;
-    case MemberStore::Lookup::Found:
-        break;
+    if (m_failuresByAddress.isLimited(address)) {
+        *why = QStringLiteral("failed logon: limited, too many failures from %1").arg(address);
+        return Auth::Limited;
     }
     const QString key = MemberStore::keyFor(name);
+    MemberStore::Lookup found = MemberStore::Lookup::Missing;
+    if (!name.isEmpty())
+        found = m_store.find(name, member);
+    if (found == MemberStore::Lookup::Failed) {
+        *why = storeProblem("database unavailable");
+        return Auth::DbDown;
+    }
+    if (found == MemberStore::Lookup::Missing) {
+        // The same work as a wrong password, so the time of the answer does
+        // not tell which names exist.
+        ++m_fullVerifications;
+        passwords::verify(m_dummyHash, password);
+        m_failuresByAddress.record(address);
+        *why = QStringLiteral("failed logon: no such member");
+        return Auth::User;
+    }
+    // A member's own address (where it is online now) is not locked out by
+    // others guessing its password elsewhere; that address still has its
+    // own limit.
+    const bool atHome = isOnline(*member) && member->address == address;
+    if (!atHome && m_failuresByAccount.isLimited(key)) {
+        *why = QStringLiteral("failed logon: limited, too many failures for %1").arg(member->name);
+        return Auth::Limited;
+    }
     const QByteArray proof = m_proofKey.proof(key, password);
     {
         std::shared_lock lock(m_sessionLock);
@@ -255,37 +278,58 @@ DirectoryService::Auth DirectoryService::authenticate(const QString& name, const
             return Auth::Ok;
     }
     ++m_fullVerifications;
-    if (!passwords::verify(member->passwordHash, password))
+    if (!passwords::verify(member->passwordHash, password)) {
+        m_failuresByAddress.record(address);
+        m_failuresByAccount.record(key);
+        *why = QStringLiteral("failed logon: wrong password");
         return Auth::Pass;
+    }
     std::unique_lock lock(m_sessionLock);
     m_sessions.insert(key, {member->passwordHash, proof});
     return Auth::Ok;
 }
 
-Reply DirectoryService::registerMember(const Params& params)
+Reply DirectoryService::refusal(Auth auth, const QString& why)
 {
+    switch (auth) {
+    case Auth::User:
+        return ok("USER", why);
+    case Auth::Pass:
+    case Auth::Limited:
+        // Nothing new for the client: a limited attempt reads as a wrong password.
+        return ok("PASS", why);
+    case Auth::DbDown:
+    case Auth::Ok:
+        break;
+    }
+    return ok("DB DOWN", why);
+}
+
+Reply DirectoryService::registerMember(const Params& params, const QString& remoteAddress)
+{
+    const QString address = publicAddress(remoteAddress);
     const QString full = params.text(QStringLiteral("u"));
     const QByteArray password = params.bytes(QStringLiteral("p"));
     const QString fullName = params.text(QStringLiteral("n"));
     const QString email = params.text(QStringLiteral("e"));
+    // Refusals are words with status 200, as for the logon: an HTTP error
+    // would reach the user as an error text holding the whole request.
     if (full.isEmpty() || password.isEmpty() || fullName.isEmpty() || email.isEmpty())
-        return bad();
+        return ok(kBad, QStringLiteral("registration refused: a field is missing"));
 
     QString domain;
     for (const QString& d : std::as_const(m_options.domains)) {
-        if (full.size() > d.size() + 1 && full.endsWith(u'.' + d, Qt::CaseInsensitive)) {
+        if (full.endsWith(u'.' + d, Qt::CaseInsensitive)) {
             domain = d;
             break;
         }
     }
     if (domain.isEmpty())
-        return ok("NA");
+        return ok("NA", QStringLiteral("registration refused: domain not offered"));
     const QString user = full.left(full.size() - domain.size() - 1);
     const QString problem = checkNewMember(user, password, fullName, email, true);
-    if (!problem.isEmpty()) {
-        log(QStringLiteral("registration refused: %1").arg(problem));
-        return bad();
-    }
+    if (!problem.isEmpty())
+        return ok(kBad, QStringLiteral("registration refused: %1").arg(problem));
 
     Member existing;
     switch (m_store.find(full, &existing)) {
@@ -296,6 +340,11 @@ Reply DirectoryService::registerMember(const Params& params)
     case MemberStore::Lookup::Missing:
         break;
     }
+    if (m_registrations.isLimited(address))
+        return ok("NA", QStringLiteral("registration refused: limited, %1 accounts from %2 within %3 min")
+                            .arg(m_registrations.limit())
+                            .arg(address)
+                            .arg(m_options.registrationWindowMs / 60000));
 
     Member m;
     m.name = user + u'.' + domain;
@@ -305,14 +354,12 @@ Reply DirectoryService::registerMember(const Params& params)
     m.adult = params.text(QStringLiteral("a")).compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
     m.createdMs = m_clock.nowMs();
     m.passwordHash = passwords::hash(password, m_options.hashLimits);
-    if (m.passwordHash.isEmpty()) {
-        log(QStringLiteral("registration failed: password hashing failed (out of memory?)"));
-        return {503, "BUSY"};
-    }
+    if (m.passwordHash.isEmpty())
+        return ok("BUSY", QStringLiteral("registration failed: password hashing failed (out of memory?)"));
     switch (m_store.add(m)) {
     case MemberStore::AddResult::Created:
-        log(QStringLiteral("member %1 registered").arg(m.name));
-        return ok("ACCOUNT CREATED");
+        m_registrations.record(address);
+        return ok("ACCOUNT CREATED", QStringLiteral("member %1 registered").arg(m.name));
     case MemberStore::AddResult::NameInUse:
         return ok("USERNAME IN USE");
     case MemberStore::AddResult::EmailInUse:
@@ -328,75 +375,88 @@ Reply DirectoryService::logon(const Params& params, const QString& remoteAddress
     const QString name = params.text(QStringLiteral("u"));
     const int port = portOf(params.text(QStringLiteral("i")));
     if (!name.isEmpty() && port == 0)
-        return bad();
-    Member member;
-    switch (authenticate(name, params.bytes(QStringLiteral("p")), &member)) {
-    case Auth::User:
-        return ok("USER");
-    case Auth::Pass:
-        return ok("PASS");
-    case Auth::DbDown:
-        return ok("DB DOWN");
-    case Auth::Ok:
-        break;
-    }
+        return bad(QStringLiteral("logon refused: no port in i"));
     const QString address = publicAddress(remoteAddress);
+    Member member;
+    QString why;
+    const Auth auth = authenticate(name, params.bytes(QStringLiteral("p")), address, &member, &why);
+    if (auth != Auth::Ok)
+        return refusal(auth, why);
     if (!m_store.setPresence(member.name, address, port, m_clock.nowMs())) {
-        log(QStringLiteral("database cannot be written: %1").arg(m_store.lastError()));
-        return ok("DB DOWN");
+        return ok("DB DOWN", storeProblem("database cannot be written"));
     }
     return ok(address.toLatin1() + ':' + QByteArray::number(port));
 }
 
-Reply DirectoryService::logoff(const Params& params)
+Reply DirectoryService::logoff(const Params& params, const QString& remoteAddress)
 {
     Member member;
-    switch (authenticate(params.text(QStringLiteral("u")), params.bytes(QStringLiteral("p")), &member)) {
-    case Auth::User:
-        return ok("USER");
-    case Auth::Pass:
-        return ok("PASS");
-    case Auth::DbDown:
-        return ok("DB DOWN");
-    case Auth::Ok:
-        break;
-    }
+    QString why;
+    const Auth auth = authenticate(params.text(QStringLiteral("u")), params.bytes(QStringLiteral("p")),
+                                   publicAddress(remoteAddress), &member, &why);
+    if (auth != Auth::Ok)
+        return refusal(auth, why);
     {
         // The session ends here: the next logon pays the full check again.
         std::unique_lock lock(m_sessionLock);
         m_sessions.remove(MemberStore::keyFor(member.name));
     }
     if (!m_store.setOffline(member.name)) {
-        log(QStringLiteral("database cannot be written: %1").arg(m_store.lastError()));
-        return ok("DB DOWN");
+        return ok("DB DOWN", storeProblem("database cannot be written"));
     }
     return ok("OK");
 }
 
-Reply DirectoryService::askChat(const Params& params)
+Reply DirectoryService::askChat(const Params& params, const QString& remoteAddress)
 {
     const QString invited = params.text(QStringLiteral("s"));
     const QByteArray sender = params.bytes(QStringLiteral("f"));
     if (invited.isEmpty() || !validSenderDescriptor(sender))
-        return bad();
-    Member member;
-    switch (m_store.find(invited, &member)) {
+        return bad(QStringLiteral("chat request refused: malformed"));
+    // "_" + address + ":" + port + "_" + name
+    const qsizetype second = sender.indexOf('_', 1);
+    const QString senderHost = QString::fromUtf8(sender.mid(1, second - 1));
+    const QString senderAddress = senderHost.left(senderHost.lastIndexOf(u':'));
+    const int senderPort = portOf(senderHost);
+    const QString senderName = QString::fromUtf8(sender.mid(second + 1));
+    const QString what =
+        QStringLiteral("chat request from %1 for %2").arg(printable(senderName), printable(invited));
+    const Reply plain = ok("OK");
+
+    // Relayed only for a sender that is online where the descriptor says,
+    // and asks from there: nobody sends requests in another member's name.
+    Member from;
+    switch (m_store.find(senderName, &from)) {
     case MemberStore::Lookup::Failed:
         return storeDown();
     case MemberStore::Lookup::Missing:
-        log(QStringLiteral("chat request for %1 ignored: no such member").arg(printable(invited)));
-        return ok("OK");
+        return ok(plain.body, what + QLatin1String(" not relayed: no such sender"));
     case MemberStore::Lookup::Found:
         break;
     }
-    if (!isOnline(member) || !m_delivery) {
-        log(QStringLiteral("chat request for %1 ignored: not online").arg(printable(invited)));
-        return ok("OK");
+    if (!isOnline(from) || from.address != senderAddress || from.port != senderPort ||
+        publicAddress(remoteAddress) != from.address)
+        return ok(plain.body, what + QLatin1String(" not relayed: sender not online at that address"));
+
+    Member to;
+    switch (m_store.find(invited, &to)) {
+    case MemberStore::Lookup::Failed:
+        return storeDown();
+    case MemberStore::Lookup::Missing:
+        return ok(plain.body, what + QLatin1String(" not relayed: no such member"));
+    case MemberStore::Lookup::Found:
+        break;
     }
-    if (!m_delivery->enqueue(member.address, member.port,
-                             ChatDelivery::requestBytes(member.address, member.port, sender)))
-        log(QStringLiteral("chat request to %1 dropped: delivery queue full").arg(member.name));
-    return ok("OK");
+    if (!isOnline(to))
+        return ok(plain.body, what + QLatin1String(" not relayed: not online"));
+    if (!m_invitationsFrom.tryTake(MemberStore::keyFor(from.name)))
+        return ok(plain.body, what + QLatin1String(" not relayed: limited, too many from the sender"));
+    if (!m_invitationsTo.tryTake(MemberStore::keyFor(to.name)))
+        return ok(plain.body, what + QLatin1String(" not relayed: limited, too many for the member"));
+    Reply redirect{302, plain.body, {}, what + QLatin1String(" relayed")};
+    redirect.location =
+        "http://" + to.address.toLatin1() + ':' + QByteArray::number(to.port) + "/CHATREQUEST" + sender;
+    return redirect;
 }
 
 } // namespace directory

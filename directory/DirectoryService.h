@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "MemberStore.h"
 #include "Passwords.h"
+#include "RateLimiter.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -18,8 +19,6 @@
 #include <string_view>
 
 namespace directory {
-
-class ChatDelivery;
 
 // Query values, decoded; the first of repeated keys wins.
 class Params
@@ -47,7 +46,10 @@ struct Reply
 {
     int status = 200;
     QByteArray body;
-    bool operator==(const Reply&) const = default;
+    QByteArray location; // for a redirect
+    // What the request's log line adds (why a logon failed, where a chat
+    // request went); never a password, an e-mail address or a full name.
+    QString note;
 };
 
 // The service's defaults for the two account domains.
@@ -55,8 +57,7 @@ QStringList defaultDomains();
 
 // Checks a new member's fields; returns an empty text when they are fine, else
 // why not. The same rules as the registration wizard, plus what would make the
-// account unusable (control characters, blanks in the password that a raw
-// logon request cannot carry, lengths the store is not made for).
+// account unusable (control characters, lengths the store is not made for).
 QString checkNewMember(const QString& user, const QByteArray& password, const QString& fullName,
                        const QString& email, bool requireNameAndEmail);
 
@@ -69,15 +70,28 @@ public:
         QStringList domains = defaultDomains();
         qint64 presenceTimeoutMs = 15 * 60 * 1000;
         HashLimits hashLimits = HashLimits::interactive();
+        // Failed logons (and logoffs) before further attempts are answered
+        // "PASS" unchecked, counted per address and per account.
+        int failedLogonsPerAddress = 20;
+        int failedLogonsPerAccount = 10;
+        qint64 failedLogonWindowMs = 15 * 60 * 1000;
+        // Accounts created per address; 0: no limit.
+        int registrationsPerAddress = 5;
+        qint64 registrationWindowMs = 60 * 60 * 1000;
+        // Chat requests relayed per sender and per invited member.
+        int invitationsPerMember = 10;
+        qint64 invitationWindowMs = 60 * 1000;
     };
 
-    DirectoryService(MemberStore& store, const Clock& clock, ChatDelivery* delivery, Options options,
-                     Logger log = {});
+    DirectoryService(MemberStore& store, const Clock& clock, Options options, Logger log = {});
 
-    Reply registerMember(const Params& params);
+    // remoteAddress: where the request came from (the member's public address).
+    Reply registerMember(const Params& params, const QString& remoteAddress = QString());
     Reply logon(const Params& params, const QString& remoteAddress);
-    Reply logoff(const Params& params);
-    Reply askChat(const Params& params);
+    Reply logoff(const Params& params, const QString& remoteAddress = QString());
+    // A redirect to the invited member's own server when both members are
+    // online and the sender is who it says; else the plain answer.
+    Reply askChat(const Params& params, const QString& remoteAddress = QString());
 
     // Online: logged on, not logged off, and last logon within the time-out.
     bool isOnline(const Member& member) const;
@@ -90,11 +104,14 @@ public:
     quint64 fullVerifications() const { return m_fullVerifications.load(); }
 
 private:
-    enum class Auth { Ok, User, Pass, DbDown };
-    Auth authenticate(const QString& name, const QByteArray& password, Member* member);
+    enum class Auth { Ok, User, Pass, Limited, DbDown };
+    Auth authenticate(const QString& name, const QByteArray& password, const QString& address, Member* member,
+                      QString* why);
+    // The answer for a refused logon or logoff, with its note.
+    static Reply refusal(Auth auth, const QString& why);
     void log(const QString& line) const;
-    // Logs why the store failed; the answer to give is "DB DOWN".
-    void logStoreDown() const;
+    // Why the store failed, for the request's log line.
+    QString storeProblem(const char* what) const;
     Reply storeDown() const;
 
     struct Session
@@ -105,10 +122,16 @@ private:
 
     MemberStore& m_store;
     const Clock& m_clock;
-    ChatDelivery* m_delivery;
     Options m_options;
     Logger m_log;
     ProofKey m_proofKey;
+    // Checked for unknown members, so they cost what a wrong password costs.
+    QByteArray m_dummyHash;
+    RateLimiter m_failuresByAddress;
+    RateLimiter m_failuresByAccount;
+    RateLimiter m_registrations;
+    RateLimiter m_invitationsFrom;
+    RateLimiter m_invitationsTo;
     std::shared_mutex m_sessionLock;
     QHash<QString, Session> m_sessions;
     std::atomic<quint64> m_fullVerifications{0};

@@ -4,10 +4,15 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QVariant>
 #include <atomic>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace directory {
@@ -81,9 +86,64 @@ namespace {
 thread_local std::unordered_map<quint64, std::unique_ptr<MemberStore::Connection>> t_connections;
 }
 
-MemberStore::MemberStore(const QString& databasePath, const QString& driver, int busyTimeoutMs)
-    : m_path(databasePath), m_driver(driver), m_busyTimeoutMs(busyTimeoutMs), m_serial(nextSerial++)
+MemberStore::MemberStore(const QString& location, const QString& driver, int busyTimeoutMs)
+    : m_path(location), m_driver(!driver.isEmpty()      ? driver
+                                 : isPostgres(location) ? QStringLiteral("QPSQL")
+                                                        : QStringLiteral("QSQLITE")),
+      m_sqlite(m_driver == QLatin1String("QSQLITE")), m_busyTimeoutMs(busyTimeoutMs), m_serial(nextSerial++)
 {}
+
+bool MemberStore::isPostgres(const QString& location)
+{
+    return location.startsWith(QLatin1String("postgresql://")) ||
+           location.startsWith(QLatin1String("postgres://"));
+}
+
+QString MemberStore::checkLocation(const QString& location)
+{
+    if (!isPostgres(location))
+        return {};
+    const QUrl url(location, QUrl::StrictMode);
+    if (!url.isValid())
+        return QStringLiteral("not a valid postgresql:// address");
+    if (url.path().size() < 2)
+        return QStringLiteral(
+            "the postgresql:// address names no database (postgresql://user@host/database)");
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return QStringLiteral("Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)");
+    return {};
+}
+
+QString MemberStore::displayLocation() const
+{
+    if (!isPostgres(m_path))
+        return m_path;
+    QUrl url(m_path);
+    if (!url.password().isEmpty())
+        url.setPassword(QStringLiteral("*"));
+    return url.toString();
+}
+
+QStringList MemberStore::widerModes(const QString& location)
+{
+    QStringList out;
+    if (isPostgres(location) || location.isEmpty())
+        return out;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const QString file = location + QLatin1String(suffix);
+        struct stat st
+        {
+        };
+        if (::stat(QFile::encodeName(file).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+            out << QStringLiteral(
+                       "%1 may be read by other users (mode %2); it holds password hashes and e-mail "
+                       "addresses: chmod 600 it")
+                       .arg(file)
+                       .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    }
+    return out;
+}
 
 MemberStore::~MemberStore()
 {
@@ -97,8 +157,24 @@ MemberStore::Connection* MemberStore::connection()
         slot = std::make_unique<Connection>();
         slot->name = QStringLiteral("vantora-directory-%1").arg(nextConnection++);
         QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, slot->name);
-        db.setDatabaseName(m_path);
-        if (m_driver == QLatin1String("QSQLITE"))
+        if (isPostgres(m_path)) {
+            const QUrl url(m_path);
+            db.setHostName(url.host());
+            if (url.port() > 0)
+                db.setPort(url.port());
+            db.setUserName(url.userName());
+            db.setPassword(url.password());
+            db.setDatabaseName(url.path().mid(1));
+            // Anything in the query goes to libpq as is ("host=/run/postgresql"
+            // for a socket folder, "sslmode=require").
+            QStringList options;
+            for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+                options << key + u'=' + value;
+            db.setConnectOptions(options.join(u';'));
+        } else {
+            db.setDatabaseName(m_path);
+        }
+        if (m_sqlite)
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     }
     Connection* c = slot.get();
@@ -107,17 +183,27 @@ MemberStore::Connection* MemberStore::connection()
     // Not open yet, or the last attempt failed: try again, so a store that comes
     // back (disk space freed, folder made) serves without a restart.
     QSqlDatabase db = c->db();
+    if (m_sqlite && !m_path.isEmpty() && m_path != QLatin1String(":memory:")) {
+        // Made owner-only before SQLite sees it: it holds password hashes and
+        // e-mail addresses, and SQLite gives its -wal and -shm files the same mode.
+        const int fd =
+            ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
     if (!db.isOpen() && !db.open()) {
-        c->error = QStringLiteral("cannot open database %1: %2").arg(m_path, db.lastError().text());
+        c->error =
+            QStringLiteral("cannot open database %1: %2").arg(displayLocation(), db.lastError().text());
         return c;
     }
     QSqlQuery q(db);
-    if (m_driver == QLatin1String("QSQLITE")) {
+    if (m_sqlite) {
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
     if (!q.exec(QString::fromLatin1(kSchema))) {
-        c->error = QStringLiteral("cannot create schema in %1: %2").arg(m_path, q.lastError().text());
+        c->error =
+            QStringLiteral("cannot create schema in %1: %2").arg(displayLocation(), q.lastError().text());
         db.close();
         return c;
     }
@@ -128,8 +214,8 @@ MemberStore::Connection* MemberStore::connection()
         !c->presenceQuery->prepare(
             QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?,"
                            " online = 1 WHERE name_key = ?"))) {
-        c->error =
-            QStringLiteral("cannot prepare queries on %1: %2").arg(m_path, c->findQuery->lastError().text());
+        c->error = QStringLiteral("cannot prepare queries on %1: %2")
+                       .arg(displayLocation(), c->findQuery->lastError().text());
         c->findQuery.reset();
         c->presenceQuery.reset();
         db.close();
@@ -142,7 +228,9 @@ MemberStore::Connection* MemberStore::connection()
 
 bool MemberStore::open()
 {
-    std::lock_guard lock(m_writeLock);
+    std::unique_lock lock(m_writeLock, std::defer_lock);
+    if (m_sqlite)
+        lock.lock();
     return connection()->ready;
 }
 
@@ -176,7 +264,9 @@ MemberStore::Lookup MemberStore::find(const QString& name, Member* out)
 
 MemberStore::AddResult MemberStore::add(const Member& m)
 {
-    std::lock_guard lock(m_writeLock);
+    std::unique_lock lock(m_writeLock, std::defer_lock);
+    if (m_sqlite)
+        lock.lock();
     Connection* c = connection();
     if (!c->ready)
         return AddResult::Failed;
@@ -234,7 +324,9 @@ MemberStore::AddResult MemberStore::add(const Member& m)
 
 bool MemberStore::setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs)
 {
-    std::lock_guard lock(m_writeLock);
+    std::unique_lock lock(m_writeLock, std::defer_lock);
+    if (m_sqlite)
+        lock.lock();
     Connection* c = connection();
     if (!c->ready)
         return false;
@@ -252,7 +344,9 @@ bool MemberStore::setPresence(const QString& name, const QString& address, int p
 
 bool MemberStore::setOffline(const QString& name)
 {
-    std::lock_guard lock(m_writeLock);
+    std::unique_lock lock(m_writeLock, std::defer_lock);
+    if (m_sqlite)
+        lock.lock();
     Connection* c = connection();
     if (!c->ready)
         return false;

@@ -1,6 +1,5 @@
 // vantora-directory: the directory service members log on to.
 
-#include "ChatDelivery.h"
 #include "Clock.h"
 #include "DirectoryService.h"
 #include "HttpFrontend.h"
@@ -24,8 +23,13 @@ std::mutex logLock;
 
 void logLine(const QString& line)
 {
+    // One line each, whatever a database error message holds.
+    QByteArray text = line.toUtf8();
+    for (char& c : text)
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
     const QByteArray bytes =
-        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + line.toUtf8() + '\n';
+        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + ' ' + text + '\n';
     std::lock_guard lock(logLock);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
@@ -33,13 +37,18 @@ void logLine(const QString& line)
 
 int usage()
 {
-    std::fputs("usage:\n"
-               "  vantora-directory serve --listen ADDR:PORT --db FILE [--update-file FILE]\n"
-               "                          [--domains a.example,b.example] [--threads N]\n"
-               "  vantora-directory add-member --db FILE --user U --domain D --password P\n"
-               "                               [--email E] [--name N]\n"
-               "  vantora-directory list-members --db FILE\n",
-               stderr);
+    std::fputs(
+        "usage:\n"
+        "  vantora-directory serve --listen ADDR:PORT --db FILE|postgresql://... [--update-file FILE]\n"
+        "                          [--domains a.example,b.example] [--threads N]\n"
+        "                          [--read-timeout SECONDS] [--max-connections N]\n"
+        "                          [--trusted-proxies ADDR[/BITS],...]\n"
+        "                          [--failed-logons-per-address N] [--failed-logons-per-account N]\n"
+        "                          [--registrations-per-hour N] [--invitations-per-minute N]\n"
+        "  vantora-directory add-member --db FILE|postgresql://... --user U --domain D --password P\n"
+        "                               [--email E] [--name N]\n"
+        "  vantora-directory list-members --db FILE|postgresql://...\n",
+        stderr);
     return 2;
 }
 
@@ -57,6 +66,22 @@ bool parseOptions(const QStringList& args, const QStringList& known, QHash<QStri
     return true;
 }
 
+// A whole number option within [low, high]; false (and a message) otherwise.
+bool intOption(const QHash<QString, QString>& opt, const char* name, int low, int high, int* out)
+{
+    const QString key = QLatin1String(name);
+    if (!opt.contains(key))
+        return true;
+    bool ok = false;
+    const int value = opt.value(key).toInt(&ok);
+    if (!ok || value < low || value > high) {
+        std::fprintf(stderr, "vantora-directory: --%s takes %d to %d\n", name, low, high);
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
 int serve(const QHash<QString, QString>& opt)
 {
     const QString listen = opt.value(QStringLiteral("listen"));
@@ -71,17 +96,52 @@ int serve(const QHash<QString, QString>& opt)
     QString address = listen.left(colon);
     if (address.startsWith(u'[') && address.endsWith(u']'))
         address = address.mid(1, address.size() - 2);
+    if (address.contains(u':')) {
+        std::fprintf(stderr,
+                     "vantora-directory: cannot listen on %s: IPv6 addresses are not supported (members are "
+                     "told their address as IPv4 address:port); listen on an IPv4 address, for example "
+                     "0.0.0.0:%u\n",
+                     qPrintable(listen), port);
+        return 2;
+    }
+    if (const QString problem = MemberStore::checkLocation(db); !problem.isEmpty()) {
+        std::fprintf(stderr, "vantora-directory: --db: %s\n", qPrintable(problem));
+        return 2;
+    }
 
     DirectoryService::Options serviceOptions;
     if (opt.contains(QStringLiteral("domains")))
         serviceOptions.domains = opt.value(QStringLiteral("domains")).split(u',', Qt::SkipEmptyParts);
     HttpFrontend::Options httpOptions;
     httpOptions.updateFile = opt.value(QStringLiteral("update-file"));
-    if (opt.contains(QStringLiteral("threads"))) {
+    int registrationsPerHour = serviceOptions.registrationsPerAddress;
+    int invitationsPerMinute = serviceOptions.invitationsPerMember;
+    if (!intOption(opt, "threads", 1, 256, &httpOptions.threads) ||
+        !intOption(opt, "max-connections", 16, 1000000, &httpOptions.maxConnections) ||
+        !intOption(opt, "failed-logons-per-address", 0, 1000000, &serviceOptions.failedLogonsPerAddress) ||
+        !intOption(opt, "failed-logons-per-account", 0, 1000000, &serviceOptions.failedLogonsPerAccount) ||
+        !intOption(opt, "registrations-per-hour", 0, 1000000, &registrationsPerHour) ||
+        !intOption(opt, "invitations-per-minute", 0, 1000000, &invitationsPerMinute))
+        return 2;
+    serviceOptions.registrationsPerAddress = registrationsPerHour;
+    serviceOptions.invitationsPerMember = invitationsPerMinute;
+    if (opt.contains(QStringLiteral("read-timeout"))) {
         bool ok = false;
-        httpOptions.threads = opt.value(QStringLiteral("threads")).toInt(&ok);
-        if (!ok || httpOptions.threads < 1 || httpOptions.threads > 256) {
-            std::fputs("vantora-directory: --threads takes 1 to 256\n", stderr);
+        const double seconds = opt.value(QStringLiteral("read-timeout")).toDouble(&ok);
+        if (!ok || seconds < 0.05 || seconds > 600) {
+            std::fputs("vantora-directory: --read-timeout takes 0.05 to 600 seconds\n", stderr);
+            return 2;
+        }
+        httpOptions.readTimeoutMs = int(seconds * 1000);
+    }
+    if (opt.contains(QStringLiteral("trusted-proxies"))) {
+        httpOptions.trustedProxies =
+            opt.value(QStringLiteral("trusted-proxies")).split(u',', Qt::SkipEmptyParts);
+        for (QString& p : httpOptions.trustedProxies)
+            p = p.trimmed();
+        if (const QString problem = HttpFrontend::checkProxies(httpOptions.trustedProxies);
+            !problem.isEmpty()) {
+            std::fprintf(stderr, "vantora-directory: --trusted-proxies: %s\n", qPrintable(problem));
             return 2;
         }
     }
@@ -103,10 +163,11 @@ int serve(const QHash<QString, QString>& opt)
     // each request tries again.
     if (!store.open())
         logLine(QStringLiteral("database unavailable: %1").arg(store.lastError()));
+    for (const QString& warning : MemberStore::widerModes(db))
+        logLine(QStringLiteral("warning: ") + warning);
 
     SystemClock clock;
-    ChatDelivery delivery(ChatDelivery::Options{}, logLine);
-    DirectoryService service(store, clock, &delivery, serviceOptions, logLine);
+    DirectoryService service(store, clock, serviceOptions, logLine);
     HttpFrontend http(service, httpOptions, logLine);
     QString error;
     if (!http.bind(address, quint16(port), &error)) {
@@ -115,11 +176,17 @@ int serve(const QHash<QString, QString>& opt)
     }
     std::printf("listening on %s:%u\n", qPrintable(address), unsigned(http.port()));
     std::fflush(stdout);
-    logLine(QStringLiteral("serving %1:%2, database %3, domains %4, update file %5")
+    logLine(QStringLiteral(
+                "serving %1:%2, database %3, domains %4, update file %5, %6 workers, read time-out %7 ms, "
+                "trusted proxies %8")
                 .arg(address)
                 .arg(http.port())
-                .arg(db, serviceOptions.domains.join(u','),
-                     httpOptions.updateFile.isEmpty() ? QStringLiteral("none") : httpOptions.updateFile));
+                .arg(store.displayLocation(), serviceOptions.domains.join(u','),
+                     httpOptions.updateFile.isEmpty() ? QStringLiteral("none") : httpOptions.updateFile)
+                .arg(httpOptions.threads)
+                .arg(httpOptions.readTimeoutMs)
+                .arg(httpOptions.trustedProxies.isEmpty() ? QStringLiteral("none")
+                                                          : httpOptions.trustedProxies.join(u',')));
 
     std::thread waiter([&http, stopSignals] {
         int sig = 0;
@@ -131,7 +198,6 @@ int serve(const QHash<QString, QString>& opt)
     // Wake the waiter if serve() ended for another reason.
     pthread_kill(waiter.native_handle(), SIGTERM);
     waiter.join();
-    delivery.drain();
     logLine(QStringLiteral("stopped"));
     return 0;
 }
@@ -199,7 +265,9 @@ int listMembers(const QHash<QString, QString>& opt)
         return 1;
     }
     SystemClock clock;
-    DirectoryService presence(store, clock, nullptr, {});
+    DirectoryService::Options quick;
+    quick.hashLimits = HashLimits::minimal();
+    DirectoryService presence(store, clock, quick);
     for (const Member& m : *members) {
         const QString where = presence.isOnline(m) ? QStringLiteral("online %1:%2").arg(m.address).arg(m.port)
                                                    : QStringLiteral("offline");
@@ -223,7 +291,11 @@ int main(int argc, char** argv)
     const QString command = args.takeFirst();
     QHash<QString, QString> opt;
     if (command == QLatin1String("serve")) {
-        if (!parseOptions(args, {"listen", "db", "update-file", "domains", "threads"}, &opt))
+        if (!parseOptions(args,
+                          {"listen", "db", "update-file", "domains", "threads", "read-timeout",
+                           "max-connections", "trusted-proxies", "failed-logons-per-address",
+                           "failed-logons-per-account", "registrations-per-hour", "invitations-per-minute"},
+                          &opt))
             return usage();
         return serve(opt);
     }

@@ -17,7 +17,8 @@ public:
     DirectoryProcess(const DirectoryProcess&) = delete;
     DirectoryProcess& operator=(const DirectoryProcess&) = delete;
 
-    // Starts the service; extraArgs go after the defaults (e.g. "--domains", "x.example").
+    // Starts the service; extraArgs go after the defaults and win over them
+    // (e.g. "--domains", "x.example" or "--db", "postgresql://...").
     // False when it did not come up (log() says why).
     bool start(const QStringList& extraArgs = {});
     quint16 port() const { return m_port; }
