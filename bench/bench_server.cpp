@@ -1,11 +1,20 @@
-// Frame serving under load: 1, 8 and 64 keep-alive clients on loopback against
-// the streaming engine (640x480 test pattern, quality 20, two labels, one of
-// them "$TIME$"), beside the rate of plain TurboJPEG encodes of the same frame
-// measured in the same run. The engine runs on the main thread as in the
-// program; the clients are threads with blocking sockets, and their own CPU
-// time is taken out of the engine's.
+// Frame serving under load on loopback: the streaming engine (640x480 test
+// pattern, quality 20, two labels, one of them "$TIME$") beside a reference
+// server in the same run: a minimal server on the same event loop that
+// answers every request with one fixed buffer of the same size.
 //
-//   bench_server [seconds per round, default 10]
+// - keep-alive and new-connection-per-request clients, 1, 8, 64 and 256 of
+//   them: answers/s, ratio to the reference, p50/p99 latency, CPU of the
+//   event-loop thread per answer, failed requests;
+// - RSS when idle, at the peak of 256 keep-alive clients and 10 s after they
+//   left; RSS with 256 clients that pipeline and never read;
+// - one read of 16, 32 and 64 KiB of pipelined tiny requests: time until every
+//   answer arrived, per request (constant when parsing is linear).
+//
+// Servers run on the main thread as in the program; clients are threads with
+// blocking sockets.
+//
+//   bench_server [seconds per round, default 5]
 
 #include "capture/Capture.h"
 #include "shell/Globals.h"
@@ -14,10 +23,8 @@
 #include "server/ShellLink.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,24 +33,20 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/resource.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <thread>
-#include <turbojpeg.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-double processCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using Clock = std::chrono::steady_clock;
 
 double threadCpuSeconds()
 {
@@ -52,15 +55,54 @@ double threadCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-struct ClientResult
+long rssKb()
 {
-    std::vector<double> latenciesMs;
-    double cpuSeconds = 0;
-    bool failed = false;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    long pages = 0;
+    long resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Highest RSS while it runs, sampled every 20 ms on a thread of its own.
+class RssPeak
+{
+public:
+    RssPeak()
+        : m_thread([this] {
+            while (!m_stop) {
+                m_peak = std::max(m_peak.load(), rssKb());
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        })
+    {
+    }
+    long stop()
+    {
+        m_stop = true;
+        m_thread.join();
+        return std::max(m_peak.load(), rssKb());
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_peak{0};
+    std::thread m_thread;
 };
 
-// One keep-alive client: request, read the whole response, again, until the deadline.
-void runClient(quint16 port, std::chrono::steady_clock::time_point deadline, ClientResult* out)
+// Runs the event loop for `ms` milliseconds.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int connectTo(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -68,45 +110,80 @@ void runClient(quint16 port, std::chrono::steady_clock::time_point deadline, Cli
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        out->failed = true;
         ::close(fd);
-        return;
+        return -1;
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    static const char request[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n";
-    std::vector<char> buf(1 << 20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const auto start = std::chrono::steady_clock::now();
-        if (::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) != ssize_t(sizeof request - 1)) {
-            out->failed = true;
-            break;
-        }
-        size_t have = 0;
-        long long need = -1;
-        while (need < 0 || have < size_t(need)) {
-            const ssize_t n = ::recv(fd, buf.data() + have, buf.size() - have, 0);
-            if (n <= 0) {
-                out->failed = true;
-                break;
-            }
-            have += size_t(n);
-            if (need < 0) {
-                const std::string_view view(buf.data(), have);
-                const size_t end = view.find("\r\n\r\n");
-                if (end == std::string_view::npos)
-                    continue;
-                const size_t at = view.find("Content-Length: ");
-                need = (long long)(end + 4) + std::atoll(buf.data() + at + 16);
-            }
-        }
-        if (out->failed)
-            break;
-        out->latenciesMs.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
+    return fd;
+}
+
+// Closes with a reset, so a long run leaves no sockets waiting out TIME_WAIT.
+void closeHard(int fd)
+{
+    linger l{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     ::close(fd);
-    out->cpuSeconds = threadCpuSeconds();
+}
+
+// Reads one whole answer (header and Content-Length bytes); false on failure.
+bool readAnswer(int fd, std::vector<char>& buf)
+{
+    size_t have = 0;
+    long long need = -1;
+    while (need < 0 || have < size_t(need)) {
+        if (have == buf.size())
+            buf.resize(buf.size() * 2);
+        const ssize_t n = ::recv(fd, buf.data() + have, buf.size() - have, 0);
+        if (n <= 0)
+            return false;
+        have += size_t(n);
+        if (need < 0) {
+            const std::string_view view(buf.data(), have);
+            const size_t end = view.find("\r\n\r\n");
+            if (end == std::string_view::npos)
+                continue;
+            const size_t at = view.find("Content-Length: ");
+            if (at == std::string_view::npos || at > end)
+                return false;
+            need = (long long)(end + 4) + std::atoll(buf.data() + at + 16);
+        }
+    }
+    return have == size_t(need);
+}
+
+struct ClientResult
+{
+    std::vector<double> latenciesMs;
+    long failures = 0;
+};
+
+// One client until the deadline: on one connection (keep-alive), or a new
+// connection per request.
+void runClient(quint16 port, bool newConnection, Clock::time_point deadline, ClientResult* out)
+{
+    static const char keepAlive[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n";
+    static const char once[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    const char* request = newConnection ? once : keepAlive;
+    const size_t length = std::strlen(request);
+    std::vector<char> buf(1 << 16);
+    int fd = -1;
+    while (Clock::now() < deadline) {
+        const auto start = Clock::now();
+        if (fd < 0)
+            fd = connectTo(port);
+        bool ok = fd >= 0 && ::send(fd, request, length, MSG_NOSIGNAL) == ssize_t(length) && readAnswer(fd, buf);
+        if (ok)
+            out->latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        else
+            ++out->failures;
+        if (fd >= 0 && (newConnection || !ok)) {
+            closeHard(fd);
+            fd = -1;
+        }
+    }
+    if (fd >= 0)
+        closeHard(fd);
 }
 
 double percentile(std::vector<double>& v, double p)
@@ -118,23 +195,140 @@ double percentile(std::vector<double>& v, double p)
     return v[i];
 }
 
-// Plain TurboJPEG encodes of one picture for `seconds`: encodes per second.
-double plainEncodeRate(const QImage& picture, double seconds)
+struct Round
 {
-    tjhandle h = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    long count = 0;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < seconds * 1000) {
-        tjCompress2(h, picture.constBits(), picture.width(), int(picture.bytesPerLine()), picture.height(),
-                    TJPF_BGRX, &out, &size, TJSAMP_420, 20, 0);
-        ++count;
+    double rate = 0;
+    double p50 = 0;
+    double p99 = 0;
+    double cpuUs = 0; // event-loop thread per answer
+    long failures = 0;
+};
+
+Round runRound(quint16 port, int clients, bool newConnection, double seconds)
+{
+    std::vector<ClientResult> results(static_cast<size_t>(clients));
+    std::vector<std::thread> threads;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
+    const double cpuBefore = threadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    std::atomic<int> running{clients};
+    QEventLoop loop;
+    for (int i = 0; i < clients; ++i) {
+        threads.emplace_back([&, i] {
+            runClient(port, newConnection, deadline, &results[size_t(i)]);
+            if (--running == 0)
+                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
     }
-    tjFree(out);
-    tjDestroy(h);
-    return double(count) / (double(t.elapsed()) / 1000.0);
+    loop.exec();
+    const double cpu = threadCpuSeconds() - cpuBefore;
+    const double elapsed = double(wall.elapsed()) / 1000.0;
+    for (std::thread& t : threads)
+        t.join();
+    Round r;
+    std::vector<double> all;
+    for (ClientResult& c : results) {
+        r.failures += c.failures;
+        all.insert(all.end(), c.latenciesMs.begin(), c.latenciesMs.end());
+    }
+    r.rate = double(all.size()) / elapsed;
+    r.p50 = percentile(all, 0.5);
+    r.p99 = percentile(all, 0.99);
+    r.cpuUs = all.empty() ? 0 : cpu * 1e6 / double(all.size());
+    // Let the servers see every close before the next round.
+    runFor(300);
+    return r;
+}
+
+// The minimal server: every request (up to its blank line) gets `answer`.
+class ReferenceServer : public QObject
+{
+public:
+    explicit ReferenceServer(QByteArray answer)
+        : m_answer(std::move(answer))
+    {
+        m_server.setListenBacklogSize(1024); // as the engine's listener
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = m_server.nextPendingConnection()) {
+                auto tail = std::make_shared<QByteArray>();
+                connect(s, &QTcpSocket::readyRead, s, [this, s, tail] {
+                    QByteArray data = *tail + s->readAll();
+                    qsizetype at = 0;
+                    while ((at = data.indexOf("\r\n\r\n", at)) >= 0) {
+                        s->write(m_answer);
+                        at += 4;
+                    }
+                    *tail = data.right(3);
+                });
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+                connect(s, &QTcpSocket::errorOccurred, s, &QObject::deleteLater);
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    QTcpServer m_server;
+    QByteArray m_answer;
+};
+
+// Connects, sends `bytes` of pipelined tiny requests in one write and reads
+// until every answer arrived: milliseconds, or -1.
+double pipelinedRead(quint16 port, const QByteArray& request, int count, bool headOnly)
+{
+    double ms = -1;
+    QEventLoop loop;
+    auto done = [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); };
+    std::thread client([&] {
+        const int fd = connectTo(port);
+        if (fd < 0) {
+            done();
+            return;
+        }
+        const QByteArray all = request.repeated(count);
+        std::vector<char> buf(1 << 20);
+        const auto start = Clock::now();
+        if (::send(fd, all.constData(), size_t(all.size()), MSG_NOSIGNAL) == ssize_t(all.size())) {
+            int answers = 0;
+            size_t have = 0;
+            size_t at = 0;
+            while (answers < count) {
+                if (have == buf.size()) {
+                    std::memmove(buf.data(), buf.data() + at, have - at);
+                    have -= at;
+                    at = 0;
+                    if (have == buf.size())
+                        buf.resize(buf.size() * 2);
+                }
+                const ssize_t n = ::recv(fd, buf.data() + have, buf.size() - have, 0);
+                if (n <= 0)
+                    break;
+                have += size_t(n);
+                for (;;) {
+                    const std::string_view view(buf.data() + at, have - at);
+                    const size_t end = view.find("\r\n\r\n");
+                    if (end == std::string_view::npos)
+                        break;
+                    const size_t cl = view.find("Content-Length: ");
+                    const size_t body = headOnly ? 0 : size_t(std::atoll(view.data() + cl + 16));
+                    if (view.size() < end + 4 + body)
+                        break;
+                    at += end + 4 + body;
+                    ++answers;
+                }
+            }
+            if (answers == count)
+                ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        }
+        closeHard(fd);
+        done();
+    });
+    loop.exec();
+    client.join();
+    runFor(100);
+    return ms;
 }
 
 } // namespace
@@ -146,7 +340,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);
-    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 10.0;
+    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
 
     initGlobalDefaults();
     setSettingsPath(home.path() + QStringLiteral("/bench.ini"));
@@ -193,65 +387,114 @@ int main(int argc, char** argv)
         return 1;
     }
     const quint16 port = engine->listenPort();
-    std::printf("frames %dx%d, quality 20, labels \"$TIME$\" and text, %.0f s per round, port %u\n",
-                cap.frame().width(), cap.frame().height(), seconds, port);
 
-    // The reference: the same composed frame, encoded by plain TurboJPEG.
-    FrameComposer::Request r;
-    r.capture = &cap;
-    r.size = engine->referenceFrame();
-    r.templates = &engine->templates();
-    r.labelCount = 2;
-    const QImage picture = engine->composer().composePicture(r, QDateTime::currentDateTime());
-    const double plainRate = plainEncodeRate(picture, std::min(seconds, 3.0));
-    std::printf("plain TurboJPEG encodes of the same frame: %.0f /s (%.2f ms each)\n\n", plainRate,
-                1000.0 / plainRate);
-    std::printf("%8s %12s %9s %9s %9s %14s %10s %12s\n", "clients", "responses/s", "p50 ms", "p99 ms",
-                "cpu ms", "encodes/s", "vs plain", "failures");
-
-    for (int clients : {1, 8, 64}) {
-        std::vector<ClientResult> results(static_cast<size_t>(clients));
-        std::vector<std::thread> threads;
-        const quint64 encodesBefore = engine->composer().encodeCount();
-        const double cpuBefore = processCpuSeconds();
-        const auto deadline = std::chrono::steady_clock::now()
-            + std::chrono::milliseconds(qint64(seconds * 1000));
-        QElapsedTimer wall;
-        wall.start();
-        std::atomic<int> running{clients};
+    // The reference answers with a buffer the size of ours.
+    QByteArray sample;
+    {
+        const int fd = connectTo(port);
         QEventLoop loop;
-        for (int i = 0; i < clients; ++i) {
-            threads.emplace_back([&, i] {
-                runClient(port, deadline, &results[size_t(i)]);
-                if (--running == 0)
-                    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-            });
-        }
+        std::thread t([&] {
+            std::vector<char> buf(1 << 16);
+            static const char get[] = "GET / HTTP/1.1\r\n\r\n";
+            ::send(fd, get, sizeof get - 1, MSG_NOSIGNAL);
+            if (readAnswer(fd, buf)) {
+                const std::string_view v(buf.data(), buf.size());
+                const size_t end = v.find("\r\n\r\n");
+                const size_t at = v.find("Content-Length: ");
+                sample = QByteArray(buf.data(), qsizetype(end + 4 + size_t(std::atoll(buf.data() + at + 16))));
+            }
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
         loop.exec();
-        for (std::thread& t : threads)
-            t.join();
-        const double elapsed = double(wall.elapsed()) / 1000.0;
-        double clientCpu = 0;
-        int failures = 0;
-        std::vector<double> all;
-        for (ClientResult& c : results) {
-            clientCpu += c.cpuSeconds;
-            failures += c.failed ? 1 : 0;
-            all.insert(all.end(), c.latenciesMs.begin(), c.latenciesMs.end());
-        }
-        const double engineCpu = processCpuSeconds() - cpuBefore - clientCpu;
-        const double rate = double(all.size()) / elapsed;
-        const double encodes = double(engine->composer().encodeCount() - encodesBefore) / elapsed;
-        std::printf("%8d %12.0f %9.2f %9.2f %9.3f %14.1f %9.2fx %12d\n", clients, rate, percentile(all, 0.5),
-                    percentile(all, 0.99), all.empty() ? 0.0 : engineCpu * 1000.0 / double(all.size()), encodes,
-                    rate / plainRate, failures);
-        std::fflush(stdout);
-        // Let the handlers of this round end before the next.
-        QEventLoop settle;
-        QTimer::singleShot(200, &settle, &QEventLoop::quit);
-        settle.exec();
+        t.join();
+        closeHard(fd);
     }
-    std::printf("\ngoals: 1 client >= 0.50x plain; 64 clients > 1.00x plain; p99 < 20 ms at 64 clients\n");
+    if (sample.isEmpty()) {
+        std::fprintf(stderr, "bench_server: no answer from the engine\n");
+        return 1;
+    }
+    ReferenceServer reference(sample);
+    std::printf("frames %dx%d at quality 20, labels \"$TIME$\" and text; answers of about %lld bytes; "
+                "%.0f s per round\n\n",
+                cap.frame().width(), cap.frame().height(), (long long)sample.size(), seconds);
+    std::fflush(stdout);
+
+    // Memory: idle, 256 keep-alive clients, 10 s after they left.
+    runFor(1000);
+    const long idle = rssKb();
+    RssPeak peak;
+    const Round held = runRound(port, 256, false, seconds);
+    const long atPeak = peak.stop();
+    runFor(10000);
+    const long after = rssKb();
+    std::printf("RSS idle %.1f MB; 256 keep-alive clients: peak %.1f MB (+%.1f); 10 s after: %.1f MB (%+.1f)"
+                " [%ld failures]\n",
+                idle / 1024.0, atPeak / 1024.0, (atPeak - idle) / 1024.0, after / 1024.0, (after - idle) / 1024.0,
+                held.failures);
+
+    // 256 peers that pipeline requests and never read their answers.
+    {
+        const long before = rssKb();
+        std::vector<int> fds;
+        for (int i = 0; i < 256; ++i) {
+            const int fd = connectTo(port);
+            if (fd >= 0) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+                fds.push_back(fd);
+            }
+        }
+        const QByteArray burst = QByteArray("GET / HTTP/1.1\r\n\r\n").repeated(3641);
+        RssPeak pipelinePeak;
+        for (int round = 0; round < 20; ++round) {
+            for (int fd : fds)
+                (void)::send(fd, burst.constData(), size_t(burst.size()), MSG_NOSIGNAL);
+            runFor(150);
+        }
+        const long most = pipelinePeak.stop();
+        for (int fd : fds)
+            closeHard(fd);
+        runFor(500);
+        std::printf("RSS with 256 pipelining peers that never read: peak %.1f MB (+%.1f over %.1f MB before)\n",
+                    most / 1024.0, (most - before) / 1024.0, before / 1024.0);
+    }
+
+    // One read of pipelined tiny requests: time until every answer arrived.
+    std::printf("\npipelined requests in one read (HEAD, answers are headers):\n");
+    std::printf("%8s %9s %10s %12s\n", "KiB", "requests", "ms", "us/request");
+    const QByteArray tiny = "HEAD / HTTP/1.1\r\n\r\n";
+    for (int kib : {16, 32, 64}) {
+        const int count = int(kib * 1024 / tiny.size());
+        const double ms = pipelinedRead(port, tiny, count, true);
+        std::printf("%8d %9d %10.2f %12.2f\n", kib, count, ms, ms * 1000.0 / count);
+    }
+    {
+        const QByteArray get = "GET / HTTP/1.1\r\n\r\n";
+        const int count = int(64 * 1024 / get.size());
+        const double ours = pipelinedRead(port, get, count, false);
+        const double ref = pipelinedRead(reference.port(), get, count, false);
+        std::printf("64 KiB of GET (%d whole answers): %.1f ms, reference %.1f ms, ratio %.2f\n", count, ours,
+                    ref, ours > 0 ? ref / ours : 0.0);
+    }
+    std::fflush(stdout);
+
+    // Throughput beside the reference.
+    std::printf("\n%-10s %7s %11s %11s %7s %8s %8s %8s %8s %9s %9s\n", "mode", "clients", "answers/s", "ref/s",
+                "ratio", "p50 ms", "p99 ms", "ref p99", "cpu us", "ref cpu", "failures");
+    for (bool newConnection : {false, true}) {
+        for (int clients : {1, 8, 64, 256}) {
+            const Round ref = runRound(reference.port(), clients, newConnection, seconds);
+            const Round ours = runRound(port, clients, newConnection, seconds);
+            std::printf("%-10s %7d %11.0f %11.0f %7.2f %8.2f %8.2f %8.2f %8.1f %9.1f %4ld/%-4ld\n",
+                        newConnection ? "new-conn" : "keep-alive", clients, ours.rate, ref.rate,
+                        ref.rate > 0 ? ours.rate / ref.rate : 0.0, ours.p50, ours.p99, ref.p99, ours.cpuUs,
+                        ref.cpuUs, ours.failures, ref.failures);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\nencodes: %llu in the whole run\n", (unsigned long long)engine->composer().encodeCount());
+    std::printf("goals: new-conn >= 0.70 and keep-alive >= 0.80 of the reference, no failures; p99 < 20 ms at 64"
+                " keep-alive clients; RSS at 256 clients <= idle + 16 MB, 10 s after within 8 MB of idle;"
+                " 256 non-reading peers < idle + 64 MB; us/request flat over read sizes\n");
     engine->unload();
     return 0;
 }
