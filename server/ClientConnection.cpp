@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <chrono>
+#include <malloc.h>
 #include <utility>
 
 namespace {
@@ -161,6 +162,8 @@ void ServingState::sweep(qint64 now)
 {
     if (m_connections.isEmpty()) {
         sweepTimer.stop();
+        // The last client left: give the memory their sockets used back.
+        malloc_trim(0);
         return;
     }
     QList<QPointer<ClientConnection>> all;
@@ -422,6 +425,8 @@ void ClientConnection::sendFrame(const request::Piece& piece)
 
 void ClientConnection::write(const QByteArray& bytes)
 {
+    if (peerSocket->state() != QAbstractSocket::ConnectedState)
+        return; // reset by the peer; the error or close ends the handler
     peerSocket->write(bytes);
     syncUnsent();
     m_lastProgress = ServingState::clockMs();
