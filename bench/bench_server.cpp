@@ -288,8 +288,6 @@ Round runRound(quint16 port, int clients, bool newConnection, double seconds)
     } else {
         r.failures = -1;
     }
-    // Let the servers see every close before the next round.
-    runFor(300);
     return r;
 }
 
@@ -481,6 +479,7 @@ int main(int argc, char** argv)
     RssPeak peak;
     const Round held = runRound(port, 256, false, seconds);
     const long atPeak = peak.stop();
+    runFor(300);
     runFor(10000);
     const long after = rssKb();
     std::printf("RSS idle %.1f MB; 256 keep-alive clients: peak %.1f MB (+%.1f); 10 s after: %.1f MB (%+.1f)"
@@ -541,17 +540,33 @@ int main(int argc, char** argv)
     for (bool newConnection : {false, true}) {
         for (int clients : {1, 8, 64, 256}) {
             const double half = seconds / 2;
-            const Round ref1 = runRound(reference.port(), clients, newConnection, half);
-            const quint64 serial = cap.frameSerial();
-            const quint64 encodes = engine->composer().encodeCount();
-            QElapsedTimer wall;
-            wall.start();
-            const Round ours1 = runRound(port, clients, newConnection, half);
-            const Round ours2 = runRound(port, clients, newConnection, half);
-            const double elapsed = double(wall.elapsed()) / 1000.0;
-            const double fps = double(cap.frameSerial() - serial) / elapsed;
-            const double encodeRate = double(engine->composer().encodeCount() - encodes) / elapsed;
-            const Round ref = mean(ref1, runRound(reference.port(), clients, newConnection, half));
+            // Camera frames and encodes are counted while our clients run only.
+            quint64 frames = 0;
+            quint64 encodes = 0;
+            double elapsed = 0;
+            auto ourRound = [&] {
+                const quint64 serial0 = cap.frameSerial();
+                const quint64 encodes0 = engine->composer().encodeCount();
+                QElapsedTimer wall;
+                wall.start();
+                const Round r = runRound(port, clients, newConnection, half);
+                elapsed += double(wall.elapsed()) / 1000.0;
+                frames += cap.frameSerial() - serial0;
+                encodes += engine->composer().encodeCount() - encodes0;
+                runFor(300); // every close seen before the next round
+                return r;
+            };
+            auto refRound = [&] {
+                const Round r = runRound(reference.port(), clients, newConnection, half);
+                runFor(300);
+                return r;
+            };
+            const Round ref1 = refRound();
+            const Round ours1 = ourRound();
+            const Round ours2 = ourRound();
+            const Round ref = mean(ref1, refRound());
+            const double fps = double(frames) / elapsed;
+            const double encodeRate = double(encodes) / elapsed;
             const Round ours = mean(ours1, ours2);
             std::printf("%-10s %7d %10.0f %10.0f %6.2f %7.2f %7.2f %8.2f %7.1f %8.1f %4ld/%-4ld %8.1f %9.1f\n",
                         newConnection ? "new-conn" : "keep-alive", clients, ours.rate, ref.rate,
