@@ -278,8 +278,11 @@ void ClientConnection::enqueue(QList<request::Piece>&& pieces)
 void ClientConnection::updateBuffered()
 {
     const qint64 now = m_collector.pending() + m_queuedBytes;
-    m_state.m_buffered += now - m_buffered;
+    const qint64 delta = now - m_buffered;
+    m_state.m_buffered += delta;
     m_buffered = now;
+    if (delta < 0)
+        m_state.wakeWaiting();
 }
 
 void ClientConnection::waitForRoom()
