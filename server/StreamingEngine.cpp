@@ -34,6 +34,8 @@ StreamingEngine::StreamingEngine(QObject* parent)
     relogonTimer.setInterval(60000);
     connect(&logonDelay, &QTimer::timeout, this, &StreamingEngine::onLogonDelay);
     connect(&relogonTimer, &QTimer::timeout, this, &StreamingEngine::onRelogonTick);
+    // Room for bursts of connections while the event loop is busy.
+    listener.setListenBacklogSize(1024);
     connect(&listener, &QTcpServer::newConnection, this, &StreamingEngine::onNewConnection);
     connect(&logonSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogonConnected);
     connect(&logonSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogonReadyRead);
@@ -100,9 +102,15 @@ void StreamingEngine::load()
 
     listener.close();
     const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
-    if (port < 0 || port > 65535 || !listener.listen(listenAddress, quint16(port))) {
-        const QString reason = port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
-                                                        : listener.errorString();
+    // One address to listen on, for a camera published through a tunnel or a
+    // proxy; empty means every interface.
+    const QString bindText = GetSetting(QStringLiteral("Streaming"), QStringLiteral("ListenAddress")).trimmed();
+    QHostAddress bindAddress = listenAddress;
+    const bool bindValid = bindText.isEmpty() || bindAddress.setAddress(bindText);
+    if (!bindValid || port < 0 || port > 65535 || !listener.listen(bindAddress, quint16(port))) {
+        const QString reason = !bindValid          ? QStringLiteral("Invalid listen address %1").arg(bindText)
+            : port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
+                                       : listener.errorString();
         MessageBox::plain(shelllink::mainWidget(), g.AppName, reason);
         unload();
         return;
@@ -165,12 +173,7 @@ void StreamingEngine::onNewConnection()
             unload();
             return;
         }
-        if (m_state->liveHandlers >= handlerLimit) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        emit handlerCreated(new ClientConnection(m_state, socket));
+        emit handlerCreated(m_state->admit(socket, handlerLimit));
     }
 }
 
@@ -355,6 +358,7 @@ void StreamingEngine::unload()
     logonDelay.stop();
     relogonTimer.stop();
     listener.close();
+    m_state->endConnections();
     logonSocket.abort();
     reachabilitySocket.abort();
     logoffSocket.abort();

@@ -19,8 +19,8 @@ class StreamingEngine : public QObject, public EngineWindow
 {
     Q_OBJECT
 public:
-    // More connections than this at once are closed as they arrive, so a
-    // flood cannot use up the descriptors the listener needs.
+    // Open connections at most, so a flood cannot use up the descriptors the
+    // listener needs; at the cap the longest-waiting connection makes room.
     static constexpr int DefaultMaxHandlers = 256;
     static void setMaxHandlers(int count);
     static int maxHandlers();
@@ -30,7 +30,8 @@ public:
 
     // Makes the program load this engine when it goes online.
     static void registerFactory();
-    // Where the listener binds (any IPv4 address unless set).
+    // Where the listener binds when Streaming/ListenAddress is empty (any
+    // IPv4 address unless set).
     static void setListenAddress(const QHostAddress& address);
     // Time source of the labels on served frames of engines loaded from now on.
     static void setClock(FrameComposer::Clock clock);
