@@ -13,8 +13,8 @@ struct Pending
 {
     bool font = false;
     std::optional<FontDescription> fontAnswer;
-    bool color = false;
-    std::optional<qint32> colorAnswer;
+    bool colour = false;
+    std::optional<qint32> colourAnswer;
 };
 
 Pending& pending()
@@ -31,10 +31,10 @@ void dialogs::setNextFont(std::optional<FontDescription> font)
     pending().fontAnswer = std::move(font);
 }
 
-void dialogs::setNextColor(std::optional<qint32> color)
+void dialogs::setNextColour(std::optional<qint32> colour)
 {
-    pending().color = true;
-    pending().colorAnswer = color;
+    pending().colour = true;
+    pending().colourAnswer = colour;
 }
 
 bool chooseFont(FontDescription& font, QWidget* owner)
@@ -74,12 +74,12 @@ bool chooseFont(FontDescription& font, QWidget* owner)
     return true;
 }
 
-bool chooseColour(qint32& color, QWidget* owner)
+bool chooseColour(qint32& colour, QWidget* owner)
 {
     std::optional<qint32> answer;
-    if (pending().color) {
-        pending().color = false;
-        answer = std::exchange(pending().colorAnswer, std::nullopt);
+    if (pending().colour) {
+        pending().colour = false;
+        answer = std::exchange(pending().colourAnswer, std::nullopt);
     } else if (!MessageBox::testMode()) {
         const QColor c = QColorDialog::getColor(Qt::black, owner);
         if (c.isValid())
@@ -87,7 +87,7 @@ bool chooseColour(qint32& color, QWidget* owner)
     }
     if (!answer)
         return false;
-    color = *answer;
+    colour = *answer;
     return true;
 }
 

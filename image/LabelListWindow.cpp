@@ -23,7 +23,7 @@ constexpr QSize DefaultPictureSize(320, 240);
 
 LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("LabelListWindow"));
+    setObjectName(QStringLiteral("labelListWindow"));
     setWindowTitle(QStringLiteral("Font Settings"));
 
     m_pictureView = new QLabel(this);
@@ -34,13 +34,13 @@ LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(pa
     m_list->setObjectName(QStringLiteral("labelList"));
 
     auto* group = new QGroupBox(QStringLiteral("Text-On-Image"), this);
-    group->setObjectName(QStringLiteral("placementBox"));
+    group->setObjectName(QStringLiteral("labelsBox"));
     auto* add = new QPushButton(QStringLiteral("Add new Text label"), group);
-    add->setObjectName(QStringLiteral("AddButton"));
+    add->setObjectName(QStringLiteral("addButton"));
     auto* del = new QPushButton(QStringLiteral("Delete Text label"), group);
-    del->setObjectName(QStringLiteral("DeleteButton"));
+    del->setObjectName(QStringLiteral("deleteButton"));
     auto* edit = new QPushButton(QStringLiteral("Edit Text label"), group);
-    edit->setObjectName(QStringLiteral("EditButton"));
+    edit->setObjectName(QStringLiteral("editButton"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(add);
     buttons->addWidget(del);
@@ -137,9 +137,9 @@ void LabelListWindow::refreshEntry(int number)
         item->setText(m_labels.entryText(row));
 }
 
-bool LabelListWindow::chooseColor(qint32& color)
+bool LabelListWindow::chooseColour(qint32& colour)
 {
-    return chooseColour(color, this);
+    return ::chooseColour(colour, this);
 }
 
 void LabelListWindow::addLabel()
@@ -167,7 +167,7 @@ void LabelListWindow::editLabel()
     editor()->edit(m_labels.numberAt(row));
 }
 
-void LabelListWindow::unload()
+void LabelListWindow::finishEditing()
 {
     if (m_editor)
         m_editor->close();
@@ -179,6 +179,6 @@ void LabelListWindow::unload()
 
 void LabelListWindow::closeEvent(QCloseEvent* event)
 {
-    unload();
+    finishEditing();
     event->accept();
 }

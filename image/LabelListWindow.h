@@ -36,11 +36,12 @@ public:
     // Shows the label's text in its list entry.
     void refreshEntry(int number);
     // The colour dialog this window holds for the editor.
-    bool chooseColor(qint32& color);
+    bool chooseColour(qint32& colour);
 
     // What closing does: the editor closes, the labels are written back (once).
-    // A page embedded in another window calls this when that window closes.
-    void unload();
+    // A page embedded in another window never gets a close event; its owner
+    // calls this when it closes.
+    void finishEditing();
 
     void addLabel();
     void deleteLabel();

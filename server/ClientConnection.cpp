@@ -59,7 +59,7 @@ ClientConnection::ClientConnection(std::shared_ptr<ServingState> state, QTcpSock
         m_size = m_state->referenceFrame;
     }
     if (!m_size.isEmpty())
-        m_frameBuffer.Create(m_size.width(), m_size.height());
+        m_frameBuffer.create(m_size.width(), m_size.height());
     announcePeerDelay.start();
     idleTimer.start();
     // Data may have come with the connection already.

@@ -1,7 +1,7 @@
 #include "server/FrameComposer.h"
 
 #include "capture/Capture.h"
-#include "image/JpegCodec.h"
+#include "image/JpegEncoder.h"
 #include "image/FrameBuffer.h"
 
 #include <QPainter>
@@ -51,8 +51,8 @@ QByteArray FrameComposer::compose(const Request& r, FrameBuffer& buffer, QString
         return m_jpeg;
 
     const QImage picture = composePicture(r, at);
-    if (buffer.Width() != r.size.width() || buffer.Height() != r.size.height())
-        buffer.Create(r.size.width(), r.size.height());
+    if (buffer.width() != r.size.width() || buffer.height() != r.size.height())
+        buffer.create(r.size.width(), r.size.height());
     buffer.copyFrom(picture);
     try {
         m_jpeg = sharedJpegEncoder().encode(buffer, r.quality);

@@ -71,9 +71,9 @@ private slots:
         LabelListWindow f;
         QCOMPARE(f.windowTitle(), QStringLiteral("Font Settings"));
         QCOMPARE(f.findChild<QGroupBox*>()->title(), QStringLiteral("Text-On-Image"));
-        QCOMPARE(button(&f, "AddButton")->text(), QStringLiteral("Add new Text label"));
-        QCOMPARE(button(&f, "DeleteButton")->text(), QStringLiteral("Delete Text label"));
-        QCOMPARE(button(&f, "EditButton")->text(), QStringLiteral("Edit Text label"));
+        QCOMPARE(button(&f, "addButton")->text(), QStringLiteral("Add new Text label"));
+        QCOMPARE(button(&f, "deleteButton")->text(), QStringLiteral("Delete Text label"));
+        QCOMPARE(button(&f, "editButton")->text(), QStringLiteral("Edit Text label"));
         QCOMPARE(listTexts(f), (QStringList{"One", "$TIME$", "Three"}));
         // Without a frame the picture keeps a usable size.
         QVERIFY(f.pictureSizeTwips().width() > 0);
@@ -83,22 +83,22 @@ private slots:
     {
         storeLabels({"One", "Two", "Three"});
         LabelListWindow f;
-        button(&f, "DeleteButton")->click(); // nothing selected: nothing happens
+        button(&f, "deleteButton")->click(); // nothing selected: nothing happens
         QCOMPARE(f.list()->count(), 3);
         select(f, 0);
-        button(&f, "DeleteButton")->click();
+        button(&f, "deleteButton")->click();
         QCOMPARE(listTexts(f), (QStringList{"Two", "Three"}));
-        button(&f, "AddButton")->click();
+        button(&f, "addButton")->click();
         QCOMPARE(listTexts(f), (QStringList{"Two", "Three", "Text label 4"}));
 
         // Entries stay tied to their labels after deletions and additions.
         select(f, 1);
-        button(&f, "EditButton")->click();
+        button(&f, "editButton")->click();
         QVERIFY(f.editor()->isVisible());
         QCOMPARE(f.editor()->labelNumber(), 3);
         QCOMPARE(f.editor()->textBox()->text(), QStringLiteral("Three"));
         select(f, 2);
-        button(&f, "EditButton")->click();
+        button(&f, "editButton")->click();
         QCOMPARE(f.editor()->labelNumber(), 4);
 
         f.close();
@@ -175,30 +175,40 @@ private slots:
         e->edit(1);
         QTest::keyClicks(e->textBox(), "!");
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("One!"));
-        button(e, "TimeButton")->click();
+        button(e, "timeButton")->click();
         QCOMPARE(e->textBox()->text(), QStringLiteral("$TIME$"));
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("$TIME$"));
-        QCOMPARE(button(e, "NowButton")->text(), QStringLiteral("Date && Time"));
-        button(e, "NowButton")->click();
+        QCOMPARE(button(e, "dateAndTimeButton")->text(), QStringLiteral("Date && Time"));
+        button(e, "dateAndTimeButton")->click();
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("$NOW$"));
         // The list entry follows at OK only.
         QCOMPARE(listTexts(f), QStringList{"One"});
-        button(e, "OkButton")->click();
+        button(e, "okButton")->click();
         QCOMPARE(listTexts(f), QStringList{"$NOW$"});
         QVERIFY(!e->isVisible());
     }
 
     void okPlacesLabelAndStoresCode_data()
     {
+        // Where the label's left and top edge go, as shares of the free room
+        // (picture minus label) plus a margin; none selected keeps 77, 88.
         QTest::addColumn<QString>("code");
-        QTest::newRow("UL") << "UL";
-        QTest::newRow("UC") << "UC";
-        QTest::newRow("BR") << "BR";
-        QTest::newRow("none selected") << "";
+        QTest::addColumn<double>("xShare");
+        QTest::addColumn<double>("xMargin");
+        QTest::addColumn<double>("yShare");
+        QTest::addColumn<double>("yMargin");
+        QTest::newRow("UL") << "UL" << 0.0 << 50.0 << 0.0 << 20.0;
+        QTest::newRow("UC") << "UC" << 0.5 << 0.0 << 0.0 << 20.0;
+        QTest::newRow("BR") << "BR" << 1.0 << -50.0 << 1.0 << -20.0;
+        QTest::newRow("none selected") << "" << 0.0 << 77.0 << 0.0 << 88.0;
     }
     void okPlacesLabelAndStoresCode()
     {
         QFETCH(QString, code);
+        QFETCH(double, xShare);
+        QFETCH(double, xMargin);
+        QFETCH(double, yShare);
+        QFETCH(double, yMargin);
         storeLabels({"Some label"});
         SaveSetting(S, "1x", "77");
         SaveSetting(S, "1y", "88");
@@ -207,13 +217,13 @@ private slots:
         LabelEditor* e = f.editor();
         e->edit(1);
         e->selectCode(code);
-        button(e, "OkButton")->click();
+        button(e, "okButton")->click();
         QCOMPARE(GetSetting(S, "1pos", "unset"), code);
         const QSizeF pic = f.pictureSizeTwips();
         const QSizeF ext = f.labelExtent(1);
         QVERIFY(ext.width() > 0 && ext.height() > 0);
-        float x = 77, y = 88;
-        placeLabel(code, pic.width(), pic.height(), ext.width(), ext.height(), x, y);
+        const float x = float((pic.width() - ext.width()) * xShare + xMargin);
+        const float y = float((pic.height() - ext.height()) * yShare + yMargin);
         QCOMPARE(f.labels().label(1).x, x);
         QCOMPARE(f.labels().label(1).y, y);
         // Placement reaches the store when the list closes.
@@ -234,21 +244,21 @@ private slots:
         font.bold = true;
         font.italic = true;
         dialogs::setNextFont(font);
-        button(e, "FontButton")->click();
+        button(e, "fontButton")->click();
         const TextLabel& l = f.labels().label(1);
         QCOMPARE(l.fontName, QStringLiteral("DejaVu Serif"));
         QCOMPARE(l.fontSize, 18.0f);
         QVERIFY(l.bold && l.italic);
 
         dialogs::setNextFont(std::nullopt); // Cancel changes nothing
-        button(e, "FontButton")->click();
+        button(e, "fontButton")->click();
         QCOMPARE(l.fontName, QStringLiteral("DejaVu Serif"));
 
-        dialogs::setNextColor(0x123456);
-        button(e, "ColorButton")->click();
+        dialogs::setNextColour(0x123456);
+        button(e, "colourButton")->click();
         QCOMPARE(l.color, 0x123456);
-        dialogs::setNextColor(std::nullopt);
-        button(e, "ColorButton")->click();
+        dialogs::setNextColour(std::nullopt);
+        button(e, "colourButton")->click();
         QCOMPARE(l.color, 0x123456);
 
         f.close();
@@ -266,13 +276,13 @@ private slots:
             LabelListWindow f;
             f.close();
             f.close(); // closed once only
-            f.unload();
+            f.finishEditing();
         }
         QCOMPARE(reload.count(), 1);
         {
             LabelListWindow page; // embedded: never gets a close event
             page.labels().add();
-            page.unload();
+            page.finishEditing();
         }
         QCOMPARE(reload.count(), 2);
         QCOMPARE(GetSetting(S, "1caption"), QStringLiteral("Text label 1"));
