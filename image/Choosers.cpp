@@ -2,8 +2,10 @@
 
 #include "capture/Prompt.h"
 
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QWidget>
 #include <cmath>
 
@@ -49,22 +51,24 @@ bool chooseFont(FontDescription& font, QWidget* owner)
             initial.setFamily(font.name);
         if (font.size > 0)
             initial.setPointSizeF(font.size);
-        initial.setWeight(QFont::Weight(std::clamp(font.weight, 1, 1000)));
         initial.setBold(font.bold);
         initial.setItalic(font.italic);
-        initial.setUnderline(font.underline);
-        initial.setStrikeOut(font.strikethrough);
-        bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, initial, owner);
-        if (ok) {
+        // Qt's own dialog, whatever the desktop: a native one cannot be told
+        // to leave out the effects.
+        QFontDialog dialog(initial, owner);
+        dialog.setOption(QFontDialog::DontUseNativeDialog);
+        for (QCheckBox* effect : dialog.findChildren<QCheckBox*>()) {
+            effect->hide();
+            if (auto* group = qobject_cast<QGroupBox*>(effect->parentWidget()))
+                group->hide();
+        }
+        if (dialog.exec() == QDialog::Accepted) {
+            const QFont chosen = dialog.selectedFont();
             FontDescription d;
             d.name = chosen.family();
             d.size = float(chosen.pointSizeF());
-            d.weight = chosen.weight();
             d.bold = chosen.bold();
             d.italic = chosen.italic();
-            d.underline = chosen.underline();
-            d.strikethrough = chosen.strikeOut();
             answer = d;
         }
     }

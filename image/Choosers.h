@@ -10,16 +10,17 @@
 
 class QWidget;
 
+// What a label keeps of a font, and so all the font dialog offers.
 struct FontDescription
 {
     QString name;
     float size = 12; // points
-    int weight = 400;
-    bool bold = false, italic = false, underline = false, strikethrough = false;
+    bool bold = false, italic = false;
 };
 
-// Shows the font dialog preset to `font`. On OK writes the chosen font back
-// and returns true; on Cancel changes nothing and returns false.
+// Shows the font dialog preset to `font`, without effects such as underline
+// that a label could not keep. On OK writes the chosen font back and returns
+// true; on Cancel changes nothing and returns false.
 bool chooseFont(FontDescription& font, QWidget* owner = nullptr);
 // Shows the colour dialog. On OK `colour` (0x00BBGGRR) becomes the choice and
 // the result is true; on Cancel it is left alone.

@@ -213,7 +213,8 @@ void FrameBuffer::copyTo(QImage& dst, int destLeft, int destTop, int width, int 
 {
     if (isEmpty() || dst.isNull())
         return;
-    CopyRect r{srcLeft, srcTop, destLeft, destTop, width < 0 ? m_width : width, height < 0 ? m_height : height};
+    CopyRect r{
+        srcLeft, srcTop, destLeft, destTop, width < 0 ? m_width : width, height < 0 ? m_height : height};
     if (!r.clip(m_width, m_height, dst.width(), dst.height()))
         return;
     const QImage::Format f = dst.format();

@@ -109,9 +109,9 @@ bool JpegEncoder::encode(const FrameBuffer& image, int quality, QByteArray& out)
     out.resize(qsizetype(bound));
     auto* dst = reinterpret_cast<unsigned char*>(out.data());
     unsigned long size = bound;
-    const int rc = tjCompress2(static_cast<tjhandle>(m_handle), image.bits(), w,
-                               image.bytesPerLine(), h, TJPF_BGR, &dst, &size, TJSAMP_420,
-                               std::clamp(quality, 1, 100), TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+    const int rc =
+        tjCompress2(static_cast<tjhandle>(m_handle), image.bits(), w, image.bytesPerLine(), h, TJPF_BGR, &dst,
+                    &size, TJSAMP_420, std::clamp(quality, 1, 100), TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (rc != 0) {
         qWarning("JPEG encoding failed: %s", tjGetErrorStr2(static_cast<tjhandle>(m_handle)));
         out.clear();

@@ -87,9 +87,12 @@ void LabelEditor::edit(int labelNumber)
     m_number = labelNumber;
     if (!m_owner->labels().contains(labelNumber))
         return;
-    m_text->setText(m_owner->labels().label(labelNumber).caption);
-    selectCode(GetSetting(labels::Section, QString::number(labelNumber) + QStringLiteral("pos"),
-                          QStringLiteral("UL")));
+    const TextLabel& label = m_owner->labels().label(labelNumber);
+    m_text->setText(label.caption);
+    // The code the label was read with (or last given here): a key under this
+    // number in the store may belong to a label that was renumbered or
+    // deleted since.
+    selectCode(label.pos);
     show();
     raise();
     activateWindow();
@@ -135,7 +138,6 @@ void LabelEditor::changeFont()
     font.name = label.fontName;
     font.size = label.fontSize;
     font.bold = label.bold;
-    font.weight = label.bold ? 700 : 400;
     font.italic = label.italic;
     if (!chooseFont(font, this))
         return;

@@ -2,18 +2,16 @@
 
 #include "capture/Capture.h"
 #include "image/Choosers.h"
-#include "shell/Globals.h"
 #include "image/LabelEditor.h"
+#include "shell/Globals.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QVBoxLayout>
 
 namespace {
@@ -70,18 +68,13 @@ LabelListWindow::~LabelListWindow()
 
 void LabelListWindow::takeFrame(Capture* capture)
 {
-    QString dir = globals().TempDir;
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QLatin1Char('/');
-    const int r = int(QRandomGenerator::global()->bounded(60000)) + 1;
-    const QString bmp = dir + QStringLiteral("vantora") + QString::number(r) + QStringLiteral(".bmp");
-
+    // The frame is in memory already; a file in the shared temporary folder
+    // would only give others a name to plant a link under.
     QImage frame;
     if (capture && capture->connected())
         capture->grabFrame(); // the newest frame, without waiting
-    if (capture && capture->saveFrameAsBitmap(bmp))
-        frame.load(bmp);
-    QFile::remove(bmp);
+    if (capture)
+        frame = capture->frame();
 
     int w = 0, h = 0;
     if (globals().ResizeFrames && FrameSizeForCode(globals().FrameSizeCode, w, h)) {
@@ -117,7 +110,7 @@ QSizeF LabelListWindow::labelExtent(int number) const
 {
     if (!m_labels.contains(number))
         return {};
-    return labelExtentTwips(m_labels.label(number));
+    return labelExtentTwips(m_labels.label(number), QDateTime::currentDateTime());
 }
 
 LabelEditor* LabelListWindow::editor()

@@ -27,7 +27,7 @@ public:
     // The frame picture and its size in twips (15 to a pixel).
     QImage picture() const { return m_picture; }
     QSizeF pictureSizeTwips() const;
-    // The text extent of label `number` in its font, in twips.
+    // The extent of the text label `number` prints now, in its font, in twips.
     QSizeF labelExtent(int number) const;
 
     QListWidget* list() const { return m_list; }

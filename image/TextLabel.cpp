@@ -106,6 +106,7 @@ int saveTextLabels(const QVector<TextLabel>& list)
         SaveSetting(s, key(n, "fontitalic"), boolText(l.italic));
         SaveSetting(s, key(n, "x"), formatSingle(l.x));
         SaveSetting(s, key(n, "y"), formatSingle(l.y));
+        SaveSetting(s, key(n, "pos"), l.pos);
     }
     return n;
 }
@@ -188,10 +189,10 @@ void drawLabel(QPainter& painter, const TextLabel& label, const QDateTime& now)
     painter.drawText(QRectF(at, QSizeF(1e6, 1e6)), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
 }
 
-QSizeF labelExtentTwips(const TextLabel& label)
+QSizeF labelExtentTwips(const TextLabel& label, const QDateTime& now)
 {
     const QFontMetricsF fm(labelFont(label));
-    const QSizeF px = fm.size(0, label.caption);
+    const QSizeF px = fm.size(0, captionText(label.caption, now));
     return QSizeF(std::ceil(px.width()) * labels::TwipsPerPixel,
                   std::ceil(px.height()) * labels::TwipsPerPixel);
 }

@@ -1,8 +1,8 @@
 // The frame buffer: layout, copies in and out, resampling, noise and the
 // clipboard.
 
-#include "tests/support/TestEnvironment.h"
 #include "image/FrameBuffer.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -2,23 +2,27 @@
 // through their controls.
 
 #include "capture/Capture.h"
+#include "capture/Prompt.h"
 #include "image/Choosers.h"
+#include "image/LabelEditor.h"
 #include "image/LabelListWindow.h"
 #include "shell/Globals.h"
-#include "capture/Prompt.h"
 #include "shell/Settings.h"
 #include "tests/support/TestEnvironment.h"
-#include "image/LabelEditor.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDir>
+#include <QFontDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -47,6 +51,24 @@ QStringList listTexts(const LabelListWindow& f)
 void select(LabelListWindow& f, int row)
 {
     f.list()->setCurrentRow(row);
+}
+
+// Columns and rows of the picture that printing the label touches, as a
+// rectangle in pixels; empty when it prints nothing there.
+QRect inkOf(const TextLabel& label, QSize picture)
+{
+    QImage img(picture, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        drawLabel(p, label, QDateTime::currentDateTime());
+    }
+    QRect ink;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixel(x, y) != qRgb(255, 255, 255))
+                ink |= QRect(x, y, 1, 1);
+    return ink;
 }
 
 } // namespace
@@ -112,23 +134,38 @@ private slots:
     void pictureOfTheCurrentFrame_data()
     {
         QTest::addColumn<bool>("resize");
-        QTest::newRow("own size") << false;
-        QTest::newRow("resized to code 5") << true;
+        QTest::addColumn<bool>("tempFolderMissing");
+        QTest::newRow("own size") << false << false;
+        QTest::newRow("resized to code 5") << true << false;
+        QTest::newRow("temporary folder missing") << false << true;
     }
     void pictureOfTheCurrentFrame()
     {
         QFETCH(bool, resize);
+        QFETCH(bool, tempFolderMissing);
+        QVERIFY(QDir().mkpath(globals().TempDir));
+        if (tempFolderMissing)
+            globals().TempDir = testenv::root() + QStringLiteral("/no-such-folder/");
         Capture cap;
         QVERIFY(cap.setDriverIndex(cap.driverCount() - 1)); // the test pattern
         QTRY_VERIFY_WITH_TIMEOUT(cap.grabFrame(), 15000);
         globals().ResizeFrames = resize;
         globals().FrameSizeCode = 5;
+        const QString tempBefore = globals().TempDir;
+        const QStringList filesBefore =
+            QDir(testenv::root() + QStringLiteral("/tmp"))
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         LabelListWindow f(&cap);
         const QSize expected = resize ? QSize(320, 240) : cap.frame().size();
         QCOMPARE(f.picture().size(), expected);
         QCOMPARE(f.pictureSizeTwips(), QSizeF(expected) * 15);
-        // The temporary bitmap is gone.
-        QCOMPARE(QDir(globals().TempDir).entryList({"vantora*.bmp"}, QDir::Files), QStringList());
+        // The frame is taken from memory: no file comes or goes in the shared
+        // temporary folder, and a missing one does not matter.
+        QCOMPARE(QDir(testenv::root() + QStringLiteral("/tmp"))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 filesBefore);
+        QVERIFY(!QFileInfo::exists(testenv::root() + QStringLiteral("/no-such-folder")));
+        QCOMPARE(globals().TempDir, tempBefore);
         cap.disconnectDriver();
     }
 
@@ -230,6 +267,119 @@ private slots:
         f.close();
         QCOMPARE(GetSetting(S, "1x").toFloat(), x);
         QCOMPARE(GetSetting(S, "1y").toFloat(), y);
+    }
+
+    void clockAtTheBottomRightIsPrintedWhole_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("$NOW$ bottom right") << "$NOW$"
+                                            << "BR";
+        QTest::newRow("$NOW$ upper right") << "$NOW$"
+                                           << "UR";
+        QTest::newRow("$TIME$ bottom right") << "$TIME$"
+                                             << "BR";
+        QTest::newRow("$now$ bottom centre") << "$now$"
+                                             << "BC";
+        QTest::newRow("plain text bottom right") << "Vantora cam"
+                                                 << "BR";
+    }
+    void clockAtTheBottomRightIsPrintedWhole()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, code);
+        storeLabels({caption});
+        SaveSetting(S, "1fontsize", "16");
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
+        e->selectCode(code);
+        button(e, "okButton")->click();
+        const QSize picture = (f.pictureSizeTwips() / 15).toSize();
+        const QRect ink = inkOf(f.labels().label(1), picture);
+        QVERIFY(!ink.isEmpty());
+        // Inside the picture with the margin of 50 twips (3 pixels) to spare
+        // on the right, and centred text as far from either edge.
+        QVERIFY2(ink.right() < picture.width() - 3, qPrintable(QString::number(ink.right())));
+        QVERIFY2(ink.bottom() < picture.height() - 1, qPrintable(QString::number(ink.bottom())));
+        if (code == QLatin1String("BC"))
+            QVERIFY2(qAbs(ink.left() - (picture.width() - 1 - ink.right())) <= 3,
+                     qPrintable(QStringLiteral("%1 %2").arg(ink.left()).arg(ink.right())));
+    }
+
+    void renumberedLabelsKeepTheirPlacement()
+    {
+        storeLabels({"One", "Two", "Three"});
+        SaveSetting(S, "1pos", "BR");
+        SaveSetting(S, "2pos", "UC");
+        // 3pos missing: upper left.
+        {
+            LabelListWindow f;
+            select(f, 0);
+            button(&f, "deleteButton")->click();
+            f.close();
+        }
+        // Left over from an earlier, longer list.
+        SaveSetting(S, "3pos", "BC");
+        LabelListWindow f;
+        QCOMPARE(listTexts(f), (QStringList{"Two", "Three"}));
+        f.editor()->edit(1);
+        QCOMPARE(f.editor()->selectedCode(), QStringLiteral("UC"));
+        f.editor()->edit(2);
+        QCOMPARE(f.editor()->selectedCode(), QStringLiteral("UL"));
+        // A new label starts at the upper left, whatever an old record says.
+        button(&f, "addButton")->click();
+        select(f, 2);
+        button(&f, "editButton")->click();
+        QCOMPARE(f.editor()->labelNumber(), 3);
+        QCOMPARE(f.editor()->selectedCode(), QStringLiteral("UL"));
+    }
+
+    void fontDialogOffersOnlyWhatLabelsKeep()
+    {
+        storeLabels({"One"});
+        SaveSetting(S, "1font", "DejaVu Serif");
+        SaveSetting(S, "1fontsize", "18");
+        SaveSetting(S, "1fontbold", "True");
+        SaveSetting(S, "1fontitalic", "True");
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
+        QFont preset;
+        QStringList effects;
+        bool seen = false;
+        int turns = 0;
+        // The real dialog, answered from inside its own event loop.
+        QTimer look;
+        look.setInterval(0);
+        connect(&look, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                if (++turns > 10000)
+                    look.stop();
+                return;
+            }
+            look.stop();
+            seen = true;
+            preset = dialog->currentFont();
+            for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+                if (box->isVisible())
+                    effects << box->text();
+            dialog->reject();
+        });
+        look.start();
+        MessageBox::setTestMode(false);
+        button(e, "fontButton")->click();
+        MessageBox::setTestMode(true);
+        QVERIFY(seen);
+        QCOMPARE(effects, QStringList());
+        QCOMPARE(preset.family(), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(preset.pointSizeF(), 18.0);
+        QVERIFY(preset.bold());
+        QVERIFY(preset.italic());
+        // Cancelled: the label is as it was.
+        QCOMPARE(f.labels().label(1).fontName, QStringLiteral("DejaVu Serif"));
+        QCOMPARE(f.labels().label(1).fontSize, 18.0f);
     }
 
     void fontAndColourChoices()
