@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(list.entryText(2), QStringLiteral("Label 3"));
         QVERIFY(list.remove(1)); // label 2
         QCOMPARE(list.numberAt(1), 3);
-        QVERIFY(list.label(2).caption == labels::DeletedMarker);
+        QCOMPARE(list.label(2).caption, QStringLiteral("[DeLeTeD]"));
         QVERIFY(list.close());
 
         QCOMPARE(GetSetting(S, "index"), QStringLiteral("2"));
@@ -226,7 +226,7 @@ private slots:
         storeLabels(3);
         LabelList list;
         list.load();
-        list.label(1).caption = labels::DeletedMarker; // typed by the user
+        list.label(1).caption = QStringLiteral("[DeLeTeD]"); // typed by the user
         QVERIFY(list.close());
         // The index counts what was written, so no stale record becomes live.
         QCOMPARE(GetSetting(S, "index"), QStringLiteral("2"));
