@@ -462,9 +462,10 @@ void MainWindow::onOnlineSwitchToggled()
     Globals& g = globals();
     const bool on = onlineSwitch->isChecked();
     g.OnlineSwitch = on;
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), on ? QStringLiteral("1") : QStringLiteral("0"));
+    Settings& settings = Settings::instance();
+    settings.set(setting::UserName, userNameEdit->text());
+    settings.set(setting::Password, passwordEdit->text());
+    settings.set(setting::StreamingEnabled, on ? 1 : 0);
     if (!on) {
         g.GoingOffline = true;
         engineStateLabel->setText(QStringLiteral("OFF"));
@@ -481,11 +482,14 @@ void MainWindow::onOnlineSwitchToggled()
 
 void MainWindow::onChangeAccount() { accountBox->show(); }
 
+StreamingAccount MainWindow::enteredAccount() const
+{
+    return {userNameEdit->text(), domainBox->currentText(), passwordEdit->text()};
+}
+
 void MainWindow::onApplyAccount()
 {
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), domainBox->currentText());
+    Settings::instance().setAccount(enteredAccount());
     userLabel->setText(userNameEdit->text());
     domainLabel->setText(domainBox->currentText());
     MessageBox::information(this, globals().AppName,
@@ -731,8 +735,7 @@ void MainWindow::shutDown()
     const auto step = [&log](const QString& name) { log.append(name); };
 
     // 1.
-    SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"),
-                seams::activeConnectionsVisible() ? QStringLiteral("True") : QStringLiteral("False"));
+    Settings::instance().set(setting::ConnectionsWindowVisible, seams::activeConnectionsVisible());
     step(QStringLiteral("save WindowVisible"));
 
     // 2.
