@@ -96,6 +96,10 @@ public:
     void onActiveConnections();
     void onInvite();
     void showWindowFromTray();
+    // Loads the tray icon (when needed) and connects its menu to this window.
+    void loadTray() override;
+    // The about window, modeless (from the tray).
+    void showAbout();
 
     bool fullScreenMode() const { return m_fullScreen; }
     // Folder the recorder is started from; the program's own folder by default.
@@ -125,6 +129,7 @@ private:
     void onUpdateSocketConnected();
     void onUpdateSocketReadyRead();
     void shutDown();
+    void onShutDownRequested();
 
     // StartupHost
     void status(const QString& text) override;
@@ -134,9 +139,6 @@ private:
     void abandon() override;
     void setTitle(const QString& title) override;
     void changeToProgramFolder() override;
-    bool isWindowsNT() override;
-    void stopMessengerService() override;
-    void loadTray() override;
     void selectDriver(int index) override;
     void enableUpdateTimer() override;
     bool connectVideo() override;
