@@ -166,7 +166,7 @@ void LabelEditor::applyPlacement()
         placeLabel(code, picture.width(), picture.height(), extent.width(), extent.height(), label.x,
                    label.y);
         label.pos = code;
-        SaveSetting(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
+        Settings::instance().setValue(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
         m_owner->refreshEntry(m_number);
     }
     close();
