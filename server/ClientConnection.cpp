@@ -148,7 +148,7 @@ const FrameComposer::Answer& ServingState::frameAnswer()
     // templates are reloaded, not per request.
     const qint64 second = clockMs() / 1000;
     if (second != m_labelCountSecond || templateGeneration != m_labelCountGeneration) {
-        m_labelCount = settingInt(QStringLiteral("Captions"), QStringLiteral("Index"), 0);
+        m_labelCount = Settings::instance().get(setting::LabelCount);
         m_labelCountSecond = second;
         m_labelCountGeneration = templateGeneration;
     }

@@ -1,7 +1,8 @@
 #include "server/FrameComposer.h"
 
 #include "capture/Capture.h"
-#include "image/JpegCodec.h"
+#include "image/FrameBuffer.h"
+#include "image/JpegEncoder.h"
 #include "server/ConnectionProtocol.h"
 
 #include <QPainter>
@@ -77,8 +78,8 @@ const FrameComposer::Answer& FrameComposer::compose(const Request& r, QString* e
         return m_answer;
 
     const QImage picture = composePicture(r, m_textTime);
-    if (m_buffer.Width() != r.size.width() || m_buffer.Height() != r.size.height())
-        m_buffer.Create(r.size.width(), r.size.height());
+    if (m_buffer.width() != r.size.width() || m_buffer.height() != r.size.height())
+        m_buffer.create(r.size.width(), r.size.height());
     m_buffer.copyFrom(picture);
     QByteArray jpeg;
     try {

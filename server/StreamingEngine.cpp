@@ -74,9 +74,10 @@ void StreamingEngine::load()
         unload();
         return;
     }
-    g.AccountName = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"))
-        + u'.' + GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"));
-    g.AccountPassword = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"));
+    const Settings& settings = Settings::instance();
+    const StreamingAccount account = settings.account();
+    g.AccountName = account.name();
+    g.AccountPassword = account.password;
 
     if (g.AccountName == QLatin1String(".")) {
         shelllink::clearAccountBoxes();
@@ -94,17 +95,17 @@ void StreamingEngine::load()
         return;
     }
 
-    g.JpegQuality = settingInt(QStringLiteral("JPEG"), QStringLiteral("Quality"), 20);
-    g.ResizeFrames = settingBool(QStringLiteral("JPEG"), QStringLiteral("ResChange"), false);
-    g.FrameSizeCode = qint16(settingInt(QStringLiteral("JPEG"), QStringLiteral("ResCode"), 0));
-    g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
+    g.JpegQuality = settings.get(setting::JpegQuality);
+    g.ResizeFrames = settings.get(setting::ResizeFrames);
+    g.FrameSizeCode = qint16(settings.get(setting::FrameSizeCode));
+    g.ShowStreamErrors = settings.get(setting::ShowStreamErrors);
     minutesSinceLogon = 0;
 
     listener.close();
-    const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
+    const int port = settings.get(setting::Port);
     // One address to listen on, for a camera published through a tunnel or a
     // proxy; empty means every interface.
-    const QString bindText = GetSetting(QStringLiteral("Streaming"), QStringLiteral("ListenAddress")).trimmed();
+    const QString bindText = settings.get(setting::ListenAddress).trimmed();
     QHostAddress bindAddress = listenAddress;
     const bool bindValid = bindText.isEmpty() || bindAddress.setAddress(bindText);
     if (!bindValid || port < 0 || port > 65535 || !listener.listen(bindAddress, quint16(port))) {

@@ -11,6 +11,7 @@
 #include "shell/Settings.h"
 #include "shell/SystemUtils.h"
 #include "shell/UpdateCheck.h"
+#include "shell/WindowPlacement.h"
 #include "shell/Version.h"
 #include "shell/SplashScreen.h"
 #include "shell/TrayIcon.h"
@@ -387,14 +388,22 @@ void MainWindow::setTitle(const QString& title) { setWindowTitle(title); }
 
 void MainWindow::changeToProgramFolder() { QDir::setCurrent(QCoreApplication::applicationDirPath()); }
 
-bool MainWindow::isWindowsNT() { return ::IsWindowsNT(); }
-
-void MainWindow::stopMessengerService()
+void MainWindow::loadTray()
 {
-    // Only NT-family systems have it; never reached here.
+    TrayIcon* tray = loadTrayIcon();
+    connect(tray, &TrayIcon::showWindowRequested, this, &MainWindow::showWindowFromTray, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::aboutRequested, this, &MainWindow::showAbout, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::shutDownRequested, this, &MainWindow::onShutDownRequested, Qt::UniqueConnection);
 }
 
-void MainWindow::loadTray() { loadTrayIcon(); }
+void MainWindow::onShutDownRequested() { unloadMainWindow(); }
+
+void MainWindow::showAbout()
+{
+    AboutDialog* about = aboutWindow(this);
+    about->show();
+    about->raise();
+}
 
 void MainWindow::selectDriver(int index)
 {
@@ -462,9 +471,10 @@ void MainWindow::onOnlineSwitchToggled()
     Globals& g = globals();
     const bool on = onlineSwitch->isChecked();
     g.OnlineSwitch = on;
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), on ? QStringLiteral("1") : QStringLiteral("0"));
+    Settings& settings = Settings::instance();
+    settings.set(setting::UserName, userNameEdit->text());
+    settings.set(setting::Password, passwordEdit->text());
+    settings.set(setting::StreamingEnabled, on ? 1 : 0);
     if (!on) {
         g.GoingOffline = true;
         engineStateLabel->setText(QStringLiteral("OFF"));
@@ -481,11 +491,14 @@ void MainWindow::onOnlineSwitchToggled()
 
 void MainWindow::onChangeAccount() { accountBox->show(); }
 
+StreamingAccount MainWindow::enteredAccount() const
+{
+    return {userNameEdit->text(), domainBox->currentText(), passwordEdit->text()};
+}
+
 void MainWindow::onApplyAccount()
 {
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), domainBox->currentText());
+    Settings::instance().setAccount(enteredAccount());
     userLabel->setText(userNameEdit->text());
     domainLabel->setText(domainBox->currentText());
     MessageBox::information(this, globals().AppName,
@@ -551,7 +564,7 @@ void MainWindow::onHelpItem(int index)
     case 0: desktop::openDocument(product::pageUrl(product::Page::Help)); break;
     case 1: desktop::openDocument(product::pageUrl(product::Page::Support)); break;
     case 3: {
-        AboutDialog* about = aboutWindow();
+        AboutDialog* about = aboutWindow(this);
         about->setModal(true);
         about->exec();
         break;
@@ -585,7 +598,7 @@ void MainWindow::onFullScreen()
     m_fullScreen = true;
     m_normalGeometry = geometry();
     previewAction->setEnabled(false);
-    AlwaysOnTop(this, true);
+    setAlwaysOnTop(this, true);
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1024, 768);
     camera->setStretch(true);
     menuBar()->hide();
@@ -607,7 +620,7 @@ void MainWindow::onExitFullScreen()
     if (!m_fullScreen)
         return;
     m_fullScreen = false;
-    AlwaysOnTop(this, false);
+    setAlwaysOnTop(this, false);
     previewAction->setEnabled(true);
     exitFullScreenButton->setEnabled(false);
     exitFullScreenButton->hide();
@@ -731,8 +744,7 @@ void MainWindow::shutDown()
     const auto step = [&log](const QString& name) { log.append(name); };
 
     // 1.
-    SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"),
-                seams::activeConnectionsVisible() ? QStringLiteral("True") : QStringLiteral("False"));
+    Settings::instance().set(setting::ConnectionsWindowVisible, seams::activeConnectionsVisible());
     step(QStringLiteral("save WindowVisible"));
 
     // 2.

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "shell/Settings.h"
 #include "shell/Startup.h"
 
 class Capture;
@@ -80,6 +81,8 @@ public:
     // Handlers, callable directly.
     void onOnlineSwitchToggled();   // the online switch changed
     void onApplyAccount(); // log-in box "OK"
+    // The account as the log-in box holds it.
+    StreamingAccount enteredAccount() const;
     void onChangeAccount(); // "Change >"
     void onRecord(); // start the recorder
     void onSnapshots(); // snapshots
@@ -93,6 +96,10 @@ public:
     void onActiveConnections();
     void onInvite();
     void showWindowFromTray();
+    // Loads the tray icon (when needed) and connects its menu to this window.
+    void loadTray() override;
+    // The about window, modeless (from the tray).
+    void showAbout();
 
     bool fullScreenMode() const { return m_fullScreen; }
     // Folder the recorder is started from; the program's own folder by default.
@@ -122,6 +129,7 @@ private:
     void onUpdateSocketConnected();
     void onUpdateSocketReadyRead();
     void shutDown();
+    void onShutDownRequested();
 
     // StartupHost
     void status(const QString& text) override;
@@ -131,9 +139,6 @@ private:
     void abandon() override;
     void setTitle(const QString& title) override;
     void changeToProgramFolder() override;
-    bool isWindowsNT() override;
-    void stopMessengerService() override;
-    void loadTray() override;
     void selectDriver(int index) override;
     void enableUpdateTimer() override;
     bool connectVideo() override;
