@@ -22,6 +22,7 @@ class QPushButton;
 class QTcpSocket;
 class QTimer;
 class MainWindow;
+class OnlineController;
 
 // The loaded main window, or null.
 MainWindow* mainWindow();
@@ -94,6 +95,9 @@ public:
     void onInvite();
     void showWindowFromTray();
 
+    // Going online and offline; the window only shows what it reports.
+    OnlineController* onlineController() const { return m_online; }
+
     bool fullScreenMode() const { return m_fullScreen; }
     // Folder the recorder is started from; the program's own folder by default.
     void setRecorderFolder(const QString& folder) { m_recorderFolder = folder; }
@@ -117,6 +121,8 @@ private:
     friend void unloadMainWindow();
     MainWindow();
     void buildUi();
+    void connectOnlineController();
+    void onAccountMissing();
     bool runStartup();
     void layoutPreview();
     void onUpdateSocketConnected();
@@ -146,6 +152,7 @@ private:
                    const QString& domain) override;
     void setOnlineSwitch(int value) override;
 
+    OnlineController* m_online = nullptr;
     QWidget* m_sidePanel = nullptr;
     QWidget* m_bottomBar = nullptr;
     QStringList m_startupRecord;
