@@ -35,7 +35,7 @@ int main(int argc, char** argv)
             page->close();
     });
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
+        const int port = Settings::instance().get(setting::Port);
         const QByteArray where = port > 0 ? QByteArray("http://127.0.0.1:") + QByteArray::number(port) + '/'
                                           : QByteArray("a free port (Streaming/Port is 0)");
         std::printf("vantora: running offscreen (no display); once online the camera is served on %s\n",

@@ -89,7 +89,7 @@ void LabelEditor::edit(int wek)
         return;
     m_text->setText(m_owner->labels().label(wek).caption);
     selectCode(
-        GetSetting(labels::Section, QString::number(wek) + QStringLiteral("pos"), QStringLiteral("UL")));
+        Settings::instance().value(labels::Section, QString::number(wek) + QStringLiteral("pos"), QStringLiteral("UL")));
     show();
     raise();
     activateWindow();
@@ -164,7 +164,7 @@ void LabelEditor::okClicked()
         placeLabel(code, picture.width(), picture.height(), extent.width(), extent.height(), label.x,
                    label.y);
         label.pos = code;
-        SaveSetting(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
+        Settings::instance().setValue(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
         m_owner->refreshEntry(m_number);
     }
     close();

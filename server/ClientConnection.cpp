@@ -165,7 +165,7 @@ void ClientConnection::sendFrame()
     r.stretch = m_stretch;
     r.templates = &m_state->templates;
     // The count is read per request; the templates are those the engine loaded.
-    r.labelCount = settingInt(QStringLiteral("Captions"), QStringLiteral("Index"), 0);
+    r.labelCount = Settings::instance().get(setting::LabelCount);
     r.generation = m_state->templateGeneration;
     r.quality = globals().JpegQuality;
     const QByteArray jpeg = m_state->composer.compose(r, m_frameBuffer);

@@ -61,7 +61,7 @@ void StreamingEngine::setMaxHandlers(int count) { handlerLimit = count; }
 int StreamingEngine::maxHandlers() { return handlerLimit; }
 void StreamingEngine::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
 
-int StreamingEngine::configuredPort() { return settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156); }
+int StreamingEngine::configuredPort() { return Settings::instance().get(setting::Port); }
 
 void StreamingEngine::start()
 {
@@ -70,9 +70,10 @@ void StreamingEngine::start()
         unload();
         return;
     }
-    g.AccountName = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"))
-        + u'.' + GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"));
-    g.AccountPassword = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"));
+    const Settings& settings = Settings::instance();
+    const StreamingAccount account = settings.account();
+    g.AccountName = account.name();
+    g.AccountPassword = account.password;
 
     if (g.AccountName == QLatin1String(".")) {
         // Nothing starts; whoever started us undoes going online.
@@ -80,10 +81,10 @@ void StreamingEngine::start()
         return;
     }
 
-    g.JpegQuality = settingInt(QStringLiteral("JPEG"), QStringLiteral("Quality"), 20);
-    g.ResizeFrames = settingBool(QStringLiteral("JPEG"), QStringLiteral("ResChange"), false);
-    g.FrameSizeCode = qint16(settingInt(QStringLiteral("JPEG"), QStringLiteral("ResCode"), 0));
-    g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
+    g.JpegQuality = settings.get(setting::JpegQuality);
+    g.ResizeFrames = settings.get(setting::ResizeFrames);
+    g.FrameSizeCode = qint16(settings.get(setting::FrameSizeCode));
+    g.ShowStreamErrors = settings.get(setting::ShowStreamErrors);
     minutesSinceLogon = 0;
 
     listener.close();

@@ -508,19 +508,23 @@ void MainWindow::setOnlineSwitch(int value) { onlineSwitch->setChecked(value == 
 void MainWindow::onOnlineSwitchToggled()
 {
     const bool on = onlineSwitch->isChecked();
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), on ? QStringLiteral("1") : QStringLiteral("0"));
+    Settings& settings = Settings::instance();
+    settings.set(setting::UserName, userNameEdit->text());
+    settings.set(setting::Password, passwordEdit->text());
+    settings.set(setting::StreamingEnabled, on ? 1 : 0);
     m_online->setOnline(on);
 }
 
 void MainWindow::onChangeAccount() { accountBox->show(); }
 
+StreamingAccount MainWindow::enteredAccount() const
+{
+    return {userNameEdit->text(), domainBox->currentText(), passwordEdit->text()};
+}
+
 void MainWindow::onApplyAccount()
 {
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), domainBox->currentText());
+    Settings::instance().setAccount(enteredAccount());
     userLabel->setText(userNameEdit->text());
     domainLabel->setText(domainBox->currentText());
     MessageBox::information(this, globals().AppName,
@@ -766,8 +770,7 @@ void MainWindow::shutDown()
     const auto step = [&log](const QString& name) { log.append(name); };
 
     // 1.
-    SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"),
-                seams::activeConnectionsVisible() ? QStringLiteral("True") : QStringLiteral("False"));
+    Settings::instance().set(setting::ConnectionsWindowVisible, seams::activeConnectionsVisible());
     step(QStringLiteral("save WindowVisible"));
 
     // 2.

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "shell/Settings.h"
 #include "shell/Startup.h"
 
 class Capture;
@@ -81,6 +82,8 @@ public:
     // Handlers, callable directly.
     void onOnlineSwitchToggled();   // the online switch changed
     void onApplyAccount(); // log-in box "OK"
+    // The account as the log-in box holds it.
+    StreamingAccount enteredAccount() const;
     void onChangeAccount(); // "Change >"
     void onRecord(); // start the recorder
     void onSnapshots(); // snapshots

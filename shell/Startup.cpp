@@ -40,6 +40,7 @@ void StartupSequence::bar(StartupHost& host, int percent)
 bool StartupSequence::run(StartupHost& host)
 {
     Globals& g = globals();
+    Settings& settings = Settings::instance();
 
     // 1. One copy per user, unless the user wants another.
     if (host.anotherCopyRunning()) {
@@ -51,7 +52,7 @@ bool StartupSequence::run(StartupHost& host)
     }
 
     // 2. The version the update check compares against.
-    SaveSetting(QStringLiteral("AutoUpdate"), QStringLiteral("version"), version::compact());
+    settings.set(setting::RunningVersion, version::compact());
 
     // 3.
     bar(host, 20);
@@ -65,7 +66,7 @@ bool StartupSequence::run(StartupHost& host)
     host.changeToProgramFolder();
 
     // 5. Only NT-family systems have a messenger service to stop.
-    if (settingInt(QStringLiteral("Options"), QStringLiteral("DisMessenger"), 1) == 1 && host.isWindowsNT()) {
+    if (settings.get(setting::DisableMessenger) == 1 && host.isWindowsNT()) {
         status(host, QStringLiteral("Disabling NT Messenger Service..."));
         host.stopMessengerService();
     }
@@ -73,7 +74,7 @@ bool StartupSequence::run(StartupHost& host)
     // 6.
     bar(host, 40);
     status(host, QStringLiteral("Loading Chat Settings..."));
-    g.ChatDisabled = settingInt(QStringLiteral("Options"), QStringLiteral("DisChat"), 0) == 1;
+    g.ChatDisabled = settings.get(setting::DisableChat) == 1;
 
     // 7.
     bar(host, 50);
@@ -82,15 +83,15 @@ bool StartupSequence::run(StartupHost& host)
     // 8.
     status(host, QStringLiteral("Loading Driver settings..."));
     bar(host, 60);
-    host.selectDriver(settingInt(QStringLiteral("Settings"), QStringLiteral("drivera"), 0));
+    host.selectDriver(settings.get(setting::CaptureDriver));
 
     // 9.
     bar(host, 70);
     status(host, QStringLiteral("Loading Autocheck engine..."));
     bar(host, 75);
-    if (settingInt(QStringLiteral("Options"), QStringLiteral("autocheck"), 1) == 1)
+    if (settings.get(setting::AutoCheck) == 1)
         host.enableUpdateTimer();
-    g.ShowCamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), true);
+    g.ShowCamErrors = settings.get(setting::ShowCameraErrors);
 
     // 10. A driver that does not connect does not stop start-up.
     status(host, QStringLiteral("Connecting to video driver..."));
@@ -103,17 +104,17 @@ bool StartupSequence::run(StartupHost& host)
     bar(host, 90);
 
     // 12.
-    if (settingInt(QStringLiteral("Streaming"), QStringLiteral("Enable"), 1) == 1) {
+    if (settings.get(setting::StreamingEnabled) == 1) {
         status(host, QStringLiteral("Loading Velora Engine..."));
         host.setEngineState(QStringLiteral("ON"));
-        g.DisableCheck = settingBool(QStringLiteral("Settings"), QStringLiteral("DisableCheck"), false);
+        g.DisableCheck = settings.get(setting::DisableCheck);
         host.loadEngine();
-        if (settingBool(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), false))
+        if (settings.get(setting::ConnectionsWindowVisible))
             host.showActiveConnections();
     }
 
     // 13.
-    g.ProgramModeAlt = settingInt(QStringLiteral("Options"), QStringLiteral("ProgramMode"), 1) == 2;
+    g.ProgramModeAlt = settings.get(setting::ProgramMode) == 2;
 
     // 14.
     status(host, QStringLiteral("Loading Main window..."));
@@ -124,11 +125,10 @@ bool StartupSequence::run(StartupHost& host)
     QStringList domains;
     for (int i = 0; i <= g.AccountDomainsLast && i < g.AccountDomains.size(); ++i)
         domains.append(g.AccountDomains.at(i));
-    host.fillLogin(domains, GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), {}),
-                   GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), {}),
-                   GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), g.AccountDomains.value(0)));
+    host.fillLogin(domains, settings.get(setting::UserName), settings.get(setting::Password),
+                   settings.get(setting::Domain, g.AccountDomains.value(0)));
 
     // 16. Its handler runs only when the value changes.
-    host.setOnlineSwitch(settingInt(QStringLiteral("Streaming"), QStringLiteral("Enable"), 1));
+    host.setOnlineSwitch(settings.get(setting::StreamingEnabled));
     return true;
 }

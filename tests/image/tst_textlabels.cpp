@@ -42,6 +42,7 @@ void storeLabels(int n)
 
 QStringList settingsLinesWithoutIndex()
 {
+    settingsStore().flush(); // writes are batched until the event loop runs
     QFile f(settingsStore().path());
     if (!f.open(QIODevice::ReadOnly))
         return {};
