@@ -8,7 +8,7 @@
 #include "shell/Settings.h"
 #include "shell/MainWindow.h"
 #include "server/StreamingEngine.h"
-#include "shell/Startup.h"
+#include "shell/ShellWindows.h"
 #include "capture/Termination.h"
 
 int main(int argc, char** argv)
@@ -49,6 +49,6 @@ int main(int argc, char** argv)
         else
             QApplication::quit();
     });
-    Main();
+    startWindows();
     return app.exec();
 }

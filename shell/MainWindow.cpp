@@ -12,6 +12,7 @@
 #include "shell/Settings.h"
 #include "shell/SystemUtils.h"
 #include "shell/UpdateCheck.h"
+#include "shell/WindowPlacement.h"
 #include "shell/Version.h"
 #include "shell/SplashScreen.h"
 #include "shell/TrayIcon.h"
@@ -435,14 +436,22 @@ void MainWindow::setTitle(const QString& title) { setWindowTitle(title); }
 
 void MainWindow::changeToProgramFolder() { QDir::setCurrent(QCoreApplication::applicationDirPath()); }
 
-bool MainWindow::isWindowsNT() { return ::IsWindowsNT(); }
-
-void MainWindow::stopMessengerService()
+void MainWindow::loadTray()
 {
-    // Only NT-family systems have it; never reached here.
+    TrayIcon* tray = loadTrayIcon();
+    connect(tray, &TrayIcon::showWindowRequested, this, &MainWindow::showWindowFromTray, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::aboutRequested, this, &MainWindow::showAbout, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::shutDownRequested, this, &MainWindow::onShutDownRequested, Qt::UniqueConnection);
 }
 
-void MainWindow::loadTray() { loadTrayIcon(); }
+void MainWindow::onShutDownRequested() { unloadMainWindow(); }
+
+void MainWindow::showAbout()
+{
+    AboutDialog* about = aboutWindow(this);
+    about->show();
+    about->raise();
+}
 
 void MainWindow::selectDriver(int index)
 {
@@ -590,7 +599,7 @@ void MainWindow::onHelpItem(int index)
     case 0: desktop::openDocument(product::pageUrl(product::Page::Help)); break;
     case 1: desktop::openDocument(product::pageUrl(product::Page::Support)); break;
     case 3: {
-        AboutDialog* about = aboutWindow();
+        AboutDialog* about = aboutWindow(this);
         about->setModal(true);
         about->exec();
         break;
@@ -624,7 +633,7 @@ void MainWindow::onFullScreen()
     m_fullScreen = true;
     m_normalGeometry = geometry();
     previewAction->setEnabled(false);
-    AlwaysOnTop(this, true);
+    setAlwaysOnTop(this, true);
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1024, 768);
     camera->setStretch(true);
     menuBar()->hide();
@@ -646,7 +655,7 @@ void MainWindow::onExitFullScreen()
     if (!m_fullScreen)
         return;
     m_fullScreen = false;
-    AlwaysOnTop(this, false);
+    setAlwaysOnTop(this, false);
     previewAction->setEnabled(true);
     exitFullScreenButton->setEnabled(false);
     exitFullScreenButton->hide();

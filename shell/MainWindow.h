@@ -97,6 +97,10 @@ public:
     void onActiveConnections();
     void onInvite();
     void showWindowFromTray();
+    // Loads the tray icon (when needed) and connects its menu to this window.
+    void loadTray() override;
+    // The about window, modeless (from the tray).
+    void showAbout();
 
     // Going online and offline; the window only shows what it reports.
     OnlineController* onlineController() const { return m_online; }
@@ -131,6 +135,7 @@ private:
     void onUpdateSocketConnected();
     void onUpdateSocketReadyRead();
     void shutDown();
+    void onShutDownRequested();
 
     // StartupHost
     void status(const QString& text) override;
@@ -140,9 +145,6 @@ private:
     void abandon() override;
     void setTitle(const QString& title) override;
     void changeToProgramFolder() override;
-    bool isWindowsNT() override;
-    void stopMessengerService() override;
-    void loadTray() override;
     void selectDriver(int index) override;
     void enableUpdateTimer() override;
     bool connectVideo() override;

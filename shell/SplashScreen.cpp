@@ -3,7 +3,6 @@
 #include "shell/Globals.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
-#include "shell/MainWindow.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -111,5 +110,5 @@ void SplashScreen::onLoadDelay()
 {
     loadDelay->stop();
     setProgress(10);
-    loadMainWindow();
+    emit loadDue();
 }

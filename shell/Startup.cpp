@@ -1,29 +1,15 @@
 #include "shell/Startup.h"
 
 #include "shell/Globals.h"
-#include "shell/InfoWindows.h"
 #include "shell/Settings.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
-#include "shell/SplashScreen.h"
 
-#include <QLabel>
-
-void Main()
-{
-    initGlobalDefaults();
-    globals().DebugMode = false;
-    SplashScreen* splash = loadSplash();
-    splash->show();
-}
-
-void ShowErrorWindow(const QString& message)
-{
-    ErrorWindow* w = errorWindow();
-    w->messageLabel->setText(message);
-    w->show();
-    w->raise();
-}
+namespace {
+// The messenger service that step 5 stops exists on no system this program
+// runs on, so the step shows nothing and does nothing here.
+constexpr bool hasMessengerService = false;
+} // namespace
 
 void StartupSequence::status(StartupHost& host, const QString& text)
 {
@@ -65,11 +51,9 @@ bool StartupSequence::run(StartupHost& host)
                               : g.AppName + u' ' + version::compact());
     host.changeToProgramFolder();
 
-    // 5. Only NT-family systems have a messenger service to stop.
-    if (settings.get(setting::DisableMessenger) == 1 && host.isWindowsNT()) {
+    // 5.
+    if (hasMessengerService && settings.get(setting::DisableMessenger) == 1)
         status(host, QStringLiteral("Disabling NT Messenger Service..."));
-        host.stopMessengerService();
-    }
 
     // 6.
     bar(host, 40);

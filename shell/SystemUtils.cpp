@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QWidget>
 
 #include <cerrno>
 #include <cstdlib>
@@ -83,22 +82,4 @@ QString GetOsName()
     if (QFileInfo::exists(QStringLiteral("/etc/os-release")))
         return OsNameFromRelease(QStringLiteral("/etc/os-release"));
     return OsNameFromRelease(QStringLiteral("/usr/lib/os-release"));
-}
-
-bool IsWindowsNT() { return false; }
-
-void AlwaysOnTop(QWidget* frm, bool onTop)
-{
-    if (!frm || frm->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
-        return;
-    // Changing window flags re-creates the native window; put it back where it was.
-    const QRect geometry = frm->geometry();
-    const bool visible = frm->isVisible();
-    const Qt::WindowStates state = frm->windowState();
-    frm->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    frm->setGeometry(geometry);
-    if (visible) {
-        frm->setWindowState(state);
-        frm->show();
-    }
 }

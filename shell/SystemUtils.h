@@ -1,10 +1,8 @@
 #pragma once
-// Small operating-system routines the windows share: temporary directory and
-// file names, a file existence test, the system's name, and topmost windows.
+// Small operating-system routines: temporary directory and file names, a
+// file existence test and the system's name.
 
 #include <QString>
-
-class QWidget;
 
 // The user's temporary directory, always ending in "/".
 QString GetTempDir();
@@ -19,7 +17,3 @@ QString withTrailingSlash(const QString& path);
 QString GetOsName();
 // Same, from an os-release style file; "Linux" when it names nothing.
 QString OsNameFromRelease(const QString& osReleasePath);
-// Never an NT-family system here.
-bool IsWindowsNT();
-// Keeps `frm` above other windows (or not), without moving or resizing it.
-void AlwaysOnTop(QWidget* frm, bool onTop);

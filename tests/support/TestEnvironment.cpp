@@ -21,6 +21,8 @@ void init()
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("TZ", "UTC");
     qputenv("LC_ALL", "C.UTF-8");
+    // The product's default directory unless a test names its own.
+    qunsetenv("VANTORA_SERVER");
     rootDir = new QTemporaryDir(QDir::tempPath() + QLatin1String("/vantora-test-XXXXXX"));
     const QString r = rootDir->path();
     for (const char* sub : {"config", "runtime", "tmp", "home"})
