@@ -36,7 +36,7 @@ public:
     static void registerFactory();
     // Where the listener binds (any IPv4 address unless set).
     static void setListenAddress(const QHostAddress& address);
-    // Time source of the labels on served frames of engines loaded from now on.
+    // Time source of the labels on served frames of engines made from now on.
     static void setClock(FrameComposer::Clock clock);
     // The port the listener asks for: the stored one, 2156 when none is stored.
     static int configuredPort();
