@@ -3,9 +3,7 @@
 #include "capture/Capture.h"
 #include "server/EngineHooks.h"
 #include "shell/Globals.h"
-#include "capture/Prompt.h"
 #include "shell/Settings.h"
-#include "server/ShellLink.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -128,13 +126,13 @@ void ServingState::wakeWaiting()
     }
 }
 
-void ServingState::onFlashOff() { shelllink::flash(false); }
+void ServingState::onFlashOff() { emit flashingWanted(false); }
 
 const FrameComposer::Answer& ServingState::frameAnswer()
 {
     const Globals& g = globals();
     FrameComposer::Request r;
-    r.capture = shelllink::capture();
+    r.capture = camera;
     int w = 0;
     int h = 0;
     if (g.ResizeFrames && FrameSizeForCode(g.FrameSizeCode, w, h)) {
@@ -377,12 +375,12 @@ bool ClientConnection::handle(const request::Piece& piece)
         return false;
     }
     case request::Kind::ChatReject:
-        MessageBox::plain(shelllink::mainWidget(), g.AppName, QStringLiteral("You chat request is rejected.."));
+        emit noticeWanted(QStringLiteral("You chat request is rejected.."));
         if (self)
             closeSocket();
         return false;
     case request::Kind::ChatAccept:
-        shelllink::flash(false);
+        emit flashingWanted(false);
         if (enginehooks::hasChatAcceptHandler()) {
             const quint16 port = enginehooks::chatAccept(request::chatAcceptName(data));
             if (!self || m_ended)
@@ -419,7 +417,7 @@ bool ClientConnection::handle(const request::Piece& piece)
 
 void ClientConnection::sendFrame(const request::Piece& piece)
 {
-    shelllink::flash(true);
+    emit flashingWanted(true);
     const FrameComposer::Answer& answer = m_state.frameAnswer();
     // The kept answer goes out as it is: the socket shares the buffer.
     write(piece.head ? answer.header() : answer.bytes);
@@ -465,7 +463,7 @@ void ClientConnection::onSocketError()
         return;
     const QString description = peerSocket->errorString();
     if (globals().ShowStreamErrors)
-        shelllink::showError(QStringLiteral("Velora Error: \r\nWinsock: ") + description);
+        emit errorOccurred(QStringLiteral("Velora Error: \r\nWinsock: ") + description);
     if (!m_state.flashOffDelay.isActive())
         m_state.flashOffDelay.start();
     unload();

@@ -15,6 +15,7 @@
 #include "server/ConnectionProtocol.h"
 #include "server/FrameComposer.h"
 
+class Capture;
 class QTcpSocket;
 class ClientConnection;
 
@@ -33,6 +34,7 @@ public:
     quint64 templateGeneration = 0;
     FrameComposer composer;
     int liveHandlers = 0; // open connections, the ones the cap counts
+    QPointer<Capture> camera; // frames come from here; null serves blank frames
 
     // A handler for the accepted socket. At the cap, the connection that has
     // waited longest without a request under way gives way (idle keep-alive
@@ -69,6 +71,9 @@ public:
     void sweep(qint64 nowMs);
     QTimer sweepTimer;
     QTimer flashOffDelay; // the tray stops flashing 750 ms after a close
+
+signals:
+    void flashingWanted(bool on);
 
 private:
     friend class ClientConnection;
@@ -124,6 +129,9 @@ public:
 
 signals:
     void finished();
+    void flashingWanted(bool on);              // a browser is watching, or stopped
+    void errorOccurred(const QString& message); // for the error window
+    void noticeWanted(const QString& text);     // a message the user confirms
 
 private:
     friend class ServingState;
