@@ -11,7 +11,6 @@
 #include "shell/Globals.h"
 #include "server/StreamingEngine.h"
 #include "shell/Settings.h"
-#include "server/ShellLink.h"
 
 #include <QApplication>
 #include <QDir>
@@ -184,10 +183,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_server: no frame from the test pattern\n");
         return 1;
     }
-    shelllink::setCapture(&cap);
     StreamingEngine::setListenAddress(QHostAddress::LocalHost);
-    auto* engine = new StreamingEngine;
-    engine->load();
+    auto* engine = new StreamingEngine(&cap);
+    engine->start();
     if (!engine->listening()) {
         std::fprintf(stderr, "bench_server: the engine does not listen\n");
         return 1;

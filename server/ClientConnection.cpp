@@ -3,9 +3,7 @@
 #include "capture/Capture.h"
 #include "server/EngineHooks.h"
 #include "shell/Globals.h"
-#include "capture/Prompt.h"
 #include "shell/Settings.h"
-#include "server/ShellLink.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -125,12 +123,12 @@ bool ClientConnection::handle(const QByteArray& data)
         return false;
     }
     case request::Kind::ChatReject:
-        MessageBox::plain(shelllink::mainWidget(), g.AppName, QStringLiteral("You chat request is rejected.."));
+        emit noticeWanted(QStringLiteral("You chat request is rejected.."));
         closeSocket();
         unload();
         return false;
     case request::Kind::ChatAccept:
-        shelllink::flash(false);
+        emit flashingWanted(false);
         if (enginehooks::hasChatAcceptHandler()) {
             const quint16 port = enginehooks::chatAccept(request::chatAcceptName(data));
             peerSocket->write(QByteArray::number(port) + "\r\n");
@@ -160,9 +158,9 @@ bool ClientConnection::handle(const QByteArray& data)
 
 void ClientConnection::sendFrame()
 {
-    shelllink::flash(true);
+    emit flashingWanted(true);
     FrameComposer::Request r;
-    r.capture = shelllink::capture();
+    r.capture = m_state->camera;
     r.size = m_size;
     r.stretch = m_stretch;
     r.templates = &m_state->templates;
@@ -202,14 +200,14 @@ void ClientConnection::onSocketError()
     m_closing = true;
     peerSocket->abort();
     if (globals().ShowStreamErrors)
-        shelllink::showError(QStringLiteral("Velora Error: \r\nWinsock: ") + description);
+        emit errorOccurred(QStringLiteral("Velora Error: \r\nWinsock: ") + description);
     closeDelay.start();
     removePeer();
 }
 
 void ClientConnection::onCloseDelay()
 {
-    shelllink::flash(false);
+    emit flashingWanted(false);
     unload();
 }
 
@@ -241,7 +239,7 @@ void ClientConnection::unload()
     idleTimer.stop();
     removePeer();
     m_frameBuffer.clear();
-    if (Capture* cap = shelllink::capture())
+    if (Capture* cap = m_state->camera)
         cap->setPreview(true);
     emit finished();
     if (peerSocket->state() == QAbstractSocket::UnconnectedState || peerSocket->bytesToWrite() == 0) {

@@ -18,7 +18,7 @@ class Capture;
 class QTcpSocket;
 
 // What the engine shares with its handlers. Handlers may outlive the engine
-// window (they end by their own timers), so they hold this, not the engine.
+// (they end by their own timers), so they hold this, not the engine.
 struct ServingState
 {
     QSize referenceFrame{320, 240};
@@ -26,6 +26,7 @@ struct ServingState
     quint64 templateGeneration = 0;
     FrameComposer composer;
     int liveHandlers = 0;
+    QPointer<Capture> camera; // frames come from here; null serves blank frames
 };
 
 class ClientConnection : public QObject
@@ -66,6 +67,9 @@ public:
 
 signals:
     void finished();
+    void flashingWanted(bool on);              // a browser is watching, or stopped
+    void errorOccurred(const QString& message); // for the error window
+    void noticeWanted(const QString& text);     // a message the user confirms
 
 private:
     // Handles one piece; false when the connection is done with.

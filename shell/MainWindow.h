@@ -23,6 +23,7 @@ class QPushButton;
 class QTcpSocket;
 class QTimer;
 class MainWindow;
+class OnlineController;
 
 // The loaded main window, or null.
 MainWindow* mainWindow();
@@ -101,6 +102,9 @@ public:
     // The about window, modeless (from the tray).
     void showAbout();
 
+    // Going online and offline; the window only shows what it reports.
+    OnlineController* onlineController() const { return m_online; }
+
     bool fullScreenMode() const { return m_fullScreen; }
     // Folder the recorder is started from; the program's own folder by default.
     void setRecorderFolder(const QString& folder) { m_recorderFolder = folder; }
@@ -124,6 +128,8 @@ private:
     friend void unloadMainWindow();
     MainWindow();
     void buildUi();
+    void connectOnlineController();
+    void onAccountMissing();
     bool runStartup();
     void layoutPreview();
     void onUpdateSocketConnected();
@@ -151,6 +157,7 @@ private:
                    const QString& domain) override;
     void setOnlineSwitch(int value) override;
 
+    OnlineController* m_online = nullptr;
     QWidget* m_sidePanel = nullptr;
     QWidget* m_bottomBar = nullptr;
     QStringList m_startupRecord;

@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
         QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("Logging off..."));
         QCOMPARE(shellRecord().engineLogoffs, 1);
-        QVERIFY(!seams::engine());
+        QVERIFY(!w->onlineController()->session());
 
         w->onlineSwitch->setChecked(true);
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
@@ -74,6 +74,43 @@ private slots:
         // Calling the handler again does not load a second engine.
         w->onOnlineSwitchToggled();
         QCOMPARE(shellRecord().engineLoads, 2);
+    }
+
+    void sessionReportsReachTheWindow()
+    {
+        MainWindow* w = started();
+        QVERIFY(w);
+        OnlineSession* session = w->onlineController()->session();
+        QVERIFY(session);
+        QVERIFY(w->lastResponseLabel->isHidden());
+        emit session->addressKnown(QStringLiteral("http://bob.vantora.example/"));
+        QCOMPARE(w->addressLabel->text(), QStringLiteral("http://bob.vantora.example/"));
+        for (QLabel* label : {w->addressLabel, w->lastResponseCaption, w->lastResponseLabel})
+            QVERIFY(!label->isHidden());
+        emit session->statusChanged(QStringLiteral("OK"));
+        QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("OK"));
+        emit session->flashingWanted(true);
+        QVERIFY(trayIcon()->flashing());
+        emit session->flashingWanted(false);
+        QVERIFY(!trayIcon()->flashing());
+        emit session->startFailed(QStringLiteral("The address is in use"));
+        QCOMPARE(MessageBox::history().size(), 1);
+        QCOMPARE(MessageBox::history()[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(MessageBox::history()[0].title, QStringLiteral("Vantora"));
+        QCOMPARE(MessageBox::history()[0].text, QStringLiteral("The address is in use"));
+        emit session->errorOccurred(QStringLiteral("Could not connect server\r\nReason: refused"));
+        QVERIFY(loadedErrorWindow());
+        QCOMPARE(loadedErrorWindow()->messageLabel->text(), QStringLiteral("Could not connect server\r\nReason: refused"));
+        emit session->loggedOff();
+        for (QLabel* label : {w->addressLabel, w->lastResponseCaption, w->lastResponseLabel})
+            QVERIFY(label->isHidden());
+        // A refusal turns the switch off, which logs off once.
+        emit session->refused(OnlineSession::Refusal::WrongPassword);
+        QVERIFY(!w->onlineSwitch->isChecked());
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
+        QCOMPARE(shellRecord().engineLogoffs, 1);
+        QVERIFY(!w->onlineController()->session());
     }
 
     void logInBox()

@@ -110,7 +110,7 @@ private slots:
         QVERIFY(w->minuteTimer->isActive());
         QVERIFY(trayIcon());
         QCOMPARE(shellRecord().engineLoads, 1);
-        QVERIFY(seams::engine());
+        QVERIFY(w->onlineController()->session());
         QCOMPARE(w->engineStateLabel->text(), QStringLiteral("ON"));
         QVERIFY(w->onlineSwitch->isChecked());
         QVERIFY(globals().OnlineSwitch);
@@ -149,7 +149,7 @@ private slots:
         QVERIFY(w);
         QCOMPARE(w->startupRecord(), withoutEngine());
         QCOMPARE(shellRecord().engineLoads, 0);
-        QVERIFY(!seams::engine());
+        QVERIFY(!w->onlineController()->session());
         QCOMPARE(w->engineStateLabel->text(), QString());
         QVERIFY(!w->onlineSwitch->isChecked());
         QVERIFY(!globals().OnlineSwitch);
