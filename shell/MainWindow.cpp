@@ -606,7 +606,7 @@ void MainWindow::onHelpItem(int index)
     }
     case 4:
         MessageBox::plain(this, globals().AppName + QLatin1String(" System Info Window"),
-                          QLatin1String("OS Information:\n") + (globals().OsName.isEmpty() ? GetOsName() : globals().OsName)
+                          QLatin1String("OS Information:\n") + (globals().OsName.isEmpty() ? osName() : globals().OsName)
                               + u'\n' + productNotice());
         break;
     default: break;

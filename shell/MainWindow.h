@@ -27,8 +27,8 @@ class OnlineController;
 
 // The loaded main window, or null.
 MainWindow* mainWindow();
-// Creates the main window and runs the start-up steps (what the splash window
-// does 200 ms after Main). Null when the user chose not to start a second copy.
+// Creates the main window and runs the start-up steps (what happens once the
+// splash has been shown). Null when the user chose not to start a second copy.
 MainWindow* loadMainWindow();
 // Creates the main window without running any start-up step and without
 // showing it: for tests and tools that need its controls.

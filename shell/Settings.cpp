@@ -215,22 +215,8 @@ void Settings::reload()
         apply(p[0], p[1], p[2]);
 }
 
-QString Settings::diskStamp() const
-{
-    // Every save replaces the file, so its inode changes with each write.
-    struct stat st;
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        return QString();
-    return QStringLiteral("%1/%2/%3.%4")
-        .arg(quint64(st.st_ino))
-        .arg(qint64(st.st_size))
-        .arg(qint64(st.st_mtim.tv_sec))
-        .arg(qint64(st.st_mtim.tv_nsec));
-}
-
 bool Settings::load()
 {
-    m_stamp = diskStamp();
     m_order.clear();
     m_sections.clear();
     m_corrupt = false;
@@ -431,9 +417,9 @@ bool Settings::flush()
     }
     const FolderLock lock(folder);
     // Another copy of the program may have saved since: start from what is on
-    // disk so its values are not written over with old ones.
-    if (diskStamp() != m_stamp)
-        reload();
+    // disk so its values are not written over with old ones. (A stamp can look
+    // unchanged when a freed inode is reused, so the file is always read.)
+    reload();
     if (!write()) {
         emit writeFailed(m_error);
         return false;
@@ -501,7 +487,6 @@ bool Settings::write()
     ++m_writes;
     m_corrupt = false;
     m_error.clear();
-    m_stamp = diskStamp();
     return true;
 }
 

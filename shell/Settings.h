@@ -148,15 +148,12 @@ private:
     void scheduleFlush();
     // Sets the value in memory; false when it was there already.
     bool apply(const QString& section, const QString& key, const QString& value);
-    // What identifies the file's content on disk, to notice another copy's writes.
-    QString diskStamp() const;
 
     QString m_path;
     QList<QString> m_order;
     QHash<QString, Section> m_sections;
     bool m_corrupt = false;
     QString m_error;
-    QString m_stamp; // of the file as last read or written
     // Values set since the last successful write, in order.
     QList<std::array<QString, 3>> m_pending;
     bool m_flushQueued = false;

@@ -79,7 +79,7 @@ SplashScreen::SplashScreen(QWidget* parent) : QWidget(parent, Qt::SplashScreen |
     layout->addLayout(bottom);
 
     setProgress(0);
-    globals().OsName = GetOsName();
+    globals().OsName = osName();
     platformLabel->setText(globals().OsName);
     versionLabel->setText(QLatin1String("Version ") + version::dotted());
 

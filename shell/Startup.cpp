@@ -43,7 +43,7 @@ bool StartupSequence::run(StartupHost& host)
     // 3.
     bar(host, 20);
     status(host, QStringLiteral("Requesting tempory directory..."));
-    g.TempDir = GetTempDir();
+    g.TempDir = tempDir();
 
     // 4.
     status(host, QStringLiteral("Loading Application version and addition information..."));

@@ -328,8 +328,8 @@ private slots:
         QVERIFY(s->isVisible());
         QCOMPARE(s->statusLabel->text(), QStringLiteral("Loading core of application..."));
         QCOMPARE(s->versionLabel->text(), QStringLiteral("Version 1.0.1"));
-        QCOMPARE(s->platformLabel->text(), GetOsName());
-        QCOMPARE(globals().OsName, GetOsName());
+        QCOMPARE(s->platformLabel->text(), ::osName());
+        QCOMPARE(globals().OsName, ::osName());
         QCOMPARE(s->barPercent(), 0);
         QCOMPARE(s->loadDelay->interval(), 200);
         QVERIFY(s->loadDelay->isSingleShot() || s->loadDelay->isActive());
