@@ -8,7 +8,7 @@
 #include "shell/Settings.h"
 #include "shell/MainWindow.h"
 #include "server/StreamingEngine.h"
-#include "shell/Startup.h"
+#include "shell/ShellWindows.h"
 #include "capture/Termination.h"
 #include "community/CommunityWindows.h"
 
@@ -37,7 +37,7 @@ int main(int argc, char** argv)
             page->close();
     });
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
+        const int port = Settings::instance().get(setting::Port);
         const QByteArray where = port > 0 ? QByteArray("http://127.0.0.1:") + QByteArray::number(port) + '/'
                                           : QByteArray("a free port (Streaming/Port is 0)");
         std::printf("vantora: running offscreen (no display); once online the camera is served on %s\n",
@@ -51,6 +51,6 @@ int main(int argc, char** argv)
         else
             QApplication::quit();
     });
-    Main();
+    startWindows();
     return app.exec();
 }

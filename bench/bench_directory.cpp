@@ -339,6 +339,12 @@ double ratio(double a, double b)
     return b > 0 ? a / b : 0.0;
 }
 
+// --quick: the cheapest Argon2id for the stored hashes and no PostgreSQL runs,
+// for trying changes to the relogon path; first logons then mean nothing.
+bool quick = false;
+// --threads N: the service's workers (default: as many as clients).
+int serviceThreads = kClients;
+
 std::vector<QByteArray> hashAll()
 {
     std::vector<QByteArray> hashes(kMembers);
@@ -347,7 +353,8 @@ std::vector<QByteArray> hashAll()
     for (int w = 0; w < n; ++w)
         workers.emplace_back([&, w] {
             for (int i = w; i < kMembers; i += n)
-                hashes[size_t(i)] = passwords::hash(memberPassword(i));
+                hashes[size_t(i)] =
+                    passwords::hash(memberPassword(i), quick ? HashLimits::minimal() : HashLimits::interactive());
         });
     for (auto& t : workers)
         t.join();
@@ -384,7 +391,7 @@ public:
         m_process.setStandardErrorFile(logFile);
         m_process.start(QCoreApplication::applicationDirPath() + QLatin1String("/vantora-directory"),
                         {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                         QStringLiteral("--db"), db, QStringLiteral("--threads"), QString::number(kClients)});
+                         QStringLiteral("--db"), db, QStringLiteral("--threads"), QString::number(serviceThreads)});
         if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000))
             return false;
         const QByteArray line = m_process.readLine().trimmed();
@@ -433,6 +440,10 @@ private:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    quick = args.contains(QStringLiteral("--quick"));
+    if (const qsizetype t = args.indexOf(QStringLiteral("--threads")); t > 0 && t + 1 < args.size())
+        serviceThreads = std::max(1, args.at(t + 1).toInt());
     // A burst and the slow clients need more descriptors than the usual 1024.
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
@@ -441,7 +452,8 @@ int main(int argc, char** argv)
     }
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("bench.db"));
-    std::printf("hashing %d members' passwords (Argon2id, 3 passes over 12 MiB)...\n", kMembers);
+    std::printf("hashing %d members' passwords (Argon2id, %s)...\n", kMembers,
+                quick ? "cheapest limits, --quick" : "3 passes over 12 MiB");
     std::fflush(stdout);
     const auto fillStart = SteadyClock::now();
     const std::vector<QByteArray> hashes = hashAll();
@@ -498,7 +510,9 @@ int main(int argc, char** argv)
     Result pgFirst, pgRelogon, twoWarm, twoRelogon;
     bool postgres = false;
     PostgresCluster cluster(QStringLiteral(VANTORA_BENCH_BUILD_DIR "/postgres"));
-    if (!cluster.start() || !cluster.createDatabase(QStringLiteral("bench"))) {
+    if (quick) {
+        std::printf("\nPostgreSQL runs skipped (--quick)\n");
+    } else if (!cluster.start() || !cluster.createDatabase(QStringLiteral("bench"))) {
         std::printf("\nPostgreSQL runs skipped: %s\n", qPrintable(cluster.error()));
     } else if (!fillDatabase(cluster.url(QStringLiteral("bench")), hashes)) {
         std::printf("\nPostgreSQL runs skipped: cannot fill the database\n");

@@ -2,8 +2,8 @@
 // same frame buffer, interleaved in one run; and the cost of copying a
 // composed picture into the buffer compared with one encode.
 
-#include "image/JpegCodec.h"
 #include "image/FrameBuffer.h"
+#include "image/JpegEncoder.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -54,15 +54,15 @@ struct Reference
     }
     unsigned long encode(const FrameBuffer& d, int quality)
     {
-        const unsigned long need = tjBufSize(d.Width(), d.Height(), TJSAMP_420);
+        const unsigned long need = tjBufSize(d.width(), d.height(), TJSAMP_420);
         if (need > cap) {
             tjFree(buf);
             buf = tjAlloc(int(need));
             cap = need;
         }
         unsigned long size = cap;
-        tjCompress2(handle, d.DIBSectionBitsPtr(), d.Width(), d.BytesPerScanLine(), d.Height(), TJPF_BGR,
-                    &buf, &size, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+        tjCompress2(handle, d.bits(), d.width(), d.bytesPerLine(), d.height(), TJPF_BGR, &buf, &size,
+                    TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
         return size;
     }
 };
@@ -84,14 +84,14 @@ int main(int argc, char** argv)
     Reference ref;
     QByteArray out;
 
-    std::printf("JPEG encode to memory: ours (JpegEncoder, as SaveJpegFile uses it) vs plain tjCompress2\n"
+    std::printf("JPEG encode to memory: ours (JpegEncoder, as saveJpegFile uses it) vs plain tjCompress2\n"
                 "(same buffer, interleaved one by one for ~2 s per row; median times, robust to load)\n\n");
     std::printf("%-10s %4s %12s %12s %8s %10s\n", "frame", "q", "ours fps", "turbo fps", "ratio", "bytes");
     double encodeMs640[2] = {0, 0};
     const QSize sizes[] = {{640, 480}, {1280, 720}};
     for (const QSize size : sizes) {
         FrameBuffer d;
-        d.CreateFromPicture(cameraFrame(size.width(), size.height()));
+        d.createFrom(cameraFrame(size.width(), size.height()));
         for (int qi = 0; qi < 2; ++qi) {
             const int quality = qi == 0 ? 20 : 80;
             for (int i = 0; i < 5; ++i) {
@@ -125,22 +125,22 @@ int main(int argc, char** argv)
     // One composed 640x480 picture copied into the buffer, as each request does.
     const QImage composed = cameraFrame(640, 480);
     FrameBuffer d;
-    d.Create(640, 480);
+    d.create(640, 480);
     for (int i = 0; i < 20; ++i)
         d.copyFrom(composed);
-    std::vector<qint64> bltNs;
+    std::vector<qint64> copyNs;
     QElapsedTimer total;
     total.start();
     while (total.elapsed() < 1000) {
         QElapsedTimer t;
         t.start();
         d.copyFrom(composed);
-        bltNs.push_back(t.nsecsElapsed());
+        copyNs.push_back(t.nsecsElapsed());
     }
-    const double bltMs = median(bltNs) / 1e6;
-    std::printf("\n640x480 LoadPictureBlt from an RGB32 picture: %.3f ms per copy (median)\n", bltMs);
+    const double copyMs = median(copyNs) / 1e6;
+    std::printf("\n640x480 copyFrom an RGB32 picture: %.3f ms per copy (median)\n", copyMs);
     for (int qi = 0; qi < 2; ++qi)
         std::printf("  vs one encode at q%-3d %.3f ms: copy = %.1f%% of encode (goal < 10%%)\n",
-                    qi == 0 ? 20 : 80, encodeMs640[qi], 100.0 * bltMs / encodeMs640[qi]);
+                    qi == 0 ? 20 : 80, encodeMs640[qi], 100.0 * copyMs / encodeMs640[qi]);
     return 0;
 }

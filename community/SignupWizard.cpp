@@ -1,10 +1,10 @@
 #include "community/SignupWizard.h"
 
 #include "capture/Prompt.h"
-#include "server/EngineHooks.h"
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
+#include "shell/OnlineController.h"
 #include "shell/Product.h"
 #include "shell/Seams.h"
 #include "shell/Settings.h"
@@ -247,15 +247,16 @@ void SignupWizard::accountCreated(const SignupForm& f)
         main->userLabel->setText(f.user);
         main->domainLabel->setText(f.domain);
         QPointer<MainWindow> guard(main);
-        // An engine still logging off the old account is let finish first.
-        seams::whenEngineUnloaded([guard] {
+        // A session still logging off the old account is let finish first.
+        OnlineController* online = main->onlineController();
+        OnlineController::whenEnded(online ? online->session() : nullptr, [guard] {
             if (!guard)
                 return;
             if (guard->onlineSwitch->isChecked())
                 guard->onOnlineSwitchToggled();
             else
                 guard->onlineSwitch->setChecked(true);
-        });
+        }, 30000);
     }
     MessageBox::information(this, boxTitle(), QStringLiteral("Account is created. You're now online"));
     desktop::doEvents();
@@ -265,5 +266,5 @@ void SignupWizard::accountCreated(const SignupForm& f)
 
 void registerSignupWizard()
 {
-    enginehooks::setSignupOpener([](QWidget* owner) { SignupWizard::open(owner); });
+    seams::setSignupOpener([](QWidget* owner) { SignupWizard::open(owner); });
 }

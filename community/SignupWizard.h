@@ -61,5 +61,5 @@ private:
     bool m_closeConfirmed = false;
 };
 
-// Lets the engine open the wizard when no account is stored.
+// Lets the main window open the wizard when no account is stored.
 void registerSignupWizard();

@@ -2,8 +2,10 @@
 
 #include "capture/Prompt.h"
 
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QWidget>
 #include <cmath>
 
@@ -13,8 +15,8 @@ struct Pending
 {
     bool font = false;
     std::optional<FontDescription> fontAnswer;
-    bool color = false;
-    std::optional<qint32> colorAnswer;
+    bool colour = false;
+    std::optional<qint32> colourAnswer;
 };
 
 Pending& pending()
@@ -31,10 +33,10 @@ void dialogs::setNextFont(std::optional<FontDescription> font)
     pending().fontAnswer = std::move(font);
 }
 
-void dialogs::setNextColor(std::optional<qint32> color)
+void dialogs::setNextColour(std::optional<qint32> colour)
 {
-    pending().color = true;
-    pending().colorAnswer = color;
+    pending().colour = true;
+    pending().colourAnswer = colour;
 }
 
 bool chooseFont(FontDescription& font, QWidget* owner)
@@ -49,22 +51,24 @@ bool chooseFont(FontDescription& font, QWidget* owner)
             initial.setFamily(font.name);
         if (font.size > 0)
             initial.setPointSizeF(font.size);
-        initial.setWeight(QFont::Weight(std::clamp(font.weight, 1, 1000)));
         initial.setBold(font.bold);
         initial.setItalic(font.italic);
-        initial.setUnderline(font.underline);
-        initial.setStrikeOut(font.strikethrough);
-        bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, initial, owner);
-        if (ok) {
+        // Qt's own dialog, whatever the desktop: a native one cannot be told
+        // to leave out the effects.
+        QFontDialog dialog(initial, owner);
+        dialog.setOption(QFontDialog::DontUseNativeDialog);
+        for (QCheckBox* effect : dialog.findChildren<QCheckBox*>()) {
+            effect->hide();
+            if (auto* group = qobject_cast<QGroupBox*>(effect->parentWidget()))
+                group->hide();
+        }
+        if (dialog.exec() == QDialog::Accepted) {
+            const QFont chosen = dialog.selectedFont();
             FontDescription d;
             d.name = chosen.family();
             d.size = float(chosen.pointSizeF());
-            d.weight = chosen.weight();
             d.bold = chosen.bold();
             d.italic = chosen.italic();
-            d.underline = chosen.underline();
-            d.strikethrough = chosen.strikeOut();
             answer = d;
         }
     }
@@ -74,12 +78,12 @@ bool chooseFont(FontDescription& font, QWidget* owner)
     return true;
 }
 
-bool chooseColour(qint32& color, QWidget* owner)
+bool chooseColour(qint32& colour, QWidget* owner)
 {
     std::optional<qint32> answer;
-    if (pending().color) {
-        pending().color = false;
-        answer = std::exchange(pending().colorAnswer, std::nullopt);
+    if (pending().colour) {
+        pending().colour = false;
+        answer = std::exchange(pending().colourAnswer, std::nullopt);
     } else if (!MessageBox::testMode()) {
         const QColor c = QColorDialog::getColor(Qt::black, owner);
         if (c.isValid())
@@ -87,7 +91,7 @@ bool chooseColour(qint32& color, QWidget* owner)
     }
     if (!answer)
         return false;
-    color = *answer;
+    colour = *answer;
     return true;
 }
 

@@ -15,23 +15,15 @@
 
 namespace {
 
-quintptr g_nextContext = 0;
-
-std::function<QImage(int)>& pictureBoxSource()
-{
-    static std::function<QImage(int)> source;
-    return source;
-}
-
 // Rounds to the nearest whole number, halves to even (the default rounding mode).
-inline qint32 nearest(double v)
+inline int nearest(double v)
 {
-    return static_cast<qint32>(std::nearbyint(v));
+    return static_cast<int>(std::nearbyint(v));
 }
 
-// The rectangle a block copy touches: w x h pixels from (sx, sy) of a source of
+// The rectangle a copy touches: w x h pixels from (sx, sy) of a source of
 // sw x sh to (dx, dy) of a destination of dw x dh, cut to what lies inside both.
-struct BltRect
+struct CopyRect
 {
     // Wide enough that extreme arguments cannot overflow while clipping.
     qint64 sx, sy, dx, dy, w, h;
@@ -128,83 +120,44 @@ void FrameBuffer::FreeDeleter::operator()(uchar* p) const
     std::free(p);
 }
 
-FrameBuffer::~FrameBuffer()
+bool FrameBuffer::create(int width, int height)
 {
     clear();
-}
-
-bool FrameBuffer::Create(qint32 lWidth, qint32 lHeight)
-{
-    clear();
-    const quintptr dc = ++g_nextContext;
-    quintptr dib = 0;
-    if (!CreateDIB(dc, lWidth, lHeight, dib)) {
-        clear();
+    // A stride that overflows 32 bits cannot be addressed as an int.
+    if (width <= 0 || height <= 0 || width > (0x7FFFFFFF - 3) / 3)
         return false;
-    }
-    m_hDC = dc;
-    m_hDib = dib;
-    return true;
-}
-
-bool FrameBuffer::CreateDIB(quintptr lhDC, qint32 lWidth, qint32 lHeight, quintptr& hDib)
-{
-    hDib = 0;
-    // A stride that overflows 32 bits cannot be described by the header.
-    if (lhDC == 0 || lWidth <= 0 || lHeight <= 0 || lWidth > (0x7FFFFFFF - 3) / 3)
-        return false;
-    const quint64 size = quint64(stride(lWidth)) * quint64(lHeight);
+    const quint64 size = quint64(bytesPerLineFor(width)) * quint64(height);
     if (size > quint64(0x7FFFFFFF))
         return false;
-    // Zeroed like a fresh section; calloc gets large blocks as untouched pages.
+    // Starts black; calloc gets large blocks as untouched pages.
     auto* mem = static_cast<uchar*>(std::calloc(size_t(size), 1));
     if (!mem)
         return false;
     m_bits.reset(mem);
-    m_width = lWidth;
-    m_height = lHeight;
-    hDib = reinterpret_cast<quintptr>(mem);
+    m_width = width;
+    m_height = height;
     return true;
 }
 
-void FrameBuffer::CreateFromPicture(const QImage& picThis)
+bool FrameBuffer::createFrom(const QImage& picture)
 {
-    if (picThis.isNull())
-        return;
-    if (Create(picThis.width(), picThis.height()))
-        copyFrom(picThis);
+    if (picture.isNull())
+        return false;
+    if (!create(picture.width(), picture.height()))
+        return false;
+    copyFrom(picture);
+    return true;
 }
 
-void FrameBuffer::CreatePicture(const QImage& picThis, qint16 indexa)
+void FrameBuffer::copyFrom(const QImage& src, int srcLeft, int srcTop, int width, int height)
 {
-    if (picThis.isNull())
-        return;
-    if (!Create(picThis.width(), picThis.height()))
-        return;
-    if (pictureBoxSource()) {
-        const QImage box = pictureBoxSource()(indexa);
-        if (!box.isNull())
-            copyFrom(box);
-    }
-}
-
-void FrameBuffer::setPictureBoxSource(std::function<QImage(int)> source)
-{
-    pictureBoxSource() = std::move(source);
-}
-
-void FrameBuffer::copyFrom(const QImage& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
-                                 qint32 lSrcHeight, quint32 eRop)
-{
-    Q_UNUSED(eRop)
     if (isEmpty() || src.isNull())
         return;
-    BltRect r{
-        lSrcLeft, lSrcTop, 0, 0, lSrcWidth < 0 ? m_width : lSrcWidth, lSrcHeight < 0 ? m_height : lSrcHeight};
+    CopyRect r{srcLeft, srcTop, 0, 0, width < 0 ? m_width : width, height < 0 ? m_height : height};
     if (!r.clip(src.width(), src.height(), m_width, m_height))
         return;
 
-    const int stride = BytesPerScanLine();
+    const int stride = bytesPerLine();
     // Picture row dy + i lands in memory row height - 1 - (dy + i).
     uchar* dstTop = m_bits.get() + qsizetype(m_height - 1 - r.dy) * stride + r.dx * 3;
     switch (src.format()) {
@@ -243,14 +196,11 @@ void FrameBuffer::copyFrom(const QImage& src, qint32 lSrcLeft, qint32 lSrcTop, q
     }
 }
 
-void FrameBuffer::copyFrom(const FrameBuffer& src, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
-                                 qint32 lSrcHeight, quint32 eRop)
+void FrameBuffer::copyFrom(const FrameBuffer& src, int srcLeft, int srcTop, int width, int height)
 {
-    Q_UNUSED(eRop)
     if (isEmpty() || src.isEmpty())
         return;
-    BltRect r{
-        lSrcLeft, lSrcTop, 0, 0, lSrcWidth < 0 ? m_width : lSrcWidth, lSrcHeight < 0 ? m_height : lSrcHeight};
+    CopyRect r{srcLeft, srcTop, 0, 0, width < 0 ? m_width : width, height < 0 ? m_height : height};
     if (!r.clip(src.m_width, src.m_height, m_width, m_height))
         return;
     for (int i = 0; i < r.h; ++i)
@@ -258,18 +208,13 @@ void FrameBuffer::copyFrom(const FrameBuffer& src, qint32 lSrcLeft, qint32 lSrcT
                     src.row(src.m_height - 1 - (r.sy + i)) + r.sx * 3, size_t(r.w) * 3);
 }
 
-void FrameBuffer::PaintPicture(QImage& dst, qint32 lDestLeft, qint32 lDestTop, qint32 lDestWidth,
-                               qint32 lDestHeight, qint32 lSrcLeft, qint32 lSrcTop, quint32 eRop) const
+void FrameBuffer::copyTo(QImage& dst, int destLeft, int destTop, int width, int height, int srcLeft,
+                         int srcTop) const
 {
-    Q_UNUSED(eRop)
     if (isEmpty() || dst.isNull())
         return;
-    BltRect r{lSrcLeft,
-              lSrcTop,
-              lDestLeft,
-              lDestTop,
-              lDestWidth < 0 ? m_width : lDestWidth,
-              lDestHeight < 0 ? m_height : lDestHeight};
+    CopyRect r{
+        srcLeft, srcTop, destLeft, destTop, width < 0 ? m_width : width, height < 0 ? m_height : height};
     if (!r.clip(m_width, m_height, dst.width(), dst.height()))
         return;
     const QImage::Format f = dst.format();
@@ -294,52 +239,50 @@ QImage FrameBuffer::toImage() const
     QImage img(m_width, m_height, QImage::Format_RGB32);
     if (img.isNull())
         return {};
-    PaintPicture(img);
+    copyTo(img);
     return img;
 }
 
 void FrameBuffer::clear()
 {
     m_bits.reset();
-    m_hDC = 0;
-    m_hDib = 0;
     m_width = 0;
     m_height = 0;
 }
 
-std::unique_ptr<FrameBuffer> FrameBuffer::Resample(qint32 lNewHeight, qint32 lNewWidth) const
+std::unique_ptr<FrameBuffer> FrameBuffer::resampled(int newWidth, int newHeight) const
 {
     if (isEmpty())
         return nullptr;
     auto out = std::make_unique<FrameBuffer>();
-    if (!out->Create(lNewWidth, lNewHeight))
+    if (!out->create(newWidth, newHeight))
         return nullptr;
-    if (lNewWidth == m_width && lNewHeight == m_height) {
+    if (newWidth == m_width && newHeight == m_height) {
         out->copyFrom(*this);
         return out;
     }
 
-    const qint32 W = m_width, H = m_height;
-    const float xScale = float(double(W - 1) / lNewWidth);
-    const float yScale = float(double(H - 1) / lNewHeight);
-    const int srcStride = BytesPerScanLine();
+    const int W = m_width, H = m_height;
+    const float xScale = float(double(W - 1) / newWidth);
+    const float yScale = float(double(H - 1) / newHeight);
+    const int srcStride = bytesPerLine();
     const uchar* S = m_bits.get();
     uchar* D = out->m_bits.get();
-    const int dstStride = out->BytesPerScanLine();
+    const int dstStride = out->bytesPerLine();
 
-    for (qint32 y = 0; y < lNewHeight; ++y) {
+    for (int y = 0; y < newHeight; ++y) {
         const float fY = float(double(y) * yScale);
-        const qint32 iY = qint32(std::floor(fY));
+        const int iY = int(std::floor(fY));
         const float dy = float(double(fY) - iY);
         // A one-row source has nothing above; that neighbour's weight is 0 there.
-        const qint32 iY1 = std::min(iY + 1, H - 1);
+        const int iY1 = std::min(iY + 1, H - 1);
         const uchar* row0 = S + qsizetype(iY) * srcStride;
         const uchar* row1 = S + qsizetype(iY1) * srcStride;
         uchar* out_row = D + qsizetype(y) * dstStride;
         const double wy0 = 1.0 - double(dy), wy1 = double(dy);
-        for (qint32 x = 0; x < lNewWidth; ++x) {
+        for (int x = 0; x < newWidth; ++x) {
             const float fX = float(double(x) * xScale);
-            const qint32 iX = qint32(std::floor(fX));
+            const int iX = int(std::floor(fX));
             const float dx = float(double(fX) - iX);
             const int c = iX * 3;
             // Likewise a one-column source has no right neighbour.
@@ -349,17 +292,17 @@ std::unique_ptr<FrameBuffer> FrameBuffer::Resample(qint32 lNewHeight, qint32 lNe
             const float b3 = row1[c], g3 = row1[c + 1], r3 = row1[c + 2];
             const float b4 = row1[c2], g4 = row1[c2 + 1], r4 = row1[c2 + 2];
 
-            const qint32 R1 = nearest(wy0 * r1 + wy1 * r3);
-            const qint32 G1 = nearest(wy0 * g1 + wy1 * g3);
-            const qint32 B1 = nearest(wy0 * b1 + wy1 * b3);
-            const qint32 R2 = nearest(wy0 * r2 + wy1 * r4);
-            const qint32 G2 = nearest(wy0 * g2 + wy1 * g4);
-            const qint32 B2 = nearest(wy0 * b2 + wy1 * b4);
+            const int R1 = nearest(wy0 * r1 + wy1 * r3);
+            const int G1 = nearest(wy0 * g1 + wy1 * g3);
+            const int B1 = nearest(wy0 * b1 + wy1 * b3);
+            const int R2 = nearest(wy0 * r2 + wy1 * r4);
+            const int G2 = nearest(wy0 * g2 + wy1 * g4);
+            const int B2 = nearest(wy0 * b2 + wy1 * b4);
 
             const double wx0 = 1.0 - double(dx), wx1 = double(dx);
-            const qint32 r = std::clamp(nearest(wx0 * R1 + wx1 * R2), 0, 255);
-            const qint32 g = std::clamp(nearest(wx0 * G1 + wx1 * G2), 0, 255);
-            const qint32 b = std::clamp(nearest(wx0 * B1 + wx1 * B2), 0, 255);
+            const int r = std::clamp(nearest(wx0 * R1 + wx1 * R2), 0, 255);
+            const int g = std::clamp(nearest(wx0 * G1 + wx1 * G2), 0, 255);
+            const int b = std::clamp(nearest(wx0 * B1 + wx1 * B2), 0, 255);
             out_row[x * 3] = uchar(b);
             out_row[x * 3 + 1] = uchar(g);
             out_row[x * 3 + 2] = uchar(r);
@@ -368,7 +311,7 @@ std::unique_ptr<FrameBuffer> FrameBuffer::Resample(qint32 lNewHeight, qint32 lNe
     return out;
 }
 
-void FrameBuffer::RandomiseBits(bool bGray)
+void FrameBuffer::fillWithNoise(Noise kind)
 {
     if (isEmpty())
         return;
@@ -376,18 +319,18 @@ void FrameBuffer::RandomiseBits(bool bGray)
     std::mt19937 gen(static_cast<std::mt19937::result_type>(seed));
     std::uniform_real_distribution<float> random(0.0f, 1.0f);
     auto value = [&] { return uchar(std::clamp(nearest(double(random(gen)) * 255), 0, 255)); };
-    if (bGray) {
-        for (qint32 y = 0; y < m_height; ++y) {
+    if (kind == Noise::Grey) {
+        for (int y = 0; y < m_height; ++y) {
             uchar* r = row(y);
-            for (qint32 x = 0; x < m_width * 3; x += 3) {
+            for (int x = 0; x < m_width * 3; x += 3) {
                 const uchar v = value();
                 r[x] = r[x + 1] = r[x + 2] = v;
             }
         }
         return;
     }
-    for (qint32 x = 0; x < m_width * 3; x += 3) {
-        for (qint32 y = 0; y < m_height; ++y) {
+    for (int x = 0; x < m_width * 3; x += 3) {
+        for (int y = 0; y < m_height; ++y) {
             uchar* r = row(y);
             r[x] = 0;
             r[x + 1] = value();
@@ -396,9 +339,9 @@ void FrameBuffer::RandomiseBits(bool bGray)
     }
 }
 
-bool FrameBuffer::CopyToClipboard(bool bAsDIB) const
+bool FrameBuffer::copyToClipboard() const
 {
-    if (bAsDIB || isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    if (isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return false;
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard)

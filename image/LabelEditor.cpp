@@ -28,16 +28,16 @@ constexpr Option Options[] = {
 
 LabelEditor::LabelEditor(LabelListWindow* owner) : QWidget(owner, Qt::Window), m_owner(owner)
 {
-    setObjectName(QStringLiteral("LabelEditor"));
+    setObjectName(QStringLiteral("labelEditor"));
     setWindowTitle(QStringLiteral("Edit Text label"));
 
     auto* textGroup = new QGroupBox(QStringLiteral("Text"), this);
     m_text = new QLineEdit(textGroup);
     m_text->setObjectName(QStringLiteral("labelText"));
     auto* time = new QPushButton(QStringLiteral("Time"), textGroup);
-    time->setObjectName(QStringLiteral("TimeButton"));
+    time->setObjectName(QStringLiteral("timeButton"));
     auto* now = new QPushButton(QStringLiteral("Date && Time"), textGroup);
-    now->setObjectName(QStringLiteral("NowButton"));
+    now->setObjectName(QStringLiteral("dateAndTimeButton"));
     auto* textLayout = new QHBoxLayout(textGroup);
     textLayout->addWidget(m_text, 1);
     textLayout->addWidget(time);
@@ -48,21 +48,21 @@ LabelEditor::LabelEditor(LabelListWindow* owner) : QWidget(owner, Qt::Window), m
     m_options = new QButtonGroup(this);
     for (int i = 0; i < 6; ++i) {
         auto* option = new QRadioButton(QString::fromLatin1(Options[i].text), posGroup);
-        option->setObjectName(QStringLiteral("Option") + QLatin1String(Options[i].code));
+        option->setObjectName(QStringLiteral("placement") + QLatin1String(Options[i].code));
         m_options->addButton(option, i);
         posLayout->addWidget(option, i / 3, i % 3);
     }
 
     auto* font = new QPushButton(QStringLiteral("Change font"), this);
-    font->setObjectName(QStringLiteral("FontButton"));
-    auto* color = new QPushButton(QStringLiteral("Change text color"), this);
-    color->setObjectName(QStringLiteral("ColorButton"));
+    font->setObjectName(QStringLiteral("fontButton"));
+    auto* colour = new QPushButton(QStringLiteral("Change text color"), this);
+    colour->setObjectName(QStringLiteral("colourButton"));
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("OkButton"));
+    ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(font);
-    buttons->addWidget(color);
+    buttons->addWidget(colour);
     buttons->addStretch(1);
     buttons->addWidget(ok);
 
@@ -75,21 +75,24 @@ LabelEditor::LabelEditor(LabelListWindow* owner) : QWidget(owner, Qt::Window), m
         if (m_owner->labels().contains(m_number))
             m_owner->labels().label(m_number).caption = text;
     });
-    connect(time, &QPushButton::clicked, this, &LabelEditor::timeClicked);
-    connect(now, &QPushButton::clicked, this, &LabelEditor::nowClicked);
+    connect(time, &QPushButton::clicked, this, &LabelEditor::useTimeToken);
+    connect(now, &QPushButton::clicked, this, &LabelEditor::useDateAndTimeToken);
     connect(font, &QPushButton::clicked, this, &LabelEditor::changeFont);
-    connect(color, &QPushButton::clicked, this, &LabelEditor::changeColor);
-    connect(ok, &QPushButton::clicked, this, &LabelEditor::okClicked);
+    connect(colour, &QPushButton::clicked, this, &LabelEditor::changeColour);
+    connect(ok, &QPushButton::clicked, this, &LabelEditor::applyPlacement);
 }
 
-void LabelEditor::edit(int wek)
+void LabelEditor::edit(int labelNumber)
 {
-    m_number = wek;
-    if (!m_owner->labels().contains(wek))
+    m_number = labelNumber;
+    if (!m_owner->labels().contains(labelNumber))
         return;
-    m_text->setText(m_owner->labels().label(wek).caption);
-    selectCode(
-        GetSetting(labels::Section, QString::number(wek) + QStringLiteral("pos"), QStringLiteral("UL")));
+    const TextLabel& label = m_owner->labels().label(labelNumber);
+    m_text->setText(label.caption);
+    // The code the label was read with (or last given here): a key under this
+    // number in the store may belong to a label that was renumbered or
+    // deleted since.
+    selectCode(label.pos);
     show();
     raise();
     activateWindow();
@@ -116,12 +119,12 @@ void LabelEditor::selectCode(const QString& code)
     m_options->setExclusive(true);
 }
 
-void LabelEditor::timeClicked()
+void LabelEditor::useTimeToken()
 {
     m_text->setText(QStringLiteral("$TIME$"));
 }
 
-void LabelEditor::nowClicked()
+void LabelEditor::useDateAndTimeToken()
 {
     m_text->setText(QStringLiteral("$NOW$"));
 }
@@ -135,7 +138,6 @@ void LabelEditor::changeFont()
     font.name = label.fontName;
     font.size = label.fontSize;
     font.bold = label.bold;
-    font.weight = label.bold ? 700 : 400;
     font.italic = label.italic;
     if (!chooseFont(font, this))
         return;
@@ -145,16 +147,16 @@ void LabelEditor::changeFont()
     label.italic = font.italic;
 }
 
-void LabelEditor::changeColor()
+void LabelEditor::changeColour()
 {
     if (!m_owner->labels().contains(m_number))
         return;
-    qint32 color = m_owner->labels().label(m_number).color;
-    if (m_owner->chooseColor(color))
-        m_owner->labels().label(m_number).color = color;
+    qint32 colour = m_owner->labels().label(m_number).color;
+    if (m_owner->chooseColour(colour))
+        m_owner->labels().label(m_number).color = colour;
 }
 
-void LabelEditor::okClicked()
+void LabelEditor::applyPlacement()
 {
     if (m_owner->labels().contains(m_number)) {
         TextLabel& label = m_owner->labels().label(m_number);
@@ -164,7 +166,7 @@ void LabelEditor::okClicked()
         placeLabel(code, picture.width(), picture.height(), extent.width(), extent.height(), label.x,
                    label.y);
         label.pos = code;
-        SaveSetting(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
+        Settings::instance().setValue(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
         m_owner->refreshEntry(m_number);
     }
     close();

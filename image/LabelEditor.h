@@ -17,19 +17,21 @@ class LabelEditor : public QWidget
 public:
     explicit LabelEditor(LabelListWindow* owner);
 
-    // Edits label `wek` of the owner and shows the window (not modal).
-    void edit(int wek);
+    // Edits label `labelNumber` of the owner and shows the window (not modal).
+    void edit(int labelNumber);
     int labelNumber() const { return m_number; }
     QLineEdit* textBox() const { return m_text; }
     // The placement code of the selected option, empty when none is.
     QString selectedCode() const;
     void selectCode(const QString& code);
 
-    void timeClicked();
-    void nowClicked();
+    // "Time" and "Date && Time": the whole text becomes the token.
+    void useTimeToken();
+    void useDateAndTimeToken();
     void changeFont();
-    void changeColor();
-    void okClicked();
+    void changeColour();
+    // "OK": places the label, stores its placement code, closes.
+    void applyPlacement();
 
 private:
     LabelListWindow* m_owner;

@@ -2,18 +2,16 @@
 
 #include "capture/Capture.h"
 #include "image/Choosers.h"
-#include "shell/Globals.h"
 #include "image/LabelEditor.h"
+#include "shell/Globals.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QVBoxLayout>
 
 namespace {
@@ -23,7 +21,7 @@ constexpr QSize DefaultPictureSize(320, 240);
 
 LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("LabelListWindow"));
+    setObjectName(QStringLiteral("labelListWindow"));
     setWindowTitle(QStringLiteral("Font Settings"));
 
     m_pictureView = new QLabel(this);
@@ -34,13 +32,13 @@ LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(pa
     m_list->setObjectName(QStringLiteral("labelList"));
 
     auto* group = new QGroupBox(QStringLiteral("Text-On-Image"), this);
-    group->setObjectName(QStringLiteral("placementBox"));
+    group->setObjectName(QStringLiteral("labelsBox"));
     auto* add = new QPushButton(QStringLiteral("Add new Text label"), group);
-    add->setObjectName(QStringLiteral("AddButton"));
+    add->setObjectName(QStringLiteral("addButton"));
     auto* del = new QPushButton(QStringLiteral("Delete Text label"), group);
-    del->setObjectName(QStringLiteral("DeleteButton"));
+    del->setObjectName(QStringLiteral("deleteButton"));
     auto* edit = new QPushButton(QStringLiteral("Edit Text label"), group);
-    edit->setObjectName(QStringLiteral("EditButton"));
+    edit->setObjectName(QStringLiteral("editButton"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(add);
     buttons->addWidget(del);
@@ -70,18 +68,13 @@ LabelListWindow::~LabelListWindow()
 
 void LabelListWindow::takeFrame(Capture* capture)
 {
-    QString dir = globals().TempDir;
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QLatin1Char('/');
-    const int r = int(QRandomGenerator::global()->bounded(60000)) + 1;
-    const QString bmp = dir + QStringLiteral("vantora") + QString::number(r) + QStringLiteral(".bmp");
-
+    // The frame is in memory already; a file in the shared temporary folder
+    // would only give others a name to plant a link under.
     QImage frame;
     if (capture && capture->connected())
         capture->grabFrame(); // the newest frame, without waiting
-    if (capture && capture->saveFrameAsBitmap(bmp))
-        frame.load(bmp);
-    QFile::remove(bmp);
+    if (capture)
+        frame = capture->frame();
 
     int w = 0, h = 0;
     if (globals().ResizeFrames && FrameSizeForCode(globals().FrameSizeCode, w, h)) {
@@ -117,7 +110,7 @@ QSizeF LabelListWindow::labelExtent(int number) const
 {
     if (!m_labels.contains(number))
         return {};
-    return labelExtentTwips(m_labels.label(number));
+    return labelExtentTwips(m_labels.label(number), QDateTime::currentDateTime());
 }
 
 LabelEditor* LabelListWindow::editor()
@@ -137,9 +130,9 @@ void LabelListWindow::refreshEntry(int number)
         item->setText(m_labels.entryText(row));
 }
 
-bool LabelListWindow::chooseColor(qint32& color)
+bool LabelListWindow::chooseColour(qint32& colour)
 {
-    return chooseColour(color, this);
+    return ::chooseColour(colour, this);
 }
 
 void LabelListWindow::addLabel()
@@ -167,7 +160,7 @@ void LabelListWindow::editLabel()
     editor()->edit(m_labels.numberAt(row));
 }
 
-void LabelListWindow::unload()
+void LabelListWindow::finishEditing()
 {
     if (m_editor)
         m_editor->close();
@@ -179,6 +172,6 @@ void LabelListWindow::unload()
 
 void LabelListWindow::closeEvent(QCloseEvent* event)
 {
-    unload();
+    finishEditing();
     event->accept();
 }

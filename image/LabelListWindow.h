@@ -27,7 +27,7 @@ public:
     // The frame picture and its size in twips (15 to a pixel).
     QImage picture() const { return m_picture; }
     QSizeF pictureSizeTwips() const;
-    // The text extent of label `number` in its font, in twips.
+    // The extent of the text label `number` prints now, in its font, in twips.
     QSizeF labelExtent(int number) const;
 
     QListWidget* list() const { return m_list; }
@@ -36,11 +36,12 @@ public:
     // Shows the label's text in its list entry.
     void refreshEntry(int number);
     // The colour dialog this window holds for the editor.
-    bool chooseColor(qint32& color);
+    bool chooseColour(qint32& colour);
 
     // What closing does: the editor closes, the labels are written back (once).
-    // A page embedded in another window calls this when that window closes.
-    void unload();
+    // A page embedded in another window never gets a close event; its owner
+    // calls this when it closes.
+    void finishEditing();
 
     void addLabel();
     void deleteLabel();

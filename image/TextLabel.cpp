@@ -25,7 +25,7 @@ QString boolText(bool b)
 // A stored single; one that is not a finite single-precision number keeps the default.
 float readSingle(int n, const char* field, float def)
 {
-    const double v = settingReal(labels::Section, key(n, field), def);
+    const double v = Settings::instance().realValue(labels::Section, key(n, field), def);
     return std::isfinite(v) && std::fabs(v) <= 3.4e38 ? float(v) : def;
 }
 
@@ -63,15 +63,16 @@ TextLabel loadTextLabel(int n)
 {
     TextLabel l;
     const QString& s = labels::Section;
-    l.fontName = GetSetting(s, key(n, "font"), QString());
+    const Settings& settings = Settings::instance();
+    l.fontName = settings.value(s, key(n, "font"));
     l.fontSize = readSingle(n, "fontsize", 12);
-    l.bold = settingBool(s, key(n, "fontbold"), false);
-    l.italic = settingBool(s, key(n, "fontitalic"), false);
-    l.color = settingInt(s, key(n, "color"), 0);
+    l.bold = settings.boolValue(s, key(n, "fontbold"), false);
+    l.italic = settings.boolValue(s, key(n, "fontitalic"), false);
+    l.color = settings.intValue(s, key(n, "color"), 0);
     l.x = readSingle(n, "x", 1);
     l.y = readSingle(n, "y", 1);
-    l.caption = GetSetting(s, key(n, "caption"), QString());
-    l.pos = GetSetting(s, key(n, "pos"), QStringLiteral("UL"));
+    l.caption = settings.value(s, key(n, "caption"));
+    l.pos = settings.value(s, key(n, "pos"), QStringLiteral("UL"));
     return l;
 }
 
@@ -79,7 +80,7 @@ QVector<TextLabel> loadTextLabels()
 {
     QVector<TextLabel> out;
     // A damaged count must not make the program build labels for ever.
-    const int count = std::min(settingInt(labels::Section, QStringLiteral("Index"), 0), labels::MaxCount);
+    const int count = std::min(Settings::instance().get(setting::LabelCount), labels::MaxCount);
     for (int n = 1; n <= count; ++n)
         out.append(loadTextLabel(n));
     return out;
@@ -92,20 +93,22 @@ int saveTextLabels(const QVector<TextLabel>& list)
         if (l.caption != labels::DeletedMarker)
             ++live;
     const QString& s = labels::Section;
-    SaveSetting(s, QStringLiteral("index"), QString::number(live));
+    Settings& settings = Settings::instance();
+    settings.set(setting::LabelCount, live);
     int n = 0;
     for (const TextLabel& l : list) {
         if (l.caption == labels::DeletedMarker)
             continue;
         ++n;
-        SaveSetting(s, key(n, "caption"), l.caption);
-        SaveSetting(s, key(n, "color"), QString::number(l.color));
-        SaveSetting(s, key(n, "font"), l.fontName);
-        SaveSetting(s, key(n, "fontsize"), formatSingle(l.fontSize));
-        SaveSetting(s, key(n, "fontbold"), boolText(l.bold));
-        SaveSetting(s, key(n, "fontitalic"), boolText(l.italic));
-        SaveSetting(s, key(n, "x"), formatSingle(l.x));
-        SaveSetting(s, key(n, "y"), formatSingle(l.y));
+        settings.setValue(s, key(n, "caption"), l.caption);
+        settings.setValue(s, key(n, "color"), QString::number(l.color));
+        settings.setValue(s, key(n, "font"), l.fontName);
+        settings.setValue(s, key(n, "fontsize"), formatSingle(l.fontSize));
+        settings.setValue(s, key(n, "fontbold"), boolText(l.bold));
+        settings.setValue(s, key(n, "fontitalic"), boolText(l.italic));
+        settings.setValue(s, key(n, "x"), formatSingle(l.x));
+        settings.setValue(s, key(n, "y"), formatSingle(l.y));
+        settings.setValue(s, key(n, "pos"), l.pos);
     }
     return n;
 }
@@ -188,10 +191,10 @@ void drawLabel(QPainter& painter, const TextLabel& label, const QDateTime& now)
     painter.drawText(QRectF(at, QSizeF(1e6, 1e6)), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
 }
 
-QSizeF labelExtentTwips(const TextLabel& label)
+QSizeF labelExtentTwips(const TextLabel& label, const QDateTime& now)
 {
     const QFontMetricsF fm(labelFont(label));
-    const QSizeF px = fm.size(0, label.caption);
+    const QSizeF px = fm.size(0, captionText(label.caption, now));
     return QSizeF(std::ceil(px.width()) * labels::TwipsPerPixel,
                   std::ceil(px.height()) * labels::TwipsPerPixel);
 }

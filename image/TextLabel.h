@@ -22,7 +22,9 @@ struct TextLabel
     bool bold = false, italic = false;
     qint32 color = 0; // 0x00BBGGRR
     float x = 1, y = 1;
-    QString pos; // "UL".."BR", or empty; only preselects the editor's placement
+    // "UL".."BR", or empty when none was chosen; only preselects the editor's
+    // placement, x and y carry it.
+    QString pos = QStringLiteral("UL");
 };
 
 namespace labels {
@@ -39,9 +41,10 @@ TextLabel loadTextLabel(int n);
 // Labels 1 to Captions/Index (none when it is missing, negative or not a
 // number; at most labels::MaxCount).
 QVector<TextLabel> loadTextLabels();
-// Writes the labels as 1, 2, 3 ... (eight keys each, "pos" untouched) and
-// "index" as the number written. Labels marked deleted are skipped.
-// Returns that number.
+// Writes the labels as 1, 2, 3 ... and "index" as the number written. Labels
+// marked deleted are skipped. Every key of a label goes with it to its new
+// number, its placement code included, so nothing of the label that had the
+// number before is left behind. Returns that number.
 int saveTextLabels(const QVector<TextLabel>& labels);
 // The text of a single-precision number as the store keeps it ("12", "3.5").
 QString formatSingle(float value);
@@ -55,8 +58,9 @@ QFont labelFont(const TextLabel& label);
 QRgb labelRgb(qint32 color);
 // Prints the label with its text's top-left corner at (x/15, y/15) pixels.
 void drawLabel(QPainter& painter, const TextLabel& label, const QDateTime& now);
-// Width and height of the label's text in its font, in twips.
-QSizeF labelExtentTwips(const TextLabel& label);
+// Width and height of the text the label prints at `now` in its font, in
+// twips: a clock is placed by the time it shows, not by its token.
+QSizeF labelExtentTwips(const TextLabel& label, const QDateTime& now);
 
 // Tells the streaming engine to reload its label templates.
 class LabelEvents : public QObject

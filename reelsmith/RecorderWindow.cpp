@@ -2,6 +2,7 @@
 
 #include "capture/Capture.h"
 #include "capture/Prompt.h"
+#include "capture/SiblingProgram.h"
 #include "reelsmith/FileHelpers.h"
 #include "reelsmith/TakeMarker.h"
 
@@ -34,12 +35,16 @@ void place(QWidget* w, int left, int top, int width, int height)
 } // namespace
 
 RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
-    : QWidget(parent), programFolder(QCoreApplication::applicationDirPath())
+    : QWidget(parent), programFolder(QCoreApplication::applicationDirPath()), programFolders(siblingProgramFolders())
 {
     setWindowTitle(QStringLiteral("Reel Smith"));
-    launcher = [](const QString& folder, const QString& program) {
+    launcher = [this](const QString& folder, const QString& program) {
+        // Found as vantora finds reelsmith: beside this program, in the
+        // install folder, then on PATH.
+        const QFileInfo found(findSiblingProgram(program, programFolders));
         QString error;
-        const bool ok = reel::startProgram(folder, program, &error);
+        const bool ok = found.exists() ? reel::startProgram(found.absolutePath(), found.fileName(), &error)
+                                       : reel::startProgram(folder, program, &error);
         if (!ok) // the window is gone: say it in a box of its own
             MessageBox::warning(nullptr, QStringLiteral("Reel Smith"), error);
         return ok;
@@ -152,7 +157,11 @@ QString RecorderWindow::startFolder()
     return QDir::homePath();
 }
 
-void RecorderWindow::setProgramFolder(const QString& folder) { programFolder = folder; }
+void RecorderWindow::setProgramFolder(const QString& folder)
+{
+    programFolder = folder;
+    programFolders = {folder};
+}
 
 void RecorderWindow::setLauncher(Launcher l) { launcher = std::move(l); }
 

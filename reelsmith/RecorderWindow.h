@@ -23,6 +23,7 @@ public:
     ~RecorderWindow() override;
 
     // Where the main program is started from on close ("/reload"), and how.
+    // Given a folder, only that one is looked in (and PATH).
     void setProgramFolder(const QString& folder);
     using Launcher = std::function<bool(const QString& folder, const QString& program)>;
     void setLauncher(Launcher launcher);
@@ -68,6 +69,7 @@ private:
 
     bool restart = false;
     QString programFolder;
+    QStringList programFolders; // where the default launcher looks, before PATH
     Launcher launcher;
     reel::Layout fitted;
     bool starting = false;      // inside recordOrStop's start

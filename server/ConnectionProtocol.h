@@ -3,6 +3,7 @@
 // the handler window only moves bytes between these and its socket.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -36,11 +37,22 @@ QString chatAcceptName(const QByteArray& data);
 // dropped: "GET /CHATREQUEST_x HTTP/1.1" gives "CHATREQUEST_x ".
 QString chatRequestString(const QByteArray& data);
 
+// One piece of a connection's byte stream that gets one answer.
+struct Piece
+{
+    QByteArray data;
+    bool http = false;  // a whole HTTP request (line, header and body)
+    bool head = false;  // HEAD: the answer's header only
+    bool close = false; // HTTP/1.0 without keep-alive, or "Connection: close"
+};
+
 // Cuts the byte stream of one connection into the pieces that get one answer
-// each. An HTTP request (method, target, "HTTP/") is collected up to the blank
-// line that ends its header, so a request split over reads is answered once and
-// pipelined requests are answered in order. Anything else ("DIAG", "CHAT ...",
-// stray text) is answered per read, as it arrives.
+// each, in time linear in the bytes fed. An HTTP request (method, target,
+// "HTTP/") is collected up to the blank line that ends its header (CR LF or
+// bare LF lines), so a request split over reads, even byte by byte, is answered
+// once and pipelined requests are answered in order. Anything else ("DIAG",
+// "CHAT ...", stray text) is answered as it arrives; a word that may still
+// become a request line waits for more, or for flush().
 class Collector
 {
 public:
@@ -49,17 +61,32 @@ public:
 
     // Appends one read; returns the pieces now complete, in order. Sets
     // overflow() when a header or body grows past its limit: close then.
-    QList<QByteArray> feed(const QByteArray& data);
+    QList<Piece> feed(QByteArrayView data);
     bool overflow() const { return m_overflow; }
-    qsizetype pending() const { return m_buffer.size(); }
-
-    // Does `data` open like an HTTP request line? Yes, No, or Maybe when the
-    // line is still incomplete and could become one.
-    enum class Looks { Yes, No, Maybe };
-    static Looks looksLikeHttp(const QByteArray& data);
+    qsizetype pending() const { return m_buffer.size() - m_start; }
+    // True while the pending bytes may still turn out to be plain text (no
+    // request line recognised yet): flush() answers them as they are.
+    bool undecided() const { return pending() > 0 && m_phase < Phase::Header; }
+    // The undecided pending bytes as one piece; nothing when there are none
+    // or when they are the start of a request.
+    QList<Piece> flush();
 
 private:
+    enum class Phase { Method, Target, Version, Header, Body };
+    // Looks at the request that starts at m_start; false when it needs more bytes.
+    bool step(QList<Piece>& pieces);
+    void takeRest(QList<Piece>& pieces);
+    void reset(qsizetype start);
+
     QByteArray m_buffer;
+    qsizetype m_start = 0; // first byte of the current request
+    qsizetype m_at = 0;    // next byte to look at
+    Phase m_phase = Phase::Method;
+    int m_matched = 0; // bytes of "HTTP/" seen
+    qsizetype m_headerEnd = 0;
+    qint64 m_bodyLength = 0;
+    bool m_head = false;
+    bool m_close = false;
     bool m_overflow = false;
 };
 

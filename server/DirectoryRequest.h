@@ -1,7 +1,7 @@
 #pragma once
 // Logon and logoff talk to the directory service as raw HTTP/1.0 requests on a
 // plain socket. The framing and the reading of its answers live here, apart
-// from the engine window, so they can be checked byte by byte.
+// from the engine, so they can be checked byte by byte.
 
 #include <QByteArray>
 #include <QString>

@@ -5,7 +5,6 @@ enginehooks::ChatAcceptHandler chatAcceptHandler;
 enginehooks::ChatRequestHandler chatRequestHandler;
 enginehooks::AddressHook addHook;
 enginehooks::AddressHook removeHook;
-enginehooks::WindowOpener signupOpener;
 } // namespace
 
 namespace enginehooks {
@@ -17,7 +16,6 @@ void setActiveConnectionsHooks(AddressHook add, AddressHook remove)
     addHook = std::move(add);
     removeHook = std::move(remove);
 }
-void setSignupOpener(WindowOpener opener) { signupOpener = std::move(opener); }
 
 bool hasChatAcceptHandler() { return bool(chatAcceptHandler); }
 quint16 chatAccept(const QString& name) { return chatAcceptHandler ? chatAcceptHandler(name) : 0; }
@@ -35,11 +33,6 @@ void removeActiveConnection(const QString& address)
 {
     if (removeHook)
         removeHook(address);
-}
-void openSignup(QWidget* owner)
-{
-    if (signupOpener)
-        signupOpener(owner);
 }
 
 } // namespace enginehooks

@@ -1,12 +1,10 @@
 #pragma once
-// Windows of the community folder that the engine reaches (chat, the active
-// connections list, the registration wizard). They register themselves here;
-// until one is registered the engine recognises the input and goes on without it.
+// Windows of the community folder that the connection handlers reach (chat
+// and the active connections list). They register themselves here; until one
+// is registered a handler recognises the input and goes on without it.
 
 #include <QString>
 #include <functional>
-
-class QWidget;
 
 namespace enginehooks {
 
@@ -16,20 +14,17 @@ using ChatAcceptHandler = std::function<quint16(const QString& name)>;
 using ChatRequestHandler = std::function<void(const QString& request, const QString& peerAddress)>;
 // The active connections list: one line per peer address.
 using AddressHook = std::function<void(const QString& address)>;
-using WindowOpener = std::function<void(QWidget* owner)>;
 
 void setChatAcceptHandler(ChatAcceptHandler handler);
 void setChatRequestHandler(ChatRequestHandler handler);
 void setActiveConnectionsHooks(AddressHook add, AddressHook remove);
-void setSignupOpener(WindowOpener opener);
 
-// Callers: the connection handlers and the engine window. Each does nothing
+// Callers: the connection handlers. Each does nothing
 // (and chatAccept returns 0) when nothing is registered.
 bool hasChatAcceptHandler();
 quint16 chatAccept(const QString& name);
 void chatRequest(const QString& request, const QString& peerAddress);
 void addActiveConnection(const QString& address);
 void removeActiveConnection(const QString& address);
-void openSignup(QWidget* owner);
 
 } // namespace enginehooks

@@ -1,12 +1,10 @@
 #include "server/StreamingEngine.h"
 
 #include "capture/Capture.h"
-#include "server/EngineHooks.h"
 #include "shell/Globals.h"
+#include "shell/OnlineController.h"
 #include "shell/Product.h"
-#include "capture/Prompt.h"
 #include "shell/Settings.h"
-#include "server/ShellLink.h"
 
 #include <QRandomGenerator>
 
@@ -25,15 +23,19 @@ QString ipText(const QHostAddress& address)
 QString siteAddress() { return product::pageUrl(product::Page::Site).toString(); }
 } // namespace
 
-StreamingEngine::StreamingEngine(QObject* parent)
-    : QObject(parent)
+StreamingEngine::StreamingEngine(Capture* camera, QObject* parent)
+    : OnlineSession(parent)
     , m_state(std::make_shared<ServingState>())
 {
+    m_state->camera = camera;
+    connect(m_state.get(), &ServingState::flashingWanted, this, &OnlineSession::flashingWanted);
     logonDelay.setInterval(10);
     logonDelay.setSingleShot(true);
     relogonTimer.setInterval(60000);
     connect(&logonDelay, &QTimer::timeout, this, &StreamingEngine::onLogonDelay);
     connect(&relogonTimer, &QTimer::timeout, this, &StreamingEngine::onRelogonTick);
+    // Room for bursts of connections while the event loop is busy.
+    listener.setListenBacklogSize(1024);
     connect(&listener, &QTcpServer::newConnection, this, &StreamingEngine::onNewConnection);
     connect(&logonSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogonConnected);
     connect(&logonSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogonReadyRead);
@@ -50,14 +52,11 @@ StreamingEngine::StreamingEngine(QObject* parent)
         m_state->composer.setClock(composerClock);
 }
 
-StreamingEngine::~StreamingEngine()
-{
-    seams::engineUnloaded(this);
-}
+StreamingEngine::~StreamingEngine() = default;
 
 void StreamingEngine::registerFactory()
 {
-    seams::setEngineFactory([] { return new StreamingEngine; });
+    OnlineController::setSessionFactory([](Capture* camera) { return new StreamingEngine(camera); });
 }
 
 void StreamingEngine::setListenAddress(const QHostAddress& address) { listenAddress = address; }
@@ -65,55 +64,53 @@ void StreamingEngine::setMaxHandlers(int count) { handlerLimit = count; }
 int StreamingEngine::maxHandlers() { return handlerLimit; }
 void StreamingEngine::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
 
-void StreamingEngine::load()
+int StreamingEngine::configuredPort() { return Settings::instance().get(setting::Port); }
+
+void StreamingEngine::start()
 {
     Globals& g = globals();
     if (g.GoingOffline) {
         unload();
         return;
     }
-    g.AccountName = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"))
-        + u'.' + GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"));
-    g.AccountPassword = GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"));
+    const Settings& settings = Settings::instance();
+    const StreamingAccount account = settings.account();
+    g.AccountName = account.name();
+    g.AccountPassword = account.password;
 
     if (g.AccountName == QLatin1String(".")) {
-        shelllink::clearAccountBoxes();
-        shelllink::switchOffline();
-        const auto answer = MessageBox::question(
-            shelllink::mainWidget(), g.AppName,
-            QStringLiteral("You need to create an account at ") + g.AppName
-                + QStringLiteral(" to use streaming. Would you create an account?"));
-        if (answer == QMessageBox::Yes)
-            enginehooks::openSignup(shelllink::mainWidget());
-        else
-            MessageBox::information(shelllink::mainWidget(), g.AppName,
-                                    QStringLiteral("You can create an account later in the configuration "
-                                                   "window --> Streaming Options"));
+        // Nothing starts; whoever started us undoes going online.
+        emit accountMissing();
         return;
     }
 
-    g.JpegQuality = settingInt(QStringLiteral("JPEG"), QStringLiteral("Quality"), 20);
-    g.ResizeFrames = settingBool(QStringLiteral("JPEG"), QStringLiteral("ResChange"), false);
-    g.FrameSizeCode = qint16(settingInt(QStringLiteral("JPEG"), QStringLiteral("ResCode"), 0));
-    g.ShowStreamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("StreamError"), false);
+    g.JpegQuality = settings.get(setting::JpegQuality);
+    g.ResizeFrames = settings.get(setting::ResizeFrames);
+    g.FrameSizeCode = qint16(settings.get(setting::FrameSizeCode));
+    g.ShowStreamErrors = settings.get(setting::ShowStreamErrors);
     minutesSinceLogon = 0;
 
     listener.close();
-    const int port = settingInt(QStringLiteral("Streaming"), QStringLiteral("Port"), 2156);
-    if (port < 0 || port > 65535 || !listener.listen(listenAddress, quint16(port))) {
-        const QString reason = port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
-                                                        : listener.errorString();
-        MessageBox::plain(shelllink::mainWidget(), g.AppName, reason);
+    const int port = configuredPort();
+    // One address to listen on, for a camera published through a tunnel or a
+    // proxy; empty means every interface.
+    const QString bindText = settings.get(setting::ListenAddress).trimmed();
+    QHostAddress bindAddress = listenAddress;
+    const bool bindValid = bindText.isEmpty() || bindAddress.setAddress(bindText);
+    if (!bindValid || port < 0 || port > 65535 || !listener.listen(bindAddress, quint16(port))) {
+        const QString reason = !bindValid          ? QStringLiteral("Invalid listen address %1").arg(bindText)
+            : port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
+                                       : listener.errorString();
+        emit startFailed(reason);
         unload();
         return;
     }
 
-    shelllink::setStatus(QStringLiteral("Logging on..."));
+    emit statusChanged(QStringLiteral("Logging on..."));
     logonDelay.start();
     relogonTimer.stop();
 
-    shelllink::setAddress(QStringLiteral("http://") + g.AccountName + u'/');
-    shelllink::setStatusLabelsVisible(true);
+    emit addressKnown(QStringLiteral("http://") + g.AccountName + u'/');
 
     loadTemplates();
     if (!g.ProgramModeAlt)
@@ -135,7 +132,7 @@ void StreamingEngine::reloadLabels()
 
 void StreamingEngine::takeReferenceFrame()
 {
-    Capture* cap = shelllink::capture();
+    Capture* cap = m_state->camera;
     if (!cap)
         return;
     cap->grabFrame();
@@ -165,12 +162,11 @@ void StreamingEngine::onNewConnection()
             unload();
             return;
         }
-        if (m_state->liveHandlers >= handlerLimit) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        emit handlerCreated(new ClientConnection(m_state, socket));
+        ClientConnection* handler = m_state->admit(socket, handlerLimit);
+        connect(handler, &ClientConnection::flashingWanted, this, &OnlineSession::flashingWanted);
+        connect(handler, &ClientConnection::errorOccurred, this, &OnlineSession::errorOccurred);
+        connect(handler, &ClientConnection::noticeWanted, this, &OnlineSession::noticeWanted);
+        emit handlerCreated(handler);
     }
 }
 
@@ -224,17 +220,19 @@ void StreamingEngine::onLogonReadyRead()
     case V::Waiting:
         break;
     case V::DbDown:
-        shelllink::showError(logon::dbDownMessage());
+        emit errorOccurred(logon::dbDownMessage());
         logonSocket.abort();
         g.LoggedIn = false;
-        endOnline();
+        endRefused(Refusal::DirectoryDown);
         break;
     case V::User:
+        refuse(Refusal::UnknownUser, r.body);
+        break;
     case V::Pass:
-        refuse(r.verdict == V::User, r.body);
+        refuse(Refusal::WrongPassword, r.body);
         break;
     case V::NoCheck:
-        shelllink::setStatus(QStringLiteral("OK, NO CHECK"));
+        emit statusChanged(QStringLiteral("OK, NO CHECK"));
         relogonTimer.start();
         break;
     case V::Address:
@@ -249,23 +247,22 @@ void StreamingEngine::onLogonReadyRead()
     emit logonAnswered(r.verdict);
 }
 
-void StreamingEngine::refuse(bool user, const QString& label)
+void StreamingEngine::refuse(OnlineSession::Refusal reason, const QString& label)
 {
     relogonTimer.stop();
-    shelllink::setStatus(label);
-    shelllink::showError(logon::refusedMessage(user));
+    emit statusChanged(label);
+    emit errorOccurred(logon::refusedMessage(reason == Refusal::UnknownUser));
     logonSocket.abort();
     globals().LoggedIn = false;
-    endOnline();
+    endRefused(reason);
 }
 
-void StreamingEngine::endOnline()
+void StreamingEngine::endRefused(OnlineSession::Refusal reason)
 {
-    // The online switch goes off (its handler logs off through us), then we
-    // make sure ourselves.
-    QPointer<StreamingEngine> self(this);
-    shelllink::switchOffline();
-    if (self)
+    // Whoever started us undoes going online and so logs us off; without
+    // anyone doing so we end ourselves. Either way the log-off runs once.
+    emit refused(reason);
+    if (!m_unloaded)
         logOff();
 }
 
@@ -273,7 +270,7 @@ void StreamingEngine::onLogonError()
 {
     if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(logon::connectFailedMessage(logonSocket.errorString()));
+    emit errorOccurred(logon::connectFailedMessage(logonSocket.errorString()));
     logonSocket.abort();
 }
 
@@ -290,13 +287,13 @@ void StreamingEngine::onReachabilityReadyRead()
     QString verdict;
     if (number == reachabilityToken) {
         verdict = QStringLiteral("OK");
-        shelllink::setStatus(verdict);
+        emit statusChanged(verdict);
         if (ipText(reachabilitySocket.localAddress()) != ipText(reachabilitySocket.peerAddress()))
             globals().BehindRouter = true;
     } else {
         verdict = QStringLiteral("OK, INCORRECT ID");
-        shelllink::showError(logon::checkMismatchMessage(siteAddress()));
-        shelllink::setStatus(verdict);
+        emit errorOccurred(logon::checkMismatchMessage(siteAddress()));
+        emit statusChanged(verdict);
     }
     reachabilitySocket.abort();
     emit checkFinished(verdict);
@@ -306,14 +303,15 @@ void StreamingEngine::onReachabilityError()
 {
     if (reachabilitySocket.error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    shelllink::showError(logon::checkFailedMessage(reachabilitySocket.errorString(), siteAddress()));
-    shelllink::setStatus(QStringLiteral("NO CON"));
+    emit errorOccurred(logon::checkFailedMessage(reachabilitySocket.errorString(), siteAddress()));
+    emit statusChanged(QStringLiteral("NO CON"));
     reachabilitySocket.abort();
     emit checkFinished(QStringLiteral("NO CON"));
 }
 
 void StreamingEngine::logOff()
 {
+    emit logOffRequested();
     if (m_unloaded)
         return;
     Globals& g = globals();
@@ -323,7 +321,7 @@ void StreamingEngine::logOff()
     }
     logonDelay.stop();
     relogonTimer.stop();
-    shelllink::flash(false);
+    emit flashingWanted(false);
     g.GoingOffline = true;
     logonSocket.abort();
     reachabilitySocket.abort();
@@ -343,7 +341,7 @@ void StreamingEngine::onLogoffConnected()
 void StreamingEngine::onLogoffReadyRead()
 {
     logoffSocket.readAll();
-    shelllink::setStatusLabelsVisible(false);
+    emit loggedOff();
     unload();
 }
 
@@ -355,10 +353,10 @@ void StreamingEngine::unload()
     logonDelay.stop();
     relogonTimer.stop();
     listener.close();
+    m_state->endConnections();
     logonSocket.abort();
     reachabilitySocket.abort();
     logoffSocket.abort();
-    seams::engineUnloaded(this);
     emit unloaded();
     deleteLater();
 }

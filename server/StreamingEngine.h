@@ -1,8 +1,9 @@
 #pragma once
-// The streaming engine: an invisible window that exists while the program is
-// online. It listens for browsers (one ClientConnection per connection), logs the member
-// on to the directory service, checks that its port can be reached from
-// outside, logs on again every fifth minute and logs off when asked.
+// The streaming engine: exists while the program is online. It listens for
+// browsers (one ClientConnection per connection), logs the member on to the
+// directory service, checks that its port can be reached from outside, logs
+// on again every fifth minute and logs off when asked. What happens is told
+// through the OnlineSession signals; it touches no window.
 
 #include <QHostAddress>
 #include <QObject>
@@ -11,41 +12,48 @@
 #include <QTimer>
 #include <memory>
 
-#include "server/DirectoryRequest.h"
-#include "shell/Seams.h"
 #include "server/ClientConnection.h"
+#include "server/DirectoryRequest.h"
+#include "shell/OnlineSession.h"
 
-class StreamingEngine : public QObject, public EngineWindow
+class Capture;
+
+class StreamingEngine : public OnlineSession
 {
     Q_OBJECT
 public:
-    // More connections than this at once are closed as they arrive, so a
-    // flood cannot use up the descriptors the listener needs.
+    // Open connections at most, so a flood cannot use up the descriptors the
+    // listener needs; at the cap the longest-waiting connection makes room.
     static constexpr int DefaultMaxHandlers = 256;
     static void setMaxHandlers(int count);
     static int maxHandlers();
 
-    explicit StreamingEngine(QObject* parent = nullptr);
+    // `camera` gives the frames served; without one the reference size is served blank.
+    explicit StreamingEngine(Capture* camera = nullptr, QObject* parent = nullptr);
     ~StreamingEngine() override;
 
-    // Makes the program load this engine when it goes online.
+    // Makes going online start this engine.
     static void registerFactory();
-    // Where the listener binds (any IPv4 address unless set).
+    // Where the listener binds when Streaming/ListenAddress is empty (any
+    // IPv4 address unless set).
     static void setListenAddress(const QHostAddress& address);
-    // Time source of the labels on served frames of engines loaded from now on.
+    // Time source of the labels on served frames of engines made from now on.
     static void setClock(FrameComposer::Clock clock);
+    // The port the listener asks for: the stored one, 2156 when none is stored.
+    static int configuredPort();
 
-    void load() override;
+    void start() override;
     void logOff() override;
-    void reloadLabels() override;
+    bool hasEnded() const override { return m_unloaded; }
+    void reloadLabels();
     void unload();
 
-    QTcpServer listener; // listener
-    QTcpSocket logonSocket; // logon
-    QTcpSocket reachabilitySocket; // reachability check
-    QTcpSocket logoffSocket; // logoff
-    QTimer logonDelay;       // one-shot logon starter
-    QTimer relogonTimer;       // minute timer of the periodic logon
+    QTcpServer listener;
+    QTcpSocket logonSocket;
+    QTcpSocket reachabilitySocket;
+    QTcpSocket logoffSocket;
+    QTimer logonDelay;   // one-shot logon starter
+    QTimer relogonTimer; // minute timer of the periodic logon
     int minutesSinceLogon = 0;
     int reachabilityToken = 0;
 
@@ -53,7 +61,6 @@ public:
     void onRelogonTick();
     void startLogon();
 
-    bool isUnloaded() const { return m_unloaded; }
     bool listening() const { return listener.isListening(); }
     quint16 listenPort() const { return listener.serverPort(); }
     QSize referenceFrame() const { return m_state->referenceFrame; }
@@ -67,7 +74,8 @@ signals:
     void logonAnswered(logon::LogonAnswer::Verdict verdict);
     void checkFinished(const QString& verdict);
     void logoffSent(const QByteArray& request);
-    void unloaded();
+    // Each call of logOff, whatever it then does.
+    void logOffRequested();
     void handlerCreated(ClientConnection* handler);
 
 private:
@@ -80,8 +88,8 @@ private:
     void onReachabilityError();
     void onLogoffConnected();
     void onLogoffReadyRead();
-    void refuse(bool user, const QString& label);
-    void endOnline();
+    void refuse(OnlineSession::Refusal reason, const QString& label);
+    void endRefused(OnlineSession::Refusal reason);
     void loadTemplates();
     void takeReferenceFrame();
     void connectToDirectory(QTcpSocket& socket);

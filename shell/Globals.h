@@ -40,7 +40,7 @@ Globals& globals();
 // Back to the defaults of a fresh start (tests).
 void resetGlobals();
 
-// Sets the defaults that Main sets: AppName, ServerHost, DebugMode, AccountDomains.
+// Sets the defaults the program starts with: AppName, ServerHost, DebugMode, AccountDomains.
 void initGlobalDefaults();
 
 // Width and height in pixels for resolution codes 1 to 6; other codes leave

@@ -6,7 +6,7 @@
 #include "shell/Seams.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
-#include "shell/MainWindow.h"
+#include "shell/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,7 +25,7 @@ namespace {
 QPointer<ErrorWindow> theError;
 QPointer<AboutDialog> theAbout;
 QPointer<NewVersionWindow> theNewVersion;
-QPointer<CameraUnavailableDialog> theForm5;
+QPointer<CameraUnavailableDialog> theDriverFailure;
 
 // Windows unload themselves from their own button handlers: hide now, free later.
 template <typename W>
@@ -89,6 +89,14 @@ QPixmap productPicture(int size)
 
 } // namespace
 
+void ShowErrorWindow(const QString& message)
+{
+    ErrorWindow* w = errorWindow();
+    w->messageLabel->setText(message);
+    w->show();
+    w->raise();
+}
+
 QString productNotice()
 {
     return QStringLiteral("Vantora webcam client. Product information: %1")
@@ -131,7 +139,7 @@ ErrorWindow::ErrorWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
     layout->addLayout(bottom);
 
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    AlwaysOnTop(this, true);
+    setAlwaysOnTop(this, true);
 }
 
 ErrorWindow::~ErrorWindow() = default;
@@ -205,10 +213,10 @@ AboutDialog::~AboutDialog() = default;
 
 void AboutDialog::onNoticeClicked() { desktop::openDocument(product::pageUrl(product::Page::Legal)); }
 
-AboutDialog* aboutWindow()
+AboutDialog* aboutWindow(QWidget* owner)
 {
     if (!theAbout) {
-        theAbout = new AboutDialog(mainWindow());
+        theAbout = new AboutDialog(owner);
         theAbout->setAttribute(Qt::WA_DeleteOnClose);
     }
     return theAbout;
@@ -223,7 +231,7 @@ void unloadAboutWindow()
 
 // ---------------------------------------------------------------- CameraUnavailableDialog
 
-CameraUnavailableDialog::CameraUnavailableDialog(QWidget* owner) : QDialog(nullptr)
+CameraUnavailableDialog::CameraUnavailableDialog(QWidget* owner) : QDialog(nullptr), m_owner(owner)
 {
     setObjectName(QStringLiteral("CameraUnavailableDialog"));
     setWindowTitle(QStringLiteral("Can't connect to video driver..."));
@@ -265,32 +273,31 @@ CameraUnavailableDialog::CameraUnavailableDialog(QWidget* owner) : QDialog(nullp
 
 CameraUnavailableDialog::~CameraUnavailableDialog()
 {
-    if (MainWindow* m = mainWindow())
-        m->setEnabled(true);
+    if (m_owner)
+        m_owner->setEnabled(true);
 }
 
 void CameraUnavailableDialog::onGoToConfiguration()
 {
-    seams::openConfiguration(mainWindow());
+    seams::openConfiguration(m_owner);
     unloadDriverFailureWindow();
 }
 
 CameraUnavailableDialog* driverFailureWindow(QWidget* owner)
 {
-    if (!theForm5) {
-        theForm5 = new CameraUnavailableDialog(owner);
-        theForm5->setAttribute(Qt::WA_DeleteOnClose);
+    if (!theDriverFailure) {
+        theDriverFailure = new CameraUnavailableDialog(owner);
+        theDriverFailure->setAttribute(Qt::WA_DeleteOnClose);
     }
-    return theForm5;
+    return theDriverFailure;
 }
-CameraUnavailableDialog* loadedDriverFailureWindow() { return theForm5; }
+CameraUnavailableDialog* loadedDriverFailureWindow() { return theDriverFailure; }
 void unloadDriverFailureWindow()
 {
     // The main window is usable again the moment the failure window goes.
-    if (theForm5)
-        if (MainWindow* m = mainWindow())
-            m->setEnabled(true);
-    unload(theForm5);
+    if (theDriverFailure && theDriverFailure->owner())
+        theDriverFailure->owner()->setEnabled(true);
+    unload(theDriverFailure);
 }
 
 // ---------------------------------------------------------------- NewVersionWindow

@@ -4,6 +4,7 @@
 // instance, created on first use and destroyed by unloading.
 
 #include <QDialog>
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -42,11 +43,16 @@ class CameraUnavailableDialog : public QDialog
     Q_OBJECT
 public:
     explicit CameraUnavailableDialog(QWidget* owner = nullptr);
-    ~CameraUnavailableDialog() override; // re-enables the main window, however it closes
+    ~CameraUnavailableDialog() override; // re-enables its owner, however it closes
     QLabel* messageLabel = nullptr;
     QPushButton* closeButton = nullptr; // "Close"
     QPushButton* configureButton = nullptr; // "Go to configuration"
     void onGoToConfiguration();
+    // The window it was opened for (the main window), disabled while it shows.
+    QWidget* owner() const { return m_owner; }
+
+private:
+    QPointer<QWidget> m_owner;
 };
 
 class NewVersionWindow : public QWidget
@@ -63,7 +69,8 @@ public:
 
 // Loads (creates) the window when needed and returns it; does not show it.
 ErrorWindow* errorWindow();
-AboutDialog* aboutWindow();
+// The about window belongs to `owner` when one is given at its first load.
+AboutDialog* aboutWindow(QWidget* owner = nullptr);
 NewVersionWindow* newVersionWindow();
 CameraUnavailableDialog* driverFailureWindow(QWidget* owner);
 // The loaded window, or null.
@@ -76,6 +83,9 @@ void unloadErrorWindow();
 void unloadAboutWindow();
 void unloadNewVersionWindow();
 void unloadDriverFailureWindow();
+
+// Loads the error window, sets its message and shows it.
+void ShowErrorWindow(const QString& message);
 
 // The product notice shown in the about and system information windows.
 QString productNotice();

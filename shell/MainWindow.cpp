@@ -4,6 +4,7 @@
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/InfoWindows.h"
+#include "shell/OnlineController.h"
 #include "shell/Product.h"
 #include "capture/Prompt.h"
 #include "shell/Recorder.h"
@@ -11,6 +12,7 @@
 #include "shell/Settings.h"
 #include "shell/SystemUtils.h"
 #include "shell/UpdateCheck.h"
+#include "shell/WindowPlacement.h"
 #include "shell/Version.h"
 #include "shell/SplashScreen.h"
 #include "shell/TrayIcon.h"
@@ -340,7 +342,54 @@ void MainWindow::buildUi()
     connect(updateSocket, &QTcpSocket::disconnected, updateSocket, [this] { updateSocket->abort(); });
     connect(updateSocket, &QTcpSocket::errorOccurred, updateSocket, [this] { updateSocket->abort(); });
 
+    connectOnlineController();
     resize(780, 540);
+}
+
+void MainWindow::connectOnlineController()
+{
+    m_online = new OnlineController(camera, this);
+    OnlineController* online = m_online;
+    connect(online, &OnlineController::engineStateChanged, engineStateLabel, &QLabel::setText);
+    connect(online, &OnlineController::statusChanged, lastResponseLabel, &QLabel::setText);
+    const auto showStatusLabels = [this](bool visible) {
+        for (QLabel* label : {addressLabel, lastResponseCaption, lastResponseLabel})
+            label->setVisible(visible);
+    };
+    connect(online, &OnlineController::addressKnown, this, [this, showStatusLabels](const QString& url) {
+        addressLabel->setText(url);
+        showStatusLabels(true);
+    });
+    connect(online, &OnlineController::loggedOff, this, [showStatusLabels] { showStatusLabels(false); });
+    connect(online, &OnlineController::switchOffWanted, this, [this] { onlineSwitch->setChecked(false); });
+    connect(online, &OnlineController::accountMissing, this, &MainWindow::onAccountMissing);
+    const auto notice = [this](const QString& text) { MessageBox::plain(this, globals().AppName, text); };
+    connect(online, &OnlineController::startFailed, this, notice);
+    connect(online, &OnlineController::noticeWanted, this, notice);
+    connect(online, &OnlineController::errorOccurred, this, [](const QString& message) { ShowErrorWindow(message); });
+    connect(online, &OnlineController::flashingWanted, this, [](bool on) {
+        if (TrayIcon* tray = trayIcon())
+            tray->setFlashing(on);
+    });
+}
+
+void MainWindow::onAccountMissing()
+{
+    // The boxes are cleared before the switch goes off, which stores them.
+    userNameEdit->clear();
+    passwordEdit->clear();
+    onlineSwitch->setChecked(false);
+    const QString& app = globals().AppName;
+    const auto answer = MessageBox::question(
+        this, app,
+        QStringLiteral("You need to create an account at ") + app
+            + QStringLiteral(" to use streaming. Would you create an account?"));
+    if (answer == QMessageBox::Yes)
+        seams::openSignup(this);
+    else
+        MessageBox::information(this, app,
+                                QStringLiteral("You can create an account later in the configuration "
+                                               "window --> Streaming Options"));
 }
 
 // ------------------------------------------------------------------ start-up
@@ -387,14 +436,22 @@ void MainWindow::setTitle(const QString& title) { setWindowTitle(title); }
 
 void MainWindow::changeToProgramFolder() { QDir::setCurrent(QCoreApplication::applicationDirPath()); }
 
-bool MainWindow::isWindowsNT() { return ::IsWindowsNT(); }
-
-void MainWindow::stopMessengerService()
+void MainWindow::loadTray()
 {
-    // Only NT-family systems have it; never reached here.
+    TrayIcon* tray = loadTrayIcon();
+    connect(tray, &TrayIcon::showWindowRequested, this, &MainWindow::showWindowFromTray, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::aboutRequested, this, &MainWindow::showAbout, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::shutDownRequested, this, &MainWindow::onShutDownRequested, Qt::UniqueConnection);
 }
 
-void MainWindow::loadTray() { loadTrayIcon(); }
+void MainWindow::onShutDownRequested() { unloadMainWindow(); }
+
+void MainWindow::showAbout()
+{
+    AboutDialog* about = aboutWindow(this);
+    about->show();
+    about->raise();
+}
 
 void MainWindow::selectDriver(int index)
 {
@@ -422,7 +479,7 @@ void MainWindow::showDriverFailure()
 
 void MainWindow::setEngineState(const QString& text) { engineStateLabel->setText(text); }
 
-void MainWindow::loadEngine() { seams::loadEngine(); }
+void MainWindow::loadEngine() { m_online->startSession(); }
 
 void MainWindow::showActiveConnections()
 {
@@ -459,33 +516,24 @@ void MainWindow::setOnlineSwitch(int value) { onlineSwitch->setChecked(value == 
 
 void MainWindow::onOnlineSwitchToggled()
 {
-    Globals& g = globals();
     const bool on = onlineSwitch->isChecked();
-    g.OnlineSwitch = on;
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), on ? QStringLiteral("1") : QStringLiteral("0"));
-    if (!on) {
-        g.GoingOffline = true;
-        engineStateLabel->setText(QStringLiteral("OFF"));
-        lastResponseLabel->setText(QStringLiteral("Logging off..."));
-        if (EngineWindow* e = seams::engine())
-            e->logOff();
-    } else {
-        engineStateLabel->setText(QStringLiteral("ON"));
-        desktop::doEvents();
-        g.GoingOffline = false;
-        seams::loadEngine();
-    }
+    Settings& settings = Settings::instance();
+    settings.set(setting::UserName, userNameEdit->text());
+    settings.set(setting::Password, passwordEdit->text());
+    settings.set(setting::StreamingEnabled, on ? 1 : 0);
+    m_online->setOnline(on);
 }
 
 void MainWindow::onChangeAccount() { accountBox->show(); }
 
+StreamingAccount MainWindow::enteredAccount() const
+{
+    return {userNameEdit->text(), domainBox->currentText(), passwordEdit->text()};
+}
+
 void MainWindow::onApplyAccount()
 {
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), userNameEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), passwordEdit->text());
-    SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), domainBox->currentText());
+    Settings::instance().setAccount(enteredAccount());
     userLabel->setText(userNameEdit->text());
     domainLabel->setText(domainBox->currentText());
     MessageBox::information(this, globals().AppName,
@@ -551,14 +599,14 @@ void MainWindow::onHelpItem(int index)
     case 0: desktop::openDocument(product::pageUrl(product::Page::Help)); break;
     case 1: desktop::openDocument(product::pageUrl(product::Page::Support)); break;
     case 3: {
-        AboutDialog* about = aboutWindow();
+        AboutDialog* about = aboutWindow(this);
         about->setModal(true);
         about->exec();
         break;
     }
     case 4:
         MessageBox::plain(this, globals().AppName + QLatin1String(" System Info Window"),
-                          QLatin1String("OS Information:\n") + (globals().OsName.isEmpty() ? GetOsName() : globals().OsName)
+                          QLatin1String("OS Information:\n") + (globals().OsName.isEmpty() ? osName() : globals().OsName)
                               + u'\n' + productNotice());
         break;
     default: break;
@@ -585,7 +633,7 @@ void MainWindow::onFullScreen()
     m_fullScreen = true;
     m_normalGeometry = geometry();
     previewAction->setEnabled(false);
-    AlwaysOnTop(this, true);
+    setAlwaysOnTop(this, true);
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1024, 768);
     camera->setStretch(true);
     menuBar()->hide();
@@ -607,7 +655,7 @@ void MainWindow::onExitFullScreen()
     if (!m_fullScreen)
         return;
     m_fullScreen = false;
-    AlwaysOnTop(this, false);
+    setAlwaysOnTop(this, false);
     previewAction->setEnabled(true);
     exitFullScreenButton->setEnabled(false);
     exitFullScreenButton->hide();
@@ -731,8 +779,7 @@ void MainWindow::shutDown()
     const auto step = [&log](const QString& name) { log.append(name); };
 
     // 1.
-    SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"),
-                seams::activeConnectionsVisible() ? QStringLiteral("True") : QStringLiteral("False"));
+    Settings::instance().set(setting::ConnectionsWindowVisible, seams::activeConnectionsVisible());
     step(QStringLiteral("save WindowVisible"));
 
     // 2.
@@ -747,15 +794,9 @@ void MainWindow::shutDown()
     updateSocket->abort();
     step(QStringLiteral("timers off"));
 
-    // 4. Engine handlers that run during the log-off see GoingOffline.
-    g.GoingOffline = true;
-    desktop::doEvents();
-    if (EngineWindow* e = seams::engine())
-        e->logOff();
+    // 4.
+    m_online->shutDown();
     step(QStringLiteral("log off"));
-    desktop::doEvents();
-    g.GoingOffline = true;
-    desktop::doEvents();
 
     // 5.
     const auto unloadStep = [&](const QString& name, const std::function<void()>& unload) {
@@ -778,6 +819,7 @@ void MainWindow::shutDown()
     g.GoingOffline = true;
     desktop::doEvents();
     desktop::doEvents();
+    const QPointer<OnlineSession> session = m_online->session();
     theMain = nullptr;
     hide();
     m_instanceLock.reset();
@@ -789,13 +831,5 @@ void MainWindow::shutDown()
     // unloaded on the server's answer (or at once when it was not logged in),
     // or after a grace period without an answer. Ending at once would leave the
     // member listed as online with a camera that is gone.
-    auto ended = std::make_shared<bool>(false);
-    const auto end = [ended] {
-        if (std::exchange(*ended, true))
-            return;
-        desktop::endProgram();
-    };
-    if (seams::engine())
-        QTimer::singleShot(kLogoffGraceMs, qApp, end);
-    seams::whenEngineUnloaded(end);
+    OnlineController::whenEnded(session, [] { desktop::endProgram(); }, kLogoffGraceMs);
 }

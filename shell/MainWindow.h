@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "shell/Settings.h"
 #include "shell/Startup.h"
 
 class Capture;
@@ -22,11 +23,12 @@ class QPushButton;
 class QTcpSocket;
 class QTimer;
 class MainWindow;
+class OnlineController;
 
 // The loaded main window, or null.
 MainWindow* mainWindow();
-// Creates the main window and runs the start-up steps (what the splash window
-// does 200 ms after Main). Null when the user chose not to start a second copy.
+// Creates the main window and runs the start-up steps (what happens once the
+// splash has been shown). Null when the user chose not to start a second copy.
 MainWindow* loadMainWindow();
 // Creates the main window without running any start-up step and without
 // showing it: for tests and tools that need its controls.
@@ -80,6 +82,8 @@ public:
     // Handlers, callable directly.
     void onOnlineSwitchToggled();   // the online switch changed
     void onApplyAccount(); // log-in box "OK"
+    // The account as the log-in box holds it.
+    StreamingAccount enteredAccount() const;
     void onChangeAccount(); // "Change >"
     void onRecord(); // start the recorder
     void onSnapshots(); // snapshots
@@ -93,6 +97,13 @@ public:
     void onActiveConnections();
     void onInvite();
     void showWindowFromTray();
+    // Loads the tray icon (when needed) and connects its menu to this window.
+    void loadTray() override;
+    // The about window, modeless (from the tray).
+    void showAbout();
+
+    // Going online and offline; the window only shows what it reports.
+    OnlineController* onlineController() const { return m_online; }
 
     bool fullScreenMode() const { return m_fullScreen; }
     // Folder the recorder is started from; the program's own folder by default.
@@ -117,11 +128,14 @@ private:
     friend void unloadMainWindow();
     MainWindow();
     void buildUi();
+    void connectOnlineController();
+    void onAccountMissing();
     bool runStartup();
     void layoutPreview();
     void onUpdateSocketConnected();
     void onUpdateSocketReadyRead();
     void shutDown();
+    void onShutDownRequested();
 
     // StartupHost
     void status(const QString& text) override;
@@ -131,9 +145,6 @@ private:
     void abandon() override;
     void setTitle(const QString& title) override;
     void changeToProgramFolder() override;
-    bool isWindowsNT() override;
-    void stopMessengerService() override;
-    void loadTray() override;
     void selectDriver(int index) override;
     void enableUpdateTimer() override;
     bool connectVideo() override;
@@ -146,6 +157,7 @@ private:
                    const QString& domain) override;
     void setOnlineSwitch(int value) override;
 
+    OnlineController* m_online = nullptr;
     QWidget* m_sidePanel = nullptr;
     QWidget* m_bottomBar = nullptr;
     QStringList m_startupRecord;

@@ -1,17 +1,14 @@
 #include "shell/Seams.h"
 
 #include <utility>
-#include <vector>
 
 #include <QHash>
 
 namespace {
-seams::EngineFactory engineFactory;
-EngineWindow* loadedEngine = nullptr;
-std::vector<std::function<void()>> engineGoneCallbacks;
 seams::WindowOpener configurationOpener;
 seams::WindowOpener invitationOpener;
 seams::WindowOpener snapshotsOpener;
+seams::WindowOpener signupOpener;
 seams::ActiveConnectionsWindow activeConnections;
 QHash<QString, std::function<void()>>& unloaders()
 {
@@ -21,38 +18,6 @@ QHash<QString, std::function<void()>>& unloaders()
 } // namespace
 
 namespace seams {
-
-void setEngineFactory(EngineFactory factory) { engineFactory = std::move(factory); }
-
-EngineWindow* loadEngine()
-{
-    if (!loadedEngine && engineFactory) {
-        loadedEngine = engineFactory();
-        if (loadedEngine)
-            loadedEngine->load(); // may unload it again at once
-    }
-    return loadedEngine;
-}
-
-EngineWindow* engine() { return loadedEngine; }
-
-void engineUnloaded(EngineWindow* e)
-{
-    if (e != loadedEngine)
-        return;
-    loadedEngine = nullptr;
-    const auto waiting = std::exchange(engineGoneCallbacks, {});
-    for (const auto& callback : waiting)
-        callback();
-}
-
-void whenEngineUnloaded(std::function<void()> callback)
-{
-    if (!loadedEngine)
-        callback();
-    else
-        engineGoneCallbacks.push_back(std::move(callback));
-}
 
 void setConfigurationOpener(WindowOpener opener) { configurationOpener = std::move(opener); }
 void openConfiguration(QWidget* owner)
@@ -77,6 +42,13 @@ void openSnapshots(QWidget* owner)
         snapshotsOpener(owner);
 }
 bool hasSnapshots() { return bool(snapshotsOpener); }
+
+void setSignupOpener(WindowOpener opener) { signupOpener = std::move(opener); }
+void openSignup(QWidget* owner)
+{
+    if (signupOpener)
+        signupOpener(owner);
+}
 
 void setActiveConnections(ActiveConnectionsWindow window) { activeConnections = std::move(window); }
 bool hasActiveConnections() { return bool(activeConnections.show); }

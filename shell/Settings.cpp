@@ -1,5 +1,6 @@
 #include "shell/Settings.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -7,8 +8,13 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,17 +84,123 @@ qsizetype findSeparator(QStringView line)
     return -1;
 }
 
-std::unique_ptr<SettingsStore>& storeSlot()
+std::unique_ptr<Settings>& storeSlot()
 {
-    static std::unique_ptr<SettingsStore> store;
+    static std::unique_ptr<Settings> store;
     return store;
 }
 
+// Closes a file descriptor when it goes out of scope.
+struct Descriptor
+{
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Reads the file at `path` when it is a regular file of at most `limit` bytes.
+// Missing files read as empty. False with `error` set otherwise; a FIFO or a
+// device in its place never blocks.
+bool readRegularFile(const QString& path, qint64 limit, QByteArray& bytes, bool& missing, QString& error)
+{
+    missing = false;
+    Descriptor f{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+    if (f.fd < 0) {
+        if (errno == ENOENT) {
+            missing = true;
+            return true;
+        }
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (::fstat(f.fd, &st) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = QStringLiteral("not a regular file");
+        return false;
+    }
+    const QString tooLarge = QStringLiteral("larger than %1 KiB").arg(limit / 1024);
+    if (st.st_size > limit) {
+        error = tooLarge;
+        return false;
+    }
+    bytes.resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > limit) {
+                error = tooLarge; // it grew while being read
+                return false;
+            }
+            bytes.resize(qMin<qsizetype>(limit + 1, got * 2 + 4096));
+        }
+        const ssize_t n = ::read(f.fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return true;
+}
+
+// Holds an exclusive lock on the folder of the settings file while copies of
+// the program read, change and replace the file, so no save is lost between
+// one copy's read and another's rename. The file itself cannot carry the lock:
+// every write replaces it.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString& folder)
+        : m_fd{::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)}
+    {
+        if (m_fd.fd >= 0)
+            while (::flock(m_fd.fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+
+private:
+    Descriptor m_fd; // closing it releases the lock
+};
+
 } // namespace
 
-SettingsStore::SettingsStore(QString path) : m_path(std::move(path)) { load(); }
+Settings::Settings(QString path, QObject* parent) : QObject(parent), m_path(std::move(path))
+{
+    load();
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &Settings::flush);
+}
 
-QString SettingsStore::defaultPath(const QString& appName)
+Settings::~Settings() { flush(); }
+
+Settings& Settings::instance()
+{
+    auto& slot = storeSlot();
+    if (!slot)
+        slot = std::make_unique<Settings>(defaultPath(QStringLiteral("Vantora")));
+    return *slot;
+}
+
+void Settings::usePath(const QString& path)
+{
+    auto& slot = storeSlot();
+    slot.reset(); // writes what is pending to the old file first
+    slot = std::make_unique<Settings>(path);
+}
+
+QString Settings::defaultPath(const QString& appName)
 {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (base.isEmpty())
@@ -96,46 +208,39 @@ QString SettingsStore::defaultPath(const QString& appName)
     return base + u'/' + appName + u'/' + appName.toLower() + QLatin1String(".conf");
 }
 
-void SettingsStore::reload() { load(); }
-
-QString SettingsStore::diskStamp() const
+void Settings::reload()
 {
-    // Every save replaces the file, so its inode changes with each write.
-    struct stat st;
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        return QString();
-    return QStringLiteral("%1/%2/%3.%4")
-        .arg(quint64(st.st_ino))
-        .arg(qint64(st.st_size))
-        .arg(qint64(st.st_mtim.tv_sec))
-        .arg(qint64(st.st_mtim.tv_nsec));
+    load();
+    for (const auto& p : std::as_const(m_pending))
+        apply(p[0], p[1], p[2]);
 }
 
-bool SettingsStore::load()
+bool Settings::load()
 {
-    m_stamp = diskStamp();
     m_order.clear();
     m_sections.clear();
     m_corrupt = false;
     m_error.clear();
 
-    QFile file(m_path);
-    if (!file.exists())
-        return true;
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    bool missing = false;
+    if (!readRegularFile(m_path, MaxFileSize, bytes, missing, m_error)) {
         m_corrupt = true;
-        m_error = file.errorString();
+        qWarning("settings: %s cannot be read (%s); defaults are used and the file is set aside at the next save",
+                 qPrintable(m_path), qPrintable(m_error));
         return false;
     }
-    const QByteArray bytes = file.readAll();
+    if (missing)
+        return true;
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder(bytes);
     if (decoder.hasError() || bytes.contains('\0')) {
         m_corrupt = true;
         m_error = QStringLiteral("not a text file");
+        qWarning("settings: %s is not a text file; defaults are used and the file is set aside at the next save",
+                 qPrintable(m_path));
         return false;
     }
-
     QList<QString> order;
     QHash<QString, Section> sections;
     Section* current = nullptr;
@@ -177,6 +282,8 @@ bool SettingsStore::load()
     }
     if (m_corrupt) {
         m_error = QStringLiteral("unreadable line %1").arg(lineNo);
+        qWarning("settings: %s has an %s; defaults are used and the file is set aside at the next save",
+                 qPrintable(m_path), qPrintable(m_error));
         return false;
     }
     m_order = std::move(order);
@@ -184,36 +291,144 @@ bool SettingsStore::load()
     return true;
 }
 
-QString SettingsStore::value(const QString& section, const QString& key, const QString& def) const
+QString Settings::value(const QString& section, const QString& key, const QString& fallback) const
 {
     auto s = m_sections.constFind(fold(section));
     if (s == m_sections.constEnd())
-        return def;
+        return fallback;
     auto e = s->entries.constFind(fold(key));
-    return e == s->entries.constEnd() ? def : e->value;
+    return e == s->entries.constEnd() ? fallback : e->value;
 }
 
-bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value)
+int Settings::intValue(const QString& section, const QString& key, int fallback) const
 {
-    // Another copy of the program may have saved since: start from what is on
-    // disk so its values are not written over with old ones.
-    if (diskStamp() != m_stamp) {
-        const auto unsaved = m_unsaved;
-        load();
-        for (const auto& u : unsaved)
-            apply(u[0], u[1], u[2]);
-    }
-    if (!apply(section, key, value) && m_unsaved.isEmpty() && QFileInfo::exists(m_path))
-        return true;
-    if (write()) {
-        m_unsaved.clear();
-        return true;
-    }
-    m_unsaved.append({section, key, value});
-    return false;
+    bool ok = false;
+    const QString text = value(section, key, QString::number(fallback)).trimmed();
+    const int v = text.toInt(&ok);
+    if (ok)
+        return v;
+    const double d = text.toDouble(&ok);
+    return ok && d > -2147483648.0 && d < 2147483648.0 ? qRound(d) : fallback;
 }
 
-bool SettingsStore::apply(const QString& section, const QString& key, const QString& value)
+double Settings::realValue(const QString& section, const QString& key, double fallback) const
+{
+    bool ok = false;
+    const double v = value(section, key, QString::number(fallback)).trimmed().toDouble(&ok);
+    return ok ? v : fallback;
+}
+
+bool Settings::boolValue(const QString& section, const QString& key, bool fallback) const
+{
+    return parseBool(value(section, key, fallback ? QStringLiteral("True") : QStringLiteral("False")), fallback);
+}
+
+QString Settings::get(const SettingKey<const char*>& k) const
+{
+    return value(QLatin1String(k.section), QLatin1String(k.key), QString::fromUtf8(k.fallback));
+}
+
+QString Settings::get(const SettingKey<const char*>& k, const QString& fallback) const
+{
+    return value(QLatin1String(k.section), QLatin1String(k.key), fallback);
+}
+
+int Settings::get(const SettingKey<int>& k) const
+{
+    return intValue(QLatin1String(k.section), QLatin1String(k.key), k.fallback);
+}
+
+bool Settings::get(const SettingKey<bool>& k) const
+{
+    return boolValue(QLatin1String(k.section), QLatin1String(k.key), k.fallback);
+}
+
+double Settings::get(const SettingKey<double>& k) const
+{
+    return realValue(QLatin1String(k.section), QLatin1String(k.key), k.fallback);
+}
+
+void Settings::set(const SettingKey<const char*>& k, const QString& v)
+{
+    setValue(QLatin1String(k.section), QLatin1String(k.key), v);
+}
+
+void Settings::set(const SettingKey<int>& k, int v)
+{
+    setValue(QLatin1String(k.section), QLatin1String(k.key), QString::number(v));
+}
+
+void Settings::set(const SettingKey<bool>& k, bool v)
+{
+    setValue(QLatin1String(k.section), QLatin1String(k.key), v ? QStringLiteral("True") : QStringLiteral("False"));
+}
+
+void Settings::set(const SettingKey<double>& k, double v)
+{
+    setValue(QLatin1String(k.section), QLatin1String(k.key), QString::number(v));
+}
+
+StreamingAccount Settings::account() const
+{
+    return {get(setting::UserName), get(setting::Domain), get(setting::Password)};
+}
+
+void Settings::setAccount(const StreamingAccount& account)
+{
+    set(setting::UserName, account.userName);
+    set(setting::Password, account.password);
+    set(setting::Domain, account.domain);
+}
+
+void Settings::setValue(const QString& section, const QString& key, const QString& v)
+{
+    const bool differs = apply(section, key, v);
+    // A value equal to what is in memory needs no write, unless the file does
+    // not exist yet (the first save creates it) or an earlier write failed.
+    if (!differs && m_pending.isEmpty() && QFileInfo::exists(m_path))
+        return;
+    m_pending.append({section, key, v});
+    if (differs)
+        emit changed(section, key);
+    scheduleFlush();
+}
+
+void Settings::scheduleFlush()
+{
+    if (m_batchDepth > 0 || m_flushQueued || !QCoreApplication::instance())
+        return;
+    m_flushQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_flushQueued = false;
+        if (m_batchDepth == 0)
+            flush();
+    }, Qt::QueuedConnection);
+}
+
+bool Settings::flush()
+{
+    if (m_pending.isEmpty())
+        return true;
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        m_error = QStringLiteral("cannot create %1").arg(folder);
+        emit writeFailed(m_error);
+        return false;
+    }
+    const FolderLock lock(folder);
+    // Another copy of the program may have saved since: start from what is on
+    // disk so its values are not written over with old ones. (A stamp can look
+    // unchanged when a freed inode is reused, so the file is always read.)
+    reload();
+    if (!write()) {
+        emit writeFailed(m_error);
+        return false;
+    }
+    m_pending.clear();
+    return true;
+}
+
+bool Settings::apply(const QString& section, const QString& key, const QString& value)
 {
     const QString fs = fold(section);
     if (!m_sections.contains(fs)) {
@@ -234,18 +449,17 @@ bool SettingsStore::apply(const QString& section, const QString& key, const QStr
     return true;
 }
 
-bool SettingsStore::write()
+bool Settings::write()
 {
     QFileInfo info(m_path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        m_error = QStringLiteral("cannot create %1").arg(info.absolutePath());
-        return false;
-    }
-    if (m_corrupt && info.exists()) {
+    if (m_corrupt && (info.exists() || info.isSymLink())) {
         // Keep what could not be read instead of overwriting it.
         const QString aside = m_path + QLatin1String(".corrupt-")
             + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
-        QFile::rename(m_path, aside);
+        if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) != 0) {
+            m_error = QStringLiteral("cannot set aside %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
     }
 
     QString text;
@@ -270,51 +484,21 @@ bool SettingsStore::write()
         m_error = file.errorString();
         return false;
     }
+    ++m_writes;
     m_corrupt = false;
     m_error.clear();
-    m_stamp = diskStamp();
     return true;
 }
 
-SettingsStore& settingsStore()
+SettingsBatch::SettingsBatch(Settings& settings) : m_settings(settings) { ++m_settings.m_batchDepth; }
+
+SettingsBatch::~SettingsBatch()
 {
-    auto& slot = storeSlot();
-    if (!slot)
-        slot = std::make_unique<SettingsStore>(SettingsStore::defaultPath(QStringLiteral("Vantora")));
-    return *slot;
+    if (--m_settings.m_batchDepth == 0)
+        m_settings.flush();
 }
 
-void setSettingsPath(const QString& path) { storeSlot() = std::make_unique<SettingsStore>(path); }
-
-QString GetSetting(const QString& section, const QString& key, const QString& def)
-{
-    return settingsStore().value(section, key, def);
-}
-
-void SaveSetting(const QString& section, const QString& key, const QString& value)
-{
-    settingsStore().setValue(section, key, value);
-}
-
-int settingInt(const QString& section, const QString& key, int def)
-{
-    bool ok = false;
-    const QString text = GetSetting(section, key, QString::number(def)).trimmed();
-    const int v = text.toInt(&ok);
-    if (ok)
-        return v;
-    const double d = text.toDouble(&ok);
-    return ok && d > -2147483648.0 && d < 2147483648.0 ? qRound(d) : def;
-}
-
-double settingReal(const QString& section, const QString& key, double def)
-{
-    bool ok = false;
-    const double v = GetSetting(section, key, QString::number(def)).trimmed().toDouble(&ok);
-    return ok ? v : def;
-}
-
-bool parseBool(const QString& text, bool def)
+bool parseBool(const QString& text, bool fallback)
 {
     const QString t = text.trimmed();
     if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
@@ -323,10 +507,5 @@ bool parseBool(const QString& text, bool def)
         return false;
     bool ok = false;
     const double v = t.toDouble(&ok);
-    return ok ? v != 0 : def;
-}
-
-bool settingBool(const QString& section, const QString& key, bool def)
-{
-    return parseBool(GetSetting(section, key, def ? QStringLiteral("True") : QStringLiteral("False")), def);
+    return ok ? v != 0 : fallback;
 }

@@ -3,7 +3,6 @@
 #include "shell/Globals.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
-#include "shell/MainWindow.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -80,7 +79,7 @@ SplashScreen::SplashScreen(QWidget* parent) : QWidget(parent, Qt::SplashScreen |
     layout->addLayout(bottom);
 
     setProgress(0);
-    globals().OsName = GetOsName();
+    globals().OsName = osName();
     platformLabel->setText(globals().OsName);
     versionLabel->setText(QLatin1String("Version ") + version::dotted());
 
@@ -111,5 +110,5 @@ void SplashScreen::onLoadDelay()
 {
     loadDelay->stop();
     setProgress(10);
-    loadMainWindow();
+    emit loadDue();
 }

@@ -27,8 +27,12 @@ public:
     QLabel* statusLabel = nullptr; // status text
     QLabel* versionLabel = nullptr;
     QLabel* platformLabel = nullptr;
-    QTimer* loadDelay = nullptr; // one shot: loads the main window
+    QTimer* loadDelay = nullptr; // one shot: time to load the main window
     void onLoadDelay();
+
+signals:
+    // The splash has been seen long enough: the main window may load.
+    void loadDue();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

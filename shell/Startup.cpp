@@ -1,29 +1,15 @@
 #include "shell/Startup.h"
 
 #include "shell/Globals.h"
-#include "shell/InfoWindows.h"
 #include "shell/Settings.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
-#include "shell/SplashScreen.h"
 
-#include <QLabel>
-
-void Main()
-{
-    initGlobalDefaults();
-    globals().DebugMode = false;
-    SplashScreen* splash = loadSplash();
-    splash->show();
-}
-
-void ShowErrorWindow(const QString& message)
-{
-    ErrorWindow* w = errorWindow();
-    w->messageLabel->setText(message);
-    w->show();
-    w->raise();
-}
+namespace {
+// The messenger service that step 5 stops exists on no system this program
+// runs on, so the step shows nothing and does nothing here.
+constexpr bool hasMessengerService = false;
+} // namespace
 
 void StartupSequence::status(StartupHost& host, const QString& text)
 {
@@ -40,6 +26,7 @@ void StartupSequence::bar(StartupHost& host, int percent)
 bool StartupSequence::run(StartupHost& host)
 {
     Globals& g = globals();
+    Settings& settings = Settings::instance();
 
     // 1. One copy per user, unless the user wants another.
     if (host.anotherCopyRunning()) {
@@ -51,12 +38,12 @@ bool StartupSequence::run(StartupHost& host)
     }
 
     // 2. The version the update check compares against.
-    SaveSetting(QStringLiteral("AutoUpdate"), QStringLiteral("version"), version::compact());
+    settings.set(setting::RunningVersion, version::compact());
 
     // 3.
     bar(host, 20);
     status(host, QStringLiteral("Requesting tempory directory..."));
-    g.TempDir = GetTempDir();
+    g.TempDir = tempDir();
 
     // 4.
     status(host, QStringLiteral("Loading Application version and addition information..."));
@@ -64,16 +51,14 @@ bool StartupSequence::run(StartupHost& host)
                               : g.AppName + u' ' + version::compact());
     host.changeToProgramFolder();
 
-    // 5. Only NT-family systems have a messenger service to stop.
-    if (settingInt(QStringLiteral("Options"), QStringLiteral("DisMessenger"), 1) == 1 && host.isWindowsNT()) {
+    // 5.
+    if (hasMessengerService && settings.get(setting::DisableMessenger) == 1)
         status(host, QStringLiteral("Disabling NT Messenger Service..."));
-        host.stopMessengerService();
-    }
 
     // 6.
     bar(host, 40);
     status(host, QStringLiteral("Loading Chat Settings..."));
-    g.ChatDisabled = settingInt(QStringLiteral("Options"), QStringLiteral("DisChat"), 0) == 1;
+    g.ChatDisabled = settings.get(setting::DisableChat) == 1;
 
     // 7.
     bar(host, 50);
@@ -82,15 +67,15 @@ bool StartupSequence::run(StartupHost& host)
     // 8.
     status(host, QStringLiteral("Loading Driver settings..."));
     bar(host, 60);
-    host.selectDriver(settingInt(QStringLiteral("Settings"), QStringLiteral("drivera"), 0));
+    host.selectDriver(settings.get(setting::CaptureDriver));
 
     // 9.
     bar(host, 70);
     status(host, QStringLiteral("Loading Autocheck engine..."));
     bar(host, 75);
-    if (settingInt(QStringLiteral("Options"), QStringLiteral("autocheck"), 1) == 1)
+    if (settings.get(setting::AutoCheck) == 1)
         host.enableUpdateTimer();
-    g.ShowCamErrors = settingBool(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), true);
+    g.ShowCamErrors = settings.get(setting::ShowCameraErrors);
 
     // 10. A driver that does not connect does not stop start-up.
     status(host, QStringLiteral("Connecting to video driver..."));
@@ -103,17 +88,17 @@ bool StartupSequence::run(StartupHost& host)
     bar(host, 90);
 
     // 12.
-    if (settingInt(QStringLiteral("Streaming"), QStringLiteral("Enable"), 1) == 1) {
+    if (settings.get(setting::StreamingEnabled) == 1) {
         status(host, QStringLiteral("Loading Velora Engine..."));
         host.setEngineState(QStringLiteral("ON"));
-        g.DisableCheck = settingBool(QStringLiteral("Settings"), QStringLiteral("DisableCheck"), false);
+        g.DisableCheck = settings.get(setting::DisableCheck);
         host.loadEngine();
-        if (settingBool(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), false))
+        if (settings.get(setting::ConnectionsWindowVisible))
             host.showActiveConnections();
     }
 
     // 13.
-    g.ProgramModeAlt = settingInt(QStringLiteral("Options"), QStringLiteral("ProgramMode"), 1) == 2;
+    g.ProgramModeAlt = settings.get(setting::ProgramMode) == 2;
 
     // 14.
     status(host, QStringLiteral("Loading Main window..."));
@@ -124,11 +109,10 @@ bool StartupSequence::run(StartupHost& host)
     QStringList domains;
     for (int i = 0; i <= g.AccountDomainsLast && i < g.AccountDomains.size(); ++i)
         domains.append(g.AccountDomains.at(i));
-    host.fillLogin(domains, GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), {}),
-                   GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), {}),
-                   GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), g.AccountDomains.value(0)));
+    host.fillLogin(domains, settings.get(setting::UserName), settings.get(setting::Password),
+                   settings.get(setting::Domain, g.AccountDomains.value(0)));
 
     // 16. Its handler runs only when the value changes.
-    host.setOnlineSwitch(settingInt(QStringLiteral("Streaming"), QStringLiteral("Enable"), 1));
+    host.setOnlineSwitch(settings.get(setting::StreamingEnabled));
     return true;
 }

@@ -1,19 +1,12 @@
 #pragma once
-// Start-up: Main, the ordered start-up steps the main window runs when it
-// loads, and the shared ShowErrorWindow.
+// The ordered start-up steps. They are logic only: what they need of the
+// windows goes through StartupHost, which the main window implements and
+// tests record.
 
 #include <QString>
 #include <QStringList>
 
-// Fills the global state, shows the splash window; 200 ms later the main
-// window loads and runs the start-up steps. Returns at once.
-void Main();
-
-// Loads the error window, sets its message and shows it.
-void ShowErrorWindow(const QString& message);
-
-// What the start-up steps do to the windows. The main window implements it;
-// tests may record it.
+// What the start-up steps ask of the windows.
 class StartupHost
 {
 public:
@@ -28,8 +21,6 @@ public:
     virtual void abandon() = 0;
     virtual void setTitle(const QString& title) = 0;
     virtual void changeToProgramFolder() = 0;
-    virtual bool isWindowsNT() = 0;
-    virtual void stopMessengerService() = 0;
     virtual void loadTray() = 0;
     virtual void selectDriver(int index) = 0;
     virtual void enableUpdateTimer() = 0;

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QWidget>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,14 +17,14 @@ QString withTrailingSlash(const QString& path)
     return path.endsWith(u'/') ? path : path + u'/';
 }
 
-QString GetTempDir() { return withTrailingSlash(QDir::tempPath()); }
+QString tempDir() { return withTrailingSlash(QDir::tempPath()); }
 
-QString MakeTempFileName()
+QString makeTempFile()
 {
     QString prefix = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     if (prefix.isEmpty())
         prefix = QStringLiteral("vantora");
-    QByteArray templ = QFile::encodeName(GetTempDir() + prefix + QLatin1String("XXXXXX"));
+    QByteArray templ = QFile::encodeName(tempDir() + prefix + QLatin1String("XXXXXX"));
     // mkstemp both picks the name and creates the file, so no other process can take it.
     const int fd = ::mkstemp(templ.data());
     if (fd < 0)
@@ -34,7 +33,7 @@ QString MakeTempFileName()
     return QFile::decodeName(templ);
 }
 
-bool FileExists(const QString& path)
+bool fileExists(const QString& path)
 {
     QString p = path;
     if (p.endsWith(u'/'))
@@ -50,7 +49,7 @@ bool FileExists(const QString& path)
     return ok;
 }
 
-QString OsNameFromRelease(const QString& osReleasePath)
+QString osNameFromRelease(const QString& osReleasePath)
 {
     QFile f(osReleasePath);
     if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -78,27 +77,9 @@ QString OsNameFromRelease(const QString& osReleasePath)
     return QStringLiteral("Linux");
 }
 
-QString GetOsName()
+QString osName()
 {
     if (QFileInfo::exists(QStringLiteral("/etc/os-release")))
-        return OsNameFromRelease(QStringLiteral("/etc/os-release"));
-    return OsNameFromRelease(QStringLiteral("/usr/lib/os-release"));
-}
-
-bool IsWindowsNT() { return false; }
-
-void AlwaysOnTop(QWidget* frm, bool onTop)
-{
-    if (!frm || frm->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
-        return;
-    // Changing window flags re-creates the native window; put it back where it was.
-    const QRect geometry = frm->geometry();
-    const bool visible = frm->isVisible();
-    const Qt::WindowStates state = frm->windowState();
-    frm->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    frm->setGeometry(geometry);
-    if (visible) {
-        frm->setWindowState(state);
-        frm->show();
-    }
+        return osNameFromRelease(QStringLiteral("/etc/os-release"));
+    return osNameFromRelease(QStringLiteral("/usr/lib/os-release"));
 }

@@ -1,15 +1,11 @@
 #include "shell/TrayIcon.h"
 
-#include "shell/Desktop.h"
 #include "shell/Globals.h"
-#include "shell/InfoWindows.h"
-#include "shell/MainWindow.h"
 
 #include <QCursor>
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "capture/Prompt.h"
@@ -92,12 +88,7 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent)
 
     m_icon = new QSystemTrayIcon(m_images[0], this);
     m_icon->setToolTip(tip());
-    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            iconMessage(LeftDoubleClick);
-        else if (reason == QSystemTrayIcon::Context)
-            iconMessage(RightButtonUp);
-    });
+    connect(m_icon, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
     // Adding may fail where there is no notification area; that is not reported.
     if (QSystemTrayIcon::isSystemTrayAvailable())
         m_icon->show();
@@ -165,33 +156,26 @@ void TrayIcon::onFlashStop()
     showImage(0);
 }
 
-void TrayIcon::iconMessage(int message)
+void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
+    // A double click while the menu is open would act under the open menu.
     if (m_busy)
         return;
-    QPointer<TrayIcon> self(this); // "Shut down" unloads this window
+    QPointer<TrayIcon> self(this); // "Shut down" unloads the tray
     m_busy = true;
-    if (message == LeftDoubleClick) {
+    if (reason == QSystemTrayIcon::DoubleClick) {
         onShowWindow();
-        showImage(m_current);
-    } else if (message == RightButtonUp) {
+        if (self)
+            showImage(m_current);
+    } else if (reason == QSystemTrayIcon::Context) {
         menu->exec(QCursor::pos(), showWindowAction);
     }
     if (self)
         m_busy = false;
 }
 
-void TrayIcon::onShowWindow()
-{
-    if (MainWindow* m = mainWindow())
-        m->showWindowFromTray();
-}
+void TrayIcon::onShowWindow() { emit showWindowRequested(); }
 
-void TrayIcon::onAbout()
-{
-    AboutDialog* about = aboutWindow();
-    about->show();
-    about->raise();
-}
+void TrayIcon::onAbout() { emit aboutRequested(); }
 
-void TrayIcon::onExit() { unloadMainWindow(); }
+void TrayIcon::onExit() { emit shutDownRequested(); }

@@ -5,10 +5,10 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QSystemTrayIcon>
 
 class QMenu;
 class QAction;
-class QSystemTrayIcon;
 class QTimer;
 class TrayIcon;
 
@@ -17,7 +17,8 @@ QIcon programIcon();
 
 // The loaded tray window, or null.
 TrayIcon* trayIcon();
-// Loads it (adds the icon) when needed.
+// Loads it (adds the icon) when needed. What its menu asks for goes out as
+// signals; the main window connects them when it loads the tray.
 TrayIcon* loadTrayIcon();
 // Removes the icon and destroys the window.
 void unloadTrayIcon();
@@ -26,10 +27,6 @@ class TrayIcon : public QObject
 {
     Q_OBJECT
 public:
-    // Mouse messages as the icon reports them.
-    static constexpr int LeftDoubleClick = 515;
-    static constexpr int RightButtonUp = 517;
-
     explicit TrayIcon(QObject* parent = nullptr);
     ~TrayIcon() override;
 
@@ -40,8 +37,9 @@ public:
 
     void onFlashStep(); // flash step, every 750 ms while flashing
     void onFlashStop(); // flash stop, 60 s after flashing started
-    // A mouse message from the icon (LeftDoubleClick, RightButtonUp, others ignored).
-    void iconMessage(int message);
+    // The icon was used: a double click shows the window, the context click
+    // opens the menu; other clicks do nothing.
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
 
     void onShowWindow();
     void onAbout();
@@ -66,6 +64,11 @@ public:
     QAction* showWindowAction = nullptr;
     QAction* aboutAction = nullptr;
     QAction* exitAction = nullptr;
+
+signals:
+    void showWindowRequested();
+    void aboutRequested();
+    void shutDownRequested();
 
 private:
     static inline bool s_assumeTray = false;

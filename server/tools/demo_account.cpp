@@ -15,23 +15,26 @@ int main(int argc, char** argv)
         std::fputs("usage: vantora-demo-account USER DOMAIN PASSWORD\n", stderr);
         return 2;
     }
-    const QString streaming = QStringLiteral("Streaming");
-    const QString user = GetSetting(streaming, QStringLiteral("Username"));
-    const QString domain = GetSetting(streaming, QStringLiteral("Domain"));
-    if (user.isEmpty() && domain.isEmpty()) {
-        SaveSetting(streaming, QStringLiteral("Username"), args[1]);
-        SaveSetting(streaming, QStringLiteral("Domain"), args[2]);
-        SaveSetting(streaming, QStringLiteral("Password"), args[3]);
-        SaveSetting(streaming, QStringLiteral("Enable"), QStringLiteral("1"));
+    Settings& settings = Settings::instance();
+    const StreamingAccount current = settings.account();
+    if (current.userName.isEmpty() && current.domain.isEmpty()) {
+        settings.setAccount({args[1], args[2], args[3]});
+        settings.set(setting::StreamingEnabled, 1);
+        if (!settings.flush()) {
+            std::fprintf(stderr, "vantora-demo-account: cannot write %s: %s\n", qPrintable(settings.path()),
+                         qPrintable(settings.lastError()));
+            return 1;
+        }
         std::printf("account: %s.%s (set up for this demo)\n", qPrintable(args[1]), qPrintable(args[2]));
     } else {
-        std::printf("account: %s.%s (your own; it must exist on the directory to log on)\n", qPrintable(user),
-                    qPrintable(domain));
-        if (GetSetting(streaming, QStringLiteral("Enable")) != QLatin1String("1"))
+        std::printf("account: %s (your own; it must exist on the directory to log on)\n",
+                    qPrintable(current.name()));
+        if (settings.value(QLatin1String(setting::StreamingEnabled.section),
+                           QLatin1String(setting::StreamingEnabled.key)) != QLatin1String("1"))
             std::printf("streaming is off: switch ONLINE in the main window\n");
     }
-    if (settingsStore().wasCorrupt())
-        std::printf("note: the settings file could not be read: %s\n", qPrintable(settingsStore().lastError()));
-    std::printf("port: %d\n", settingInt(streaming, QStringLiteral("Port"), 2156));
+    if (settings.wasCorrupt())
+        std::printf("note: the settings file could not be read: %s\n", qPrintable(settings.lastError()));
+    std::printf("port: %d\n", settings.get(setting::Port));
     return 0;
 }

@@ -23,6 +23,7 @@
 #include "server/StreamingEngine.h"
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
+#include "shell/OnlineController.h"
 #include "shell/Seams.h"
 #include "shell/Settings.h"
 #include "tests/support/DirectoryProcess.h"
@@ -61,7 +62,7 @@ private slots:
 
 private:
     ClientConnection* connectFrom(QTcpSocket& browser, const QString& from);
-    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(seams::engine()); }
+    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(m_main->onlineController()->session()); }
     DirectoryProcess m_dir;
     MainWindow* m_main = nullptr;
     QTemporaryDir m_tools;
@@ -94,13 +95,13 @@ void TestActiveConnections::cleanup()
     seams::unloadActiveConnections();
     if (m_main->onlineSwitch->isChecked())
         m_main->onlineSwitch->setChecked(false);
-    QTRY_VERIFY_WITH_TIMEOUT(!seams::engine(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->onlineController()->session(), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(ClientConnection::liveCount(), 0, 40000);
     qputenv("PATH", m_path);
 }
 
 // Connects from `from` and returns the handler once it has announced its peer
-// (its 750 ms start timer is ticked at once).
+// (without waiting the 750 ms for the sweep that would announce it).
 ClientConnection* TestActiveConnections::connectFrom(QTcpSocket& browser, const QString& from)
 {
     QSignalSpy created(engine(), &StreamingEngine::handlerCreated);
@@ -110,10 +111,8 @@ ClientConnection* TestActiveConnections::connectFrom(QTcpSocket& browser, const 
     if (!QTest::qWaitFor([&] { return created.size() == 1; }, 10000))
         return nullptr;
     auto* handler = created.first().first().value<ClientConnection*>();
-    if (!handler->announcePeerDelay.isActive() || handler->announcePeerDelay.interval() != 750)
-        return nullptr;
-    handler->announcePeerDelay.stop();
-    handler->onAnnouncePeer();
+    handler->onAnnouncePeer(); // what the sweep does 750 ms after the accept
+
     return handler;
 }
 
@@ -218,7 +217,8 @@ void TestActiveConnections::placeSurvivesARestart()
 
     // What a restart reads: the file as written.
     const QString file = settingsStore().path();
-    SettingsStore onDisk(file);
+    QVERIFY(settingsStore().flush());
+    Settings onDisk(file);
     QCOMPARE(onDisk.value(kSection, QStringLiteral("WindowLeft"), {}), QStringLiteral("900"));
     QCOMPARE(onDisk.value(kSection, QStringLiteral("WindowTop"), {}), QStringLiteral("1200"));
     QCOMPARE(onDisk.value(kSection, QStringLiteral("WindowWidth"), {}), QStringLiteral("4800"));

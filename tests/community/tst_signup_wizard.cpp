@@ -22,6 +22,7 @@
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
+#include "shell/OnlineController.h"
 #include "shell/Seams.h"
 #include "shell/Settings.h"
 #include "tests/support/DirectoryProcess.h"
@@ -112,7 +113,7 @@ void TestSignupWizard::goOffline()
 {
     if (m_main->onlineSwitch->isChecked())
         m_main->onlineSwitch->setChecked(false);
-    QTRY_VERIFY_WITH_TIMEOUT(!seams::engine(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->onlineController()->session(), 30000);
 }
 
 SignupWizard* TestSignupWizard::openWizard()
@@ -183,12 +184,12 @@ void TestSignupWizard::wizardOpensOffline()
     m_main->userNameEdit->setText(QStringLiteral("taken"));
     m_main->passwordEdit->setText(QStringLiteral("secret1"));
     m_main->onlineSwitch->setChecked(true);
-    QVERIFY(seams::engine());
+    QVERIFY(m_main->onlineController()->session());
     QTRY_VERIFY_WITH_TIMEOUT(globals().LoggedIn, 30000);
 
     SignupWizard* w = SignupWizard::open(m_main);
     QVERIFY(!m_main->onlineSwitch->isChecked());
-    QTRY_VERIFY_WITH_TIMEOUT(!seams::engine(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->onlineController()->session(), 30000);
     QCOMPARE(w->windowTitle(), kTitle);
     QCOMPARE(w->domainBox->count(), 2);
     QCOMPARE(w->domainBox->itemText(0), kDomain);
@@ -323,7 +324,7 @@ void TestSignupWizard::answerWords()
         QVERIFY(w->busyBar->isHidden());
         QVERIFY(w->signUpButton->isEnabled());
         QVERIFY(!m_main->onlineSwitch->isChecked());
-        QVERIFY(!seams::engine());
+        QVERIFY(!m_main->onlineController()->session());
         return;
     }
     QCOMPARE(shown[0].icon, QMessageBox::Information);
@@ -339,7 +340,7 @@ void TestSignupWizard::answerWords()
     QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain")), kDomain);
     QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
     QVERIFY(m_main->onlineSwitch->isChecked());
-    QVERIFY(seams::engine());
+    QVERIFY(m_main->onlineController()->session());
     QCOMPARE(globals().AccountName, user + u'.' + kDomain);
     QTRY_VERIFY_WITH_TIMEOUT(globals().LoggedIn, 30000);
     QCOMPARE(m_main->lastResponseLabel->text(), QStringLiteral("OK"));

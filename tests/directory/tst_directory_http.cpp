@@ -606,13 +606,38 @@ private slots:
             QCOMPARE(s->state(), QAbstractSocket::ConnectedState);
     }
 
+    void connectionsBeyondTheCapWaitTheirTurn()
+    {
+        // At the cap, newcomers wait in the listen backlog until silent
+        // connections run out of time; nothing is refused.
+        DirectoryProcess capped;
+        QVERIFY2(capped.start({QStringLiteral("--max-connections"), QStringLiteral("16")}),
+                 capped.log().constData());
+        QVERIFY(capped.addMember(QStringLiteral("alice"), QStringLiteral("vantora.example"),
+                                 QStringLiteral("secret1")));
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int i = 0; i < 20; ++i) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->connectToHost(QHostAddress::LocalHost, capped.port());
+            QVERIFY(s->waitForConnected(5000));
+            s->write("GET / HTTP/1.0\r\n");
+            QVERIFY(s->waitForBytesWritten(5000));
+            silent.push_back(std::move(s));
+        }
+        QCOMPARE(
+            rawGet(capped.port(), "/client_v3/logon.php?u=alice.vantora.example&p=secret1&i=1.2.3.4:2156")
+                .body,
+            QByteArray("127.0.0.1:2156"));
+        QTRY_VERIFY(capped.log().count(" - - 408 - timed out") >= 16);
+    }
+
     void silentClientIsClosedAfterTheReadTimeout()
     {
         QTcpSocket s;
         s.connectToHost(QHostAddress::LocalHost, m_dir.port());
         QVERIFY(s.waitForConnected(5000));
         s.write("GET /help.html HTTP/1.0\r\n");
-        // The service runs with a one-second read time-out.
+        // The service runs with a two-second read time-out.
         QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 15000);
         QTRY_VERIFY(m_dir.log().contains("127.0.0.1 - - 408 - timed out after 25 bytes of request"));
     }

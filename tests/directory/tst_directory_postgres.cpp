@@ -15,6 +15,8 @@ class TestDirectoryPostgres : public QObject
 
     PostgresCluster m_cluster{QStringLiteral(VANTORA_TEST_BUILD_DIR "/postgres")};
     int m_databases = 0;
+    std::unique_ptr<DirectoryProcess> m_sequence;
+    QString m_sequenceUrl;
 
     // A fresh database and its address.
     QString freshDatabase()
@@ -50,7 +52,11 @@ private slots:
             m_cluster.start(),
             qPrintable(QStringLiteral("cannot run a PostgreSQL server for the tests: ") + m_cluster.error()));
     }
-    void cleanupTestCase() { m_cluster.stop(); }
+    void cleanupTestCase()
+    {
+        m_sequence.reset();
+        m_cluster.stop();
+    }
 
     void registersAndLogsOn_data()
     {
@@ -87,10 +93,14 @@ private slots:
     {
         QFETCH(QByteArray, target);
         QFETCH(QByteArray, answer);
-        static QString url;
-        static DirectoryProcess directory;
-        if (url.isEmpty()) {
-            url = freshDatabase();
+        // The rows run in order against one instance and database.
+        if (!m_sequence) {
+            m_sequenceUrl = freshDatabase();
+            m_sequence = std::make_unique<DirectoryProcess>();
+        }
+        const QString& url = m_sequenceUrl;
+        DirectoryProcess& directory = *m_sequence;
+        if (directory.port() == 0) {
             QVERIFY2(!url.isEmpty(), qPrintable(m_cluster.error()));
             QVERIFY2(directory.start(serveOn(url)), directory.log().constData());
         }
@@ -103,8 +113,6 @@ private slots:
             QTRY_VERIFY2(directory.log().contains("database " + url.toLatin1() + ","),
                          directory.log().constData());
         }
-        if (QByteArray(QTest::currentDataTag()) == "unknown member")
-            directory.stop();
     }
 
     void twoInstancesServeOneMemberBase()

@@ -1,8 +1,8 @@
-// The frame buffer: layout, block copies in and out, resampling, noise and
-// the clipboard.
+// The frame buffer: layout, copies in and out, resampling, noise and the
+// clipboard.
 
-#include "tests/support/TestEnvironment.h"
 #include "image/FrameBuffer.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -18,13 +18,13 @@ using Bgr = std::array<int, 3>;
 // Byte access in memory order: row 0 is the bottom row of the picture.
 Bgr memPixel(const FrameBuffer& d, int x, int memRow)
 {
-    const uchar* p = d.DIBSectionBitsPtr() + memRow * d.BytesPerScanLine() + x * 3;
+    const uchar* p = d.bits() + memRow * d.bytesPerLine() + x * 3;
     return {p[0], p[1], p[2]};
 }
 
 void setMemPixel(FrameBuffer& d, int x, int memRow, Bgr v)
 {
-    uchar* p = d.DIBSectionBitsPtr() + memRow * d.BytesPerScanLine() + x * 3;
+    uchar* p = d.bits() + memRow * d.bytesPerLine() + x * 3;
     p[0] = uchar(v[0]);
     p[1] = uchar(v[1]);
     p[2] = uchar(v[2]);
@@ -43,7 +43,7 @@ QImage positionPicture(int w, int h, QImage::Format format)
 // Picture pixel (x, y) of the buffer as b, g, r.
 Bgr picturePixel(const FrameBuffer& d, int x, int y)
 {
-    return memPixel(d, x, d.Height() - 1 - y);
+    return memPixel(d, x, d.height() - 1 - y);
 }
 
 Bgr expectedAt(int x, int y)
@@ -53,11 +53,11 @@ Bgr expectedAt(int x, int y)
 
 } // namespace
 
-class TestDibSection : public QObject
+class TestFrameBuffer : public QObject
 {
     Q_OBJECT
 private slots:
-    void bytesPerScanLine_data()
+    void bytesPerLine_data()
     {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("stride");
@@ -68,36 +68,37 @@ private slots:
         QTest::newRow("160") << 160 << 480;
         QTest::newRow("161") << 161 << 484;
     }
-    void bytesPerScanLine()
+    void bytesPerLine()
     {
         QFETCH(int, width);
         QFETCH(int, stride);
         FrameBuffer d;
-        QVERIFY(d.Create(width, 3));
-        QCOMPARE(d.BytesPerScanLine(), stride);
-        QCOMPARE(d.Width(), width);
-        QCOMPARE(d.Height(), 3);
+        QVERIFY(d.create(width, 3));
+        QCOMPARE(d.bytesPerLine(), stride);
+        QCOMPARE(FrameBuffer::bytesPerLineFor(width), stride);
+        QCOMPARE(d.width(), width);
+        QCOMPARE(d.height(), 3);
     }
 
-    void createSetsAllHandlesAndClearUpResetsThem()
+    void createFillsAndClearEmpties()
     {
         FrameBuffer d;
-        QCOMPARE(d.hDC(), quintptr(0));
-        QVERIFY(d.Create(5, 4));
-        QVERIFY(d.hDC() != 0);
-        QVERIFY(d.hDib() != 0);
-        QVERIFY(d.DIBSectionBitsPtr() != nullptr);
-        // A fresh section is black, filler included.
-        const QByteArray zeros(d.BytesPerScanLine() * 4, '\0');
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(d.DIBSectionBitsPtr()), zeros.size()), zeros);
+        QVERIFY(d.isEmpty());
+        QVERIFY(d.bits() == nullptr);
+        QVERIFY(d.create(5, 4));
+        QVERIFY(!d.isEmpty());
+        QVERIFY(d.bits() != nullptr);
+        // A fresh buffer is black, filler included.
+        const QByteArray zeros(d.bytesPerLine() * 4, '\0');
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(d.bits()), zeros.size()), zeros);
 
         d.clear();
-        QCOMPARE(d.hDC(), quintptr(0));
-        QCOMPARE(d.hDib(), quintptr(0));
-        QVERIFY(d.DIBSectionBitsPtr() == nullptr);
+        QVERIFY(d.isEmpty());
+        QVERIFY(d.bits() == nullptr);
+        QCOMPARE(d.width(), 0);
+        QCOMPARE(d.height(), 0);
         d.clear(); // a second one does nothing
-        QCOMPARE(d.hDC(), quintptr(0));
-        QVERIFY(d.DIBSectionBitsPtr() == nullptr);
+        QVERIFY(d.bits() == nullptr);
     }
 
     void createFailsAndLeavesEmpty_data()
@@ -115,15 +116,15 @@ private slots:
         QFETCH(int, width);
         QFETCH(int, height);
         FrameBuffer d;
-        QVERIFY(d.Create(4, 4));
-        QVERIFY(!d.Create(width, height));
-        QCOMPARE(d.hDC(), quintptr(0));
-        QCOMPARE(d.hDib(), quintptr(0));
-        QVERIFY(d.DIBSectionBitsPtr() == nullptr);
+        QVERIFY(d.create(4, 4));
+        QVERIFY(!d.create(width, height));
+        QVERIFY(d.isEmpty());
+        QVERIFY(d.bits() == nullptr);
+        QCOMPARE(d.width(), 0);
         QVERIFY(d.toImage().isNull());
     }
 
-    void loadPictureBltDefaultsCopyTopLeftCorner_data()
+    void copyFromDefaultsCopyTopLeftCorner_data()
     {
         QTest::addColumn<int>("format");
         QTest::newRow("RGB32") << int(QImage::Format_RGB32);
@@ -133,14 +134,14 @@ private slots:
         QTest::newRow("BGR888") << int(QImage::Format_BGR888);
         QTest::newRow("RGB666 (converted)") << int(QImage::Format_RGB666);
     }
-    void loadPictureBltDefaultsCopyTopLeftCorner()
+    void copyFromDefaultsCopyTopLeftCorner()
     {
         QFETCH(int, format);
         const QImage src = positionPicture(40, 30, QImage::Format(format));
         FrameBuffer d;
-        QVERIFY(d.Create(13, 7)); // odd width: rows carry filler
-        uchar* bits = d.DIBSectionBitsPtr();
-        std::memset(bits, 0xAB, size_t(d.BytesPerScanLine() * d.Height()));
+        QVERIFY(d.create(13, 7)); // odd width: rows carry filler
+        uchar* bits = d.bits();
+        std::memset(bits, 0xAB, size_t(d.bytesPerLine() * d.height()));
         d.copyFrom(src);
         for (int y = 0; y < 7; ++y) {
             for (int x = 0; x < 13; ++x) {
@@ -148,7 +149,7 @@ private slots:
                 QCOMPARE(picturePixel(d, x, y), (Bgr{qBlue(c), qGreen(c), qRed(c)}));
             }
             // The filler byte of each row stays as it was.
-            QCOMPARE(bits[y * d.BytesPerScanLine() + 39], uchar(0xAB));
+            QCOMPARE(bits[y * d.bytesPerLine() + 39], uchar(0xAB));
         }
     }
 
@@ -174,17 +175,17 @@ private slots:
         QCOMPARE(dst.mid(count * 3), QByteArray(32, char(0xCD)));
     }
 
-    void loadPictureBltWithOffsetAndClipping()
+    void copyFromWithOffsetAndClipping()
     {
         const QImage src = positionPicture(10, 8, QImage::Format_RGB32);
         FrameBuffer d;
-        QVERIFY(d.Create(6, 6));
+        QVERIFY(d.create(6, 6));
         d.copyFrom(src, 7, 5); // only 3 x 3 of the source lies there
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 6; ++x)
                 QCOMPARE(picturePixel(d, x, y), x < 3 && y < 3 ? expectedAt(x + 7, y + 5) : (Bgr{0, 0, 0}));
 
-        QVERIFY(d.Create(6, 6));
+        QVERIFY(d.create(6, 6));
         d.copyFrom(src, 1, 2, 2, 1); // explicit size
         QCOMPARE(picturePixel(d, 0, 0), expectedAt(1, 2));
         QCOMPARE(picturePixel(d, 1, 0), expectedAt(2, 2));
@@ -197,75 +198,77 @@ private slots:
         d.copyFrom(src, INT_MIN, -5, INT_MAX, INT_MAX);
         QImage dst(4, 4, QImage::Format_RGB32);
         dst.fill(Qt::white);
-        d.PaintPicture(dst, INT_MAX, 0, INT_MAX, INT_MAX, INT_MIN, 0);
+        d.copyTo(dst, INT_MAX, 0, INT_MAX, INT_MAX, INT_MIN, 0);
         QCOMPARE(dst.pixel(0, 0), qRgb(255, 255, 255));
         QCOMPARE(picturePixel(d, 0, 0), expectedAt(1, 2));
         FrameBuffer empty;
         empty.copyFrom(src);
-        QVERIFY(empty.DIBSectionBitsPtr() == nullptr);
+        QVERIFY(empty.isEmpty());
     }
 
-    void paintPictureRoundTrip()
+    void copyToRoundTrip()
     {
         const QImage src = positionPicture(9, 5, QImage::Format_RGB32);
         FrameBuffer d;
-        d.CreateFromPicture(src);
-        QCOMPARE(d.Width(), 9);
-        QCOMPARE(d.Height(), 5);
+        QVERIFY(d.createFrom(src));
+        QCOMPARE(d.width(), 9);
+        QCOMPARE(d.height(), 5);
         QCOMPARE(d.toImage(), src);
 
         QImage dst(20, 20, QImage::Format_RGB32);
         dst.fill(Qt::white);
-        d.PaintPicture(dst, 4, 3, -1, -1, 1, 1);
+        d.copyTo(dst, 4, 3, -1, -1, 1, 1);
         QCOMPARE(dst.pixel(4, 3), src.pixel(1, 1));
         QCOMPARE(dst.pixel(11, 6), src.pixel(8, 4));
         QCOMPARE(dst.pixel(12, 3), qRgb(255, 255, 255)); // beyond the source
         QCOMPARE(dst.pixel(3, 3), qRgb(255, 255, 255));
 
         QImage other(9, 5, QImage::Format_RGB888);
-        d.PaintPicture(other);
+        d.copyTo(other);
         QCOMPARE(other.convertToFormat(QImage::Format_RGB32), src);
     }
 
-    void createPictureTakesPixelsFromThePictureBox()
+    void createFromKeepsTheBufferOnANullPicture()
     {
-        const QImage box = positionPicture(8, 8, QImage::Format_RGB32);
-        FrameBuffer::setPictureBoxSource([&](int index) { return index == 2 ? box : QImage(); });
         FrameBuffer d;
-        d.CreatePicture(QImage(4, 3, QImage::Format_RGB32), 2);
-        QCOMPARE(d.Width(), 4);
+        QVERIFY(d.createFrom(positionPicture(4, 3, QImage::Format_RGB32)));
+        QVERIFY(!d.createFrom(QImage()));
+        QCOMPARE(d.width(), 4);
         QCOMPARE(picturePixel(d, 3, 2), expectedAt(3, 2));
-        d.CreatePicture(QImage(4, 3, QImage::Format_RGB32), 1);
-        QCOMPARE(picturePixel(d, 3, 2), (Bgr{0, 0, 0}));
-        FrameBuffer::setPictureBoxSource({});
+        // A larger picture copied into a new buffer fills it from its corner.
+        QVERIFY(d.create(4, 3));
+        d.copyFrom(positionPicture(8, 8, QImage::Format_RGB32));
+        QCOMPARE(picturePixel(d, 3, 2), expectedAt(3, 2));
+        FrameBuffer empty;
+        QVERIFY(!empty.createFrom(QImage()));
+        QVERIFY(empty.isEmpty());
     }
 
     void resampleToSameSizeIsExactCopy()
     {
         FrameBuffer d;
-        QVERIFY(d.Create(161, 121));
-        d.RandomiseBits();
-        const auto copy = d.Resample(121, 161);
+        QVERIFY(d.create(161, 121));
+        d.fillWithNoise();
+        const auto copy = d.resampled(161, 121);
         QVERIFY(copy);
-        QCOMPARE(copy->Width(), 161);
-        QCOMPARE(copy->Height(), 121);
+        QCOMPARE(copy->width(), 161);
+        QCOMPARE(copy->height(), 121);
         for (int y = 0; y < 121; ++y)
-            QCOMPARE(std::memcmp(copy->DIBSectionBitsPtr() + y * 484, d.DIBSectionBitsPtr() + y * 484, 483),
-                     0);
+            QCOMPARE(std::memcmp(copy->bits() + y * 484, d.bits() + y * 484, 483), 0);
     }
 
     void resampleTwoByTwoToFourByFour()
     {
         FrameBuffer d;
-        QVERIFY(d.Create(2, 2));
+        QVERIFY(d.create(2, 2));
         setMemPixel(d, 0, 0, {0, 10, 255});
         setMemPixel(d, 1, 0, {200, 20, 0});
         setMemPixel(d, 0, 1, {100, 30, 0});
         setMemPixel(d, 1, 1, {40, 250, 255});
-        const auto out = d.Resample(4, 4);
+        const auto out = d.resampled(4, 4);
         QVERIFY(out);
-        QCOMPARE(out->Width(), 4);
-        QCOMPARE(out->Height(), 4);
+        QCOMPARE(out->width(), 4);
+        QCOMPARE(out->height(), 4);
         // Single-precision weights 0, .25, .5, .75; vertical pass first, halves to even.
         const Bgr expected[4][4] = {
             {{0, 10, 255}, {50, 12, 191}, {100, 15, 128}, {150, 18, 64}},
@@ -297,12 +300,12 @@ private slots:
         QFETCH(int, expected);
         // Vertical blend at dy = .5 (output row 2), horizontal at dx = .5 (column 2).
         FrameBuffer d;
-        QVERIFY(d.Create(2, 2));
+        QVERIFY(d.create(2, 2));
         setMemPixel(d, 0, 0, {low, low, low});
         setMemPixel(d, 1, 0, {high, high, high});
         setMemPixel(d, 0, 1, {high, high, high});
         setMemPixel(d, 1, 1, {high, high, high});
-        const auto out = d.Resample(4, 4);
+        const auto out = d.resampled(4, 4);
         QVERIFY(out);
         QCOMPARE(memPixel(*out, 0, 2), (Bgr{expected, expected, expected}));
         QCOMPARE(memPixel(*out, 2, 0), (Bgr{expected, expected, expected}));
@@ -312,33 +315,34 @@ private slots:
     {
         // One column or one row: the missing neighbour has weight 0.
         FrameBuffer d;
-        QVERIFY(d.Create(1, 3));
+        QVERIFY(d.create(1, 3));
         for (int r = 0; r < 3; ++r)
             setMemPixel(d, 0, r, {r * 10, 50, 200});
-        auto out = d.Resample(3, 4);
+        auto out = d.resampled(4, 3); // one column, three rows, to 4 x 3
         QVERIFY(out);
         for (int x = 0; x < 4; ++x)
             QCOMPARE(memPixel(*out, x, 0), (Bgr{0, 50, 200}));
 
-        QVERIFY(d.Create(3, 1));
+        QVERIFY(d.create(3, 1));
         setMemPixel(d, 0, 0, {9, 9, 9});
-        out = d.Resample(5, 3);
+        out = d.resampled(3, 5);
         QVERIFY(out);
         for (int r = 0; r < 5; ++r)
             QCOMPARE(memPixel(*out, 0, r), (Bgr{9, 9, 9}));
 
         FrameBuffer empty;
-        QVERIFY(!empty.Resample(4, 4));
-        QVERIFY(!d.Resample(0, 4));
+        QVERIFY(!empty.resampled(4, 4));
+        QVERIFY(!d.resampled(4, 0));
+        QVERIFY(!d.resampled(0, 4));
     }
 
-    void randomiseBits()
+    void fillWithNoise()
     {
         FrameBuffer d;
-        QVERIFY(d.Create(7, 9));
-        uchar* bits = d.DIBSectionBitsPtr();
-        std::memset(bits, 0xAB, size_t(d.BytesPerScanLine() * 9));
-        d.RandomiseBits(true);
+        QVERIFY(d.create(7, 9));
+        uchar* bits = d.bits();
+        std::memset(bits, 0xAB, size_t(d.bytesPerLine() * 9));
+        d.fillWithNoise(FrameBuffer::Noise::Grey);
         QSet<int> values;
         for (int r = 0; r < 9; ++r) {
             for (int x = 0; x < 7; ++x) {
@@ -347,12 +351,12 @@ private slots:
                 QCOMPARE(p[1], p[2]);
                 values.insert(p[0]);
             }
-            for (int f = 21; f < d.BytesPerScanLine(); ++f)
-                QCOMPARE(bits[r * d.BytesPerScanLine() + f], uchar(0xAB));
+            for (int f = 21; f < d.bytesPerLine(); ++f)
+                QCOMPARE(bits[r * d.bytesPerLine() + f], uchar(0xAB));
         }
         QVERIFY(values.size() > 5);
 
-        d.RandomiseBits();
+        d.fillWithNoise(FrameBuffer::Noise::Colour);
         QSet<int> greens;
         for (int r = 0; r < 9; ++r)
             for (int x = 0; x < 7; ++x) {
@@ -366,15 +370,14 @@ private slots:
     void copyToClipboard()
     {
         FrameBuffer d;
-        QVERIFY(!d.CopyToClipboard()); // empty
-        d.CreateFromPicture(positionPicture(6, 4, QImage::Format_RGB32));
-        QVERIFY(!d.CopyToClipboard(true));
-        QVERIFY(d.CopyToClipboard());
+        QVERIFY(!d.copyToClipboard()); // empty
+        QVERIFY(d.createFrom(positionPicture(6, 4, QImage::Format_RGB32)));
+        QVERIFY(d.copyToClipboard());
         const QImage got = QGuiApplication::clipboard()->image();
         QCOMPARE(got.size(), QSize(6, 4));
         QCOMPARE(got.convertToFormat(QImage::Format_RGB32), positionPicture(6, 4, QImage::Format_RGB32));
     }
 };
 
-VANTORA_TEST_MAIN(TestDibSection)
+VANTORA_TEST_MAIN(TestFrameBuffer)
 #include "tst_framebuffer.moc"

@@ -2,23 +2,27 @@
 // through their controls.
 
 #include "capture/Capture.h"
+#include "capture/Prompt.h"
 #include "image/Choosers.h"
+#include "image/LabelEditor.h"
 #include "image/LabelListWindow.h"
 #include "shell/Globals.h"
-#include "capture/Prompt.h"
 #include "shell/Settings.h"
 #include "tests/support/TestEnvironment.h"
-#include "image/LabelEditor.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDir>
+#include <QFontDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -49,6 +53,24 @@ void select(LabelListWindow& f, int row)
     f.list()->setCurrentRow(row);
 }
 
+// Columns and rows of the picture that printing the label touches, as a
+// rectangle in pixels; empty when it prints nothing there.
+QRect inkOf(const TextLabel& label, QSize picture)
+{
+    QImage img(picture, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        drawLabel(p, label, QDateTime::currentDateTime());
+    }
+    QRect ink;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixel(x, y) != qRgb(255, 255, 255))
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
 } // namespace
 
 class TestLabelWindows : public QObject
@@ -71,9 +93,9 @@ private slots:
         LabelListWindow f;
         QCOMPARE(f.windowTitle(), QStringLiteral("Font Settings"));
         QCOMPARE(f.findChild<QGroupBox*>()->title(), QStringLiteral("Text-On-Image"));
-        QCOMPARE(button(&f, "AddButton")->text(), QStringLiteral("Add new Text label"));
-        QCOMPARE(button(&f, "DeleteButton")->text(), QStringLiteral("Delete Text label"));
-        QCOMPARE(button(&f, "EditButton")->text(), QStringLiteral("Edit Text label"));
+        QCOMPARE(button(&f, "addButton")->text(), QStringLiteral("Add new Text label"));
+        QCOMPARE(button(&f, "deleteButton")->text(), QStringLiteral("Delete Text label"));
+        QCOMPARE(button(&f, "editButton")->text(), QStringLiteral("Edit Text label"));
         QCOMPARE(listTexts(f), (QStringList{"One", "$TIME$", "Three"}));
         // Without a frame the picture keeps a usable size.
         QVERIFY(f.pictureSizeTwips().width() > 0);
@@ -83,22 +105,22 @@ private slots:
     {
         storeLabels({"One", "Two", "Three"});
         LabelListWindow f;
-        button(&f, "DeleteButton")->click(); // nothing selected: nothing happens
+        button(&f, "deleteButton")->click(); // nothing selected: nothing happens
         QCOMPARE(f.list()->count(), 3);
         select(f, 0);
-        button(&f, "DeleteButton")->click();
+        button(&f, "deleteButton")->click();
         QCOMPARE(listTexts(f), (QStringList{"Two", "Three"}));
-        button(&f, "AddButton")->click();
+        button(&f, "addButton")->click();
         QCOMPARE(listTexts(f), (QStringList{"Two", "Three", "Text label 4"}));
 
         // Entries stay tied to their labels after deletions and additions.
         select(f, 1);
-        button(&f, "EditButton")->click();
+        button(&f, "editButton")->click();
         QVERIFY(f.editor()->isVisible());
         QCOMPARE(f.editor()->labelNumber(), 3);
         QCOMPARE(f.editor()->textBox()->text(), QStringLiteral("Three"));
         select(f, 2);
-        button(&f, "EditButton")->click();
+        button(&f, "editButton")->click();
         QCOMPARE(f.editor()->labelNumber(), 4);
 
         f.close();
@@ -112,23 +134,38 @@ private slots:
     void pictureOfTheCurrentFrame_data()
     {
         QTest::addColumn<bool>("resize");
-        QTest::newRow("own size") << false;
-        QTest::newRow("resized to code 5") << true;
+        QTest::addColumn<bool>("tempFolderMissing");
+        QTest::newRow("own size") << false << false;
+        QTest::newRow("resized to code 5") << true << false;
+        QTest::newRow("temporary folder missing") << false << true;
     }
     void pictureOfTheCurrentFrame()
     {
         QFETCH(bool, resize);
+        QFETCH(bool, tempFolderMissing);
+        QVERIFY(QDir().mkpath(globals().TempDir));
+        if (tempFolderMissing)
+            globals().TempDir = testenv::root() + QStringLiteral("/no-such-folder/");
         Capture cap;
         QVERIFY(cap.setDriverIndex(cap.driverCount() - 1)); // the test pattern
         QTRY_VERIFY_WITH_TIMEOUT(cap.grabFrame(), 15000);
         globals().ResizeFrames = resize;
         globals().FrameSizeCode = 5;
+        const QString tempBefore = globals().TempDir;
+        const QStringList filesBefore =
+            QDir(testenv::root() + QStringLiteral("/tmp"))
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         LabelListWindow f(&cap);
         const QSize expected = resize ? QSize(320, 240) : cap.frame().size();
         QCOMPARE(f.picture().size(), expected);
         QCOMPARE(f.pictureSizeTwips(), QSizeF(expected) * 15);
-        // The temporary bitmap is gone.
-        QCOMPARE(QDir(globals().TempDir).entryList({"vantora*.bmp"}, QDir::Files), QStringList());
+        // The frame is taken from memory: no file comes or goes in the shared
+        // temporary folder, and a missing one does not matter.
+        QCOMPARE(QDir(testenv::root() + QStringLiteral("/tmp"))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 filesBefore);
+        QVERIFY(!QFileInfo::exists(testenv::root() + QStringLiteral("/no-such-folder")));
+        QCOMPARE(globals().TempDir, tempBefore);
         cap.disconnectDriver();
     }
 
@@ -175,30 +212,40 @@ private slots:
         e->edit(1);
         QTest::keyClicks(e->textBox(), "!");
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("One!"));
-        button(e, "TimeButton")->click();
+        button(e, "timeButton")->click();
         QCOMPARE(e->textBox()->text(), QStringLiteral("$TIME$"));
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("$TIME$"));
-        QCOMPARE(button(e, "NowButton")->text(), QStringLiteral("Date && Time"));
-        button(e, "NowButton")->click();
+        QCOMPARE(button(e, "dateAndTimeButton")->text(), QStringLiteral("Date && Time"));
+        button(e, "dateAndTimeButton")->click();
         QCOMPARE(f.labels().label(1).caption, QStringLiteral("$NOW$"));
         // The list entry follows at OK only.
         QCOMPARE(listTexts(f), QStringList{"One"});
-        button(e, "OkButton")->click();
+        button(e, "okButton")->click();
         QCOMPARE(listTexts(f), QStringList{"$NOW$"});
         QVERIFY(!e->isVisible());
     }
 
     void okPlacesLabelAndStoresCode_data()
     {
+        // Where the label's left and top edge go, as shares of the free room
+        // (picture minus label) plus a margin; none selected keeps 77, 88.
         QTest::addColumn<QString>("code");
-        QTest::newRow("UL") << "UL";
-        QTest::newRow("UC") << "UC";
-        QTest::newRow("BR") << "BR";
-        QTest::newRow("none selected") << "";
+        QTest::addColumn<double>("xShare");
+        QTest::addColumn<double>("xMargin");
+        QTest::addColumn<double>("yShare");
+        QTest::addColumn<double>("yMargin");
+        QTest::newRow("UL") << "UL" << 0.0 << 50.0 << 0.0 << 20.0;
+        QTest::newRow("UC") << "UC" << 0.5 << 0.0 << 0.0 << 20.0;
+        QTest::newRow("BR") << "BR" << 1.0 << -50.0 << 1.0 << -20.0;
+        QTest::newRow("none selected") << "" << 0.0 << 77.0 << 0.0 << 88.0;
     }
     void okPlacesLabelAndStoresCode()
     {
         QFETCH(QString, code);
+        QFETCH(double, xShare);
+        QFETCH(double, xMargin);
+        QFETCH(double, yShare);
+        QFETCH(double, yMargin);
         storeLabels({"Some label"});
         SaveSetting(S, "1x", "77");
         SaveSetting(S, "1y", "88");
@@ -207,19 +254,132 @@ private slots:
         LabelEditor* e = f.editor();
         e->edit(1);
         e->selectCode(code);
-        button(e, "OkButton")->click();
+        button(e, "okButton")->click();
         QCOMPARE(GetSetting(S, "1pos", "unset"), code);
         const QSizeF pic = f.pictureSizeTwips();
         const QSizeF ext = f.labelExtent(1);
         QVERIFY(ext.width() > 0 && ext.height() > 0);
-        float x = 77, y = 88;
-        placeLabel(code, pic.width(), pic.height(), ext.width(), ext.height(), x, y);
+        const float x = float((pic.width() - ext.width()) * xShare + xMargin);
+        const float y = float((pic.height() - ext.height()) * yShare + yMargin);
         QCOMPARE(f.labels().label(1).x, x);
         QCOMPARE(f.labels().label(1).y, y);
         // Placement reaches the store when the list closes.
         f.close();
         QCOMPARE(GetSetting(S, "1x").toFloat(), x);
         QCOMPARE(GetSetting(S, "1y").toFloat(), y);
+    }
+
+    void clockAtTheBottomRightIsPrintedWhole_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("$NOW$ bottom right") << "$NOW$"
+                                            << "BR";
+        QTest::newRow("$NOW$ upper right") << "$NOW$"
+                                           << "UR";
+        QTest::newRow("$TIME$ bottom right") << "$TIME$"
+                                             << "BR";
+        QTest::newRow("$now$ bottom centre") << "$now$"
+                                             << "BC";
+        QTest::newRow("plain text bottom right") << "Vantora cam"
+                                                 << "BR";
+    }
+    void clockAtTheBottomRightIsPrintedWhole()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, code);
+        storeLabels({caption});
+        SaveSetting(S, "1fontsize", "16");
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
+        e->selectCode(code);
+        button(e, "okButton")->click();
+        const QSize picture = (f.pictureSizeTwips() / 15).toSize();
+        const QRect ink = inkOf(f.labels().label(1), picture);
+        QVERIFY(!ink.isEmpty());
+        // Inside the picture with the margin of 50 twips (3 pixels) to spare
+        // on the right, and centred text as far from either edge.
+        QVERIFY2(ink.right() < picture.width() - 3, qPrintable(QString::number(ink.right())));
+        QVERIFY2(ink.bottom() < picture.height() - 1, qPrintable(QString::number(ink.bottom())));
+        if (code == QLatin1String("BC"))
+            QVERIFY2(qAbs(ink.left() - (picture.width() - 1 - ink.right())) <= 3,
+                     qPrintable(QStringLiteral("%1 %2").arg(ink.left()).arg(ink.right())));
+    }
+
+    void renumberedLabelsKeepTheirPlacement()
+    {
+        storeLabels({"One", "Two", "Three"});
+        SaveSetting(S, "1pos", "BR");
+        SaveSetting(S, "2pos", "UC");
+        // 3pos missing: upper left.
+        {
+            LabelListWindow f;
+            select(f, 0);
+            button(&f, "deleteButton")->click();
+            f.close();
+        }
+        // Left over from an earlier, longer list.
+        SaveSetting(S, "3pos", "BC");
+        LabelListWindow f;
+        QCOMPARE(listTexts(f), (QStringList{"Two", "Three"}));
+        f.editor()->edit(1);
+        QCOMPARE(f.editor()->selectedCode(), QStringLiteral("UC"));
+        f.editor()->edit(2);
+        QCOMPARE(f.editor()->selectedCode(), QStringLiteral("UL"));
+        // A new label starts at the upper left, whatever an old record says.
+        button(&f, "addButton")->click();
+        select(f, 2);
+        button(&f, "editButton")->click();
+        QCOMPARE(f.editor()->labelNumber(), 3);
+        QCOMPARE(f.editor()->selectedCode(), QStringLiteral("UL"));
+    }
+
+    void fontDialogOffersOnlyWhatLabelsKeep()
+    {
+        storeLabels({"One"});
+        SaveSetting(S, "1font", "DejaVu Serif");
+        SaveSetting(S, "1fontsize", "18");
+        SaveSetting(S, "1fontbold", "True");
+        SaveSetting(S, "1fontitalic", "True");
+        LabelListWindow f;
+        LabelEditor* e = f.editor();
+        e->edit(1);
+        QFont preset;
+        QStringList effects;
+        bool seen = false;
+        int turns = 0;
+        // The real dialog, answered from inside its own event loop.
+        QTimer look;
+        look.setInterval(0);
+        connect(&look, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                if (++turns > 10000)
+                    look.stop();
+                return;
+            }
+            look.stop();
+            seen = true;
+            preset = dialog->currentFont();
+            for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+                if (box->isVisible())
+                    effects << box->text();
+            dialog->reject();
+        });
+        look.start();
+        MessageBox::setTestMode(false);
+        button(e, "fontButton")->click();
+        MessageBox::setTestMode(true);
+        QVERIFY(seen);
+        QCOMPARE(effects, QStringList());
+        QCOMPARE(preset.family(), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(preset.pointSizeF(), 18.0);
+        QVERIFY(preset.bold());
+        QVERIFY(preset.italic());
+        // Cancelled: the label is as it was.
+        QCOMPARE(f.labels().label(1).fontName, QStringLiteral("DejaVu Serif"));
+        QCOMPARE(f.labels().label(1).fontSize, 18.0f);
     }
 
     void fontAndColourChoices()
@@ -234,21 +394,21 @@ private slots:
         font.bold = true;
         font.italic = true;
         dialogs::setNextFont(font);
-        button(e, "FontButton")->click();
+        button(e, "fontButton")->click();
         const TextLabel& l = f.labels().label(1);
         QCOMPARE(l.fontName, QStringLiteral("DejaVu Serif"));
         QCOMPARE(l.fontSize, 18.0f);
         QVERIFY(l.bold && l.italic);
 
         dialogs::setNextFont(std::nullopt); // Cancel changes nothing
-        button(e, "FontButton")->click();
+        button(e, "fontButton")->click();
         QCOMPARE(l.fontName, QStringLiteral("DejaVu Serif"));
 
-        dialogs::setNextColor(0x123456);
-        button(e, "ColorButton")->click();
+        dialogs::setNextColour(0x123456);
+        button(e, "colourButton")->click();
         QCOMPARE(l.color, 0x123456);
-        dialogs::setNextColor(std::nullopt);
-        button(e, "ColorButton")->click();
+        dialogs::setNextColour(std::nullopt);
+        button(e, "colourButton")->click();
         QCOMPARE(l.color, 0x123456);
 
         f.close();
@@ -266,13 +426,13 @@ private slots:
             LabelListWindow f;
             f.close();
             f.close(); // closed once only
-            f.unload();
+            f.finishEditing();
         }
         QCOMPARE(reload.count(), 1);
         {
             LabelListWindow page; // embedded: never gets a close event
             page.labels().add();
-            page.unload();
+            page.finishEditing();
         }
         QCOMPARE(reload.count(), 2);
         QCOMPARE(GetSetting(S, "1caption"), QStringLiteral("Text label 1"));

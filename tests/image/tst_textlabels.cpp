@@ -1,14 +1,13 @@
 // Text labels: their storage in section "Captions", the list's renumbering on
 // close, the placement arithmetic, the time tokens and the drawing.
 
-#include "shell/Globals.h"
 #include "image/LabelList.h"
+#include "image/TextLabel.h"
+#include "shell/Globals.h"
 #include "shell/Settings.h"
 #include "tests/support/TestEnvironment.h"
-#include "image/TextLabel.h"
 
 #include <QFile>
-#include <QLocale>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -26,10 +25,12 @@ void store(const QList<QPair<QString, QString>>& values)
 // Stores labels 1..n with recognisable values.
 void storeLabels(int n)
 {
+    static const char* const codes[] = {"UL", "UC", "UR", "BL", "BC", "BR"};
     SaveSetting(S, QStringLiteral("Index"), QString::number(n));
     for (int i = 1; i <= n; ++i) {
         const QString p = QString::number(i);
         store({{p + "caption", "Label " + p},
+               {p + "pos", codes[i % 6]},
                {p + "color", QString::number(i * 1000)},
                {p + "font", "Face" + p},
                {p + "fontsize", QString::number(10 + i)},
@@ -42,6 +43,7 @@ void storeLabels(int n)
 
 QStringList settingsLinesWithoutIndex()
 {
+    settingsStore().flush(); // writes are batched until the event loop runs
     QFile f(settingsStore().path());
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -197,13 +199,14 @@ private slots:
         QCOMPARE(list.entryText(2), QStringLiteral("Label 3"));
         QVERIFY(list.remove(1)); // label 2
         QCOMPARE(list.numberAt(1), 3);
-        QVERIFY(list.label(2).caption == labels::DeletedMarker);
+        QCOMPARE(list.label(2).caption, QStringLiteral("[DeLeTeD]"));
         QVERIFY(list.close());
 
         QCOMPARE(GetSetting(S, "index"), QStringLiteral("2"));
         const TextLabel first = loadTextLabel(1);
         QCOMPARE(first.caption, QStringLiteral("Label 1"));
-        const TextLabel second = loadTextLabel(2); // was 3: all eight keys moved
+        QCOMPARE(first.pos, QStringLiteral("UC"));
+        const TextLabel second = loadTextLabel(2); // was 3: every key moved
         QCOMPARE(second.caption, QStringLiteral("Label 3"));
         QCOMPARE(second.color, 3000);
         QCOMPARE(second.fontName, QStringLiteral("Face3"));
@@ -212,6 +215,8 @@ private slots:
         QCOMPARE(second.italic, false);
         QCOMPARE(second.x, 300.0f);
         QCOMPARE(second.y, 30.5f);
+        // The placement code too, so the editor preselects what the user chose.
+        QCOMPARE(second.pos, QStringLiteral("BL"));
         // The old record 3 stays but is no longer live.
         QCOMPARE(GetSetting(S, "3caption"), QStringLiteral("Label 3"));
         QCOMPARE(loadTextLabels().size(), 2);
@@ -222,7 +227,7 @@ private slots:
         storeLabels(3);
         LabelList list;
         list.load();
-        list.label(1).caption = labels::DeletedMarker; // typed by the user
+        list.label(1).caption = QStringLiteral("[DeLeTeD]"); // typed by the user
         QVERIFY(list.close());
         // The index counts what was written, so no stale record becomes live.
         QCOMPARE(GetSetting(S, "index"), QStringLiteral("2"));
@@ -331,12 +336,10 @@ private slots:
 
     void captionTokens_data()
     {
-        const QDateTime now(QDate(2026, 3, 4), QTime(13, 5, 9));
-        const QLocale l = QLocale::system();
-        QVERIFY(l.timeFormat(QLocale::LongFormat).startsWith(QStringLiteral("HH:mm:ss")));
-        // The long time format, without a time zone.
+        // The test runs in the C locale: its short date, then the long time
+        // without its time zone.
         const QString time = QStringLiteral("13:05:09");
-        const QString both = l.toString(now.date(), QLocale::ShortFormat) + ' ' + time;
+        const QString both = QStringLiteral("4 Mar 2026 13:05:09");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("printed");
         QTest::newRow("$TIME$") << "$TIME$" << time;
@@ -382,9 +385,55 @@ private slots:
         QCOMPARE(f.pixelSize(), pixels);
         QVERIFY(f.bold());
         l.caption = QStringLiteral("Wide text");
-        const QSizeF extent = labelExtentTwips(l);
+        const QSizeF extent = labelExtentTwips(l, QDateTime::currentDateTime());
         QVERIFY(extent.width() > 0);
         QCOMPARE(std::fmod(extent.width(), 15.0), 0.0);
+    }
+
+    void extentIsThatOfThePrintedText_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("$TIME$") << "$TIME$"
+                                << "13:05:09";
+        QTest::newRow("$NOW$") << "$NOW$"
+                               << "4 Mar 2026 13:05:09";
+        QTest::newRow("$now$") << "$now$"
+                               << "4 Mar 2026 13:05:09";
+        QTest::newRow("plain") << "$TIME$ x"
+                               << "$TIME$ x";
+    }
+    void extentIsThatOfThePrintedText()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, printed);
+        const QDateTime now(QDate(2026, 3, 4), QTime(13, 5, 9));
+        TextLabel token;
+        token.caption = caption;
+        token.fontSize = 16;
+        TextLabel text = token;
+        text.caption = printed;
+        QCOMPARE(labelExtentTwips(token, now), labelExtentTwips(text, now));
+
+        // Placed at the bottom right of a 320 x 240 picture, the printed text
+        // keeps its margin.
+        float x = 0, y = 0;
+        const QSizeF extent = labelExtentTwips(token, now);
+        QVERIFY(placeLabel(QStringLiteral("BR"), 4800, 3600, extent.width(), extent.height(), x, y));
+        token.x = x;
+        token.y = y;
+        QImage img(320, 240, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        {
+            QPainter p(&img);
+            drawLabel(p, token, now);
+        }
+        int right = -1;
+        for (int yy = 0; yy < img.height(); ++yy)
+            for (int xx = 0; xx < img.width(); ++xx)
+                if (img.pixel(xx, yy) != qRgb(255, 255, 255))
+                    right = std::max(right, xx);
+        QVERIFY2(right > 200 && right < 320 - 3, qPrintable(QString::number(right)));
     }
 
     void printsAtTwipPositionInItsColour_data()

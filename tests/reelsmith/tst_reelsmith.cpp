@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -99,6 +100,7 @@ private slots:
     void movieFilePath();
     void bareNameLandsInDialogFolder();
     void killedRecorderTakeIsRepairedOnNextStart();
+    void reloadStartsVantoraFromItsFolder();
     void reloadWithoutVantoraSaysSo();
 };
 
@@ -687,12 +689,32 @@ void tst_Reelsmith::killedRecorderTakeIsRepairedOnNextStart()
     QCOMPARE(decoded.videoFrames, c.videoChunks);
 }
 
+void tst_Reelsmith::reloadStartsVantoraFromItsFolder()
+{
+    // A stand-in for the main program that leaves a mark where it runs.
+    const QString folder = tempPath(QStringLiteral("with-vantora"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString program = folder + QStringLiteral("/vantora");
+    writeFile(program, "#!/bin/sh\necho started > \"$(dirname \"$0\")/mark\"\n");
+    QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    RecorderWindow w({"reelsmith", "/reload"});
+    w.setProgramFolder(folder); // the window's own launcher
+    w.show();
+    w.closeButton->click();
+    QTRY_VERIFY(QFile::exists(folder + QStringLiteral("/mark")));
+    QVERIFY(MessageBox::history().isEmpty());
+}
+
 void tst_Reelsmith::reloadWithoutVantoraSaysSo()
 {
     const QString folder = tempPath(QStringLiteral("no-vantora"));
     QDir().mkpath(folder);
     RecorderWindow w({"reelsmith", "/reload"});
     w.setProgramFolder(folder); // the window's own launcher: nothing there to start
+    // Nor on PATH, where an installed vantora would be found.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(folder));
+    auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
     w.show();
     w.closeButton->click();
     QCOMPARE(MessageBox::history().size(), 1);

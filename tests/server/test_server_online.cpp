@@ -1,7 +1,8 @@
 // Going online for real: the main window's switch, the test pattern camera,
 // the tray, and the real vantora-directory on a loopback port. The engine logs
 // on, checks its own reachability, serves frames, relogs on at the fifth
-// minute and logs off. The update check against the same service.
+// minute and logs off; the window shows what it reports. The update check
+// against the same service.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,6 +25,8 @@
 #include "image/TextLabel.h"
 #include "shell/Version.h"
 #include "shell/MainWindow.h"
+#include "shell/OnlineController.h"
+#include "shell/Seams.h"
 #include "shell/TrayIcon.h"
 
 class TestServerOnline : public QObject
@@ -40,12 +43,15 @@ private slots:
     void echoesTheCheckLine();
     void relogsOnAtTheFifthMinute();
     void goingOfflineLogsOff();
+    void refusedChatIsShownInABox();
     void wrongPasswordEndsOnline();
+    void withoutAccountTheSwitchEndsOff_data();
     void withoutAccountTheSwitchEndsOff();
     void shuttingDownEndsAfterTheLogoff();
 
 private:
-    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(seams::engine()); }
+    OnlineSession* session() const { return m_main->onlineController()->session(); }
+    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(session()); }
     DirectoryProcess m_dir;
     MainWindow* m_main = nullptr;
     QDateTime m_now{QDate(2026, 12, 10), QTime(3, 0, 0), Qt::UTC};
@@ -225,18 +231,41 @@ void TestServerOnline::goingOfflineLogsOff()
     QVERIFY(e);
     const quint16 port = e->listenPort();
     QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
+    QSignalSpy logOffCalls(e.data(), &StreamingEngine::logOffRequested);
     m_main->onlineSwitch->setChecked(false);
     QVERIFY(globals().GoingOffline);
     QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("OFF"));
+    QCOMPARE(m_main->lastResponseLabel->text(), QStringLiteral("Logging off..."));
     QTRY_COMPARE_WITH_TIMEOUT(logoffs.size(), 1, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
-    QVERIFY(!seams::engine());
+    QCOMPARE(logOffCalls.size(), 1);
+    QVERIFY(!session());
     QVERIFY(!globals().LoggedIn);
     QVERIFY(m_main->lastResponseLabel->isHidden());
     QVERIFY(!trayIcon()->flashing());
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState); // nobody listens any more
+}
+
+void TestServerOnline::refusedChatIsShownInABox()
+{
+    m_main->onlineSwitch->setChecked(true);
+    StreamingEngine* e = engine();
+    QVERIFY(e);
+    MessageBox::clearHistory();
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, e->listenPort());
+    peer.write("CHAT REJECT");
+    QCOMPARE(readUntilClosed(peer), QByteArray());
+    QTRY_COMPARE(MessageBox::history().size(), 1);
+    QCOMPARE(MessageBox::history()[0].icon, QMessageBox::NoIcon);
+    QCOMPARE(MessageBox::history()[0].title, QStringLiteral("Vantora"));
+    QCOMPARE(MessageBox::history()[0].text, QStringLiteral("You chat request is rejected.."));
+    QCOMPARE(MessageBox::history()[0].buttons, MessageBox::Buttons(QMessageBox::Ok));
+    QPointer<StreamingEngine> gone = e;
+    m_main->onlineSwitch->setChecked(false);
+    QTRY_VERIFY_WITH_TIMEOUT(gone.isNull(), 30000);
 }
 
 void TestServerOnline::wrongPasswordEndsOnline()
@@ -246,33 +275,66 @@ void TestServerOnline::wrongPasswordEndsOnline()
     QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
     QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
+    QSignalSpy logOffCalls(e.data(), &StreamingEngine::logOffRequested);
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!m_main->onlineSwitch->isChecked());
+    QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("OFF"));
+    QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
     QVERIFY(!globals().LoggedIn);
-    QCOMPARE(logoffs.size(), 0);
+    QCOMPARE(logoffs.size(), 0);   // never logged in: nothing to send
+    QCOMPARE(logOffCalls.size(), 1); // the switch going off is the one way there
     ErrorWindow* error = loadedErrorWindow();
     QVERIFY(error);
-    QCOMPARE(error->messageLabel->text(), logon::refusedMessage(false));
+    QCOMPARE(error->messageLabel->text(),
+             QStringLiteral("Your password is incorrect.\r\nPlease check your information.\r\nStreaming is disabled"));
     unloadErrorWindow();
     m_main->passwordEdit->setText(QStringLiteral("secret1"));
 }
 
+void TestServerOnline::withoutAccountTheSwitchEndsOff_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("wizard");
+    QTest::newRow("yes opens the wizard") << int(QMessageBox::Yes) << true;
+    QTest::newRow("no explains where") << int(QMessageBox::No) << false;
+}
+
 void TestServerOnline::withoutAccountTheSwitchEndsOff()
 {
+    QFETCH(int, answer);
+    QFETCH(bool, wizard);
+    int opened = 0;
+    seams::setSignupOpener([&](QWidget* owner) {
+        QCOMPARE(owner, m_main);
+        ++opened;
+    });
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QString());
     m_main->userNameEdit->clear();
-    MessageBox::clearHistory();
-    MessageBox::setNextAnswer(QMessageBox::No);
-    m_main->onlineSwitch->setChecked(true);
-    QVERIFY(!m_main->onlineSwitch->isChecked());
-    QCOMPARE(MessageBox::history().size(), 2);
-    QCOMPARE(MessageBox::history()[0].icon, QMessageBox::Question);
-    // Switching on again asks again: no engine was left behind.
-    QTRY_VERIFY(!seams::engine());
-    MessageBox::setNextAnswer(QMessageBox::No);
-    m_main->onlineSwitch->setChecked(true);
-    QCOMPARE(MessageBox::history().size(), 4);
-    QVERIFY(!m_main->onlineSwitch->isChecked());
+    m_main->passwordEdit->setText(QStringLiteral("secret1"));
+    const int boxes = wizard ? 1 : 2;
+    for (int time = 1; time <= 2; ++time) {
+        // Switching on again asks again: no engine was left behind.
+        QTRY_VERIFY(!session());
+        MessageBox::clearHistory();
+        MessageBox::setNextAnswer(MessageBox::Button(answer));
+        m_main->onlineSwitch->setChecked(true);
+        QVERIFY(!m_main->onlineSwitch->isChecked());
+        QCOMPARE(m_main->passwordEdit->text(), QString());
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QString());
+        QCOMPARE(opened, wizard ? time : 0);
+        const auto& shown = MessageBox::history();
+        QCOMPARE(shown.size(), boxes);
+        QCOMPARE(shown[0].icon, QMessageBox::Question);
+        QCOMPARE(shown[0].title, QStringLiteral("Vantora"));
+        QCOMPARE(shown[0].text, QStringLiteral("You need to create an account at Vantora to use streaming. "
+                                               "Would you create an account?"));
+        if (!wizard) {
+            QCOMPARE(shown[1].icon, QMessageBox::Information);
+            QCOMPARE(shown[1].text, QStringLiteral("You can create an account later in the configuration window "
+                                                   "--> Streaming Options"));
+        }
+    }
+    seams::setSignupOpener({});
 }
 
 void TestServerOnline::shuttingDownEndsAfterTheLogoff()
@@ -292,13 +354,12 @@ void TestServerOnline::shuttingDownEndsAfterTheLogoff()
     bool engineGoneWhenEnded = false;
     desktop::setProgramEnd([&] {
         ++endings;
-        engineGoneWhenEnded = !seams::engine() && (e.isNull() || e->isUnloaded());
+        engineGoneWhenEnded = e.isNull() || e->hasEnded();
     });
     unloadMainWindow();
     QTRY_COMPARE_WITH_TIMEOUT(endings, 1, 30000);
     QCOMPARE(logoffs.size(), 1);
     QVERIFY(engineGoneWhenEnded);
-    QVERIFY(!seams::engine());
     desktop::setProgramEnd(nullptr);
     m_main = nullptr;
 }

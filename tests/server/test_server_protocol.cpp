@@ -25,6 +25,9 @@ private slots:
     void chatRequestStringAndAcceptName();
     void collectsRequestsOncePerRequest_data();
     void collectsRequestsOncePerRequest();
+    void pipelinedReadIsCutInOrder();
+    void requestsSayHowToAnswer_data();
+    void requestsSayHowToAnswer();
     void oversizedHeaderOverflows();
     void directoryRequestFraming();
     void queryValuesArePercentEncoded();
@@ -118,33 +121,61 @@ void TestServerProtocol::chatRequestStringAndAcceptName()
     QCOMPARE(request::chatAcceptName("CHAT ACCEPT"), QString());
 }
 
+namespace {
+// Feeds each read, then flushes what is left as text (as the quiet deadline does).
+QList<QByteArray> collect(request::Collector& collector, const QList<QByteArray>& reads)
+{
+    QList<QByteArray> got;
+    for (const QByteArray& read : reads)
+        for (const request::Piece& p : collector.feed(read))
+            got.append(p.data);
+    for (const request::Piece& p : collector.flush())
+        got.append(p.data);
+    return got;
+}
+} // namespace
+
 void TestServerProtocol::collectsRequestsOncePerRequest_data()
 {
     QTest::addColumn<QList<QByteArray>>("reads");
     QTest::addColumn<QList<QByteArray>>("pieces");
     const QByteArray get = "GET / HTTP/1.1\r\nHost: cam\r\n\r\n";
     const QByteArray get2 = "GET /b HTTP/1.1\r\nHost: cam\r\n\r\n";
+    QList<QByteArray> bytes;
+    for (char c : get)
+        bytes.append(QByteArray(1, c));
     QTest::newRow("whole") << QList<QByteArray>{get} << QList<QByteArray>{get};
     QTest::newRow("split in the header") << QList<QByteArray>{get.left(20), get.mid(20)} << QList<QByteArray>{get};
     QTest::newRow("split in the request line")
         << QList<QByteArray>{"GET / HT", get.mid(8)} << QList<QByteArray>{get};
+    QTest::newRow("split in the method") << QList<QByteArray>{"G", "E", get.mid(2)} << QList<QByteArray>{get};
     QTest::newRow("split in the blank line")
         << QList<QByteArray>{get.chopped(1), "\n"} << QList<QByteArray>{get};
+    QTest::newRow("split between CR and LF of the blank line")
+        << QList<QByteArray>{get.chopped(2), "\r", "\n"} << QList<QByteArray>{get};
+    QTest::newRow("byte by byte") << bytes << QList<QByteArray>{get};
     QTest::newRow("pipelined") << QList<QByteArray>{get + get2} << QList<QByteArray>{get, get2};
     QTest::newRow("pipelined and split")
         << QList<QByteArray>{get + get2.left(5), get2.mid(5)} << QList<QByteArray>{get, get2};
     QTest::newRow("bare line feeds") << QList<QByteArray>{"GET / HTTP/1.0\n\n"}
                                      << QList<QByteArray>{"GET / HTTP/1.0\n\n"};
+    QTest::newRow("bare line feeds pipelined")
+        << QList<QByteArray>{"A / HTTP/\n\nA / HTTP/\n\nA / HTTP/\n\n"}
+        << QList<QByteArray>{"A / HTTP/\n\n", "A / HTTP/\n\n", "A / HTTP/\n\n"};
     QTest::newRow("body by length")
         << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab", "c" + get}
         << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", get};
     QTest::newRow("diag per read") << QList<QByteArray>{"DIAG 4", "2\r\n"} << QList<QByteArray>{"DIAG 4", "2\r\n"};
     QTest::newRow("chat per read") << QList<QByteArray>{"CHAT ACCEPT", " bob"}
                                    << QList<QByteArray>{"CHAT ACCEPT", " bob"};
-    QTest::newRow("other text per read") << QList<QByteArray>{"hello\r\n", "there"}
-                                         << QList<QByteArray>{"hello\r\n", "there"};
+    QTest::newRow("other text per read") << QList<QByteArray>{"hello\r\n", "there you"}
+                                         << QList<QByteArray>{"hello\r\n", "there you"};
+    // A lone word may still become a method: it is answered when nothing more comes.
+    QTest::newRow("a word waits") << QList<QByteArray>{"there"} << QList<QByteArray>{"there"};
     QTest::newRow("line without version") << QList<QByteArray>{"GET /\r\n\r\n"}
                                           << QList<QByteArray>{"GET /\r\n\r\n"};
+    QTest::newRow("empty target") << QList<QByteArray>{"GET  HTTP/1.1\r\n\r\n"}
+                                  << QList<QByteArray>{"GET  HTTP/1.1\r\n\r\n"};
     QTest::newRow("text after a request") << QList<QByteArray>{get + "hello"} << QList<QByteArray>{get, "hello"};
 }
 
@@ -153,12 +184,59 @@ void TestServerProtocol::collectsRequestsOncePerRequest()
     QFETCH(QList<QByteArray>, reads);
     QFETCH(QList<QByteArray>, pieces);
     request::Collector collector;
-    QList<QByteArray> got;
-    for (const QByteArray& read : reads)
-        got += collector.feed(read);
-    QCOMPARE(got, pieces);
+    QCOMPARE(collect(collector, reads), pieces);
     QCOMPARE(collector.pending(), 0);
     QVERIFY(!collector.overflow());
+}
+
+void TestServerProtocol::pipelinedReadIsCutInOrder()
+{
+    // One 64 KiB read of tiny requests, numbered so the order shows.
+    QByteArray read;
+    QList<QByteArray> expected;
+    for (int i = 0; read.size() < 64 * 1024; ++i) {
+        const QByteArray r = "GET /" + QByteArray::number(i) + (i % 2 ? " HTTP/1.1\r\n\r\n" : " HTTP/\n\n");
+        read += r;
+        expected.append(r);
+    }
+    request::Collector collector;
+    QCOMPARE(collect(collector, {read}), expected);
+}
+
+void TestServerProtocol::requestsSayHowToAnswer_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("http");
+    QTest::addColumn<bool>("head");
+    QTest::addColumn<bool>("close");
+    QTest::newRow("1.1 stays open") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << true << false << false;
+    QTest::newRow("1.0 closes") << QByteArray("GET / HTTP/1.0\r\n\r\n") << true << false << true;
+    QTest::newRow("1.0 with keep-alive stays open")
+        << QByteArray("GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << true << false << false;
+    QTest::newRow("1.1 asking to close") << QByteArray("GET / HTTP/1.1\r\nconnection:  close \r\n\r\n") << true
+                                         << false << true;
+    QTest::newRow("close among tokens") << QByteArray("GET / HTTP/1.1\r\nConnection: Upgrade, CLOSE\r\n\r\n")
+                                        << true << false << true;
+    QTest::newRow("close named elsewhere") << QByteArray("GET /close HTTP/1.1\r\nX-Connection: close\r\n\r\n")
+                                           << true << false << false;
+    QTest::newRow("head") << QByteArray("HEAD / HTTP/1.1\r\n\r\n") << true << true << false;
+    QTest::newRow("head 1.0") << QByteArray("HEAD / HTTP/1.0\n\n") << true << true << true;
+    QTest::newRow("text") << QByteArray("HEAD\r\nConnection: close\r\n\r\n") << false << false << false;
+}
+
+void TestServerProtocol::requestsSayHowToAnswer()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, http);
+    QFETCH(bool, head);
+    QFETCH(bool, close);
+    request::Collector collector;
+    const QList<request::Piece> pieces = collector.feed(data);
+    QCOMPARE(pieces.size(), 1);
+    QCOMPARE(pieces[0].data, data);
+    QCOMPARE(pieces[0].http, http);
+    QCOMPARE(pieces[0].head, head);
+    QCOMPARE(pieces[0].close, close);
 }
 
 void TestServerProtocol::oversizedHeaderOverflows()
@@ -169,6 +247,8 @@ void TestServerProtocol::oversizedHeaderOverflows()
     for (int i = 0; i < 16; ++i) // 16 + 16 * 1012 bytes: just under 16 KiB
         QVERIFY(collector.feed(filler).isEmpty());
     QVERIFY(!collector.overflow());
+    QVERIFY(!collector.undecided());
+    QVERIFY(collector.flush().isEmpty()); // a request under way is not text
     QVERIFY(collector.feed(filler).isEmpty());
     QVERIFY(collector.overflow());
     QVERIFY(collector.feed("\r\n\r\n").isEmpty());
@@ -176,6 +256,15 @@ void TestServerProtocol::oversizedHeaderOverflows()
     request::Collector body;
     QVERIFY(body.feed("POST / HTTP/1.1\r\nContent-Length: 999999\r\n\r\n").isEmpty());
     QVERIFY(body.overflow());
+    request::Collector badLength;
+    QVERIFY(badLength.feed("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n").isEmpty());
+    QVERIFY(badLength.overflow());
+
+    // A request line trickled past the limit.
+    request::Collector line;
+    for (int i = 0; i < 17; ++i)
+        line.feed(i == 0 ? "GET /" + QByteArray(1019, 'a') : QByteArray(1024, 'a'));
+    QVERIFY(line.overflow());
 }
 
 void TestServerProtocol::directoryRequestFraming()

@@ -1,12 +1,13 @@
 #pragma once
 // What the shell tests share: a fresh settings file per test, a recording
-// engine and active-connections window behind the seams, browser and program
-// end captured instead of leaving the process.
+// online session and active-connections window in place of the real ones,
+// browser and program end captured instead of leaving the process.
 
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/InfoWindows.h"
 #include "capture/Prompt.h"
+#include "shell/OnlineController.h"
 #include "shell/Seams.h"
 #include "shell/Settings.h"
 #include "shell/MainWindow.h"
@@ -37,17 +38,22 @@ inline ShellRecord& shellRecord()
     return r;
 }
 
-class RecordingEngine : public EngineWindow
+// Starts nothing; logging off ends it at once.
+class RecordingSession : public OnlineSession
 {
 public:
-    void load() override { ++shellRecord().engineLoads; }
+    void start() override { ++shellRecord().engineLoads; }
     void logOff() override
     {
         ++shellRecord().engineLogoffs;
-        seams::engineUnloaded(this);
-        delete this;
+        m_ended = true;
+        emit unloaded();
+        deleteLater();
     }
-    void reloadLabels() override {}
+    bool hasEnded() const override { return m_ended; }
+
+private:
+    bool m_ended = false;
 };
 
 class ShellFixture
@@ -67,7 +73,7 @@ public:
             shellRecord().opened.append(u);
             return true;
         });
-        seams::setEngineFactory([]() -> EngineWindow* { return new RecordingEngine; });
+        OnlineController::setSessionFactory([](Capture*) -> OnlineSession* { return new RecordingSession; });
         seams::setActiveConnections({[](QWidget*) {
                                          ++shellRecord().activeShows;
                                          shellRecord().activeVisible = true;
@@ -81,11 +87,7 @@ public:
 
     void tearDown()
     {
-        unloadMainWindow();
-        if (EngineWindow* e = seams::engine()) {
-            seams::engineUnloaded(e);
-            delete e;
-        }
+        unloadMainWindow(); // logs a running session off, which ends it
         unloadErrorWindow();
         unloadAboutWindow();
         unloadNewVersionWindow();

@@ -1,6 +1,7 @@
 // Small system routines, the frame-size table and the update-check reader.
 #include "shell/Globals.h"
 #include "shell/SystemUtils.h"
+#include "shell/WindowPlacement.h"
 #include "tests/support/TestEnvironment.h"
 #include "shell/UpdateCheck.h"
 
@@ -56,12 +57,12 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         const QString path = relative.isEmpty() ? QString() : m_dir.path() + u'/' + relative;
-        QCOMPARE(FileExists(path), expected);
+        QCOMPARE(::fileExists(path), expected);
     }
 
     void tempDirEndsInSlash()
     {
-        const QString dir = GetTempDir();
+        const QString dir = tempDir();
         QVERIFY(dir.endsWith(u'/'));
         QVERIFY(QFileInfo(dir).isDir());
         QCOMPARE(QDir(dir).canonicalPath(), QDir(QDir::tempPath()).canonicalPath());
@@ -71,14 +72,14 @@ private slots:
     {
         QSet<QString> names;
         for (int i = 0; i < 20; ++i) {
-            const QString name = MakeTempFileName();
+            const QString name = makeTempFile();
             QVERIFY(!name.isEmpty());
             QVERIFY(!names.contains(name));
             names.insert(name);
             QFileInfo info(name);
             QVERIFY(info.isFile());
             QCOMPARE(info.size(), 0);
-            QCOMPARE(info.absolutePath() + u'/', GetTempDir());
+            QCOMPARE(info.absolutePath() + u'/', tempDir());
             QVERIFY(info.fileName().startsWith(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
         }
         for (const QString& n : names)
@@ -106,10 +107,9 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(content);
         f.close();
-        QCOMPARE(OsNameFromRelease(path), expected);
-        QCOMPARE(OsNameFromRelease(m_dir.filePath(QStringLiteral("missing"))), QStringLiteral("Linux"));
-        QVERIFY(!GetOsName().isEmpty());
-        QVERIFY(!IsWindowsNT());
+        QCOMPARE(osNameFromRelease(path), expected);
+        QCOMPARE(osNameFromRelease(m_dir.filePath(QStringLiteral("missing"))), QStringLiteral("Linux"));
+        QVERIFY(!::osName().isEmpty());
     }
 
     void alwaysOnTopKeepsGeometry()
@@ -119,11 +119,11 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QRect before = w.geometry();
-        AlwaysOnTop(&w, true);
+        setAlwaysOnTop(&w, true);
         QVERIFY(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(w.isVisible());
         QCOMPARE(w.geometry(), before);
-        AlwaysOnTop(&w, false);
+        setAlwaysOnTop(&w, false);
         QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(w.isVisible());
         QCOMPARE(w.geometry(), before);

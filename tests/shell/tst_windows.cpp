@@ -71,6 +71,8 @@ private slots:
     void flashingRunsOnItsTimer()
     {
         TrayIcon* t = loadTrayIcon();
+        QCOMPARE(t->flashTimer->interval(), 750);
+        t->flashTimer->setInterval(1); // the steps come from the timer, without waiting 750 ms each
         t->setFlashing(true);
         QTRY_COMPARE(t->currentIcon(), 2);
         QTRY_COMPARE(t->currentIcon(), 0);
@@ -79,9 +81,10 @@ private slots:
     void doubleClickShowsTheMainWindow()
     {
         MainWindow* w = buildMainWindow();
-        TrayIcon* t = loadTrayIcon();
+        w->loadTray();
+        TrayIcon* t = trayIcon();
         QVERIFY(!w->isVisible());
-        t->iconMessage(TrayIcon::LeftDoubleClick);
+        t->onActivated(QSystemTrayIcon::DoubleClick);
         QVERIFY(w->isVisible());
         QVERIFY(w->camera->preview());
         QVERIFY(!t->busy());
@@ -90,25 +93,28 @@ private slots:
     void doubleClickWhileTheMenuIsOpenDoesNothing()
     {
         MainWindow* w = buildMainWindow();
-        TrayIcon* t = loadTrayIcon();
+        w->loadTray();
+        TrayIcon* t = trayIcon();
         bool busyInside = false;
-        QTimer::singleShot(50, t, [&] {
+        QTimer::singleShot(0, t, [&] {
             busyInside = t->busy();
-            t->iconMessage(TrayIcon::LeftDoubleClick);
+            t->onActivated(QSystemTrayIcon::DoubleClick);
             t->menu->close();
         });
-        t->iconMessage(TrayIcon::RightButtonUp);
+        t->onActivated(QSystemTrayIcon::Context);
         QVERIFY(busyInside);
         QVERIFY(!w->isVisible());
         QVERIFY(!t->busy());
-        t->iconMessage(1234); // other messages are ignored
+        for (auto other : {QSystemTrayIcon::Trigger, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
+            t->onActivated(other); // single and middle clicks do nothing
         QVERIFY(!w->isVisible());
     }
 
     void trayMenuEntries()
     {
         MainWindow* w = buildMainWindow();
-        TrayIcon* t = loadTrayIcon();
+        w->loadTray();
+        TrayIcon* t = trayIcon();
         t->aboutAction->trigger();
         QVERIFY(loadedAboutWindow());
         QVERIFY(loadedAboutWindow()->isVisible());
@@ -136,7 +142,7 @@ private slots:
         QCOMPARE(loadedErrorWindow(), e); // one window
         QCOMPARE(e->messageLabel->text(), QStringLiteral("second"));
         QTest::mouseClick(e->supportLink, Qt::LeftButton);
-        QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Support)}));
+        QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/support.html"))}));
         e->closeButton->click();
         QVERIFY(!loadedErrorWindow());
         // The engine sets the label of a freshly loaded window directly.
@@ -155,7 +161,7 @@ private slots:
                  QStringLiteral("This program make a capture of your video devices and uploads it's to your homepage."));
         QVERIFY(!a->disclaimerLabel->text().isEmpty());
         QTest::mouseClick(a->noticeLink, Qt::LeftButton);
-        QCOMPARE(shellRecord().opened, QList<QUrl>({product::pageUrl(product::Page::Legal)}));
+        QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/legal.html"))}));
         a->okButton->click();
         QVERIFY(!loadedAboutWindow());
     }

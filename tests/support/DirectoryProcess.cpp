@@ -46,9 +46,9 @@ bool DirectoryProcess::start(const QStringList& extraArgs)
     m_process->setArguments(QStringList{QStringLiteral("serve"), QStringLiteral("--listen"),
                                         QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), dbPath(),
                                         QStringLiteral("--update-file"), updateFilePath(),
-                                        // A client that stops mid-request is dropped after a second
+                                        // A client that stops mid-request is dropped after two seconds
                                         // rather than the default five.
-                                        QStringLiteral("--read-timeout"), QStringLiteral("1")} +
+                                        QStringLiteral("--read-timeout"), QStringLiteral("2")} +
                             extraArgs);
     m_process->start();
     if (!m_process->waitForStarted(10000)) {

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 QTemporaryDir* rootDir = nullptr;
@@ -18,12 +21,16 @@ void init()
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("TZ", "UTC");
     qputenv("LC_ALL", "C.UTF-8");
+    // The product's default directory unless a test names its own.
+    qunsetenv("VANTORA_SERVER");
     rootDir = new QTemporaryDir(QDir::tempPath() + QLatin1String("/vantora-test-XXXXXX"));
     const QString r = rootDir->path();
     for (const char* sub : {"config", "runtime", "tmp", "home"})
         QDir(r).mkpath(QLatin1String(sub));
     QFile::setPermissions(r + QLatin1String("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Programs that look past the XDG folders (QDir::homePath, ~) stay inside too.
+    qputenv("HOME", (r + QLatin1String("/home")).toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (r + QLatin1String("/config")).toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (r + QLatin1String("/runtime")).toLocal8Bit());
     qputenv("TMPDIR", (r + QLatin1String("/tmp")).toLocal8Bit());
@@ -37,6 +44,36 @@ QString binDir()
 {
     const QByteArray env = qgetenv("VANTORA_BIN_DIR");
     return env.isEmpty() ? QString() : QString::fromLocal8Bit(env);
+}
+
+namespace {
+constexpr quint32 overrides =
+    (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+}
+
+PermissionsEnforced::PermissionsEnforced()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0 || !(data[0].effective & overrides))
+        return;
+    m_effective[0] = data[0].effective;
+    m_effective[1] = data[1].effective;
+    data[0].effective &= ~overrides;
+    m_dropped = ::syscall(SYS_capset, &header, data) == 0;
+}
+
+PermissionsEnforced::~PermissionsEnforced()
+{
+    if (!m_dropped)
+        return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return;
+    data[0].effective = m_effective[0];
+    data[1].effective = m_effective[1];
+    ::syscall(SYS_capset, &header, data);
 }
 
 } // namespace testenv

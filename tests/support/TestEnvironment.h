@@ -13,6 +13,22 @@ void init();
 QString root();
 // Folder of the built programs (vantora, reelsmith, vantora-directory).
 QString binDir();
+
+// While it lives, file permissions hold for this thread even when the tests
+// run as root (it drops the capabilities that override them), so cases about
+// unreadable files and read-only folders run for every user.
+class PermissionsEnforced
+{
+public:
+    PermissionsEnforced();
+    ~PermissionsEnforced();
+    PermissionsEnforced(const PermissionsEnforced&) = delete;
+    PermissionsEnforced& operator=(const PermissionsEnforced&) = delete;
+
+private:
+    bool m_dropped = false;
+    quint32 m_effective[2] = {};
+};
 } // namespace testenv
 
 // QTEST_MAIN with the environment above set before anything else runs.

@@ -1,7 +1,8 @@
 #pragma once
 // The program's one JPEG encoder, with two sinks: memory (served frames) and
-// a file (snapshots, the size preview). The buffer is read as it is: blue,
-// green, red, bottom-up, with its row filler.
+// a file (snapshots, the size preview). The frame buffer is read in place:
+// blue, green, red, bottom-up, with its row filler, so no pixel is copied on
+// the way.
 
 #include <QByteArray>
 #include <QString>
@@ -12,7 +13,7 @@ class FrameBuffer;
 struct JpegError
 {
     int number = 26001;
-    QString source;      // executable name + ".mIntelJPEGLibrary"
+    QString source;      // executable name + ".JpegEncoder"
     QString description; // "Failed to initialise the IJL library: <code>" or "Failed to save to JPG <code>"
 };
 
@@ -41,9 +42,9 @@ private:
 // modification times and its permission bits. Readers never see a half-written
 // file, and after a failure no file of that name is left. Throws JpegError
 // (never returns false).
-bool SaveJpegFile(const FrameBuffer& image, const QString& file, int quality);
+bool saveJpegFile(const FrameBuffer& image, const QString& file, int quality);
 
-// Source text of the errors: the executable's name + ".mIntelJPEGLibrary".
+// Source text of the errors: the executable's name + ".JpegEncoder".
 QString jpegErrorSource();
-// The encoder SaveJpegFile uses; the server encodes its frames through it too.
+// The encoder saveJpegFile uses; the server encodes its frames through it too.
 JpegEncoder& sharedJpegEncoder();

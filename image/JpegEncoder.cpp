@@ -1,4 +1,4 @@
-#include "image/JpegCodec.h"
+#include "image/JpegEncoder.h"
 
 #include "image/FrameBuffer.h"
 
@@ -72,7 +72,7 @@ QString jpegErrorSource()
         if (!name.isEmpty())
             exe = name;
     }
-    return exe + QStringLiteral(".mIntelJPEGLibrary");
+    return exe + QStringLiteral(".JpegEncoder");
 }
 
 JpegEncoder::JpegEncoder() = default;
@@ -102,16 +102,16 @@ bool JpegEncoder::encode(const FrameBuffer& image, int quality, QByteArray& out)
     if (image.isEmpty())
         raiseSave(-1);
 
-    const int w = image.Width(), h = image.Height();
+    const int w = image.width(), h = image.height();
     const unsigned long bound = tjBufSize(w, h, TJSAMP_420);
     if (bound == static_cast<unsigned long>(-1) || bound > 0x7FFFFFFFul)
         raiseSave(-1);
     out.resize(qsizetype(bound));
     auto* dst = reinterpret_cast<unsigned char*>(out.data());
     unsigned long size = bound;
-    const int rc = tjCompress2(static_cast<tjhandle>(m_handle), image.DIBSectionBitsPtr(), w,
-                               image.BytesPerScanLine(), h, TJPF_BGR, &dst, &size, TJSAMP_420,
-                               std::clamp(quality, 1, 100), TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+    const int rc =
+        tjCompress2(static_cast<tjhandle>(m_handle), image.bits(), w, image.bytesPerLine(), h, TJPF_BGR, &dst,
+                    &size, TJSAMP_420, std::clamp(quality, 1, 100), TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (rc != 0) {
         qWarning("JPEG encoding failed: %s", tjGetErrorStr2(static_cast<tjhandle>(m_handle)));
         out.clear();
@@ -127,7 +127,7 @@ JpegEncoder& sharedJpegEncoder()
     return encoder;
 }
 
-bool SaveJpegFile(const FrameBuffer& image, const QString& file, int quality)
+bool saveJpegFile(const FrameBuffer& image, const QString& file, int quality)
 {
     const QByteArray path = QFile::encodeName(file);
     struct stat old;
