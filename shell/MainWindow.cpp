@@ -1,5 +1,7 @@
 #include "shell/MainWindow.h"
 
+#include "capture/SiblingProgram.h"
+
 #include "capture/Capture.h"
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
@@ -142,7 +144,7 @@ const QStringList& MainWindow::shutdownRecord() { return shutdownLog(); }
 MainWindow::MainWindow() : QMainWindow(nullptr)
 {
     setObjectName(QStringLiteral("MainWindow"));
-    m_recorderFolder = QCoreApplication::applicationDirPath();
+    m_recorderFolders = siblingProgramFolders();
     buildUi();
 }
 
@@ -618,7 +620,7 @@ void MainWindow::onSnapshots() { seams::openSnapshots(this); }
 void MainWindow::onRecord()
 {
     QString error;
-    if (startRecorder(m_recorderFolder, &error))
+    if (startRecorder(m_recorderFolders, &error))
         unloadMainWindow();
     else
         ShowErrorWindow(error);

@@ -106,9 +106,10 @@ public:
     OnlineController* onlineController() const { return m_online; }
 
     bool fullScreenMode() const { return m_fullScreen; }
-    // Folder the recorder is started from; the program's own folder by default.
-    void setRecorderFolder(const QString& folder) { m_recorderFolder = folder; }
-    QString recorderFolder() const { return m_recorderFolder; }
+    // Where the recorder is looked for: beside vantora, the install folder, then PATH;
+    // a folder set here is looked in instead (PATH still last).
+    void setRecorderFolder(const QString& folder) { m_recorderFolders = QStringList{folder}; }
+    QStringList recorderFolders() const { return m_recorderFolders; }
 
     // The start-up steps as they ran (status texts and bar values).
     const QStringList& startupRecord() const { return m_startupRecord; }
@@ -162,7 +163,7 @@ private:
     QWidget* m_bottomBar = nullptr;
     QStringList m_startupRecord;
     std::unique_ptr<QLockFile> m_instanceLock;
-    QString m_recorderFolder;
+    QStringList m_recorderFolders;
     bool m_fullScreen = false;
     QRect m_normalGeometry;
     bool m_updateAnswered = false;

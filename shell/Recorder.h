@@ -2,7 +2,8 @@
 // Starting the movie recorder, which needs the camera to itself.
 
 #include <QString>
+#include <QStringList>
 
-// Starts `folder`/reelsmith with "/reload", detached. On failure returns false
-// with the system's description of what went wrong in `error`.
-bool startRecorder(const QString& folder, QString* error);
+// Starts reelsmith with "/reload", detached, from the first of `folders` that
+// holds it (else from PATH). On failure returns false with what went wrong in `error`.
+bool startRecorder(const QStringList& folders, QString* error);
