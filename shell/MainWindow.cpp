@@ -377,6 +377,8 @@ void MainWindow::connectOnlineController()
 
 void MainWindow::onAccountMissing()
 {
+    // Asked once per start: the start-up's own switch step leaves the switch off.
+    m_accountAskedAtStart = m_startingUp;
     // The boxes are cleared before the switch goes off, which stores them.
     userNameEdit->clear();
     passwordEdit->clear();
@@ -399,7 +401,9 @@ void MainWindow::onAccountMissing()
 bool MainWindow::runStartup()
 {
     StartupSequence sequence;
+    m_startingUp = true;
     const bool started = sequence.run(*this);
+    m_startingUp = false;
     m_startupRecord = sequence.record();
     return started;
 }
@@ -512,7 +516,11 @@ void MainWindow::fillLogin(const QStringList& domains, const QString& user, cons
     domainLabel->setText(domain);
 }
 
-void MainWindow::setOnlineSwitch(int value) { onlineSwitch->setChecked(value == 1); }
+void MainWindow::setOnlineSwitch(int value)
+{
+    // Without an account the start-up has asked already; switching on would ask again.
+    onlineSwitch->setChecked(value == 1 && !m_accountAskedAtStart);
+}
 
 // ------------------------------------------------------------------ handlers
 

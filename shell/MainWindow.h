@@ -165,6 +165,8 @@ private:
     std::unique_ptr<QLockFile> m_instanceLock;
     QStringList m_recorderFolders;
     bool m_fullScreen = false;
+    bool m_startingUp = false;
+    bool m_accountAskedAtStart = false;
     QRect m_normalGeometry;
     bool m_updateAnswered = false;
     bool m_driverSelected = false;

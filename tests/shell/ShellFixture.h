@@ -29,6 +29,7 @@ struct ShellRecord
     int configurationOpens = 0;
     int invitationOpens = 0;
     int snapshotOpens = 0;
+    bool withoutAccount = false; // sessions report that no account is set
     QList<QUrl> opened;
 };
 
@@ -42,7 +43,12 @@ inline ShellRecord& shellRecord()
 class RecordingSession : public OnlineSession
 {
 public:
-    void start() override { ++shellRecord().engineLoads; }
+    void start() override
+    {
+        ++shellRecord().engineLoads;
+        if (shellRecord().withoutAccount)
+            emit accountMissing();
+    }
     void logOff() override
     {
         ++shellRecord().engineLogoffs;

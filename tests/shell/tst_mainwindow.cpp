@@ -46,6 +46,23 @@ private slots:
     void init() { fx.setUp(); }
     void cleanup() { fx.tearDown(); }
 
+    void startWithoutAccountAsksOnce()
+    {
+        shellRecord().withoutAccount = true;
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("1"));
+        MessageBox::setNextAnswer(QMessageBox::No);
+        MainWindow* w = started();
+        QVERIFY(w);
+        QCOMPARE(shellRecord().engineLoads, 1);
+        QVERIFY(!w->onlineSwitch->isChecked());
+        const auto& shown = MessageBox::history();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[0].text, QStringLiteral("You need to create an account at Vantora to use streaming. "
+                                               "Would you create an account?"));
+        QCOMPARE(shown[1].text,
+                 QStringLiteral("You can create an account later in the configuration window --> Streaming Options"));
+    }
+
     void onlineSwitchWritesAtOnce()
     {
         MainWindow* w = started();
