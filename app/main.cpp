@@ -4,7 +4,7 @@
 
 #include "image/LabelListWindow.h"
 #include "shell/Globals.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
 #include "shell/MainWindow.h"
 #include "server/StreamingEngine.h"
@@ -22,7 +22,7 @@ int main(int argc, char** argv)
     registerCommunityWindows();
     // Until the configuration window exists, "Configure" opens its label page.
     static QPointer<LabelListWindow> page;
-    seams::setConfigurationOpener([](QWidget* owner) {
+    windows::setConfigurationOpener([](QWidget* owner) {
         if (!page) {
             MainWindow* main = mainWindow();
             page = new LabelListWindow(main ? main->camera : nullptr, owner);
@@ -32,7 +32,7 @@ int main(int argc, char** argv)
         page->show();
         page->raise();
     });
-    seams::setWindowUnloader(QStringLiteral("configuration"), [] {
+    windows::setWindowUnloader(QStringLiteral("configuration"), [] {
         if (page)
             page->close();
     });

@@ -4,7 +4,7 @@
 #include "server/EngineHooks.h"
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -113,7 +113,7 @@ void ConnectionsWindow::traceSelected()
 
 void registerActiveConnections()
 {
-    seams::setActiveConnections({[](QWidget* owner) { ConnectionsWindow::open(owner); },
+    windows::setActiveConnections({[](QWidget* owner) { ConnectionsWindow::open(owner); },
                                  [] { ConnectionsWindow::unload(); },
                                  [] { return ConnectionsWindow::instance() != nullptr; }});
     enginehooks::setActiveConnectionsHooks(

@@ -6,7 +6,7 @@
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
 #include "shell/Product.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
 
 #include <QCheckBox>
@@ -266,5 +266,5 @@ void SignupWizard::accountCreated(const SignupForm& f)
 
 void registerSignupWizard()
 {
-    seams::setSignupOpener([](QWidget* owner) { SignupWizard::open(owner); });
+    windows::setSignupOpener([](QWidget* owner) { SignupWizard::open(owner); });
 }

@@ -3,7 +3,7 @@
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/Product.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
 #include "shell/WindowPlacement.h"
@@ -279,7 +279,7 @@ CameraUnavailableDialog::~CameraUnavailableDialog()
 
 void CameraUnavailableDialog::onGoToConfiguration()
 {
-    seams::openConfiguration(m_owner);
+    windows::openConfiguration(m_owner);
     unloadDriverFailureWindow();
 }
 

@@ -10,7 +10,7 @@
 #include "shell/Product.h"
 #include "capture/Prompt.h"
 #include "shell/Recorder.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
 #include "shell/SystemUtils.h"
 #include "shell/UpdateCheck.h"
@@ -179,7 +179,7 @@ void MainWindow::buildUi()
 
     connect(exitAction, &QAction::triggered, this, [] { unloadMainWindow(); });
     connect(activeConnectionsAction, &QAction::triggered, this, &MainWindow::onActiveConnections);
-    connect(configureAction, &QAction::triggered, this, [this] { seams::openConfiguration(this); });
+    connect(configureAction, &QAction::triggered, this, [this] { windows::openConfiguration(this); });
     connect(previewAction, &QAction::triggered, this, &MainWindow::onPreviewToggled);
     connect(fullScreenAction, &QAction::triggered, this, &MainWindow::onFullScreen);
     connect(inviteAction, &QAction::triggered, this, &MainWindow::onInvite);
@@ -389,7 +389,7 @@ void MainWindow::onAccountMissing()
         QStringLiteral("You need to create an account at ") + app
             + QStringLiteral(" to use streaming. Would you create an account?"));
     if (answer == QMessageBox::Yes)
-        seams::openSignup(this);
+        windows::openSignup(this);
     else
         MessageBox::information(this, app,
                                 QStringLiteral("You can create an account later in the configuration "
@@ -489,7 +489,7 @@ void MainWindow::loadEngine() { m_online->startSession(); }
 
 void MainWindow::showActiveConnections()
 {
-    seams::showActiveConnections(this);
+    windows::showActiveConnections(this);
     activeConnectionsAction->setChecked(true);
 }
 
@@ -571,12 +571,12 @@ void MainWindow::onCaptureError(int number, const QString& description)
 
 void MainWindow::onActiveConnections()
 {
-    if (!seams::activeConnectionsVisible()) {
-        seams::showActiveConnections(this);
+    if (!windows::activeConnectionsVisible()) {
+        windows::showActiveConnections(this);
     } else {
-        seams::unloadActiveConnections();
+        windows::unloadActiveConnections();
     }
-    activeConnectionsAction->setChecked(seams::activeConnectionsVisible());
+    activeConnectionsAction->setChecked(windows::activeConnectionsVisible());
 }
 
 void MainWindow::onPreviewToggled()
@@ -600,7 +600,7 @@ void MainWindow::onInvite()
         ShowErrorWindow(QStringLiteral("You must login first!"));
         return;
     }
-    seams::openInvitation(this);
+    windows::openInvitation(this);
 }
 
 void MainWindow::onHelpItem(int index)
@@ -623,7 +623,7 @@ void MainWindow::onHelpItem(int index)
     }
 }
 
-void MainWindow::onSnapshots() { seams::openSnapshots(this); }
+void MainWindow::onSnapshots() { windows::openSnapshots(this); }
 
 void MainWindow::onRecord()
 {
@@ -789,7 +789,7 @@ void MainWindow::shutDown()
     const auto step = [&log](const QString& name) { log.append(name); };
 
     // 1.
-    Settings::instance().set(setting::ConnectionsWindowVisible, seams::activeConnectionsVisible());
+    Settings::instance().set(setting::ConnectionsWindowVisible, windows::activeConnectionsVisible());
     step(QStringLiteral("save WindowVisible"));
 
     // 2.
@@ -814,16 +814,16 @@ void MainWindow::shutDown()
         step(QLatin1String("unload ") + name);
         desktop::doEvents();
     };
-    unloadStep(QStringLiteral("connections"), [] { seams::unloadWindow(QStringLiteral("connections")); });
+    unloadStep(QStringLiteral("connections"), [] { windows::unloadWindow(QStringLiteral("connections")); });
     unloadStep(QStringLiteral("tray"), [] { unloadTrayIcon(); });
-    unloadStep(QStringLiteral("configuration"), [] { seams::unloadWindow(QStringLiteral("configuration")); });
+    unloadStep(QStringLiteral("configuration"), [] { windows::unloadWindow(QStringLiteral("configuration")); });
     unloadStep(QStringLiteral("cameraUnavailable"), [] { unloadDriverFailureWindow(); });
     unloadStep(QStringLiteral("about"), [] { unloadAboutWindow(); });
-    unloadStep(QStringLiteral("snapshots"), [] { seams::unloadWindow(QStringLiteral("snapshots")); });
-    unloadStep(QStringLiteral("jpegPreview"), [] { seams::unloadWindow(QStringLiteral("jpegPreview")); });
+    unloadStep(QStringLiteral("snapshots"), [] { windows::unloadWindow(QStringLiteral("snapshots")); });
+    unloadStep(QStringLiteral("jpegPreview"), [] { windows::unloadWindow(QStringLiteral("jpegPreview")); });
     unloadStep(QStringLiteral("newVersion"), [] { unloadNewVersionWindow(); });
     unloadStep(QStringLiteral("splash"), [] { unloadSplash(); });
-    unloadStep(QStringLiteral("activeConnections"), [] { seams::unloadActiveConnections(); });
+    unloadStep(QStringLiteral("activeConnections"), [] { windows::unloadActiveConnections(); });
 
     // 6.
     g.GoingOffline = true;

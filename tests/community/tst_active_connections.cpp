@@ -24,7 +24,7 @@
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
 #include "tests/support/DirectoryProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -92,7 +92,7 @@ void TestActiveConnections::init()
 
 void TestActiveConnections::cleanup()
 {
-    seams::unloadActiveConnections();
+    windows::unloadActiveConnections();
     if (m_main->onlineSwitch->isChecked())
         m_main->onlineSwitch->setChecked(false);
     QTRY_VERIFY_WITH_TIMEOUT(!m_main->onlineController()->session(), 30000);
@@ -134,7 +134,7 @@ void TestActiveConnections::oneLinePerConnection()
     QVERIFY(earlyHandler);
     QVERIFY(!globals().ActiveConnectionsOpen);
 
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     QVERIFY(globals().ActiveConnectionsOpen);
     ConnectionsWindow* w = ConnectionsWindow::instance();
     QVERIFY(w);
@@ -166,9 +166,9 @@ void TestActiveConnections::oneLinePerConnection()
     QCOMPARE(w->listWidget()->item(0)->text(), kLocal);
 
     // A new opening starts empty.
-    seams::unloadActiveConnections();
+    windows::unloadActiveConnections();
     QVERIFY(!globals().ActiveConnectionsOpen);
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     QCOMPARE(ConnectionsWindow::instance()->listWidget()->count(), 0);
     first.disconnectFromHost();
     QTRY_VERIFY_WITH_TIMEOUT(h1.isNull(), 30000);
@@ -184,7 +184,7 @@ void TestActiveConnections::viewMenuOpensAndCloses()
     QVERIFY(entry->isChecked());
     QCOMPARE(w->windowTitle(), QStringLiteral("Active Connections"));
     QCOMPARE(w->findChild<QGroupBox*>()->title(), QStringLiteral("Connected users"));
-    QVERIFY(seams::activeConnectionsVisible());
+    QVERIFY(windows::activeConnectionsVisible());
 
     entry->trigger();
     QVERIFY(!ConnectionsWindow::instance());
@@ -197,13 +197,13 @@ void TestActiveConnections::viewMenuOpensAndCloses()
     QVERIFY(again && entry->isChecked());
     again->close();
     QVERIFY(!entry->isChecked());
-    QVERIFY(!seams::activeConnectionsVisible());
+    QVERIFY(!windows::activeConnectionsVisible());
     QTRY_VERIFY(again.isNull());
 }
 
 void TestActiveConnections::placeSurvivesARestart()
 {
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     ConnectionsWindow* w = ConnectionsWindow::instance();
     // First opening: 2220 x 3600 twips, centred on the screen.
     QCOMPARE(w->geometry().size(), QSize(148, 240));
@@ -213,7 +213,7 @@ void TestActiveConnections::placeSurvivesARestart()
 
     const QRect placed(60, 80, 320, 260);
     w->setGeometry(placed);
-    seams::unloadActiveConnections();
+    windows::unloadActiveConnections();
 
     // What a restart reads: the file as written.
     const QString file = settingsStore().path();
@@ -224,21 +224,21 @@ void TestActiveConnections::placeSurvivesARestart()
     QCOMPARE(onDisk.value(kSection, QStringLiteral("WindowWidth"), {}), QStringLiteral("4800"));
     QCOMPARE(onDisk.value(kSection, QStringLiteral("WindowHeight"), {}), QStringLiteral("3900"));
     setSettingsPath(file);
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     QCOMPARE(ConnectionsWindow::instance()->geometry(), placed);
 }
 
 void TestActiveConnections::maximisedKeepsTheStoredPlace()
 {
     const QRect placed(30, 40, 200, 300);
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     ConnectionsWindow::instance()->setGeometry(placed);
-    seams::unloadActiveConnections();
-    seams::showActiveConnections(m_main);
+    windows::unloadActiveConnections();
+    windows::showActiveConnections(m_main);
     ConnectionsWindow* w = ConnectionsWindow::instance();
     w->showMaximized();
     QVERIFY(w->isMaximized());
-    seams::unloadActiveConnections();
+    windows::unloadActiveConnections();
     QCOMPARE(GetSetting(kSection, QStringLiteral("WindowWidth")), QStringLiteral("3000"));
     QCOMPARE(GetSetting(kSection, QStringLiteral("WindowHeight")), QStringLiteral("4500"));
     QCOMPARE(GetSetting(kSection, QStringLiteral("WindowLeft")), QStringLiteral("450"));
@@ -257,7 +257,7 @@ void TestActiveConnections::traceRunsInTheTerminal()
     qputenv("PATH", tools.path().toLocal8Bit() + ':' + m_path);
     const QStringList tempBefore = QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     ConnectionsWindow* w = ConnectionsWindow::instance();
     w->addAddress(kLocal);
     w->addAddress(kOther);
@@ -294,7 +294,7 @@ void TestActiveConnections::traceWithoutTools()
     QTemporaryDir tools;
     QVERIFY(writeScript(tools.filePath(tool), "#!/bin/sh\nexit 0\n"));
     qputenv("PATH", tools.path().toLocal8Bit());
-    seams::showActiveConnections(m_main);
+    windows::showActiveConnections(m_main);
     ConnectionsWindow* w = ConnectionsWindow::instance();
     w->addAddress(kOther);
     w->listWidget()->setCurrentRow(0);

@@ -23,7 +23,7 @@
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
 #include "tests/support/DirectoryProcess.h"
 #include "tests/support/TestEnvironment.h"

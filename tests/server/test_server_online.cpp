@@ -26,7 +26,7 @@
 #include "shell/Version.h"
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/TrayIcon.h"
 
 class TestServerOnline : public QObject
@@ -304,7 +304,7 @@ void TestServerOnline::withoutAccountTheSwitchEndsOff()
     QFETCH(int, answer);
     QFETCH(bool, wizard);
     int opened = 0;
-    seams::setSignupOpener([&](QWidget* owner) {
+    windows::setSignupOpener([&](QWidget* owner) {
         QCOMPARE(owner, m_main);
         ++opened;
     });
@@ -334,7 +334,7 @@ void TestServerOnline::withoutAccountTheSwitchEndsOff()
                                                    "--> Streaming Options"));
         }
     }
-    seams::setSignupOpener({});
+    windows::setSignupOpener({});
 }
 
 void TestServerOnline::shuttingDownEndsAfterTheLogoff()

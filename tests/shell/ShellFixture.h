@@ -8,7 +8,7 @@
 #include "shell/InfoWindows.h"
 #include "capture/Prompt.h"
 #include "shell/OnlineController.h"
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
 #include "shell/MainWindow.h"
 #include "shell/SplashScreen.h"
@@ -80,15 +80,15 @@ public:
             return true;
         });
         OnlineController::setSessionFactory([](Capture*) -> OnlineSession* { return new RecordingSession; });
-        seams::setActiveConnections({[](QWidget*) {
+        windows::setActiveConnections({[](QWidget*) {
                                          ++shellRecord().activeShows;
                                          shellRecord().activeVisible = true;
                                      },
                                      [] { shellRecord().activeVisible = false; },
                                      [] { return shellRecord().activeVisible; }});
-        seams::setConfigurationOpener([](QWidget*) { ++shellRecord().configurationOpens; });
-        seams::setInvitationOpener([](QWidget*) { ++shellRecord().invitationOpens; });
-        seams::setSnapshotsOpener([](QWidget*) { ++shellRecord().snapshotOpens; });
+        windows::setConfigurationOpener([](QWidget*) { ++shellRecord().configurationOpens; });
+        windows::setInvitationOpener([](QWidget*) { ++shellRecord().invitationOpens; });
+        windows::setSnapshotsOpener([](QWidget*) { ++shellRecord().snapshotOpens; });
     }
 
     void tearDown()

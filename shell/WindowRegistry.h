@@ -9,7 +9,7 @@
 
 class QWidget;
 
-namespace seams {
+namespace windows {
 
 // Windows the shell only opens: registered by the program, null-safe to call.
 using WindowOpener = std::function<void(QWidget* owner)>;
@@ -47,4 +47,4 @@ bool activeConnectionsVisible();
 void setWindowUnloader(const QString& name, std::function<void()> unload);
 void unloadWindow(const QString& name);
 
-} // namespace seams
+} // namespace windows

@@ -1,15 +1,15 @@
-#include "shell/Seams.h"
+#include "shell/WindowRegistry.h"
 
 #include <utility>
 
 #include <QHash>
 
 namespace {
-seams::WindowOpener configurationOpener;
-seams::WindowOpener invitationOpener;
-seams::WindowOpener snapshotsOpener;
-seams::WindowOpener signupOpener;
-seams::ActiveConnectionsWindow activeConnections;
+windows::WindowOpener configurationOpener;
+windows::WindowOpener invitationOpener;
+windows::WindowOpener snapshotsOpener;
+windows::WindowOpener signupOpener;
+windows::ActiveConnectionsWindow activeConnections;
 QHash<QString, std::function<void()>>& unloaders()
 {
     static QHash<QString, std::function<void()>> map;
@@ -17,7 +17,7 @@ QHash<QString, std::function<void()>>& unloaders()
 }
 } // namespace
 
-namespace seams {
+namespace windows {
 
 void setConfigurationOpener(WindowOpener opener) { configurationOpener = std::move(opener); }
 void openConfiguration(QWidget* owner)
@@ -75,4 +75,4 @@ void unloadWindow(const QString& name)
         (*it)();
 }
 
-} // namespace seams
+} // namespace windows
