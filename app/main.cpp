@@ -2,15 +2,15 @@
 #include <QPointer>
 #include <cstdio>
 
-#include "image/LabelListWindow.h"
-#include "shell/Globals.h"
-#include "shell/WindowRegistry.h"
-#include "shell/Settings.h"
-#include "shell/MainWindow.h"
-#include "server/StreamingEngine.h"
-#include "shell/ShellWindows.h"
 #include "capture/Termination.h"
 #include "community/CommunityWindows.h"
+#include "image/LabelListWindow.h"
+#include "server/StreamingEngine.h"
+#include "shell/Globals.h"
+#include "shell/MainWindow.h"
+#include "shell/Settings.h"
+#include "shell/ShellWindows.h"
+#include "shell/WindowRegistry.h"
 
 int main(int argc, char** argv)
 {

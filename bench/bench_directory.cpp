@@ -46,14 +46,8 @@ constexpr int kShortSeconds = 5;
 constexpr int kBurst = 500;
 constexpr int kSlowClients = 100;
 
-QByteArray memberName(int i)
-{
-    return "member" + QByteArray::number(i) + ".vantora.example";
-}
-QByteArray memberPassword(int i)
-{
-    return "pw-" + QByteArray::number(i * 7919);
-}
+QByteArray memberName(int i) { return "member" + QByteArray::number(i) + ".vantora.example"; }
+QByteArray memberPassword(int i) { return "pw-" + QByteArray::number(i * 7919); }
 // Off: logons. On: a path the service answers without its database (the
 // HTTP front alone, to tell its cost from the store's).
 std::atomic<bool> frontOnly{false};
@@ -61,8 +55,8 @@ std::atomic<bool> frontOnly{false};
 QByteArray logonRequest(quint16 port, int member)
 {
     const QByteArray target = frontOnly ? QByteArray("/client_v3/nothing.php")
-                                        : "/client_v3/logon.php?u=" + memberName(member) + "&p=" +
-                                              memberPassword(member) + "&i=192.168.0.10:2156";
+                                        : "/client_v3/logon.php?u=" + memberName(member) +
+                                              "&p=" + memberPassword(member) + "&i=192.168.0.10:2156";
     return "GET " + target + " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Vantora Client\r\nHost: 127.0.0.1:" +
            QByteArray::number(port) + "\r\n\r\n";
 }
@@ -334,10 +328,7 @@ void print(const char* what, const Result& r)
     std::fflush(stdout);
 }
 
-double ratio(double a, double b)
-{
-    return b > 0 ? a / b : 0.0;
-}
+double ratio(double a, double b) { return b > 0 ? a / b : 0.0; }
 
 // --quick: the cheapest Argon2id for the stored hashes and no PostgreSQL runs,
 // for trying changes to the relogon path; first logons then mean nothing.
@@ -353,8 +344,8 @@ std::vector<QByteArray> hashAll()
     for (int w = 0; w < n; ++w)
         workers.emplace_back([&, w] {
             for (int i = w; i < kMembers; i += n)
-                hashes[size_t(i)] =
-                    passwords::hash(memberPassword(i), quick ? HashLimits::minimal() : HashLimits::interactive());
+                hashes[size_t(i)] = passwords::hash(memberPassword(i), quick ? HashLimits::minimal()
+                                                                             : HashLimits::interactive());
         });
     for (auto& t : workers)
         t.join();
@@ -391,7 +382,8 @@ public:
         m_process.setStandardErrorFile(logFile);
         m_process.start(QCoreApplication::applicationDirPath() + QLatin1String("/vantora-directory"),
                         {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                         QStringLiteral("--db"), db, QStringLiteral("--threads"), QString::number(serviceThreads)});
+                         QStringLiteral("--db"), db, QStringLiteral("--threads"),
+                         QString::number(serviceThreads)});
         if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000))
             return false;
         const QByteArray line = m_process.readLine().trimmed();
@@ -544,7 +536,8 @@ int main(int argc, char** argv)
         std::printf("   PostgreSQL %.2f   two instances %.2f",
                     ratio(pgRelogon.perSecond(), reference.perSecond()),
                     ratio(twoRelogon.perSecond(), reference.perSecond()));
-    std::printf("\nfront alone / reference:           %.2f", ratio(frontAlone.perSecond(), reference.perSecond()));
+    std::printf("\nfront alone / reference:           %.2f",
+                ratio(frontAlone.perSecond(), reference.perSecond()));
     std::printf("\nrelogons / first logons:           %.1f\n", ratio(relogon.perSecond(), first.perSecond()));
     std::printf("burst p99 / reference burst p99:   %.2f\n", ratio(burstOurs.p99, burstRef.p99));
     std::printf(

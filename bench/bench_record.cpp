@@ -10,8 +10,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QSize>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -71,11 +71,16 @@ Figures recordWithCapture(const QString& file, QSize size)
 Figures recordBare(const QString& file, QSize size)
 {
     Figures f;
-    const QString desc = QStringLiteral(
-        "videotestsrc is-live=true pattern=smpte horizontal-speed=2 ! video/x-raw,width=%2,height=%3,framerate=30/1 ! "
-        "clockoverlay ! videoconvert ! video/x-raw,format=I420 ! jpegenc quality=85 ! identity name=count ! avimux name=mux ! "
-        "filesink location=\"%1\" audiotestsrc is-live=true wave=sine freq=440 volume=0.2 ! audioconvert ! "
-        "audio/x-raw,format=S16LE,rate=22050,channels=1 ! queue ! mux.").arg(file).arg(size.width()).arg(size.height());
+    const QString desc = QStringLiteral("videotestsrc is-live=true pattern=smpte horizontal-speed=2 ! "
+                                        "video/x-raw,width=%2,height=%3,framerate=30/1 ! "
+                                        "clockoverlay ! videoconvert ! video/x-raw,format=I420 ! jpegenc "
+                                        "quality=85 ! identity name=count ! avimux name=mux ! "
+                                        "filesink location=\"%1\" audiotestsrc is-live=true wave=sine "
+                                        "freq=440 volume=0.2 ! audioconvert ! "
+                                        "audio/x-raw,format=S16LE,rate=22050,channels=1 ! queue ! mux.")
+                             .arg(file)
+                             .arg(size.width())
+                             .arg(size.height());
     GError* err = nullptr;
     GstElement* p = gst_parse_launch(desc.toUtf8().constData(), &err);
     if (!p) {
@@ -86,10 +91,13 @@ Figures recordBare(const QString& file, QSize size)
     frames = 0;
     GstElement* id = gst_bin_get_by_name(GST_BIN(p), "count");
     GstPad* pad = gst_element_get_static_pad(id, "src");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, [](GstPad*, GstPadProbeInfo*, gpointer) {
-        ++frames;
-        return GST_PAD_PROBE_OK;
-    }, nullptr, nullptr);
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer) {
+            ++frames;
+            return GST_PAD_PROBE_OK;
+        },
+        nullptr, nullptr);
     gst_object_unref(pad);
     gst_object_unref(id);
     const double cpu0 = cpuSeconds();
@@ -113,7 +121,8 @@ Figures recordBare(const QString& file, QSize size)
 
 void print(const char* name, const Figures& f)
 {
-    std::printf("%-22s %6.2f s wall  %6.2f s CPU (%5.1f%% of one core)  %4llu frames written  %3llu dropped  %7.1f KiB\n",
+    std::printf("%-22s %6.2f s wall  %6.2f s CPU (%5.1f%% of one core)  %4llu frames written  %3llu dropped  "
+                "%7.1f KiB\n",
                 name, f.wall, f.cpu, f.wall > 0 ? 100.0 * f.cpu / f.wall : 0.0,
                 static_cast<unsigned long long>(f.written), static_cast<unsigned long long>(f.dropped),
                 f.bytes / 1024.0);

@@ -18,14 +18,14 @@
 //   bench_server [seconds per round, default 5]
 
 #include "capture/Capture.h"
-#include "shell/Globals.h"
 #include "server/StreamingEngine.h"
+#include "shell/Globals.h"
 #include "shell/Settings.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -75,13 +75,12 @@ class RssPeak
 public:
     RssPeak()
         : m_thread([this] {
-            while (!m_stop) {
-                m_peak = std::max(m_peak.load(), rssKb());
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        })
-    {
-    }
+              while (!m_stop) {
+                  m_peak = std::max(m_peak.load(), rssKb());
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          })
+    {}
     long stop()
     {
         m_stop = true;
@@ -173,9 +172,11 @@ void runClient(quint16 port, bool newConnection, Clock::time_point deadline, Cli
         const auto start = Clock::now();
         if (fd < 0)
             fd = connectTo(port);
-        bool ok = fd >= 0 && ::send(fd, request, length, MSG_NOSIGNAL) == ssize_t(length) && readAnswer(fd, buf);
+        bool ok =
+            fd >= 0 && ::send(fd, request, length, MSG_NOSIGNAL) == ssize_t(length) && readAnswer(fd, buf);
         if (ok)
-            out->latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            out->latenciesMs.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         else
             ++out->failures;
         if (fd >= 0 && (newConnection || !ok)) {
@@ -270,11 +271,11 @@ QByteArray runChild(const QStringList& args)
 Round runRound(quint16 port, int clients, bool newConnection, double seconds)
 {
     const double cpuBefore = threadCpuSeconds();
-    const QList<QByteArray> fields = runChild({QStringLiteral("--clients"), QString::number(port),
-                                               QString::number(clients), newConnection ? QStringLiteral("1") : QStringLiteral("0"),
-                                               QString::number(seconds)})
-                                         .trimmed()
-                                         .split(' ');
+    const QList<QByteArray> fields =
+        runChild({QStringLiteral("--clients"), QString::number(port), QString::number(clients),
+                  newConnection ? QStringLiteral("1") : QStringLiteral("0"), QString::number(seconds)})
+            .trimmed()
+            .split(' ');
     const double cpu = threadCpuSeconds() - cpuBefore;
     Round r;
     if (fields.size() == 5) {
@@ -294,8 +295,7 @@ Round runRound(quint16 port, int clients, bool newConnection, double seconds)
 class ReferenceServer : public QObject
 {
 public:
-    explicit ReferenceServer(QByteArray answer)
-        : m_answer(std::move(answer))
+    explicit ReferenceServer(QByteArray answer) : m_answer(std::move(answer))
     {
         m_server.setListenBacklogSize(1024); // as the engine's listener
         m_server.listen(QHostAddress::LocalHost, 0);
@@ -385,7 +385,8 @@ double pipelinedRead(quint16 port, const QByteArray& request, int count, bool he
 int main(int argc, char** argv)
 {
     if (argc == 6 && std::strcmp(argv[1], "--clients") == 0)
-        return clientMain(quint16(std::atoi(argv[2])), std::atoi(argv[3]), std::atoi(argv[4]) != 0, std::atof(argv[5]));
+        return clientMain(quint16(std::atoi(argv[2])), std::atoi(argv[3]), std::atoi(argv[4]) != 0,
+                          std::atof(argv[5]));
     if (argc == 5 && std::strcmp(argv[1], "--pipeline") == 0)
         return pipelineMain(quint16(std::atoi(argv[2])), std::atoi(argv[3]), std::atof(argv[4]));
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -453,7 +454,8 @@ int main(int argc, char** argv)
                 const std::string_view v(buf.data(), buf.size());
                 const size_t end = v.find("\r\n\r\n");
                 const size_t at = v.find("Content-Length: ");
-                sample = QByteArray(buf.data(), qsizetype(end + 4 + size_t(std::atoll(buf.data() + at + 16))));
+                sample =
+                    QByteArray(buf.data(), qsizetype(end + 4 + size_t(std::atoll(buf.data() + at + 16))));
             }
             QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         });
@@ -482,18 +484,20 @@ int main(int argc, char** argv)
     const long after = rssKb();
     std::printf("RSS idle %.1f MB; 256 keep-alive clients: peak %.1f MB (+%.1f); 10 s after: %.1f MB (%+.1f)"
                 " [%ld failures]\n",
-                idle / 1024.0, atPeak / 1024.0, (atPeak - idle) / 1024.0, after / 1024.0, (after - idle) / 1024.0,
-                held.failures);
+                idle / 1024.0, atPeak / 1024.0, (atPeak - idle) / 1024.0, after / 1024.0,
+                (after - idle) / 1024.0, held.failures);
 
     // 256 peers that pipeline requests and never read their answers.
     {
         const long before = rssKb();
         RssPeak pipelinePeak;
-        runChild({QStringLiteral("--pipeline"), QString::number(port), QStringLiteral("256"), QStringLiteral("3")});
+        runChild({QStringLiteral("--pipeline"), QString::number(port), QStringLiteral("256"),
+                  QStringLiteral("3")});
         const long most = pipelinePeak.stop();
         runFor(500);
-        std::printf("RSS with 256 pipelining peers that never read: peak %.1f MB (+%.1f over %.1f MB before)\n",
-                    most / 1024.0, (most - before) / 1024.0, before / 1024.0);
+        std::printf(
+            "RSS with 256 pipelining peers that never read: peak %.1f MB (+%.1f over %.1f MB before)\n",
+            most / 1024.0, (most - before) / 1024.0, before / 1024.0);
     }
 
     // One read of pipelined tiny requests: time until every answer arrived.
@@ -566,16 +570,18 @@ int main(int argc, char** argv)
             const double fps = double(frames) / elapsed;
             const double encodeRate = double(encodes) / elapsed;
             const Round ours = mean(ours1, ours2);
-            std::printf("%-10s %7d %10.0f %10.0f %6.2f %7.2f %7.2f %8.2f %7.1f %8.1f %4ld/%-4ld %8.1f %9.1f\n",
-                        newConnection ? "new-conn" : "keep-alive", clients, ours.rate, ref.rate,
-                        ref.rate > 0 ? ours.rate / ref.rate : 0.0, ours.p50, ours.p99, ref.p99, ours.cpuUs,
-                        ref.cpuUs, ours.failures, ref.failures, fps, encodeRate);
+            std::printf(
+                "%-10s %7d %10.0f %10.0f %6.2f %7.2f %7.2f %8.2f %7.1f %8.1f %4ld/%-4ld %8.1f %9.1f\n",
+                newConnection ? "new-conn" : "keep-alive", clients, ours.rate, ref.rate,
+                ref.rate > 0 ? ours.rate / ref.rate : 0.0, ours.p50, ours.p99, ref.p99, ours.cpuUs, ref.cpuUs,
+                ours.failures, ref.failures, fps, encodeRate);
             std::fflush(stdout);
         }
     }
-    std::printf("goals: new-conn >= 0.70 and keep-alive >= 0.80 of the reference, no failures; p99 < 20 ms at 64"
-                " keep-alive clients; RSS at 256 clients <= idle + 16 MB, 10 s after within 8 MB of idle;"
-                " 256 non-reading peers < idle + 64 MB; us/request flat over read sizes\n");
+    std::printf(
+        "goals: new-conn >= 0.70 and keep-alive >= 0.80 of the reference, no failures; p99 < 20 ms at 64"
+        " keep-alive clients; RSS at 256 clients <= idle + 16 MB, 10 s after within 8 MB of idle;"
+        " 256 non-reading peers < idle + 64 MB; us/request flat over read sizes\n");
     engine->unload();
     return 0;
 }

@@ -26,7 +26,8 @@ void put64(QByteArray& b, quint64 v)
 
 quint32 indexId(int stream)
 {
-    return (fourcc("ix00") & 0x0000ffff) | quint32('0' + stream / 10) << 16 | quint32('0' + stream % 10) << 24;
+    return (fourcc("ix00") & 0x0000ffff) | quint32('0' + stream / 10) << 16 |
+           quint32('0' + stream % 10) << 24;
 }
 } // namespace
 
@@ -72,7 +73,7 @@ qint64 closeBlock(QFile& f, const HeaderSpots& spots, const Block& block, bool f
         const qint64 at = end + inside.size();
         put32(inside, indexId(s));
         put32(inside, quint32(24 + 8 * mine.size()));
-        put16(inside, 2);  // longs per entry
+        put16(inside, 2);       // longs per entry
         inside.append(char(0)); // sub type
         inside.append(char(1)); // index of chunks
         put32(inside, quint32(mine.size()));
@@ -102,8 +103,8 @@ qint64 closeBlock(QFile& f, const HeaderSpots& spots, const Block& block, bool f
     if (!f.seek(end) || f.write(tail) != tail.size() || !f.flush())
         return -1;
     const qint64 newEnd = end + tail.size();
-    if (!writeU32(f, block.movi + 4, quint32(listEnd - block.movi - 8))
-        || !writeU32(f, block.riff + 4, quint32(newEnd - block.riff - 8)))
+    if (!writeU32(f, block.movi + 4, quint32(listEnd - block.movi - 8)) ||
+        !writeU32(f, block.riff + 4, quint32(newEnd - block.riff - 8)))
         return -1;
     for (int s = 0; s < added.size(); ++s) {
         if (added[s].pos >= 0)

@@ -15,8 +15,8 @@ namespace avi {
 
 constexpr quint32 fourcc(const char (&s)[5])
 {
-    return quint32(quint8(s[0])) | quint32(quint8(s[1])) << 8 | quint32(quint8(s[2])) << 16
-           | quint32(quint8(s[3])) << 24;
+    return quint32(quint8(s[0])) | quint32(quint8(s[1])) << 8 | quint32(quint8(s[2])) << 16 |
+           quint32(quint8(s[3])) << 24;
 }
 
 // Stream number of a "##xx" chunk id, or -1.
@@ -38,10 +38,10 @@ struct Block
 
 struct StreamSpots
 {
-    qint64 strh = -1;        // data of the stream header
-    quint32 sampleSize = 0;  // 0: one chunk is one unit of length
-    qint64 indx = -1;        // data of the super index, -1 when the header has none
-    int indxCapacity = 0;    // entries it has room for
+    qint64 strh = -1;       // data of the stream header
+    quint32 sampleSize = 0; // 0: one chunk is one unit of length
+    qint64 indx = -1;       // data of the super index, -1 when the header has none
+    int indxCapacity = 0;   // entries it has room for
 };
 
 struct HeaderSpots

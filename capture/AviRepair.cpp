@@ -19,8 +19,8 @@ qint64 chunkEnd(qint64 pos, quint32 size) { return pos + 8 + qint64(size) + (siz
 struct FoundBlock
 {
     Block block;
-    qint64 idx1 = -1;         // the first block's old index, when it has one
-    QList<qint64> indexAt;    // "ix##" chunk per stream, -1 when none
+    qint64 idx1 = -1;      // the first block's old index, when it has one
+    QList<qint64> indexAt; // "ix##" chunk per stream, -1 when none
 };
 
 bool readHeader(QFile& f, qint64 hdrlData, qint64 hdrlEnd, HeaderSpots& spots)
@@ -87,8 +87,8 @@ QList<FoundBlock> walkBlocks(QFile& f, qint64 fileSize, qint64 moviList, int str
         const quint32 id = u32(h), size = u32(h + 4);
         if (id == fourcc("RIFF")) {
             char x[16];
-            if (pos + 24 > fileSize || !readAt(f, pos + 8, x, 16) || u32(x) != fourcc("AVIX")
-                || u32(x + 4) != fourcc("LIST") || u32(x + 12) != fourcc("movi"))
+            if (pos + 24 > fileSize || !readAt(f, pos + 8, x, 16) || u32(x) != fourcc("AVIX") ||
+                u32(x + 4) != fourcc("LIST") || u32(x + 12) != fourcc("movi"))
                 break;
             FoundBlock next;
             next.block = {pos, pos + 12, {}};

@@ -10,10 +10,10 @@
 struct AviRepairResult
 {
     bool ok = false;
-    QString error;        // why not, when !ok
+    QString error; // why not, when !ok
     quint32 videoFrames = 0;
     quint32 audioChunks = 0;
-    int blocks = 0;       // movie blocks kept (RIFF "AVI " and "AVIX")
+    int blocks = 0; // movie blocks kept (RIFF "AVI " and "AVIX")
     bool indexWritten = false;
     bool framesDropped = false; // a full disk left no room for the index otherwise
 };

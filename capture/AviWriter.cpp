@@ -43,7 +43,10 @@ qint64 AviWriter::blockLimit() { return limit; }
 
 void AviWriter::setBlockLimit(qint64 bytes) { limit = qBound(qint64(64 * 1024), bytes, qint64(1) << 30); }
 
-void AviWriter::setFailureHandler(std::function<void(const QString&)> handler) { onFailure = std::move(handler); }
+void AviWriter::setFailureHandler(std::function<void(const QString&)> handler)
+{
+    onFailure = std::move(handler);
+}
 
 bool AviWriter::open(const QString& path, const Video& v, const std::optional<Sound>& s)
 {
@@ -140,8 +143,8 @@ bool AviWriter::open(const QString& path, const Video& v, const std::optional<So
         put32(strh, 0);
         put32(strh, 0);
         put32(strh, 0);
-        put32(strh, align);                          // scale
-        put32(strh, quint32(sound->rate) * align);   // rate: bytes per second
+        put32(strh, align);                        // scale
+        put32(strh, quint32(sound->rate) * align); // rate: bytes per second
         put32(strh, 0);
         put32(strh, 0); // length
         put32(strh, quint32(sound->rate) * align);
@@ -210,8 +213,8 @@ bool AviWriter::put(quint32 id, const char* data, qint64 size)
         return false;
     // Room for this chunk and the block's indexes, or a new block.
     const Block& current = blocks.last();
-    const qint64 indexes = 8 + 16 * qint64(current.chunks.size() + 1)
-                           + spots.streams.size() * (32 + 8 * qint64(current.chunks.size() + 1));
+    const qint64 indexes = 8 + 16 * qint64(current.chunks.size() + 1) +
+                           spots.streams.size() * (32 + 8 * qint64(current.chunks.size() + 1));
     if (!current.chunks.isEmpty() && end + 8 + size + indexes - current.riff > limit) {
         if (!closeCurrentBlock() || !startBlock())
             return false;
@@ -220,8 +223,8 @@ bool AviWriter::put(quint32 id, const char* data, qint64 size)
     qToLittleEndian(id, h);
     qToLittleEndian(quint32(size), h + 4);
     const char pad = 0;
-    if (!file.seek(end) || file.write(h, 8) != 8 || file.write(data, size) != size
-        || ((size & 1) && file.write(&pad, 1) != 1)) {
+    if (!file.seek(end) || file.write(h, 8) != 8 || file.write(data, size) != size ||
+        ((size & 1) && file.write(&pad, 1) != 1)) {
         failed();
         return false;
     }
@@ -277,8 +280,9 @@ void AviWriter::alignSound()
     // Sound heard before the first frame is dropped; sound that starts after
     // it gets silence in front.
     // A sound clock seconds apart from the picture's is no start delay: bounded.
-    const qint64 gap = qBound(qint64(-5) * sound->rate, (soundPendingPts - firstFramePts) * sound->rate / Second,
-                              qint64(5) * sound->rate);
+    const qint64 gap =
+        qBound(qint64(-5) * sound->rate, (soundPendingPts - firstFramePts) * sound->rate / Second,
+               qint64(5) * sound->rate);
     if (gap < 0)
         soundPending.remove(0, qMin(soundPending.size(), qsizetype(-gap * align)));
     else if (gap > 0)
@@ -307,7 +311,8 @@ void AviWriter::writeSoundUpTo(quint64 samples, bool pad)
     if (!pad || broken || wanted <= 0)
         return;
     // The sound fell short of the picture (a late or silent input): silence.
-    const QByteArray silence(qMin<qint64>(wanted, sound->rate) * align, sound->bits == 8 ? char(0x80) : char(0));
+    const QByteArray silence(qMin<qint64>(wanted, sound->rate) * align,
+                             sound->bits == 8 ? char(0x80) : char(0));
     while (wanted > 0) {
         const qint64 take = qMin<qint64>(wanted, sound->rate);
         if (!put(fourcc("01wb"), silence.constData(), take * align))

@@ -33,13 +33,14 @@ QList<CameraFormat> formatsFromCaps(GstCaps* caps)
         const GValue* fr = gst_structure_get_value(st, "framerate");
         QList<int> rates;
         if (fr && GST_VALUE_HOLDS_FRACTION(fr)) {
-            rates.append(gst_value_get_fraction_numerator(fr) / qMax(1, gst_value_get_fraction_denominator(fr)));
+            rates.append(gst_value_get_fraction_numerator(fr) /
+                         qMax(1, gst_value_get_fraction_denominator(fr)));
         } else if (fr && GST_VALUE_HOLDS_LIST(fr)) {
             for (guint k = 0; k < gst_value_list_get_size(fr); ++k) {
                 const GValue* v = gst_value_list_get_value(fr, k);
                 if (GST_VALUE_HOLDS_FRACTION(v))
-                    rates.append(gst_value_get_fraction_numerator(v)
-                                 / qMax(1, gst_value_get_fraction_denominator(v)));
+                    rates.append(gst_value_get_fraction_numerator(v) /
+                                 qMax(1, gst_value_get_fraction_denominator(v)));
             }
         }
         for (int r : rates) {
@@ -48,7 +49,8 @@ QList<CameraFormat> formatsFromCaps(GstCaps* caps)
         }
     }
     std::sort(out.begin(), out.end(), [](const CameraFormat& a, const CameraFormat& b) {
-        const qint64 pa = qint64(a.size.width()) * a.size.height(), pb = qint64(b.size.width()) * b.size.height();
+        const qint64 pa = qint64(a.size.width()) * a.size.height(),
+                     pb = qint64(b.size.width()) * b.size.height();
         return pa != pb ? pa < pb : a.fps < b.fps;
     });
     return out;
@@ -57,7 +59,8 @@ QList<CameraFormat> formatsFromCaps(GstCaps* caps)
 QList<CameraFormat> patternFormats()
 {
     QList<CameraFormat> out;
-    for (QSize size : {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(800, 600), QSize(1280, 720)}) {
+    for (QSize size :
+         {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(800, 600), QSize(1280, 720)}) {
         for (int fps : {15, 25, 30})
             out.append({size, fps, false});
     }
@@ -66,7 +69,10 @@ QList<CameraFormat> patternFormats()
 
 QString fixedCaps(const CameraFormat& f)
 {
-    return QStringLiteral("width=%1,height=%2,framerate=%3/1").arg(f.size.width()).arg(f.size.height()).arg(f.fps);
+    return QStringLiteral("width=%1,height=%2,framerate=%3/1")
+        .arg(f.size.width())
+        .arg(f.size.height())
+        .arg(f.fps);
 }
 
 // The VGA size every camera and player handles, when offered.
@@ -121,8 +127,9 @@ QList<std::shared_ptr<CameraSource>> CameraSource::discover()
                 path.clear();
             gst_structure_free(props);
         }
-        const bool dup = std::any_of(found.cbegin(), found.cend(),
-                                     [&](const std::shared_ptr<CameraSource>& c) { return c->device() == path; });
+        const bool dup =
+            std::any_of(found.cbegin(), found.cend(),
+                        [&](const std::shared_ptr<CameraSource>& c) { return c->device() == path; });
         if (!path.isEmpty() && !dup) {
             GstCaps* caps = gst_device_get_caps(dev);
             gchar* name = gst_device_get_display_name(dev);
@@ -144,7 +151,8 @@ QList<std::shared_ptr<CameraSource>> CameraSource::discover()
 
 std::shared_ptr<CameraSource> CameraSource::camera(const QString& devicePath, const QString& name)
 {
-    return std::make_shared<V4l2CameraSource>(devicePath, name.isEmpty() ? devicePath : name, QList<CameraFormat>{});
+    return std::make_shared<V4l2CameraSource>(devicePath, name.isEmpty() ? devicePath : name,
+                                              QList<CameraFormat>{});
 }
 
 TestPatternSource::TestPatternSource() : CameraSource(patternFormats()) {}
@@ -172,8 +180,7 @@ QString TestPatternSource::soundPipeline() const
 
 V4l2CameraSource::V4l2CameraSource(QString devicePath, QString name, QList<CameraFormat> formats)
     : CameraSource(std::move(formats)), path(std::move(devicePath)), displayName(std::move(name))
-{
-}
+{}
 
 QString V4l2CameraSource::description() const { return QStringLiteral("Video4Linux camera (%1)").arg(path); }
 
@@ -211,7 +218,8 @@ QList<SoundInput> soundInputs()
         if (!element)
             continue;
         GstElementFactory* factory = gst_element_get_factory(element);
-        const QString kind = factory ? fromGChar(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory))) : QString();
+        const QString kind =
+            factory ? fromGChar(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory))) : QString();
         // The element's own name for the device picks it again at recording time.
         const char* property = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "device") ? "device"
                                : g_object_class_find_property(G_OBJECT_GET_CLASS(element), "target-object")
@@ -225,11 +233,12 @@ QList<SoundInput> soundInputs()
             g_free(v);
         }
         gst_object_unref(gst_object_ref_sink(element));
-        if (kind.isEmpty() || !property || value.isEmpty() || value.contains(QLatin1Char('"'))
-            || value.contains(QLatin1Char('\\')))
+        if (kind.isEmpty() || !property || value.isEmpty() || value.contains(QLatin1Char('"')) ||
+            value.contains(QLatin1Char('\\')))
             continue;
         gchar* name = gst_device_get_display_name(dev);
-        found.append({fromGChar(name), QStringLiteral("%1 %2=\"%3\"").arg(kind, QLatin1String(property), value)});
+        found.append(
+            {fromGChar(name), QStringLiteral("%1 %2=\"%3\"").arg(kind, QLatin1String(property), value)});
         g_free(name);
     }
     g_list_free_full(devices, gst_object_unref);

@@ -8,16 +8,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTimer>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -68,8 +68,7 @@ protected:
         QRect target = rect();
         if (!stretch) {
             const QSize fitted = shown.size().scaled(size(), Qt::KeepAspectRatio);
-            target = QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                           fitted);
+            target = QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
         }
         p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.drawImage(target, shown);
@@ -100,7 +99,7 @@ struct Capture::Private
     QMutex mutex;
     GstSample* pending = nullptr;
     bool deliveryQueued = false;
-    QString firstError; // the first error the current pipeline reported
+    QString firstError;  // the first error the current pipeline reported
     QString latestError; // the latest one
     QString lastError;   // what errorOccurred last said
 
@@ -310,7 +309,8 @@ void Capture::Private::storeSample(GstSample* sample)
     }
     if (queue) {
         // Runs on the owner thread; dropped with q if q is gone.
-        QMetaObject::invokeMethod(q, [this, gen] { deliverFrame(gen); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            q, [this, gen] { deliverFrame(gen); }, Qt::QueuedConnection);
     }
 }
 
@@ -487,11 +487,10 @@ QString Capture::Private::recordingDescription(const CameraSource& src) const
     const QString encoder = compression == Compression::Mjpeg
                                 ? QStringLiteral("video/x-raw,format=I420 ! jpegenc quality=%1").arg(quality)
                                 : QStringLiteral("video/x-raw,format=I420");
-    QString desc = QStringLiteral(
-                       "queue name=recq leaky=downstream max-size-buffers=0 max-size-bytes=0 "
-                       "max-size-time=3000000000 ! videorate name=rate skip-to-first=true ! "
-                       "video/x-raw,framerate=%1/1 ! videoconvert ! %2 ! queue name=vq ! "
-                       "appsink name=vsink sync=false async=false enable-last-sample=false")
+    QString desc = QStringLiteral("queue name=recq leaky=downstream max-size-buffers=0 max-size-bytes=0 "
+                                  "max-size-time=3000000000 ! videorate name=rate skip-to-first=true ! "
+                                  "video/x-raw,framerate=%1/1 ! videoconvert ! %2 ! queue name=vq ! "
+                                  "appsink name=vsink sync=false async=false enable-last-sample=false")
                        .arg(fps)
                        .arg(encoder);
     const QString sound = audio.input.isEmpty() ? src.soundPipeline() : audio.input;
@@ -526,7 +525,8 @@ bool Capture::Private::beginRecording()
     const QFileInfo info(file);
     const QFileInfo folder(info.absolutePath());
     if (!folder.exists())
-        return refuse(QStringLiteral("The folder %1 does not exist").arg(QDir::toNativeSeparators(folder.filePath())));
+        return refuse(
+            QStringLiteral("The folder %1 does not exist").arg(QDir::toNativeSeparators(folder.filePath())));
     if (!folder.isDir())
         return refuse(QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(folder.filePath())));
     if (info.isDir())
@@ -536,7 +536,8 @@ bool Capture::Private::beginRecording()
         // Find out now, not halfway, that the file cannot be written.
         QFile probe(file);
         if (!probe.open(QIODevice::WriteOnly))
-            return refuse(QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file), probe.errorString()));
+            return refuse(QStringLiteral("Cannot write %1: %2")
+                              .arg(QDir::toNativeSeparators(file), probe.errorString()));
     }
     auto dropFile = [&] {
         if (!existed)
@@ -548,7 +549,8 @@ bool Capture::Private::beginRecording()
     }
     const CameraSource& src = source(index);
     GError* err = nullptr;
-    GstElement* bin = gst_parse_bin_from_description(recordingDescription(src).toUtf8().constData(), TRUE, &err);
+    GstElement* bin =
+        gst_parse_bin_from_description(recordingDescription(src).toUtf8().constData(), TRUE, &err);
     if (!bin || err) {
         const QString text = err ? fromGChar(err->message) : QStringLiteral("cannot build the recorder");
         if (err)
@@ -591,7 +593,8 @@ bool Capture::Private::beginRecording()
         if (!sink)
             continue;
         GstAppSinkCallbacks callbacks{};
-        callbacks.new_sample = qstrcmp(name, "vsink") == 0 ? &Private::onRecordedFrame : &Private::onRecordedSound;
+        callbacks.new_sample =
+            qstrcmp(name, "vsink") == 0 ? &Private::onRecordedFrame : &Private::onRecordedSound;
         callbacks.eos = &Private::onRecordingSinkEnd;
         gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
         gst_object_unref(sink);
@@ -867,8 +870,7 @@ GstPadProbeReturn Capture::Private::countWritten(GstPad*, GstPadProbeInfo*, gpoi
 
 namespace {
 // Hands one recorded buffer to the writer, with its time.
-template <typename Add>
-GstFlowReturn pullRecorded(GstAppSink* sink, Add add)
+template <typename Add> GstFlowReturn pullRecorded(GstAppSink* sink, Add add)
 {
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (!sample)
@@ -910,7 +912,8 @@ void Capture::Private::onRecordingSinkEnd(GstAppSink*, gpointer data)
     }
     d->eosCond.notify_all();
     const quint64 gen = d->recGeneration;
-    QMetaObject::invokeMethod(d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        d->q, [d, gen] { d->recordingEos(gen); }, Qt::QueuedConnection);
 }
 
 GstPadProbeReturn Capture::Private::watchSourceEnd(GstPad*, GstPadProbeInfo* info, gpointer data)
@@ -923,7 +926,8 @@ GstPadProbeReturn Capture::Private::watchSourceEnd(GstPad*, GstPadProbeInfo* inf
             QMutexLocker lock(&d->mutex);
             gen = d->generation;
         }
-        QMetaObject::invokeMethod(d->q, [d, gen] { d->sourceEnded(gen); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            d->q, [d, gen] { d->sourceEnded(gen); }, Qt::QueuedConnection);
     }
     return GST_PAD_PROBE_OK;
 }
@@ -934,9 +938,8 @@ Capture::Capture(QObject* parent) : QObject(parent), d(std::make_unique<Private>
     d->q = this;
     d->sources = CameraSource::discover();
     d->finishWatchdog.setSingleShot(true);
-    connect(&d->finishWatchdog, &QTimer::timeout, this, [this] {
-        d->finalizeRecording(false, QStringLiteral("The recording did not finish in time"));
-    });
+    connect(&d->finishWatchdog, &QTimer::timeout, this,
+            [this] { d->finalizeRecording(false, QStringLiteral("The recording did not finish in time")); });
 }
 
 Capture::~Capture()
@@ -966,9 +969,10 @@ int Capture::addCamera(const QString& devicePath, const QString& name)
             return i;
     }
     // Cameras stay in path order, the pattern stays last.
-    auto pos = std::find_if(d->sources.begin(), d->sources.end(), [&](const std::shared_ptr<CameraSource>& c) {
-        return c->device().isEmpty() || c->device() > devicePath;
-    });
+    auto pos =
+        std::find_if(d->sources.begin(), d->sources.end(), [&](const std::shared_ptr<CameraSource>& c) {
+            return c->device().isEmpty() || c->device() > devicePath;
+        });
     const int at = int(pos - d->sources.begin());
     d->sources.insert(at, CameraSource::camera(devicePath, name));
     if (d->index >= at)

@@ -138,7 +138,7 @@ public:
     // recordingFinished arrives; stopping while nothing records does nothing.
     bool startRecording();
     void stopRecording();
-    bool isRecording() const;   // from start until the file is complete
+    bool isRecording() const; // from start until the file is complete
     RecordingStats recordingStats() const;
     // The description of the most recent errorOccurred.
     QString lastError() const;

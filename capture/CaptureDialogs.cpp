@@ -120,7 +120,8 @@ AudioFormatDialog::AudioFormatDialog(const Capture::AudioFormat& current, const 
     rateInfo = new QLabel(this);
     auto update = [this] {
         const Capture::AudioFormat f = format();
-        rateInfo->setText(QStringLiteral("%1 KB per second").arg(f.rate * f.channels * f.bits / 8 / 1024.0, 0, 'f', 1));
+        rateInfo->setText(
+            QStringLiteral("%1 KB per second").arg(f.rate * f.channels * f.bits / 8 / 1024.0, 0, 'f', 1));
     };
     update();
     for (QComboBox* box : {rateBox, channelsBox, bitsBox})
@@ -138,8 +139,8 @@ AudioFormatDialog::AudioFormatDialog(const Capture::AudioFormat& current, const 
 
 Capture::AudioFormat AudioFormatDialog::format() const
 {
-    return {rateBox->currentData().toInt(), channelsBox->currentData().toInt(), bitsBox->currentData().toInt(),
-            inputBox->currentData().toString()};
+    return {rateBox->currentData().toInt(), channelsBox->currentData().toInt(),
+            bitsBox->currentData().toInt(), inputBox->currentData().toString()};
 }
 
 bool Capture::showVideoCompressionDialog(QWidget* parent)

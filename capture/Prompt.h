@@ -34,8 +34,8 @@ public:
     // A box without an icon.
     static Button plain(QWidget* parent, const QString& title, const QString& text,
                         Buttons buttons = QMessageBox::Ok);
-    static Button show(QMessageBox::Icon icon, QWidget* parent, const QString& title,
-                       const QString& text, Buttons buttons);
+    static Button show(QMessageBox::Icon icon, QWidget* parent, const QString& title, const QString& text,
+                       Buttons buttons);
 
     // Test hooks. A queued answer is taken by the next box instead of showing it.
     // In test mode a box without a queued answer is not shown either: it
@@ -55,8 +55,7 @@ public:
     static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& path,
                                    const QString& filter);
     // Empty when cancelled.
-    static QString getExistingDirectory(QWidget* parent, const QString& caption,
-                                        const QString& start = {});
+    static QString getExistingDirectory(QWidget* parent, const QString& caption, const QString& start = {});
 
     // Test hooks: the next chooser returns this (empty = cancelled) without showing.
     static void setNextFileName(const QString& name);

@@ -28,7 +28,9 @@ void onTerminationSignal(QObject* context, std::function<void()> handler)
         notifier->setEnabled(false);
         handler();
     });
-    struct sigaction sa{};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

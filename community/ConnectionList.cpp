@@ -25,10 +25,7 @@ namespace connectionsgeometry {
 namespace {
 const QString kSection = QStringLiteral("Active Connections");
 
-int twipsSetting(const QString& key, int def)
-{
-    return settingInt(kSection, key, def);
-}
+int twipsSetting(const QString& key, int def) { return settingInt(kSection, key, def); }
 } // namespace
 
 QRect load(const QRect& screen)
@@ -40,8 +37,8 @@ QRect load(const QRect& screen)
     const int width = twipsSetting(QStringLiteral("WindowWidth"), kDefaultWidth);
     const int height = twipsSetting(QStringLiteral("WindowHeight"), kDefaultHeight);
     // Stored values are relative to the whole desktop; the defaults centre on `screen`.
-    const bool centred = GetSetting(kSection, QStringLiteral("WindowTop")).isEmpty()
-        && GetSetting(kSection, QStringLiteral("WindowLeft")).isEmpty();
+    const bool centred = GetSetting(kSection, QStringLiteral("WindowTop")).isEmpty() &&
+                         GetSetting(kSection, QStringLiteral("WindowLeft")).isEmpty();
     const QPoint origin = centred ? screen.topLeft() : QPoint();
     return QRect(origin.x() + left / kTwipsPerPixel, origin.y() + top / kTwipsPerPixel,
                  qMax(1, width / kTwipsPerPixel), qMax(1, height / kTwipsPerPixel));

@@ -49,9 +49,9 @@ QString findOnPath(const QString& name);
 
 struct Launch
 {
-    QString program;      // empty when nothing can be started
+    QString program; // empty when nothing can be started
     QStringList arguments;
-    QString problem;      // what to tell the user when program is empty
+    QString problem; // what to tell the user when program is empty
 };
 
 // The terminal and its arguments that run a trace to `address` and wait for

@@ -114,8 +114,8 @@ void ConnectionsWindow::traceSelected()
 void registerActiveConnections()
 {
     windows::setActiveConnections({[](QWidget* owner) { ConnectionsWindow::open(owner); },
-                                 [] { ConnectionsWindow::unload(); },
-                                 [] { return ConnectionsWindow::instance() != nullptr; }});
+                                   [] { ConnectionsWindow::unload(); },
+                                   [] { return ConnectionsWindow::instance() != nullptr; }});
     enginehooks::setActiveConnectionsHooks(
         [](const QString& address) {
             if (ConnectionsWindow* w = ConnectionsWindow::instance())

@@ -48,9 +48,10 @@ QUrl requestUrl(const QString& serverHost, const SignupForm& f)
     // Every value fully encoded: QUrlQuery would leave "+" (a blank to PHP-style
     // readers) and other delimiters as they are.
     const auto enc = [](const QString& v) { return QString::fromLatin1(QUrl::toPercentEncoding(v)); };
-    const QString query = QStringLiteral("u=") + enc(f.user + u'.' + f.domain) + QStringLiteral("&p=")
-        + enc(f.password) + QStringLiteral("&n=") + enc(f.name) + QStringLiteral("&e=") + enc(f.email)
-        + QStringLiteral("&a=") + (f.adult ? QStringLiteral("True") : QStringLiteral("False"));
+    const QString query = QStringLiteral("u=") + enc(f.user + u'.' + f.domain) + QStringLiteral("&p=") +
+                          enc(f.password) + QStringLiteral("&n=") + enc(f.name) + QStringLiteral("&e=") +
+                          enc(f.email) + QStringLiteral("&a=") +
+                          (f.adult ? QStringLiteral("True") : QStringLiteral("False"));
     url.setQuery(query, QUrl::StrictMode);
     return url;
 }
@@ -76,12 +77,12 @@ QString refusalMessage(Answer answer, const QString& domain, const QString& supp
     case Answer::UserNameInUse:
         return QStringLiteral("Username is in use by another member");
     case Answer::EmailInUse:
-        return QStringLiteral("E-Mail is in use by another account. Contact ") + support
-            + QStringLiteral(" if you have forgot you password");
+        return QStringLiteral("E-Mail is in use by another account. Contact ") + support +
+               QStringLiteral(" if you have forgot you password");
     case Answer::DomainClosed:
-        return QStringLiteral("Domain ") + domain
-            + QStringLiteral(" is currently not avaible for new accounts. Try few days later or "
-                             "register on another domain.");
+        return QStringLiteral("Domain ") + domain +
+               QStringLiteral(" is currently not avaible for new accounts. Try few days later or "
+                              "register on another domain.");
     case Answer::Created:
     case Answer::Unknown:
         break;
@@ -111,8 +112,7 @@ QString safeError(const QString& error, const QUrl& url, const QString& password
 
 Registration::Registration(Callbacks callbacks, QObject* parent)
     : QObject(parent), m_callbacks(std::move(callbacks))
-{
-}
+{}
 
 Registration::~Registration() = default;
 

@@ -6,8 +6,8 @@
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
 #include "shell/Product.h"
-#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
+#include "shell/WindowRegistry.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -68,8 +68,9 @@ SignupWizard::SignupWizard(QWidget* owner) : QWidget(owner, Qt::Window)
 
     auto* layout = new QVBoxLayout(this);
     auto* welcome = new QLabel(
-        QStringLiteral("Welcome at the %1 Registration Wizzard. If you have finished this wizzard you can use "
-                       "%1 streaming. The Terms & Conditions can be viewed if you click on the link.")
+        QStringLiteral(
+            "Welcome at the %1 Registration Wizzard. If you have finished this wizzard you can use "
+            "%1 streaming. The Terms & Conditions can be viewed if you click on the link.")
             .arg(globals().AppName),
         this);
     welcome->setWordWrap(true);
@@ -100,7 +101,8 @@ SignupWizard::SignupWizard(QWidget* owner) : QWidget(owner, Qt::Window)
     layout->addLayout(fields);
 
     termsBox = new QCheckBox(QStringLiteral("I accept the Terms && Conditions"), this);
-    adultBox = new QCheckBox(QStringLiteral("This webcam can contain pornograpic material (Adults only)"), this);
+    adultBox =
+        new QCheckBox(QStringLiteral("This webcam can contain pornograpic material (Adults only)"), this);
     termsLink = linkLabel(QStringLiteral("Terms & Conditions"), this);
     layout->addWidget(termsBox);
     layout->addWidget(adultBox);
@@ -135,12 +137,10 @@ SignupWizard::SignupWizard(QWidget* owner) : QWidget(owner, Qt::Window)
     setTabOrder(nameEdit, emailEdit);
 
     m_registration = new Registration(
-        {[this](const QString& message) {
-             MessageBox::critical(this, boxTitle(), message);
-         },
+        {[this](const QString& message) { MessageBox::critical(this, boxTitle(), message); },
          [this](const QString& message) {
-             return MessageBox::critical(this, boxTitle(), message, QMessageBox::Retry | QMessageBox::Cancel)
-                 == QMessageBox::Retry;
+             return MessageBox::critical(this, boxTitle(), message,
+                                         QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
          },
          [this](const SignupForm& f) { accountCreated(f); }},
         this);
@@ -194,11 +194,11 @@ void SignupWizard::onBusyTick() { busyBar->setValue(signup::nextBusyValue(busyBa
 
 bool SignupWizard::confirmClose()
 {
-    return MessageBox::show(QMessageBox::Information, this, boxTitle(),
-                            QStringLiteral("If you don't have a username you cannot use the online options of our "
-                                           "software.\r\n\r\nAre you sure you want to exit registration wizzard?"),
-                            QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
+    return MessageBox::show(
+               QMessageBox::Information, this, boxTitle(),
+               QStringLiteral("If you don't have a username you cannot use the online options of our "
+                              "software.\r\n\r\nAre you sure you want to exit registration wizzard?"),
+               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void SignupWizard::onClose()
@@ -226,9 +226,10 @@ void SignupWizard::onWhyEmail()
 {
     MessageBox::information(
         this, boxTitle(),
-        QStringLiteral("We use your email ONLY for own purposes. (This means that it only will be used for some "
-                       "things on our site)\r\nExample is Support, so we can contact you\r\nWe don't sell or give "
-                       "your email away. Never!\r\nIt WON'T be shown on your member page."));
+        QStringLiteral(
+            "We use your email ONLY for own purposes. (This means that it only will be used for some "
+            "things on our site)\r\nExample is Support, so we can contact you\r\nWe don't sell or give "
+            "your email away. Never!\r\nIt WON'T be shown on your member page."));
 }
 
 void SignupWizard::onTermsLink() { desktop::openDocument(product::pageUrl(product::Page::Terms)); }
@@ -249,14 +250,17 @@ void SignupWizard::accountCreated(const SignupForm& f)
         QPointer<MainWindow> guard(main);
         // A session still logging off the old account is let finish first.
         OnlineController* online = main->onlineController();
-        OnlineController::whenEnded(online ? online->session() : nullptr, [guard] {
-            if (!guard)
-                return;
-            if (guard->onlineSwitch->isChecked())
-                guard->onOnlineSwitchToggled();
-            else
-                guard->onlineSwitch->setChecked(true);
-        }, 30000);
+        OnlineController::whenEnded(
+            online ? online->session() : nullptr,
+            [guard] {
+                if (!guard)
+                    return;
+                if (guard->onlineSwitch->isChecked())
+                    guard->onOnlineSwitchToggled();
+                else
+                    guard->onlineSwitch->setChecked(true);
+            },
+            30000);
     }
     MessageBox::information(this, boxTitle(), QStringLiteral("Account is created. You're now online"));
     desktop::doEvents();

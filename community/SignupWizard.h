@@ -42,7 +42,7 @@ public:
     SignupForm form() const;
 
     void onSignUp();
-    void onClose();      // asks, then closes on Yes
+    void onClose(); // asks, then closes on Yes
     void onWhyEmail();
     void onTermsLink();
     void onBusyTick();

@@ -4,9 +4,6 @@
 
 namespace directory {
 
-qint64 SystemClock::nowMs() const
-{
-    return QDateTime::currentMSecsSinceEpoch();
-}
+qint64 SystemClock::nowMs() const { return QDateTime::currentMSecsSinceEpoch(); }
 
 } // namespace directory

@@ -11,14 +11,8 @@ const QByteArray kBad = "BAD";
 
 // Short on purpose: the logon client takes any answer longer than six
 // characters for an address.
-Reply bad(const QString& note = QString())
-{
-    return {400, kBad, {}, note};
-}
-Reply ok(const QByteArray& word, const QString& note = QString())
-{
-    return {200, word, {}, note};
-}
+Reply bad(const QString& note = QString()) { return {400, kBad, {}, note}; }
+Reply ok(const QByteArray& word, const QString& note = QString()) { return {200, word, {}, note}; }
 
 int hexValue(char c)
 {
@@ -132,10 +126,7 @@ Params Params::fromQuery(std::string_view query)
     return p;
 }
 
-void Params::set(const QString& key, const QByteArray& value)
-{
-    m_values.insert(key, value);
-}
+void Params::set(const QString& key, const QByteArray& value) { m_values.insert(key, value); }
 
 QStringList defaultDomains()
 {
@@ -204,10 +195,7 @@ QString DirectoryService::storeProblem(const char* what) const
     return QLatin1String(what) + QLatin1String(": ") + m_store.lastError();
 }
 
-Reply DirectoryService::storeDown() const
-{
-    return ok("DB DOWN", storeProblem("database unavailable"));
-}
+Reply DirectoryService::storeDown() const { return ok("DB DOWN", storeProblem("database unavailable")); }
 
 void DirectoryService::log(const QString& line) const
 {

@@ -357,10 +357,7 @@ HttpFrontend::HttpFrontend(DirectoryService& service, Options options, Logger lo
     d->options.maxConnections = std::max(1, d->options.maxConnections);
 }
 
-HttpFrontend::~HttpFrontend()
-{
-    stop();
-}
+HttpFrontend::~HttpFrontend() { stop(); }
 
 bool HttpFrontend::bind(const QString& address, quint16 port, QString* error)
 {
@@ -401,15 +398,9 @@ bool HttpFrontend::bind(const QString& address, quint16 port, QString* error)
     return true;
 }
 
-quint16 HttpFrontend::port() const
-{
-    return d->port;
-}
+quint16 HttpFrontend::port() const { return d->port; }
 
-bool HttpFrontend::isRunning() const
-{
-    return d->running.load();
-}
+bool HttpFrontend::isRunning() const { return d->running.load(); }
 
 void HttpFrontend::stop()
 {

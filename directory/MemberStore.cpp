@@ -145,10 +145,7 @@ QStringList MemberStore::widerModes(const QString& location)
     return out;
 }
 
-MemberStore::~MemberStore()
-{
-    t_connections.erase(m_serial);
-}
+MemberStore::~MemberStore() { t_connections.erase(m_serial); }
 
 MemberStore::Connection* MemberStore::connection()
 {

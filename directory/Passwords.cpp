@@ -32,10 +32,7 @@ HashLimits HashLimits::interactive()
     return {3, 12u * 1024 * 1024};
 }
 
-HashLimits HashLimits::minimal()
-{
-    return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN};
-}
+HashLimits HashLimits::minimal() { return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN}; }
 
 namespace passwords {
 

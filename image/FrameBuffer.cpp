@@ -16,10 +16,7 @@
 namespace {
 
 // Rounds to the nearest whole number, halves to even (the default rounding mode).
-inline int nearest(double v)
-{
-    return static_cast<int>(std::nearbyint(v));
-}
+inline int nearest(double v) { return static_cast<int>(std::nearbyint(v)); }
 
 // The rectangle a copy touches: w x h pixels from (sx, sy) of a source of
 // sw x sh to (dx, dy) of a destination of dw x dh, cut to what lies inside both.
@@ -115,10 +112,7 @@ void convertRowRgb32ToBgr24(const quint32* src, uchar* dst, int count)
 #endif
 }
 
-void FrameBuffer::FreeDeleter::operator()(uchar* p) const
-{
-    std::free(p);
-}
+void FrameBuffer::FreeDeleter::operator()(uchar* p) const { std::free(p); }
 
 bool FrameBuffer::create(int width, int height)
 {

@@ -119,15 +119,9 @@ void LabelEditor::selectCode(const QString& code)
     m_options->setExclusive(true);
 }
 
-void LabelEditor::useTimeToken()
-{
-    m_text->setText(QStringLiteral("$TIME$"));
-}
+void LabelEditor::useTimeToken() { m_text->setText(QStringLiteral("$TIME$")); }
 
-void LabelEditor::useDateAndTimeToken()
-{
-    m_text->setText(QStringLiteral("$NOW$"));
-}
+void LabelEditor::useDateAndTimeToken() { m_text->setText(QStringLiteral("$NOW$")); }
 
 void LabelEditor::changeFont()
 {
@@ -166,7 +160,8 @@ void LabelEditor::applyPlacement()
         placeLabel(code, picture.width(), picture.height(), extent.width(), extent.height(), label.x,
                    label.y);
         label.pos = code;
-        Settings::instance().setValue(labels::Section, QString::number(m_number) + QStringLiteral("pos"), code);
+        Settings::instance().setValue(labels::Section, QString::number(m_number) + QStringLiteral("pos"),
+                                      code);
         m_owner->refreshEntry(m_number);
     }
     close();

@@ -14,15 +14,9 @@ void LabelList::load()
     }
 }
 
-int LabelList::numberAt(int row) const
-{
-    return row >= 0 && row < m_rows.size() ? m_rows[row] : 0;
-}
+int LabelList::numberAt(int row) const { return row >= 0 && row < m_rows.size() ? m_rows[row] : 0; }
 
-int LabelList::rowOf(int number) const
-{
-    return int(m_rows.indexOf(number));
-}
+int LabelList::rowOf(int number) const { return int(m_rows.indexOf(number)); }
 
 QString LabelList::entryText(int row) const
 {

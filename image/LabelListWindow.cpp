@@ -61,10 +61,7 @@ LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(pa
     fillList();
 }
 
-LabelListWindow::~LabelListWindow()
-{
-    delete m_editor;
-}
+LabelListWindow::~LabelListWindow() { delete m_editor; }
 
 void LabelListWindow::takeFrame(Capture* capture)
 {
@@ -101,10 +98,7 @@ void LabelListWindow::fillList()
         m_list->addItem(m_labels.entryText(row));
 }
 
-QSizeF LabelListWindow::pictureSizeTwips() const
-{
-    return QSizeF(m_pictureSize) * labels::TwipsPerPixel;
-}
+QSizeF LabelListWindow::pictureSizeTwips() const { return QSizeF(m_pictureSize) * labels::TwipsPerPixel; }
 
 QSizeF LabelListWindow::labelExtent(int number) const
 {
@@ -130,10 +124,7 @@ void LabelListWindow::refreshEntry(int number)
         item->setText(m_labels.entryText(row));
 }
 
-bool LabelListWindow::chooseColour(qint32& colour)
-{
-    return ::chooseColour(colour, this);
-}
+bool LabelListWindow::chooseColour(qint32& colour) { return ::chooseColour(colour, this); }
 
 void LabelListWindow::addLabel()
 {

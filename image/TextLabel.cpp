@@ -12,15 +12,9 @@
 
 namespace {
 
-QString key(int n, const char* field)
-{
-    return QString::number(n) + QLatin1String(field);
-}
+QString key(int n, const char* field) { return QString::number(n) + QLatin1String(field); }
 
-QString boolText(bool b)
-{
-    return b ? QStringLiteral("True") : QStringLiteral("False");
-}
+QString boolText(bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); }
 
 // A stored single; one that is not a finite single-precision number keeps the default.
 float readSingle(int n, const char* field, float def)

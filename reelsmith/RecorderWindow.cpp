@@ -6,21 +6,21 @@
 #include "reelsmith/FileHelpers.h"
 #include "reelsmith/TakeMarker.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QApplication>
-#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QTimer>
 
 using reel::px;
 
@@ -35,7 +35,8 @@ void place(QWidget* w, int left, int top, int width, int height)
 } // namespace
 
 RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
-    : QWidget(parent), programFolder(QCoreApplication::applicationDirPath()), programFolders(siblingProgramFolders())
+    : QWidget(parent), programFolder(QCoreApplication::applicationDirPath()),
+      programFolders(siblingProgramFolders())
 {
     setWindowTitle(QStringLiteral("Reel Smith"));
     launcher = [this](const QString& folder, const QString& program) {
@@ -113,7 +114,8 @@ RecorderWindow::RecorderWindow(const QStringList& arguments, QWidget* parent)
             statusLabel->setText(QStringLiteral("Error: ") + description);
     });
     // Queued: the component is still tidying up when it reports.
-    connect(capture, &Capture::recordingFinished, this, &RecorderWindow::recordingEnded, Qt::QueuedConnection);
+    connect(capture, &Capture::recordingFinished, this, &RecorderWindow::recordingEnded,
+            Qt::QueuedConnection);
 
     // Quitting without closing (session end, a signal) must still finish the file.
     connect(qApp, &QCoreApplication::aboutToQuit, capture, [this] {
@@ -256,10 +258,11 @@ void RecorderWindow::recordOrStop()
     if (!path.isEmpty())
         fileEdit->setText(path);
     if (reel::fileExists(path)) {
-        const auto answer = MessageBox::information(
-            this, QStringLiteral("Vantora"),
-            QStringLiteral("File ") + path + QStringLiteral(" already exist. Do you want to overwrite this file?"),
-            QMessageBox::Yes | QMessageBox::No);
+        const auto answer =
+            MessageBox::information(this, QStringLiteral("Vantora"),
+                                    QStringLiteral("File ") + path +
+                                        QStringLiteral(" already exist. Do you want to overwrite this file?"),
+                                    QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
     }

@@ -72,7 +72,7 @@ private:
     QStringList programFolders; // where the default launcher looks, before PATH
     Launcher launcher;
     reel::Layout fitted;
-    bool starting = false;      // inside recordOrStop's start
-    QString failedMidway;       // why a running recording broke off
+    bool starting = false; // inside recordOrStop's start
+    QString failedMidway;  // why a running recording broke off
     bool closeAfterRecording = false;
 };

@@ -32,14 +32,16 @@ ControlSize fitControlToScreen(ControlSize control, ControlSize available)
         return control;
     // Past the designed size the window is the control plus fixed margins.
     const Layout designed;
-    const int marginWidth = designed.frameWidth - DesignedControlWidth + designed.windowWidth - designed.frameWidth;
+    const int marginWidth =
+        designed.frameWidth - DesignedControlWidth + designed.windowWidth - designed.frameWidth;
     const int marginHeight = 280 + designed.statusHeight + 1200;
     const double scale = qMin(double(available.width - marginWidth) / control.width,
                               double(available.height - marginHeight) / control.height);
     if (scale >= 1.0)
         return control;
     // Never below the designed size: the window is that large anyway.
-    const double floor = qMax(double(DesignedControlWidth) / control.width, double(DesignedControlHeight) / control.height);
+    const double floor =
+        qMax(double(DesignedControlWidth) / control.width, double(DesignedControlHeight) / control.height);
     const double s = qMax(scale, qMin(floor, 1.0));
     return {int(control.width * s), int(control.height * s)};
 }
@@ -99,7 +101,9 @@ bool startProgram(const QString& folder, const QString& program, QString* error)
     const QFileInfo info(path);
     if (!info.exists() || !info.isExecutable()) {
         if (error)
-            *error = QStringLiteral("Cannot start %1: %2").arg(path, info.exists() ? QStringLiteral("not a program") : QStringLiteral("no such file"));
+            *error = QStringLiteral("Cannot start %1: %2")
+                         .arg(path, info.exists() ? QStringLiteral("not a program")
+                                                  : QStringLiteral("no such file"));
         return false;
     }
     QProcess process;

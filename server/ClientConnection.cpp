@@ -197,8 +197,7 @@ void ServingState::sweep(qint64 now)
 // ---- ClientConnection ----
 
 ClientConnection::ClientConnection(ServingState& state, QTcpSocket* socket)
-    : peerSocket(socket)
-    , m_state(state)
+    : peerSocket(socket), m_state(state)
 {
     ++handlersAlive;
     m_openedAt = m_lastData = m_lastProgress = ServingState::clockMs();
@@ -228,7 +227,8 @@ int ClientConnection::liveCount() { return handlersAlive; }
 
 bool ClientConnection::idleKeepAlive() const
 {
-    return m_answered > 0 && !m_closing && m_collector.pending() == 0 && queuedRequests() == 0 && m_unsent == 0;
+    return m_answered > 0 && !m_closing && m_collector.pending() == 0 && queuedRequests() == 0 &&
+           m_unsent == 0;
 }
 
 void ClientConnection::onReadyRead()

@@ -33,7 +33,7 @@ public:
     QList<TextLabel> templates;
     quint64 templateGeneration = 0;
     FrameComposer composer;
-    int liveHandlers = 0; // open connections, the ones the cap counts
+    int liveHandlers = 0;     // open connections, the ones the cap counts
     QPointer<Capture> camera; // frames come from here; null serves blank frames
 
     // A handler for the accepted socket. At the cap, the connection that has
@@ -129,7 +129,7 @@ public:
 
 signals:
     void finished();
-    void flashingWanted(bool on);              // a browser is watching, or stopped
+    void flashingWanted(bool on);               // a browser is watching, or stopped
     void errorOccurred(const QString& message); // for the error window
     void noticeWanted(const QString& text);     // a message the user confirms
 
@@ -160,8 +160,8 @@ private:
     qint64 m_queuedBytes = 0;
     int m_answered = 0;
     qint64 m_openedAt = 0;
-    qint64 m_lastData = 0;     // last data arrival
-    qint64 m_lastProgress = 0; // last answer written or sent
+    qint64 m_lastData = 0;      // last data arrival
+    qint64 m_lastProgress = 0;  // last answer written or sent
     qint64 m_requestStart = -1; // first byte of the unfinished request
     bool m_announced = false;
     bool m_ended = false;

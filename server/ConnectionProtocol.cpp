@@ -9,8 +9,8 @@ const QByteArray crlf("\r\n");
 
 bool isTokenChar(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
-        || QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
 }
 
 bool equalsFolded(QByteArrayView a, QByteArrayView lowerCase)
@@ -119,19 +119,20 @@ QByteArray frameHeader(qint64 length)
            "Pragma: no-cache\r\n"
            "Cache-Control: no-cache\r\n"
            "Content-type: image/jpeg \r\n"
-           "Content-Length: "
-        + QByteArray::number(length) + "\r\n\r\n";
+           "Content-Length: " +
+           QByteArray::number(length) + "\r\n\r\n";
 }
 
 QByteArray chatPageResponse(const QString& appName)
 {
-    const QByteArray body = "<html><title>Vantora Chat Server</title><body>TRYING TO CONTACT CLIENT... <br><br> "
-        + appName.toLatin1() + " passes your chat request on to the member you invited.</body></html>\r\n\r\n";
+    const QByteArray body =
+        "<html><title>Vantora Chat Server</title><body>TRYING TO CONTACT CLIENT... <br><br> " +
+        appName.toLatin1() + " passes your chat request on to the member you invited.</body></html>\r\n\r\n";
     return "HTTP/1.1 200 OK\r\n"
            "Server: Vantora HTTP Server\r\n"
            "Content-type: text/html \r\n"
-           "Content-Length: "
-        + QByteArray::number(body.size()) + "\r\n\r\n" + body + crlf;
+           "Content-Length: " +
+           QByteArray::number(body.size()) + "\r\n\r\n" + body + crlf;
 }
 
 QByteArray chatRejectReply() { return "CHAT REJECT\r\n"; }

@@ -6,9 +6,10 @@ namespace logon {
 
 QByteArray requestBytes(const QString& pathAndQuery, const QString& appName, const QString& serverHost)
 {
-    const QString text = QLatin1String("GET ") + pathAndQuery + QLatin1String(" HTTP/1.0\r\n")
-        + QLatin1String("Accept: */*\r\n") + QLatin1String("User-Agent: ") + appName
-        + QLatin1String(" Client\r\n") + QLatin1String("Host: ") + serverHost + QLatin1String("\r\n\r\n");
+    const QString text = QLatin1String("GET ") + pathAndQuery + QLatin1String(" HTTP/1.0\r\n") +
+                         QLatin1String("Accept: */*\r\n") + QLatin1String("User-Agent: ") + appName +
+                         QLatin1String(" Client\r\n") + QLatin1String("Host: ") + serverHost +
+                         QLatin1String("\r\n\r\n");
     return text.toUtf8();
 }
 
@@ -20,15 +21,14 @@ QString encodeValue(const QString& value)
 
 QString logonPath(const QString& account, const QString& password, const QString& localIp, quint16 port)
 {
-    return QLatin1String("/client_v3/logon.php?u=") + encodeValue(account) + QLatin1String("&p=")
-        + encodeValue(password) + QLatin1String("&i=")
-        + encodeValue(localIp + u':' + QString::number(port));
+    return QLatin1String("/client_v3/logon.php?u=") + encodeValue(account) + QLatin1String("&p=") +
+           encodeValue(password) + QLatin1String("&i=") + encodeValue(localIp + u':' + QString::number(port));
 }
 
 QString logoffPath(const QString& account, const QString& password)
 {
-    return QLatin1String("/client_v3/logoff.php?u=") + encodeValue(account) + QLatin1String("&p=")
-        + encodeValue(password);
+    return QLatin1String("/client_v3/logoff.php?u=") + encodeValue(account) + QLatin1String("&p=") +
+           encodeValue(password);
 }
 
 LogonAnswer::Result LogonAnswer::feed(const QByteArray& data, bool disableCheck)
@@ -89,8 +89,9 @@ QString dbDownMessage()
 
 QString refusedMessage(bool user)
 {
-    return (user ? QStringLiteral("Your username is incorrect.") : QStringLiteral("Your password is incorrect."))
-        + QStringLiteral("\r\nPlease check your information.\r\nStreaming is disabled");
+    return (user ? QStringLiteral("Your username is incorrect.")
+                 : QStringLiteral("Your password is incorrect.")) +
+           QStringLiteral("\r\nPlease check your information.\r\nStreaming is disabled");
 }
 
 QString connectFailedMessage(const QString& reason)
@@ -102,17 +103,17 @@ QString checkMismatchMessage(const QString& site)
 {
     return QStringLiteral("Streaming engine has found a problem. Server could not connect your computer. "
                           "Streaming may not work.\r\nPlease check if you are behind a network or firewall. "
-                          "See our site [")
-        + site + QStringLiteral("] for more information");
+                          "See our site [") +
+           site + QStringLiteral("] for more information");
 }
 
 QString checkFailedMessage(const QString& reason, const QString& site)
 {
     return QStringLiteral("Streaming engine has found a problem. Server could not connect your computer. "
-                          "Streaming may not work. Reason: ")
-        + reason
-        + QStringLiteral("\r\nPlease check if you are behind a network or firewall. See our site [") + site
-        + QStringLiteral("] for more information");
+                          "Streaming may not work. Reason: ") +
+           reason +
+           QStringLiteral("\r\nPlease check if you are behind a network or firewall. See our site [") + site +
+           QStringLiteral("] for more information");
 }
 
 } // namespace logon

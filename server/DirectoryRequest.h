@@ -22,13 +22,13 @@ class LogonAnswer
 {
 public:
     enum class Verdict {
-        Waiting,   // header without body yet: the next read is the body
+        Waiting, // header without body yet: the next read is the body
         DbDown,
         User,
         Pass,
-        NoCheck,   // accepted, reachability check switched off
-        Address,   // accepted: check ourselves at address:port
-        Nothing,   // a short word (6 characters or fewer): no change
+        NoCheck, // accepted, reachability check switched off
+        Address, // accepted: check ourselves at address:port
+        Nothing, // a short word (6 characters or fewer): no change
     };
     struct Result
     {

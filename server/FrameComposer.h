@@ -28,11 +28,11 @@ public:
     struct Request
     {
         Capture* capture = nullptr;
-        QSize size;              // served size in pixels
-        bool stretch = false;    // paint the frame stretched to `size`
+        QSize size;           // served size in pixels
+        bool stretch = false; // paint the frame stretched to `size`
         const QList<TextLabel>* templates = nullptr;
-        int labelCount = 0;      // labels 1..labelCount are drawn
-        quint64 generation = 0;  // changes whenever the templates are reloaded
+        int labelCount = 0;     // labels 1..labelCount are drawn
+        quint64 generation = 0; // changes whenever the templates are reloaded
         int quality = 20;
     };
 

@@ -24,8 +24,7 @@ QString siteAddress() { return product::pageUrl(product::Page::Site).toString();
 } // namespace
 
 StreamingEngine::StreamingEngine(Capture* camera, QObject* parent)
-    : OnlineSession(parent)
-    , m_state(std::make_shared<ServingState>())
+    : OnlineSession(parent), m_state(std::make_shared<ServingState>())
 {
     m_state->camera = camera;
     connect(m_state.get(), &ServingState::flashingWanted, this, &OnlineSession::flashingWanted);
@@ -98,9 +97,9 @@ void StreamingEngine::start()
     QHostAddress bindAddress = listenAddress;
     const bool bindValid = bindText.isEmpty() || bindAddress.setAddress(bindText);
     if (!bindValid || port < 0 || port > 65535 || !listener.listen(bindAddress, quint16(port))) {
-        const QString reason = !bindValid          ? QStringLiteral("Invalid listen address %1").arg(bindText)
-            : port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
-                                       : listener.errorString();
+        const QString reason = !bindValid ? QStringLiteral("Invalid listen address %1").arg(bindText)
+                               : port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
+                                                          : listener.errorString();
         emit startFailed(reason);
         unload();
         return;
@@ -332,8 +331,8 @@ void StreamingEngine::logOff()
 void StreamingEngine::onLogoffConnected()
 {
     const Globals& g = globals();
-    const QByteArray bytes = logon::requestBytes(
-        logon::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
+    const QByteArray bytes =
+        logon::requestBytes(logon::logoffPath(g.AccountName, g.AccountPassword), g.AppName, g.ServerHost);
     logoffSocket.write(bytes);
     emit logoffSent(bytes);
 }

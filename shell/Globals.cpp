@@ -26,7 +26,8 @@ void initGlobalDefaults()
 
 bool FrameSizeForCode(int code, int& width, int& height)
 {
-    static constexpr int sizes[6][2] = {{128, 96}, {160, 120}, {176, 144}, {240, 180}, {320, 240}, {352, 288}};
+    static constexpr int sizes[6][2] = {{128, 96},  {160, 120}, {176, 144},
+                                        {240, 180}, {320, 240}, {352, 288}};
     if (code < 1 || code > 6)
         return false;
     width = sizes[code - 1][0];

@@ -8,11 +8,11 @@
 struct Globals
 {
     QString AppName = QStringLiteral("Vantora");
-    QString ServerHost;           // host or host:port of the directory service
-    bool DebugMode = false;       // build switch; never set at run time
-    QStringList AccountDomains;   // index 0 and 1
+    QString ServerHost;         // host or host:port of the directory service
+    bool DebugMode = false;     // build switch; never set at run time
+    QStringList AccountDomains; // index 0 and 1
     int AccountDomainsLast = 1;
-    QString TempDir;              // ends in "/"
+    QString TempDir; // ends in "/"
     QString OsName;
     bool ShowCamErrors = true;
     bool ChatDisabled = false;

@@ -3,10 +3,10 @@
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/Product.h"
-#include "shell/WindowRegistry.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
 #include "shell/WindowPlacement.h"
+#include "shell/WindowRegistry.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,8 +28,7 @@ QPointer<NewVersionWindow> theNewVersion;
 QPointer<CameraUnavailableDialog> theDriverFailure;
 
 // Windows unload themselves from their own button handlers: hide now, free later.
-template <typename W>
-void unload(QPointer<W>& slot)
+template <typename W> void unload(QPointer<W>& slot)
 {
     if (W* w = slot.data()) {
         slot = nullptr;
@@ -55,7 +54,9 @@ QLabel* linkLabel(const QString& text, QWidget* parent)
 class ClickFilter : public QObject
 {
 public:
-    ClickFilter(QObject* parent, std::function<void()> onClick) : QObject(parent), m_onClick(std::move(onClick)) {}
+    ClickFilter(QObject* parent, std::function<void()> onClick)
+        : QObject(parent), m_onClick(std::move(onClick))
+    {}
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::MouseButtonRelease) {
@@ -184,12 +185,15 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
     versionLabel->setObjectName(QStringLiteral("versionLabel"));
     text->addWidget(versionLabel);
     descriptionLabel = new QLabel(
-        QStringLiteral("This program make a capture of your video devices and uploads it's to your homepage."), this);
+        QStringLiteral(
+            "This program make a capture of your video devices and uploads it's to your homepage."),
+        this);
     descriptionLabel->setWordWrap(true);
     text->addWidget(descriptionLabel);
-    disclaimerLabel = new QLabel(QStringLiteral("Warning: this program is protected by copyright law. Copying or "
-                                              "distributing it, or any part of it, without permission is not allowed."),
-                               this);
+    disclaimerLabel =
+        new QLabel(QStringLiteral("Warning: this program is protected by copyright law. Copying or "
+                                  "distributing it, or any part of it, without permission is not allowed."),
+                   this);
     disclaimerLabel->setWordWrap(true);
     QFont small = disclaimerLabel->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
@@ -251,9 +255,10 @@ CameraUnavailableDialog::CameraUnavailableDialog(QWidget* owner) : QDialog(nullp
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
     top->addWidget(icon);
-    messageLabel = new QLabel(QStringLiteral("Vantora failed to connect the video driver. Check if the driver is not in use "
-                                       "by other programs or your cam is not connected."),
-                        this);
+    messageLabel = new QLabel(
+        QStringLiteral("Vantora failed to connect the video driver. Check if the driver is not in use "
+                       "by other programs or your cam is not connected."),
+        this);
     messageLabel->setWordWrap(true);
     top->addWidget(messageLabel, 1);
     layout->addLayout(top);

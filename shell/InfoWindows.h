@@ -45,7 +45,7 @@ public:
     explicit CameraUnavailableDialog(QWidget* owner = nullptr);
     ~CameraUnavailableDialog() override; // re-enables its owner, however it closes
     QLabel* messageLabel = nullptr;
-    QPushButton* closeButton = nullptr; // "Close"
+    QPushButton* closeButton = nullptr;     // "Close"
     QPushButton* configureButton = nullptr; // "Go to configuration"
     void onGoToConfiguration();
     // The window it was opened for (the main window), disabled while it shows.
@@ -64,7 +64,7 @@ public:
     QLabel* versionLabel = nullptr;
     QPlainTextEdit* releaseNotesEdit = nullptr;
     QPushButton* downloadButton = nullptr; // download page
-    QPushButton* closeButton = nullptr; // "Close"
+    QPushButton* closeButton = nullptr;    // "Close"
 };
 
 // Loads (creates) the window when needed and returns it; does not show it.

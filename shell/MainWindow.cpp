@@ -3,21 +3,21 @@
 #include "capture/SiblingProgram.h"
 
 #include "capture/Capture.h"
+#include "capture/Prompt.h"
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/InfoWindows.h"
 #include "shell/OnlineController.h"
 #include "shell/Product.h"
-#include "capture/Prompt.h"
 #include "shell/Recorder.h"
-#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
-#include "shell/SystemUtils.h"
-#include "shell/UpdateCheck.h"
-#include "shell/WindowPlacement.h"
-#include "shell/Version.h"
 #include "shell/SplashScreen.h"
+#include "shell/SystemUtils.h"
 #include "shell/TrayIcon.h"
+#include "shell/UpdateCheck.h"
+#include "shell/Version.h"
+#include "shell/WindowPlacement.h"
+#include "shell/WindowRegistry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -67,8 +67,7 @@ QString instanceLockPath()
 }
 
 // A 32x32 button picture in the dark grey of both buttons.
-template <typename Paint>
-QIcon drawIcon(Paint paint)
+template <typename Paint> QIcon drawIcon(Paint paint)
 {
     QPixmap pm(32, 32);
     pm.fill(Qt::transparent);
@@ -368,7 +367,8 @@ void MainWindow::connectOnlineController()
     const auto notice = [this](const QString& text) { MessageBox::plain(this, globals().AppName, text); };
     connect(online, &OnlineController::startFailed, this, notice);
     connect(online, &OnlineController::noticeWanted, this, notice);
-    connect(online, &OnlineController::errorOccurred, this, [](const QString& message) { ShowErrorWindow(message); });
+    connect(online, &OnlineController::errorOccurred, this,
+            [](const QString& message) { ShowErrorWindow(message); });
     connect(online, &OnlineController::flashingWanted, this, [](bool on) {
         if (TrayIcon* tray = trayIcon())
             tray->setFlashing(on);
@@ -384,10 +384,10 @@ void MainWindow::onAccountMissing()
     passwordEdit->clear();
     onlineSwitch->setChecked(false);
     const QString& app = globals().AppName;
-    const auto answer = MessageBox::question(
-        this, app,
-        QStringLiteral("You need to create an account at ") + app
-            + QStringLiteral(" to use streaming. Would you create an account?"));
+    const auto answer =
+        MessageBox::question(this, app,
+                             QStringLiteral("You need to create an account at ") + app +
+                                 QStringLiteral(" to use streaming. Would you create an account?"));
     if (answer == QMessageBox::Yes)
         windows::openSignup(this);
     else
@@ -445,7 +445,8 @@ void MainWindow::changeToProgramFolder() { QDir::setCurrent(QCoreApplication::ap
 void MainWindow::loadTray()
 {
     TrayIcon* tray = loadTrayIcon();
-    connect(tray, &TrayIcon::showWindowRequested, this, &MainWindow::showWindowFromTray, Qt::UniqueConnection);
+    connect(tray, &TrayIcon::showWindowRequested, this, &MainWindow::showWindowFromTray,
+            Qt::UniqueConnection);
     connect(tray, &TrayIcon::aboutRequested, this, &MainWindow::showAbout, Qt::UniqueConnection);
     connect(tray, &TrayIcon::shutDownRequested, this, &MainWindow::onShutDownRequested, Qt::UniqueConnection);
 }
@@ -504,7 +505,7 @@ void MainWindow::showMainUnloadSplash()
 }
 
 void MainWindow::fillLogin(const QStringList& domains, const QString& user, const QString& password,
-                                 const QString& domain)
+                           const QString& domain)
 {
     domainBox->clear();
     domainBox->addItems(domains);
@@ -564,9 +565,9 @@ void MainWindow::onCaptureError(int number, const QString& description)
     Q_UNUSED(number);
     if (!globals().ShowCamErrors || description.isEmpty())
         return;
-    ShowErrorWindow(QLatin1String("Video Device Error: ") + description
-                    + QLatin1String("\r\n\r\nGo to Camera Options to disable this error message (Configure -> "
-                                    "Camera Options"));
+    ShowErrorWindow(QLatin1String("Video Device Error: ") + description +
+                    QLatin1String("\r\n\r\nGo to Camera Options to disable this error message (Configure -> "
+                                  "Camera Options"));
 }
 
 void MainWindow::onActiveConnections()
@@ -606,8 +607,12 @@ void MainWindow::onInvite()
 void MainWindow::onHelpItem(int index)
 {
     switch (index) {
-    case 0: desktop::openDocument(product::pageUrl(product::Page::Help)); break;
-    case 1: desktop::openDocument(product::pageUrl(product::Page::Support)); break;
+    case 0:
+        desktop::openDocument(product::pageUrl(product::Page::Help));
+        break;
+    case 1:
+        desktop::openDocument(product::pageUrl(product::Page::Support));
+        break;
     case 3: {
         AboutDialog* about = aboutWindow(this);
         about->setModal(true);
@@ -616,10 +621,12 @@ void MainWindow::onHelpItem(int index)
     }
     case 4:
         MessageBox::plain(this, globals().AppName + QLatin1String(" System Info Window"),
-                          QLatin1String("OS Information:\n") + (globals().OsName.isEmpty() ? osName() : globals().OsName)
-                              + u'\n' + productNotice());
+                          QLatin1String("OS Information:\n") +
+                              (globals().OsName.isEmpty() ? osName() : globals().OsName) + u'\n' +
+                              productNotice());
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -697,7 +704,10 @@ void MainWindow::onUpdateCheckDue()
     updateSocket->connectToHost(product::hostOf(host), product::portOf(host));
 }
 
-void MainWindow::onUpdateSocketConnected() { updateSocket->write(updatecheck::request(globals().ServerHost)); }
+void MainWindow::onUpdateSocketConnected()
+{
+    updateSocket->write(updatecheck::request(globals().ServerHost));
+}
 
 void MainWindow::onUpdateSocketReadyRead()
 {
@@ -730,8 +740,8 @@ void MainWindow::showWindowFromTray()
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_unloading
-        && static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized)) {
+    if (event->type() == QEvent::WindowStateChange && !isMinimized() && !m_unloading &&
+        static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized)) {
         // Restored from the task bar: the picture comes back at once, not at the
         // next minute tick (unless the user switched the preview off).
         if (previewAction->isChecked())
@@ -816,7 +826,8 @@ void MainWindow::shutDown()
     };
     unloadStep(QStringLiteral("connections"), [] { windows::unloadWindow(QStringLiteral("connections")); });
     unloadStep(QStringLiteral("tray"), [] { unloadTrayIcon(); });
-    unloadStep(QStringLiteral("configuration"), [] { windows::unloadWindow(QStringLiteral("configuration")); });
+    unloadStep(QStringLiteral("configuration"),
+               [] { windows::unloadWindow(QStringLiteral("configuration")); });
     unloadStep(QStringLiteral("cameraUnavailable"), [] { unloadDriverFailureWindow(); });
     unloadStep(QStringLiteral("about"), [] { unloadAboutWindow(); });
     unloadStep(QStringLiteral("snapshots"), [] { windows::unloadWindow(QStringLiteral("snapshots")); });
@@ -841,5 +852,6 @@ void MainWindow::shutDown()
     // unloaded on the server's answer (or at once when it was not logged in),
     // or after a grace period without an answer. Ending at once would leave the
     // member listed as online with a camera that is gone.
-    OnlineController::whenEnded(session, [] { desktop::endProgram(); }, kLogoffGraceMs);
+    OnlineController::whenEnded(
+        session, [] { desktop::endProgram(); }, kLogoffGraceMs);
 }

@@ -80,16 +80,16 @@ public:
     int minutesRunning = 0;
 
     // Handlers, callable directly.
-    void onOnlineSwitchToggled();   // the online switch changed
-    void onApplyAccount(); // log-in box "OK"
+    void onOnlineSwitchToggled(); // the online switch changed
+    void onApplyAccount();        // log-in box "OK"
     // The account as the log-in box holds it.
     StreamingAccount enteredAccount() const;
-    void onChangeAccount(); // "Change >"
-    void onRecord(); // start the recorder
-    void onSnapshots(); // snapshots
+    void onChangeAccount();  // "Change >"
+    void onRecord();         // start the recorder
+    void onSnapshots();      // snapshots
     void onExitFullScreen(); // "Close fullscreen"
-    void onMinuteTick();   // minute counter
-    void onUpdateCheckDue();   // starts the update check
+    void onMinuteTick();     // minute counter
+    void onUpdateCheckDue(); // starts the update check
     void onCaptureError(int number, const QString& description);
     void onHelpItem(int index);
     void onPreviewToggled();

@@ -14,11 +14,7 @@ OnlineController::SessionFactory sessionFactory;
 
 void OnlineController::setSessionFactory(SessionFactory factory) { sessionFactory = std::move(factory); }
 
-OnlineController::OnlineController(Capture* camera, QObject* parent)
-    : QObject(parent)
-    , m_camera(camera)
-{
-}
+OnlineController::OnlineController(Capture* camera, QObject* parent) : QObject(parent), m_camera(camera) {}
 
 void OnlineController::setOnline(bool on)
 {

@@ -34,12 +34,18 @@ QStringList accountDomains()
 QString pagePath(Page page)
 {
     switch (page) {
-    case Page::Help: return QStringLiteral("/help.html");
-    case Page::Support: return QStringLiteral("/support.html");
-    case Page::Terms: return QStringLiteral("/terms.html");
-    case Page::Legal: return QStringLiteral("/legal.html");
-    case Page::Download: return QStringLiteral("/download.html");
-    case Page::Site: return QStringLiteral("/");
+    case Page::Help:
+        return QStringLiteral("/help.html");
+    case Page::Support:
+        return QStringLiteral("/support.html");
+    case Page::Terms:
+        return QStringLiteral("/terms.html");
+    case Page::Legal:
+        return QStringLiteral("/legal.html");
+    case Page::Download:
+        return QStringLiteral("/download.html");
+    case Page::Site:
+        return QStringLiteral("/");
     }
     return QStringLiteral("/");
 }

@@ -9,7 +9,8 @@ bool startRecorder(const QStringList& folders, QString* error)
     const QString program = findSiblingProgram(QStringLiteral("reelsmith"), folders);
     if (program.isEmpty()) {
         if (error)
-            *error = QStringLiteral("reelsmith was not found beside vantora or on PATH: No such file or directory");
+            *error = QStringLiteral(
+                "reelsmith was not found beside vantora or on PATH: No such file or directory");
         return false;
     }
     QProcess process;

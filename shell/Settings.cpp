@@ -26,12 +26,23 @@ QString escape(const QString& s)
     out.reserve(s.size());
     for (QChar c : s) {
         switch (c.unicode()) {
-        case '\\': out += QLatin1String("\\\\"); break;
-        case '\n': out += QLatin1String("\\n"); break;
-        case '\r': out += QLatin1String("\\r"); break;
-        case '\t': out += QLatin1String("\\t"); break;
-        case 0: out += QLatin1String("\\0"); break;
-        default: out += c;
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        case '\t':
+            out += QLatin1String("\\t");
+            break;
+        case 0:
+            out += QLatin1String("\\0");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -50,14 +61,29 @@ bool unescape(QStringView s, QString& out)
         if (++i >= s.size())
             return false;
         switch (s[i].unicode()) {
-        case '\\': out += u'\\'; break;
-        case 'n': out += u'\n'; break;
-        case 'r': out += u'\r'; break;
-        case 't': out += u'\t'; break;
-        case '0': out += QChar(0); break;
-        case '=': out += u'='; break;
-        case '[': out += u'['; break;
-        default: return false;
+        case '\\':
+            out += u'\\';
+            break;
+        case 'n':
+            out += u'\n';
+            break;
+        case 'r':
+            out += u'\r';
+            break;
+        case 't':
+            out += u'\t';
+            break;
+        case '0':
+            out += QChar(0);
+            break;
+        case '=':
+            out += u'=';
+            break;
+        case '[':
+            out += u'[';
+            break;
+        default:
+            return false;
         }
     }
     return true;
@@ -226,8 +252,9 @@ bool Settings::load()
     bool missing = false;
     if (!readRegularFile(m_path, MaxFileSize, bytes, missing, m_error)) {
         m_corrupt = true;
-        qWarning("settings: %s cannot be read (%s); defaults are used and the file is set aside at the next save",
-                 qPrintable(m_path), qPrintable(m_error));
+        qWarning(
+            "settings: %s cannot be read (%s); defaults are used and the file is set aside at the next save",
+            qPrintable(m_path), qPrintable(m_error));
         return false;
     }
     if (missing)
@@ -237,8 +264,9 @@ bool Settings::load()
     if (decoder.hasError() || bytes.contains('\0')) {
         m_corrupt = true;
         m_error = QStringLiteral("not a text file");
-        qWarning("settings: %s is not a text file; defaults are used and the file is set aside at the next save",
-                 qPrintable(m_path));
+        qWarning(
+            "settings: %s is not a text file; defaults are used and the file is set aside at the next save",
+            qPrintable(m_path));
         return false;
     }
     QList<QString> order;
@@ -320,7 +348,8 @@ double Settings::realValue(const QString& section, const QString& key, double fa
 
 bool Settings::boolValue(const QString& section, const QString& key, bool fallback) const
 {
-    return parseBool(value(section, key, fallback ? QStringLiteral("True") : QStringLiteral("False")), fallback);
+    return parseBool(value(section, key, fallback ? QStringLiteral("True") : QStringLiteral("False")),
+                     fallback);
 }
 
 QString Settings::get(const SettingKey<const char*>& k) const
@@ -360,7 +389,8 @@ void Settings::set(const SettingKey<int>& k, int v)
 
 void Settings::set(const SettingKey<bool>& k, bool v)
 {
-    setValue(QLatin1String(k.section), QLatin1String(k.key), v ? QStringLiteral("True") : QStringLiteral("False"));
+    setValue(QLatin1String(k.section), QLatin1String(k.key),
+             v ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
 void Settings::set(const SettingKey<double>& k, double v)
@@ -398,11 +428,14 @@ void Settings::scheduleFlush()
     if (m_batchDepth > 0 || m_flushQueued || !QCoreApplication::instance())
         return;
     m_flushQueued = true;
-    QMetaObject::invokeMethod(this, [this] {
-        m_flushQueued = false;
-        if (m_batchDepth == 0)
-            flush();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_flushQueued = false;
+            if (m_batchDepth == 0)
+                flush();
+        },
+        Qt::QueuedConnection);
 }
 
 bool Settings::flush()
@@ -454,10 +487,11 @@ bool Settings::write()
     QFileInfo info(m_path);
     if (m_corrupt && (info.exists() || info.isSymLink())) {
         // Keep what could not be read instead of overwriting it.
-        const QString aside = m_path + QLatin1String(".corrupt-")
-            + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+        const QString aside = m_path + QLatin1String(".corrupt-") +
+                              QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
         if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) != 0) {
-            m_error = QStringLiteral("cannot set aside %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+            m_error = QStringLiteral("cannot set aside %1: %2")
+                          .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
     }

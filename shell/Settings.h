@@ -17,8 +17,7 @@
 
 // One stored value: where it lives and what it is when missing or unreadable.
 // T is int, bool, double or const char* (text).
-template <typename T>
-struct SettingKey
+template <typename T> struct SettingKey
 {
     const char* section;
     const char* key;

@@ -30,7 +30,8 @@ bool StartupSequence::run(StartupHost& host)
 
     // 1. One copy per user, unless the user wants another.
     if (host.anotherCopyRunning()) {
-        const QString text = g.AppName + QLatin1String(" already running\r\nDo you wish to start another copy?");
+        const QString text =
+            g.AppName + QLatin1String(" already running\r\nDo you wish to start another copy?");
         if (!host.askStartAnotherCopy(QStringLiteral("Already running"), text)) {
             host.abandon();
             return false;
@@ -47,8 +48,7 @@ bool StartupSequence::run(StartupHost& host)
 
     // 4.
     status(host, QStringLiteral("Loading Application version and addition information..."));
-    host.setTitle(g.DebugMode ? g.AppName + QLatin1String(" BETA")
-                              : g.AppName + u' ' + version::compact());
+    host.setTitle(g.DebugMode ? g.AppName + QLatin1String(" BETA") : g.AppName + u' ' + version::compact());
     host.changeToProgramFolder();
 
     // 5.

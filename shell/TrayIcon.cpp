@@ -123,7 +123,8 @@ void TrayIcon::showImage(int index)
     // Only an icon that was in the tray can fail to change; without a tray
     // the state is kept quietly (the flashing would otherwise ask every 750 ms).
     if (wasShown && !iconShown())
-        MessageBox::plain(nullptr, globals().AppName, QStringLiteral("Unable to change icon in system tray!"));
+        MessageBox::plain(nullptr, globals().AppName,
+                          QStringLiteral("Unable to change icon in system tray!"));
 }
 
 void TrayIcon::setFlashing(bool on)

@@ -7,8 +7,8 @@ QByteArray request(const QString& serverHost)
     return "GET /autoupdate/autoupdate.txt HTTP/1.0\r\n"
            "Accept: */*\r\n"
            "User-Agent: VTR Webcam Client\r\n"
-           "Host: "
-        + serverHost.toLatin1() + "\r\n\r\n";
+           "Host: " +
+           serverHost.toLatin1() + "\r\n\r\n";
 }
 
 std::optional<NewVersion> parse(const QByteArray& response, const QString& running)

@@ -25,7 +25,8 @@ void WebRequest::get(const QUrl& url, int timeoutMs)
     if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
         // Reported like any other failure, but after get() returns.
         const Result failed{false, {}, QStringLiteral("Not an http:// address: %1").arg(url.toString())};
-        QMetaObject::invokeMethod(this, [this, failed] { emit finished(failed); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, failed] { emit finished(failed); }, Qt::QueuedConnection);
         return;
     }
     QNetworkRequest request(url);

@@ -39,8 +39,8 @@ MediaInfo discoverMedia(const QString& path)
     m.videoStreams = int(g_list_length(videos));
     if (videos) {
         auto* v = GST_DISCOVERER_VIDEO_INFO(videos->data);
-        m.videoSize = QSize(int(gst_discoverer_video_info_get_width(v)),
-                            int(gst_discoverer_video_info_get_height(v)));
+        m.videoSize =
+            QSize(int(gst_discoverer_video_info_get_width(v)), int(gst_discoverer_video_info_get_height(v)));
         const guint den = gst_discoverer_video_info_get_framerate_denom(v);
         m.videoFps = den ? double(gst_discoverer_video_info_get_framerate_num(v)) / den : 0;
     }
@@ -89,7 +89,10 @@ quint32 le32(const QByteArray& d, qint64 at)
 {
     return at >= 0 && at + 4 <= d.size() ? qFromLittleEndian<quint32>(d.constData() + at) : 0;
 }
-bool isTag(const QByteArray& d, qint64 at, const char* tag) { return at >= 0 && at + 4 <= d.size() && d.mid(at, 4) == tag; }
+bool isTag(const QByteArray& d, qint64 at, const char* tag)
+{
+    return at >= 0 && at + 4 <= d.size() && d.mid(at, 4) == tag;
+}
 } // namespace
 
 AviContents readAviContents(const QString& path)

@@ -41,13 +41,13 @@ struct AviContents
 {
     bool ok = false;
     QString error;
-    int blocks = 0;                 // RIFF "AVI " and "AVIX"
-    bool sizesMatch = false;        // every RIFF and movie list size is what it holds; the last ends the file
-    quint32 mainHeaderFrames = 0;   // avih
-    quint32 odmlFrames = 0;         // dmlh, 0 when absent
+    int blocks = 0;               // RIFF "AVI " and "AVIX"
+    bool sizesMatch = false;      // every RIFF and movie list size is what it holds; the last ends the file
+    quint32 mainHeaderFrames = 0; // avih
+    quint32 odmlFrames = 0;       // dmlh, 0 when absent
     bool hasOdml = false;
-    QList<quint32> streamLengths;   // strh, per stream
-    QList<quint32> superIndexUsed;  // entries in use, per stream (0 without one)
+    QList<quint32> streamLengths;      // strh, per stream
+    QList<quint32> superIndexUsed;     // entries in use, per stream (0 without one)
     QList<quint64> superIndexDuration; // their durations added up
     bool idx1 = false;
     quint32 idx1Entries = 0;
@@ -56,13 +56,16 @@ struct AviContents
     quint64 audioBytes = 0;
     int fps = 0;
     int audioRate = 0;
-    int audioAlign = 0;             // bytes per sample frame
+    int audioAlign = 0; // bytes per sample frame
     QByteArray firstFrame, secondFrame;
-    qint64 lastChunkEnd = 0;        // end of the last movie chunk
-    QList<qint64> videoChunkEnds;   // where each frame's chunk ends
+    qint64 lastChunkEnd = 0;                   // end of the last movie chunk
+    QList<qint64> videoChunkEnds;              // where each frame's chunk ends
     QList<QPair<qint64, quint32>> audioChunks; // end and size of each sound chunk
     double videoSeconds() const { return fps ? double(videoChunks) / fps : 0; }
-    double audioSeconds() const { return audioRate && audioAlign ? double(audioBytes) / audioAlign / audioRate : 0; }
+    double audioSeconds() const
+    {
+        return audioRate && audioAlign ? double(audioBytes) / audioAlign / audioRate : 0;
+    }
 };
 
 AviContents readAviContents(const QString& path);

@@ -28,11 +28,11 @@ private slots:
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("answer");
         QTest::newRow("yes/no") << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::No);
-        QTest::newRow("retry/cancel") << int(QMessageBox::Retry | QMessageBox::Cancel)
-                                      << int(QMessageBox::Cancel);
+        QTest::newRow("retry/cancel")
+            << int(QMessageBox::Retry | QMessageBox::Cancel) << int(QMessageBox::Cancel);
         QTest::newRow("ok") << int(QMessageBox::Ok) << int(QMessageBox::Ok);
-        QTest::newRow("abort/ignore") << int(QMessageBox::Abort | QMessageBox::Ignore)
-                                      << int(QMessageBox::Abort);
+        QTest::newRow("abort/ignore")
+            << int(QMessageBox::Abort | QMessageBox::Ignore) << int(QMessageBox::Abort);
     }
     void offscreenTakesTheAnswerThatChangesNothing()
     {

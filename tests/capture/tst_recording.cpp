@@ -81,8 +81,9 @@ void checkComplete(const QString& file, const AviContents& c)
 // Picture and sound end within one frame of each other.
 void checkInStep(const AviContents& c)
 {
-    QVERIFY2(qAbs(c.audioSeconds() - c.videoSeconds()) <= 1.0 / c.fps + 1e-6,
-             qPrintable(QStringLiteral("sound %1 s, picture %2 s").arg(c.audioSeconds()).arg(c.videoSeconds())));
+    QVERIFY2(
+        qAbs(c.audioSeconds() - c.videoSeconds()) <= 1.0 / c.fps + 1e-6,
+        qPrintable(QStringLiteral("sound %1 s, picture %2 s").arg(c.audioSeconds()).arg(c.videoSeconds())));
 }
 } // namespace
 
@@ -127,8 +128,10 @@ void tst_Recording::recordsAvi_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("fps");
     QTest::newRow("mjpeg with sound") << true << int(Capture::Compression::Mjpeg) << QSize(640, 480) << 30;
-    QTest::newRow("mjpeg without sound") << false << int(Capture::Compression::Mjpeg) << QSize(320, 240) << 15;
-    QTest::newRow("uncompressed with sound") << true << int(Capture::Compression::Uncompressed) << QSize(320, 240) << 25;
+    QTest::newRow("mjpeg without sound")
+        << false << int(Capture::Compression::Mjpeg) << QSize(320, 240) << 15;
+    QTest::newRow("uncompressed with sound")
+        << true << int(Capture::Compression::Uncompressed) << QSize(320, 240) << 25;
 }
 
 void tst_Recording::recordsAvi()
@@ -143,7 +146,8 @@ void tst_Recording::recordsAvi()
     cap.setCaptureAudio(sound);
     cap.setCompression(Capture::Compression(compression));
     cap.setAudioFormat({22050, 1, 16});
-    const QString file = tempPath(QStringLiteral("rec-%1.avi").arg(QTest::currentDataTag()).replace(' ', '-'));
+    const QString file =
+        tempPath(QStringLiteral("rec-%1.avi").arg(QTest::currentDataTag()).replace(' ', '-'));
     cap.setCaptureFile(file);
     // Preview for a while first, as a user would: sound must start with the
     // recording, not with the preview.
@@ -163,8 +167,9 @@ void tst_Recording::recordsAvi()
         QCOMPARE(m.audioRate, 22050);
         QCOMPARE(m.audioChannels, 1);
     }
-    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5,
-             qPrintable(QStringLiteral("duration %1 s, recorded %2 ms").arg(m.durationSeconds).arg(recorded)));
+    QVERIFY2(
+        qAbs(m.durationSeconds - recorded / 1000.0) < 0.5,
+        qPrintable(QStringLiteral("duration %1 s, recorded %2 ms").arg(m.durationSeconds).arg(recorded)));
     const Capture::RecordingStats st = cap.recordingStats();
     QVERIFY(st.framesWritten >= quint64(fps * 3 / 2));
     const AviHeader h = readAviHeader(file);
@@ -203,7 +208,8 @@ void tst_Recording::statusReportsProgress()
         texts << args.at(0).toString();
     QVERIFY2(texts.size() >= 4, qPrintable(texts.join('|')));
     QVERIFY(texts.first().startsWith(QLatin1String("Recording 00:00:00 - 0 frames written, 0 dropped")));
-    QVERIFY(texts.filter(QRegularExpression(QStringLiteral("^Recording 00:00:0[12] - \\d+ frames written"))).size() >= 1);
+    QVERIFY(texts.filter(QRegularExpression(QStringLiteral("^Recording 00:00:0[12] - \\d+ frames written")))
+                .size() >= 1);
     QVERIFY2(texts.last().startsWith(QLatin1String("Stopped 00:00:02 - ")), qPrintable(texts.last()));
 }
 
@@ -211,11 +217,13 @@ void tst_Recording::badFileFails_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("says");
-    QTest::newRow("folder missing") << QStringLiteral("/nonexistent-vantora/dir/Movie.avi") << QStringLiteral("does not exist");
+    QTest::newRow("folder missing") << QStringLiteral("/nonexistent-vantora/dir/Movie.avi")
+                                    << QStringLiteral("does not exist");
     QTest::newRow("no name") << QString() << QStringLiteral("No file name");
     QTest::newRow("a folder") << QStringLiteral("@root") << QStringLiteral("is a folder");
     if (::geteuid() != 0)
-        QTest::newRow("folder read-only") << QStringLiteral("@readonly/Movie.avi") << QStringLiteral("Cannot write");
+        QTest::newRow("folder read-only")
+            << QStringLiteral("@readonly/Movie.avi") << QStringLiteral("Cannot write");
 }
 
 void tst_Recording::badFileFails()
@@ -297,7 +305,8 @@ void tst_Recording::multiBlockRecordingKeepsEveryFrame_data()
     QTest::addColumn<bool>("sound");
     QTest::addColumn<QSize>("size");
     QTest::newRow("mjpeg with sound") << int(Capture::Compression::Mjpeg) << true << QSize(640, 480);
-    QTest::newRow("uncompressed without sound") << int(Capture::Compression::Uncompressed) << false << QSize(320, 240);
+    QTest::newRow("uncompressed without sound")
+        << int(Capture::Compression::Uncompressed) << false << QSize(320, 240);
 }
 
 void tst_Recording::multiBlockRecordingKeepsEveryFrame()
@@ -324,7 +333,8 @@ void tst_Recording::multiBlockRecordingKeepsEveryFrame()
     const MediaInfo m = discoverMedia(file);
     QVERIFY2(m.ok, qPrintable(m.error));
     QCOMPARE(m.videoSize, size);
-    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5, qPrintable(QString::number(m.durationSeconds)));
+    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5,
+             qPrintable(QString::number(m.durationSeconds)));
 }
 
 void tst_Recording::soundKeepsStepWithPicture_data()
@@ -428,9 +438,11 @@ void tst_Recording::repairKeepsEveryBlockOfCutFile()
     putU32(cut, lastRiff + 4, 16);
     putU32(cut, lastRiff + 16, 4);
     putU32(cut, cut.indexOf("avih") + 8 + 16, 0);
-    for (qint64 at = cut.indexOf("strh"); at >= 0 && at < cut.indexOf("movi"); at = cut.indexOf("strh", at + 4))
+    for (qint64 at = cut.indexOf("strh"); at >= 0 && at < cut.indexOf("movi");
+         at = cut.indexOf("strh", at + 4))
         putU32(cut, at + 8 + 32, 0);
-    for (qint64 at = cut.indexOf("indx"); at >= 0 && at < cut.indexOf("movi"); at = cut.indexOf("indx", at + 4))
+    for (qint64 at = cut.indexOf("indx"); at >= 0 && at < cut.indexOf("movi");
+         at = cut.indexOf("indx", at + 4))
         putU32(cut, at + 8 + 4, 0);
     putU32(cut, cut.indexOf("dmlh") + 8, 0);
     const QString cutFile = tempPath(QStringLiteral("blocks-cut.avi"));
@@ -704,7 +716,8 @@ void tst_Recording::dialogsHandBackChoices()
     audio.channelsBox->setCurrentIndex(0);
     QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 1, 8}));
     // Sound inputs: the default first, then what the system offers.
-    AudioFormatDialog inputs({22050, 1, 16}, {{QStringLiteral("Desk microphone"), QStringLiteral("pulsesrc device=\"desk\"")}});
+    AudioFormatDialog inputs(
+        {22050, 1, 16}, {{QStringLiteral("Desk microphone"), QStringLiteral("pulsesrc device=\"desk\"")}});
     QCOMPARE(inputs.inputBox->count(), 2);
     QCOMPARE(inputs.inputBox->itemText(0), QStringLiteral("Default input"));
     QVERIFY(inputs.format().input.isEmpty());

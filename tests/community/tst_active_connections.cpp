@@ -5,10 +5,10 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QSignalSpy>
@@ -24,8 +24,8 @@
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
-#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
+#include "shell/WindowRegistry.h"
 #include "tests/support/DirectoryProcess.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -62,7 +62,10 @@ private slots:
 
 private:
     ClientConnection* connectFrom(QTcpSocket& browser, const QString& from);
-    StreamingEngine* engine() const { return static_cast<StreamingEngine*>(m_main->onlineController()->session()); }
+    StreamingEngine* engine() const
+    {
+        return static_cast<StreamingEngine*>(m_main->onlineController()->session());
+    }
     DirectoryProcess m_dir;
     MainWindow* m_main = nullptr;
     QTemporaryDir m_tools;
@@ -73,7 +76,8 @@ private:
 void TestActiveConnections::initTestCase()
 {
     QVERIFY2(m_dir.start(), m_dir.log().constData());
-    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"),
+                            QStringLiteral("secret1")));
     qputenv("VANTORA_SERVER", m_dir.hostPort().toLatin1());
     StreamingEngine::setListenAddress(QHostAddress::LocalHost);
     StreamingEngine::registerFactory();
@@ -252,8 +256,8 @@ void TestActiveConnections::traceRunsInTheTerminal()
     QVERIFY(writeScript(tools.filePath(QStringLiteral("x-terminal-emulator")),
                         "#!/bin/sh\n[ \"$1\" = -e ] && shift\nexec \"$@\" </dev/null >/dev/null\n"));
     QVERIFY(writeScript(tools.filePath(QStringLiteral("traceroute")),
-                        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + traced.toLocal8Bit() + ".part'\nmv '"
-                            + traced.toLocal8Bit() + ".part' '" + traced.toLocal8Bit() + "'\n"));
+                        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + traced.toLocal8Bit() + ".part'\nmv '" +
+                            traced.toLocal8Bit() + ".part' '" + traced.toLocal8Bit() + "'\n"));
     qputenv("PATH", tools.path().toLocal8Bit() + ':' + m_path);
     const QStringList tempBefore = QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
@@ -280,11 +284,13 @@ void TestActiveConnections::traceWithoutTools_data()
     QTest::addColumn<QString>("tool"); // the only program on the search path
     QTest::addColumn<QString>("message");
     QTest::newRow("no terminal") << QStringLiteral("tracepath")
-                                 << QStringLiteral("The route to 127.0.0.2 cannot be traced: no terminal program was "
-                                                   "found (x-terminal-emulator, xterm, ...).");
-    QTest::newRow("no trace program") << QStringLiteral("x-terminal-emulator")
-                                      << QStringLiteral("The route to 127.0.0.2 cannot be traced: neither traceroute "
-                                                        "nor tracepath is installed.");
+                                 << QStringLiteral(
+                                        "The route to 127.0.0.2 cannot be traced: no terminal program was "
+                                        "found (x-terminal-emulator, xterm, ...).");
+    QTest::newRow("no trace program")
+        << QStringLiteral("x-terminal-emulator")
+        << QStringLiteral("The route to 127.0.0.2 cannot be traced: neither traceroute "
+                          "nor tracepath is installed.");
 }
 
 void TestActiveConnections::traceWithoutTools()

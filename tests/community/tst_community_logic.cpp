@@ -64,20 +64,25 @@ void TestCommunityLogic::checksInOrder_data()
     QTest::addColumn<QString>("message");
     const QString badChars = QStringLiteral("Username contains invalid characters");
     QTest::newRow("valid") << QString() << QString() << QString();
-    QTest::newRow("passwords differ, all else wrong too") << QStringLiteral("mismatch+wrong") << QString()
-                                                           << QStringLiteral("Passwords doesn't match. Please re-enter passwords");
-    const QStringList userChars{QStringLiteral("'"), QStringLiteral(" "), QStringLiteral("\u00A0"), QStringLiteral("&"),
-                                QStringLiteral("?"), QStringLiteral("^"), QStringLiteral("%"), QStringLiteral("$"),
-                                QStringLiteral("#"), QStringLiteral("@"), QStringLiteral("!"), QStringLiteral("("),
+    QTest::newRow("passwords differ, all else wrong too")
+        << QStringLiteral("mismatch+wrong") << QString()
+        << QStringLiteral("Passwords doesn't match. Please re-enter passwords");
+    const QStringList userChars{QStringLiteral("'"), QStringLiteral(" "), QStringLiteral("\u00A0"),
+                                QStringLiteral("&"), QStringLiteral("?"), QStringLiteral("^"),
+                                QStringLiteral("%"), QStringLiteral("$"), QStringLiteral("#"),
+                                QStringLiteral("@"), QStringLiteral("!"), QStringLiteral("("),
                                 QStringLiteral(")"), QStringLiteral(":"), QStringLiteral("\"")};
     for (const QString& c : userChars)
-        QTest::addRow("user with U+%04X", c.at(0).unicode()) << QStringLiteral("user") << (QStringLiteral("al") + c + QStringLiteral("ice")) << badChars;
-    QTest::newRow("user with a dot is fine") << QStringLiteral("user") << QStringLiteral("al.ice") << QString();
+        QTest::addRow("user with U+%04X", c.at(0).unicode())
+            << QStringLiteral("user") << (QStringLiteral("al") + c + QStringLiteral("ice")) << badChars;
+    QTest::newRow("user with a dot is fine")
+        << QStringLiteral("user") << QStringLiteral("al.ice") << QString();
     QTest::newRow("password apostrophe, 4 chars") << QStringLiteral("password") << QStringLiteral("ab'c")
                                                   << QStringLiteral("Password contains invalid characters");
     QTest::newRow("password ampersand") << QStringLiteral("password") << QStringLiteral("abc&def")
                                         << QStringLiteral("Password contains invalid characters");
-    QTest::newRow("password with blanks is fine") << QStringLiteral("password") << QStringLiteral("my pass 1") << QString();
+    QTest::newRow("password with blanks is fine")
+        << QStringLiteral("password") << QStringLiteral("my pass 1") << QString();
     QTest::newRow("name apostrophe") << QStringLiteral("name") << QStringLiteral("O'Hara")
                                      << QStringLiteral("Name contains invalid characters");
     QTest::newRow("email ampersand") << QStringLiteral("email") << QStringLiteral("a&b@c.de")
@@ -86,19 +91,22 @@ void TestCommunityLogic::checksInOrder_data()
                                      << QStringLiteral("Invalid E-Mail address");
     QTest::newRow("email without point") << QStringLiteral("email") << QStringLiteral("alice@example")
                                          << QStringLiteral("Invalid E-Mail address");
-    QTest::newRow("email of 3") << QStringLiteral("email") << QStringLiteral("@.a") << QStringLiteral("Invalid E-Mail address");
-    QTest::newRow("email of exactly 4 passes") << QStringLiteral("email") << QStringLiteral("a@b.") << QString();
-    QTest::newRow("name of 2") << QStringLiteral("name") << QStringLiteral("Al") << QStringLiteral("Invalid Name");
-    QTest::newRow("name of 2 and user of 2: name first") << QStringLiteral("name+user") << QStringLiteral("Al")
-                                                         << QStringLiteral("Invalid Name");
+    QTest::newRow("email of 3") << QStringLiteral("email") << QStringLiteral("@.a")
+                                << QStringLiteral("Invalid E-Mail address");
+    QTest::newRow("email of exactly 4 passes")
+        << QStringLiteral("email") << QStringLiteral("a@b.") << QString();
+    QTest::newRow("name of 2") << QStringLiteral("name") << QStringLiteral("Al")
+                               << QStringLiteral("Invalid Name");
+    QTest::newRow("name of 2 and user of 2: name first")
+        << QStringLiteral("name+user") << QStringLiteral("Al") << QStringLiteral("Invalid Name");
     QTest::newRow("user of 2") << QStringLiteral("user") << QStringLiteral("al")
                                << QStringLiteral("Invalid Username (minimal 3 characters)");
     QTest::newRow("user of 3 with trailing blank counts the blank")
         << QStringLiteral("user") << QStringLiteral("al ") << badChars;
     QTest::newRow("password of 3") << QStringLiteral("password") << QStringLiteral("abc")
                                    << QStringLiteral("Invalid Password (minimal 4 characters)");
-    QTest::newRow("terms not ticked") << QStringLiteral("terms") << QString()
-                                      << QStringLiteral("You must agree the terms && conditions");
+    QTest::newRow("terms not ticked")
+        << QStringLiteral("terms") << QString() << QStringLiteral("You must agree the terms && conditions");
 }
 
 void TestCommunityLogic::checksInOrder()
@@ -136,15 +144,17 @@ void TestCommunityLogic::requestUrlEncodesEveryValue_data()
     QTest::addColumn<bool>("adult");
     QTest::addColumn<QString>("expected");
     QTest::newRow("plain") << QStringLiteral("pass1") << QStringLiteral("Alice") << false
-                           << QStringLiteral("http://dir.example:8080/client_v3/register.php?u=alice.vantora.example"
-                                             "&p=pass1&n=Alice&e=alice%40example.org&a=False");
+                           << QStringLiteral(
+                                  "http://dir.example:8080/client_v3/register.php?u=alice.vantora.example"
+                                  "&p=pass1&n=Alice&e=alice%40example.org&a=False");
     QTest::newRow("blanks, plus, hash, equals, percent")
         << QStringLiteral("a b+c#d=e%f") << QStringLiteral("Alice van Dijk") << true
         << QStringLiteral("http://dir.example:8080/client_v3/register.php?u=alice.vantora.example"
                           "&p=a%20b%2Bc%23d%3De%25f&n=Alice%20van%20Dijk&e=alice%40example.org&a=True");
-    QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("p\u00E4ss") << QStringLiteral("J\u00FCrgen") << false
-                                        << QStringLiteral("http://dir.example:8080/client_v3/register.php?u=alice.vantora.example"
-                                                          "&p=p%C3%A4ss&n=J%C3%BCrgen&e=alice%40example.org&a=False");
+    QTest::newRow("non-ASCII as UTF-8")
+        << QStringLiteral("p\u00E4ss") << QStringLiteral("J\u00FCrgen") << false
+        << QStringLiteral("http://dir.example:8080/client_v3/register.php?u=alice.vantora.example"
+                          "&p=p%C3%A4ss&n=J%C3%BCrgen&e=alice%40example.org&a=False");
 }
 
 void TestCommunityLogic::requestUrlEncodesEveryValue()
@@ -174,7 +184,8 @@ void TestCommunityLogic::answerWords_data()
     QTest::newRow("created with CR LF") << QByteArray("ACCOUNT CREATED\r\n") << int(signup::Answer::Created);
     QTest::newRow("created lower case") << QByteArray("account created") << int(signup::Answer::Unknown);
     QTest::newRow("created with LF only") << QByteArray("ACCOUNT CREATED\n") << int(signup::Answer::Unknown);
-    QTest::newRow("user name in use") << QByteArray("USERNAME IN USE\r\n") << int(signup::Answer::UserNameInUse);
+    QTest::newRow("user name in use")
+        << QByteArray("USERNAME IN USE\r\n") << int(signup::Answer::UserNameInUse);
     QTest::newRow("email in use") << QByteArray("EMAIL IN USE") << int(signup::Answer::EmailInUse);
     QTest::newRow("domain closed") << QByteArray("NA") << int(signup::Answer::DomainClosed);
     QTest::newRow("store down") << QByteArray("DB DOWN") << int(signup::Answer::Unknown);
@@ -194,11 +205,14 @@ void TestCommunityLogic::refusalMessages()
     const QString domain = QStringLiteral("camfriends.example");
     QCOMPARE(signup::refusalMessage(signup::Answer::UserNameInUse, domain, support),
              QStringLiteral("Username is in use by another member"));
-    QCOMPARE(signup::refusalMessage(signup::Answer::EmailInUse, domain, support),
-             QStringLiteral("E-Mail is in use by another account. Contact help@example.org if you have forgot you password"));
+    QCOMPARE(
+        signup::refusalMessage(signup::Answer::EmailInUse, domain, support),
+        QStringLiteral(
+            "E-Mail is in use by another account. Contact help@example.org if you have forgot you password"));
     QCOMPARE(signup::refusalMessage(signup::Answer::DomainClosed, domain, support),
-             QStringLiteral("Domain camfriends.example is currently not avaible for new accounts. Try few days later "
-                            "or register on another domain."));
+             QStringLiteral(
+                 "Domain camfriends.example is currently not avaible for new accounts. Try few days later "
+                 "or register on another domain."));
     QVERIFY(signup::refusalMessage(signup::Answer::Created, domain, support).isEmpty());
     QVERIFY(signup::refusalMessage(signup::Answer::Unknown, domain, support).isEmpty());
 }
@@ -219,18 +233,21 @@ void TestCommunityLogic::errorTextNeverHoldsThePassword()
     const QUrl url = signup::requestUrl(QStringLiteral("127.0.0.1:9"), f);
     const QStringList errors{
         QStringLiteral("Error transferring %1 - server replied: Bad Request").arg(url.toString()),
-        QStringLiteral("Error transferring %1 - server replied: Bad Request").arg(QString::fromLatin1(url.toEncoded())),
+        QStringLiteral("Error transferring %1 - server replied: Bad Request")
+            .arg(QString::fromLatin1(url.toEncoded())),
         QStringLiteral("Timed out: %1").arg(url.toDisplayString()),
         QStringLiteral("odd layer quoting sec ret+9 and sec%20ret%2B9"),
     };
     for (const QString& e : errors) {
         const QString safe = signup::safeError(e, url, f.password);
-        QVERIFY2(!safe.contains(QStringLiteral("sec ret")) && !safe.contains(QStringLiteral("sec%20ret"))
-                     && !safe.contains(QStringLiteral("p=")),
+        QVERIFY2(!safe.contains(QStringLiteral("sec ret")) && !safe.contains(QStringLiteral("sec%20ret")) &&
+                     !safe.contains(QStringLiteral("p=")),
                  qPrintable(safe));
     }
-    QCOMPARE(signup::safeError(errors.first(), url, f.password),
-             QStringLiteral("Error transferring http://127.0.0.1:9/client_v3/register.php - server replied: Bad Request"));
+    QCOMPARE(
+        signup::safeError(errors.first(), url, f.password),
+        QStringLiteral(
+            "Error transferring http://127.0.0.1:9/client_v3/register.php - server replied: Bad Request"));
 }
 
 // A directory that answers with an HTTP error: the Retry box must not show the password.
@@ -294,7 +311,8 @@ void TestCommunityLogic::listAddAndRemove_data()
     QTest::newRow("prefix takes the longer line first") << QStringList{b, a} << a << QStringList{a};
     QTest::newRow("only the first match") << QStringList{a, b, a} << a << QStringList{b, a};
     QTest::newRow("empty removes nothing") << QStringList{a, b} << QString() << QStringList{a, b};
-    QTest::newRow("unknown removes nothing") << QStringList{a} << QStringLiteral("198.51.100.1") << QStringList{a};
+    QTest::newRow("unknown removes nothing")
+        << QStringList{a} << QStringLiteral("198.51.100.1") << QStringList{a};
     QTest::newRow("longer text than the line") << QStringList{a} << b << QStringList{a};
 }
 
@@ -319,10 +337,14 @@ void TestCommunityLogic::geometryDefaultsAndRoundTrip()
     QCOMPARE(connectionsgeometry::load(screen), QRect(600 - 74, 450 - 120, 148, 240));
     const QRect placed(40, 50, 300, 200);
     connectionsgeometry::save(placed);
-    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowLeft")), QStringLiteral("600"));
-    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowTop")), QStringLiteral("750"));
-    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowWidth")), QStringLiteral("4500"));
-    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowHeight")), QStringLiteral("3000"));
+    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowLeft")),
+             QStringLiteral("600"));
+    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowTop")),
+             QStringLiteral("750"));
+    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowWidth")),
+             QStringLiteral("4500"));
+    QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowHeight")),
+             QStringLiteral("3000"));
     QCOMPARE(connectionsgeometry::load(screen), placed);
     // A screen further right: the stored place stays where it was.
     QCOMPARE(connectionsgeometry::load(QRect(1200, 0, 800, 600)), placed);
@@ -340,26 +362,34 @@ void TestCommunityLogic::routeTracePlan_data()
     QTest::addColumn<QString>("problem");
     const QString ip = QStringLiteral("192.0.2.10");
     QTest::newRow("x-terminal-emulator and tracepath")
-        << QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("xterm"), QStringLiteral("tracepath")} << ip
-        << QStringLiteral("/bin/x-terminal-emulator") << QStringList{QStringLiteral("/bin/tracepath"), ip} << QString();
+        << QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("xterm"),
+                       QStringLiteral("tracepath")}
+        << ip << QStringLiteral("/bin/x-terminal-emulator")
+        << QStringList{QStringLiteral("/bin/tracepath"), ip} << QString();
     QTest::newRow("traceroute preferred")
-        << QStringList{QStringLiteral("xterm"), QStringLiteral("tracepath"), QStringLiteral("traceroute")} << ip
-        << QStringLiteral("/bin/xterm") << QStringList{QStringLiteral("/bin/traceroute"), ip} << QString();
+        << QStringList{QStringLiteral("xterm"), QStringLiteral("tracepath"), QStringLiteral("traceroute")}
+        << ip << QStringLiteral("/bin/xterm") << QStringList{QStringLiteral("/bin/traceroute"), ip}
+        << QString();
     QTest::newRow("IPv6 address") << QStringList{QStringLiteral("konsole"), QStringLiteral("tracepath")}
                                   << QStringLiteral("::1") << QStringLiteral("/bin/konsole")
-                                  << QStringList{QStringLiteral("/bin/tracepath"), QStringLiteral("::1")} << QString();
-    QTest::newRow("no trace program") << QStringList{QStringLiteral("xterm")} << ip << QString() << QStringList()
-                                      << QStringLiteral("The route to 192.0.2.10 cannot be traced: neither traceroute "
-                                                        "nor tracepath is installed.");
-    QTest::newRow("no terminal") << QStringList{QStringLiteral("tracepath")} << ip << QString() << QStringList()
-                                 << QStringLiteral("The route to 192.0.2.10 cannot be traced: no terminal program was "
-                                                   "found (x-terminal-emulator, xterm, ...).");
-    QTest::newRow("nothing selected") << QStringList{QStringLiteral("xterm"), QStringLiteral("tracepath")} << QString()
-                                      << QString() << QStringList()
-                                      << QStringLiteral("Select the address of a connection to trace the route to it.");
-    QTest::newRow("an option is not an address")
-        << QStringList{QStringLiteral("xterm"), QStringLiteral("tracepath")} << QStringLiteral("-n;rm -rf ~") << QString()
+                                  << QStringList{QStringLiteral("/bin/tracepath"), QStringLiteral("::1")}
+                                  << QString();
+    QTest::newRow("no trace program")
+        << QStringList{QStringLiteral("xterm")} << ip << QString() << QStringList()
+        << QStringLiteral("The route to 192.0.2.10 cannot be traced: neither traceroute "
+                          "nor tracepath is installed.");
+    QTest::newRow("no terminal") << QStringList{QStringLiteral("tracepath")} << ip << QString()
+                                 << QStringList()
+                                 << QStringLiteral(
+                                        "The route to 192.0.2.10 cannot be traced: no terminal program was "
+                                        "found (x-terminal-emulator, xterm, ...).");
+    QTest::newRow("nothing selected")
+        << QStringList{QStringLiteral("xterm"), QStringLiteral("tracepath")} << QString() << QString()
         << QStringList() << QStringLiteral("Select the address of a connection to trace the route to it.");
+    QTest::newRow("an option is not an address")
+        << QStringList{QStringLiteral("xterm"), QStringLiteral("tracepath")} << QStringLiteral("-n;rm -rf ~")
+        << QString() << QStringList()
+        << QStringLiteral("Select the address of a connection to trace the route to it.");
 }
 
 void TestCommunityLogic::routeTracePlan()

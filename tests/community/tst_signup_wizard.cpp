@@ -23,8 +23,8 @@
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
-#include "shell/WindowRegistry.h"
 #include "shell/Settings.h"
+#include "shell/WindowRegistry.h"
 #include "tests/support/DirectoryProcess.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -160,7 +160,8 @@ void TestSignupWizard::noAccountQuestion()
     QVERIFY(!shown.isEmpty());
     QCOMPARE(shown[0].icon, QMessageBox::Question);
     QCOMPARE(shown[0].text,
-             QStringLiteral("You need to create an account at Vantora to use streaming. Would you create an account?"));
+             QStringLiteral(
+                 "You need to create an account at Vantora to use streaming. Would you create an account?"));
     if (yes) {
         QCOMPARE(shown.size(), 1);
         SignupWizard* w = SignupWizard::instance();
@@ -172,7 +173,8 @@ void TestSignupWizard::noAccountQuestion()
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[1].icon, QMessageBox::Information);
         QCOMPARE(shown[1].text,
-                 QStringLiteral("You can create an account later in the configuration window --> Streaming Options"));
+                 QStringLiteral(
+                     "You can create an account later in the configuration window --> Streaming Options"));
         QVERIFY(!SignupWizard::instance());
     }
 }
@@ -222,33 +224,34 @@ void TestSignupWizard::localChecksInOrder_data()
     QTest::addColumn<QString>("message");
     const QString u = QStringLiteral("someone"), p = QStringLiteral("pass1"), n = QStringLiteral("Some One"),
                   e = QStringLiteral("some@one.org");
-    QTest::newRow("passwords differ") << QStringLiteral("a b") << p << QStringLiteral("other") << QStringLiteral("x")
-                                      << QStringLiteral("x") << false
-                                      << QStringLiteral("Passwords doesn't match. Please re-enter passwords");
+    QTest::newRow("passwords differ")
+        << QStringLiteral("a b") << p << QStringLiteral("other") << QStringLiteral("x") << QStringLiteral("x")
+        << false << QStringLiteral("Passwords doesn't match. Please re-enter passwords");
     QTest::newRow("user with a blank") << QStringLiteral("some one") << p << p << n << e << true
                                        << QStringLiteral("Username contains invalid characters");
     QTest::newRow("user with a double quote") << QStringLiteral("some\"one") << p << p << n << e << true
                                               << QStringLiteral("Username contains invalid characters");
-    QTest::newRow("password with apostrophe") << u << QStringLiteral("ab'c") << QStringLiteral("ab'c") << n << e
-                                              << true << QStringLiteral("Password contains invalid characters");
+    QTest::newRow("password with apostrophe")
+        << u << QStringLiteral("ab'c") << QStringLiteral("ab'c") << n << e << true
+        << QStringLiteral("Password contains invalid characters");
     QTest::newRow("name with ampersand") << u << p << p << QStringLiteral("Me & You") << e << true
                                          << QStringLiteral("Name contains invalid characters");
     QTest::newRow("email with apostrophe") << u << p << p << n << QStringLiteral("o'neil@one.org") << true
                                            << QStringLiteral("E-Mail contains invalid characters");
     QTest::newRow("email without @") << u << p << p << n << QStringLiteral("some.one.org") << true
                                      << QStringLiteral("Invalid E-Mail address");
-    QTest::newRow("email without point") << u << p << p << n << QStringLiteral("some@one") << true
-                                         << QStringLiteral("Invalid E-Mail address");
+    QTest::newRow("email without point")
+        << u << p << p << n << QStringLiteral("some@one") << true << QStringLiteral("Invalid E-Mail address");
     QTest::newRow("email too short") << u << p << p << n << QStringLiteral("@.a") << true
                                      << QStringLiteral("Invalid E-Mail address");
     QTest::newRow("name too short") << QStringLiteral("so") << p << p << QStringLiteral("So") << e << true
                                     << QStringLiteral("Invalid Name");
     QTest::newRow("user too short") << QStringLiteral("so") << p << p << n << e << true
                                     << QStringLiteral("Invalid Username (minimal 3 characters)");
-    QTest::newRow("password too short") << u << QStringLiteral("abc") << QStringLiteral("abc") << n << e << true
-                                        << QStringLiteral("Invalid Password (minimal 4 characters)");
-    QTest::newRow("terms not accepted") << u << p << p << n << e << false
-                                        << QStringLiteral("You must agree the terms && conditions");
+    QTest::newRow("password too short") << u << QStringLiteral("abc") << QStringLiteral("abc") << n << e
+                                        << true << QStringLiteral("Invalid Password (minimal 4 characters)");
+    QTest::newRow("terms not accepted")
+        << u << p << p << n << e << false << QStringLiteral("You must agree the terms && conditions");
 }
 
 void TestSignupWizard::localChecksInOrder()
@@ -293,12 +296,15 @@ void TestSignupWizard::answerWords_data()
     QTest::newRow("user name in use") << QStringLiteral("taken") << QStringLiteral("new1@example.org") << 0
                                       << QStringLiteral("Username is in use by another member");
     QTest::newRow("email in use") << QStringLiteral("newcomer") << QStringLiteral("used@example.org") << 0
-                                  << QStringLiteral("E-Mail is in use by another account. Contact "
-                                                    "support@vantora.example if you have forgot you password");
+                                  << QStringLiteral(
+                                         "E-Mail is in use by another account. Contact "
+                                         "support@vantora.example if you have forgot you password");
     QTest::newRow("domain closed") << QStringLiteral("newcomer") << QStringLiteral("new2@example.org") << 1
-                                   << QStringLiteral("Domain camfriends.example is currently not avaible for new "
-                                                     "accounts. Try few days later or register on another domain.");
-    QTest::newRow("created") << QStringLiteral("newcomer") << QStringLiteral("new3@example.org") << 0 << QString();
+                                   << QStringLiteral(
+                                          "Domain camfriends.example is currently not avaible for new "
+                                          "accounts. Try few days later or register on another domain.");
+    QTest::newRow("created") << QStringLiteral("newcomer") << QStringLiteral("new3@example.org") << 0
+                             << QString();
 }
 
 void TestSignupWizard::answerWords()
@@ -376,8 +382,8 @@ void TestSignupWizard::directoryGoneThenCancel()
     fill(w, QStringLiteral("latecomer"), password, QStringLiteral("late@example.org"));
     MessageBox::setNextAnswer(QMessageBox::Cancel);
     signAndWait(w);
-    QVERIFY2(m_dir.start(kDirectoryArgs + QStringList{QStringLiteral("--listen"),
-                                                        QStringLiteral("127.0.0.1:%1").arg(port)}),
+    QVERIFY2(m_dir.start(kDirectoryArgs +
+                         QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)}),
              m_dir.log().constData());
     const auto& shown = MessageBox::history();
     QCOMPARE(shown.size(), 1);
@@ -445,8 +451,9 @@ void TestSignupWizard::closeAsksFirst()
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.title, kTitle);
     QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Yes | QMessageBox::No));
-    QCOMPARE(box.text, QStringLiteral("If you don't have a username you cannot use the online options of our "
-                                      "software.\r\n\r\nAre you sure you want to exit registration wizzard?"));
+    QCOMPARE(box.text,
+             QStringLiteral("If you don't have a username you cannot use the online options of our "
+                            "software.\r\n\r\nAre you sure you want to exit registration wizzard?"));
     if (yes) {
         QVERIFY(!SignupWizard::instance());
         QTRY_VERIFY(!w);
@@ -464,13 +471,15 @@ void TestSignupWizard::whyEmailAndTerms()
     QCOMPARE(MessageBox::history()[0].icon, QMessageBox::Information);
     QCOMPARE(MessageBox::history()[0].title, kTitle);
     QCOMPARE(MessageBox::history()[0].text,
-             QStringLiteral("We use your email ONLY for own purposes. (This means that it only will be used for some "
-                            "things on our site)\r\nExample is Support, so we can contact you\r\nWe don't sell or give "
-                            "your email away. Never!\r\nIt WON'T be shown on your member page."));
+             QStringLiteral(
+                 "We use your email ONLY for own purposes. (This means that it only will be used for some "
+                 "things on our site)\r\nExample is Support, so we can contact you\r\nWe don't sell or give "
+                 "your email away. Never!\r\nIt WON'T be shown on your member page."));
     emit w->termsLink->linkActivated(QStringLiteral("#"));
     QCOMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("http://%1/terms.html").arg(m_dir.hostPort()))});
     QCOMPARE(w->termsBox->text(), QStringLiteral("I accept the Terms && Conditions"));
-    QCOMPARE(w->adultBox->text(), QStringLiteral("This webcam can contain pornograpic material (Adults only)"));
+    QCOMPARE(w->adultBox->text(),
+             QStringLiteral("This webcam can contain pornograpic material (Adults only)"));
 }
 
 VANTORA_TEST_MAIN(TestSignupWizard)

@@ -22,10 +22,7 @@
 using namespace directory;
 
 namespace {
-Params query(const char* q)
-{
-    return Params::fromQuery(std::string_view(q));
-}
+Params query(const char* q) { return Params::fromQuery(std::string_view(q)); }
 } // namespace
 
 class TestDirectoryService : public QObject

@@ -41,15 +41,9 @@ QImage positionPicture(int w, int h, QImage::Format format)
 }
 
 // Picture pixel (x, y) of the buffer as b, g, r.
-Bgr picturePixel(const FrameBuffer& d, int x, int y)
-{
-    return memPixel(d, x, d.height() - 1 - y);
-}
+Bgr picturePixel(const FrameBuffer& d, int x, int y) { return memPixel(d, x, d.height() - 1 - y); }
 
-Bgr expectedAt(int x, int y)
-{
-    return {(x + y) * 3 % 256, y * 11 % 256, x * 7 % 256};
-}
+Bgr expectedAt(int x, int y) { return {(x + y) * 3 % 256, y * 11 % 256, x * 7 % 256}; }
 
 } // namespace
 

@@ -35,10 +35,7 @@ void storeLabels(const QStringList& captions)
         SaveSetting(S, QString::number(i + 1) + QStringLiteral("caption"), captions[i]);
 }
 
-QPushButton* button(QWidget* w, const char* name)
-{
-    return w->findChild<QPushButton*>(QLatin1String(name));
-}
+QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
 
 QStringList listTexts(const LabelListWindow& f)
 {
@@ -48,10 +45,7 @@ QStringList listTexts(const LabelListWindow& f)
     return out;
 }
 
-void select(LabelListWindow& f, int row)
-{
-    f.list()->setCurrentRow(row);
-}
+void select(LabelListWindow& f, int row) { f.list()->setCurrentRow(row); }
 
 // Columns and rows of the picture that printing the label touches, as a
 // rectangle in pixels; empty when it prints nothing there.

@@ -1,28 +1,28 @@
 #include "capture/Capture.h"
 #include "capture/CaptureTesting.h"
-#include "tests/capture/MediaInfo.h"
 #include "capture/Prompt.h"
-#include "reelsmith/ReelLayout.h"
-#include "tests/support/TestEnvironment.h"
 #include "reelsmith/FileHelpers.h"
-#include "reelsmith/RecorderWindow.h"
 #include "reelsmith/RecorderSplash.h"
+#include "reelsmith/RecorderWindow.h"
+#include "reelsmith/ReelLayout.h"
 #include "reelsmith/TakeMarker.h"
+#include "tests/capture/MediaInfo.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
-#include <QScopeGuard>
-#include <QScreen>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSignalSpy>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <csignal>
@@ -371,7 +371,8 @@ void tst_Reelsmith::overwriteAnsweredNoChangesNothing()
     const MessageBox::Shown& box = MessageBox::history().first();
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.title, QStringLiteral("Vantora"));
-    QCOMPARE(box.text, QStringLiteral("File ") + file + QStringLiteral(" already exist. Do you want to overwrite this file?"));
+    QCOMPARE(box.text, QStringLiteral("File ") + file +
+                           QStringLiteral(" already exist. Do you want to overwrite this file?"));
     QCOMPARE(box.buttons, MessageBox::Buttons(QMessageBox::Yes | QMessageBox::No));
     QCOMPARE(w.recordButton->text(), QStringLiteral("Go make movie"));
     QVERIFY(!w.capture->isRecording());
@@ -409,10 +410,12 @@ void tst_Reelsmith::recordsThroughWindow()
     QCOMPARE(MessageBox::history().size(), existing ? 1 : 0);
     QTRY_VERIFY(w.statusLabel->text().startsWith(QLatin1String("Recording 00:00:01")));
     // What the take holds so far and the room left on the disk.
-    QVERIFY2(QRegularExpression(QStringLiteral(" - \\d+ frames written, \\d+ dropped - [0-9.]+ [KMGT]B, [0-9.]+ [KMGT]B free"))
-                 .match(w.statusLabel->text())
-                 .hasMatch(),
-             qPrintable(w.statusLabel->text()));
+    QVERIFY2(
+        QRegularExpression(
+            QStringLiteral(" - \\d+ frames written, \\d+ dropped - [0-9.]+ [KMGT]B, [0-9.]+ [KMGT]B free"))
+            .match(w.statusLabel->text())
+            .hasMatch(),
+        qPrintable(w.statusLabel->text()));
     QTRY_VERIFY(t.elapsed() >= 2000);
     w.recordButton->click();
     const qint64 recorded = t.elapsed();
@@ -425,7 +428,8 @@ void tst_Reelsmith::recordsThroughWindow()
     QCOMPARE(m.container, QStringLiteral("video/x-msvideo"));
     QCOMPARE(m.videoSize, QSize(640, 480));
     QCOMPARE(m.audioStreams, sound ? 1 : 0);
-    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5, qPrintable(QString::number(m.durationSeconds)));
+    QVERIFY2(qAbs(m.durationSeconds - recorded / 1000.0) < 0.5,
+             qPrintable(QString::number(m.durationSeconds)));
 }
 
 void tst_Reelsmith::missingFolderShowsRetryCancel()
@@ -536,11 +540,10 @@ void tst_Reelsmith::failureMidwayReportedAndFileKept()
     QVERIFY(m.durationSeconds > 0.1);
 }
 
-
 void tst_Reelsmith::controlFitsScreen_data()
 {
-    QTest::addColumn<QSize>("picture");   // pixels
-    QTest::addColumn<QSize>("screen");    // available, pixels
+    QTest::addColumn<QSize>("picture"); // pixels
+    QTest::addColumn<QSize>("screen");  // available, pixels
     QTest::addColumn<bool>("asDesigned");
     QTest::newRow("640x480 on 1920x1080") << QSize(640, 480) << QSize(1920, 1040) << true;
     QTest::newRow("1280x720 on 1920x1080") << QSize(1280, 720) << QSize(1920, 1040) << true;
@@ -556,7 +559,8 @@ void tst_Reelsmith::controlFitsScreen()
     QFETCH(QSize, screen);
     QFETCH(bool, asDesigned);
     const reel::ControlSize control{picture.width() * 15, picture.height() * 15};
-    const reel::ControlSize fitted = reel::fitControlToScreen(control, {screen.width() * 15, screen.height() * 15});
+    const reel::ControlSize fitted =
+        reel::fitControlToScreen(control, {screen.width() * 15, screen.height() * 15});
     const reel::Layout l = reel::fitToControl(reel::Layout{}, fitted.width, fitted.height);
     if (asDesigned) {
         QCOMPARE(fitted.width, control.width);
@@ -578,12 +582,14 @@ void tst_Reelsmith::takeSpaceText_data()
     QTest::addColumn<qint64>("free");
     QTest::addColumn<double>("rate"); // bytes per second
     QTest::addColumn<QString>("text");
-    QTest::newRow("plenty") << qint64(12345678) << qint64(4500000000) << 1e6 << QStringLiteral("12.3 MB, 4.5 GB free");
-    QTest::newRow("small file") << qint64(2048) << qint64(999000000) << 0.0 << QStringLiteral("2.0 KB, 999.0 MB free");
+    QTest::newRow("plenty") << qint64(12345678) << qint64(4500000000) << 1e6
+                            << QStringLiteral("12.3 MB, 4.5 GB free");
+    QTest::newRow("small file") << qint64(2048) << qint64(999000000) << 0.0
+                                << QStringLiteral("2.0 KB, 999.0 MB free");
     QTest::newRow("under a minute left") << qint64(1000000000) << qint64(2000000000) << 41.5e6
-                                        << QStringLiteral("1.0 GB, 2.0 GB free - the disk is almost full");
+                                         << QStringLiteral("1.0 GB, 2.0 GB free - the disk is almost full");
     QTest::newRow("under 50 MB left") << qint64(0) << qint64(49999999) << 0.0
-                                     << QStringLiteral("0.0 KB, 50.0 MB free - the disk is almost full");
+                                      << QStringLiteral("0.0 KB, 50.0 MB free - the disk is almost full");
 }
 
 void tst_Reelsmith::takeSpaceText()
@@ -600,14 +606,20 @@ void tst_Reelsmith::movieFilePath_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("path");
     const QString home = QDir::homePath();
-    QTest::newRow("full path") << QStringLiteral("/srv/films/Holiday.avi") << QStringLiteral("/srv/films/Holiday.avi");
-    QTest::newRow("no extension") << QStringLiteral("/srv/films/clip") << QStringLiteral("/srv/films/clip.avi");
+    QTest::newRow("full path") << QStringLiteral("/srv/films/Holiday.avi")
+                               << QStringLiteral("/srv/films/Holiday.avi");
+    QTest::newRow("no extension") << QStringLiteral("/srv/films/clip")
+                                  << QStringLiteral("/srv/films/clip.avi");
     QTest::newRow("bare name") << QStringLiteral("clip") << QStringLiteral("/videos/clip.avi");
-    QTest::newRow("bare name with extension") << QStringLiteral("clip.avi") << QStringLiteral("/videos/clip.avi");
-    QTest::newRow("relative folder") << QStringLiteral("takes/one.avi") << QStringLiteral("/videos/takes/one.avi");
+    QTest::newRow("bare name with extension")
+        << QStringLiteral("clip.avi") << QStringLiteral("/videos/clip.avi");
+    QTest::newRow("relative folder") << QStringLiteral("takes/one.avi")
+                                     << QStringLiteral("/videos/takes/one.avi");
     QTest::newRow("home") << QStringLiteral("~/x.avi") << home + QStringLiteral("/x.avi");
-    QTest::newRow("home, no extension") << QStringLiteral("~/films/x") << home + QStringLiteral("/films/x.avi");
-    QTest::newRow("other extension kept") << QStringLiteral("/srv/clip.mkv") << QStringLiteral("/srv/clip.mkv");
+    QTest::newRow("home, no extension")
+        << QStringLiteral("~/films/x") << home + QStringLiteral("/films/x.avi");
+    QTest::newRow("other extension kept")
+        << QStringLiteral("/srv/clip.mkv") << QStringLiteral("/srv/clip.mkv");
     QTest::newRow("trailing dot") << QStringLiteral("/srv/clip.") << QStringLiteral("/srv/clip.avi");
     QTest::newRow("spaces around") << QStringLiteral("  /srv/a b.avi  ") << QStringLiteral("/srv/a b.avi");
     QTest::newRow("empty") << QString() << QString();
@@ -630,7 +642,8 @@ void tst_Reelsmith::bareNameLandsInDialogFolder()
     w.recordButton->click();
     QCOMPARE(MessageBox::history().size(), 1);
     QCOMPARE(MessageBox::history().first().text,
-             QStringLiteral("File ") + expected + QStringLiteral(" already exist. Do you want to overwrite this file?"));
+             QStringLiteral("File ") + expected +
+                 QStringLiteral(" already exist. Do you want to overwrite this file?"));
     QCOMPARE(w.fileEdit->text(), expected);
     QVERIFY(!w.capture->isRecording());
     QCOMPARE(readFile(expected), QByteArray("precious"));
@@ -665,8 +678,8 @@ void tst_Reelsmith::killedRecorderTakeIsRepairedOnNextStart()
     const MessageBox::Shown box = MessageBox::history().first();
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.title, QStringLiteral("Reel Smith"));
-    QVERIFY2(box.text.startsWith(QStringLiteral("The recording ") + file
-                                 + QStringLiteral(" was cut off. It has been repaired: ")),
+    QVERIFY2(box.text.startsWith(QStringLiteral("The recording ") + file +
+                                 QStringLiteral(" was cut off. It has been repaired: ")),
              qPrintable(box.text));
     QVERIFY(notes.entryList({QStringLiteral("*.take")}).isEmpty());
 

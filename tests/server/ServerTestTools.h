@@ -18,8 +18,7 @@ class StandInDirectory : public QObject
 public:
     using Reply = std::function<QList<QByteArray>(const QByteArray& request)>;
 
-    explicit StandInDirectory(Reply reply = {})
-        : m_reply(std::move(reply))
+    explicit StandInDirectory(Reply reply = {}) : m_reply(std::move(reply))
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -94,10 +93,12 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
         return true;
     };
     // A time-out is not an error here: the caller checks what arrived.
-    (void)QTest::qWaitFor([&] {
-        buf += socket.readAll();
-        return parse();
-    }, timeoutMs);
+    (void)QTest::qWaitFor(
+        [&] {
+            buf += socket.readAll();
+            return parse();
+        },
+        timeoutMs);
     if (rest)
         *rest = buf.mid(start) + socket.readAll();
     return frames;
@@ -107,10 +108,12 @@ inline QList<FrameResponse> readFrames(QTcpSocket& socket, int count, QByteArray
 inline QByteArray readUntilClosed(QTcpSocket& socket, int timeoutMs = 10000)
 {
     QByteArray buf;
-    (void)QTest::qWaitFor([&] {
-        buf += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, timeoutMs);
+    (void)QTest::qWaitFor(
+        [&] {
+            buf += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
     return buf + socket.readAll();
 }
 
@@ -127,6 +130,6 @@ inline QSize jpegSize(const QByteArray& jpeg)
 inline QByteArray expectedHeader(qsizetype length)
 {
     return "HTTP/1.1 200 OK\r\nServer: Vantora HTTP Server\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
-           "Content-type: image/jpeg \r\nContent-Length: "
-        + QByteArray::number(length) + "\r\n\r\n";
+           "Content-type: image/jpeg \r\nContent-Length: " +
+           QByteArray::number(length) + "\r\n\r\n";
 }

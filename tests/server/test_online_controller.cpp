@@ -32,7 +32,8 @@ struct Shown
 
     void watch(OnlineController& c)
     {
-        QObject::connect(&c, &OnlineController::engineStateChanged, [this](const QString& t) { engineStates << t; });
+        QObject::connect(&c, &OnlineController::engineStateChanged,
+                         [this](const QString& t) { engineStates << t; });
         QObject::connect(&c, &OnlineController::statusChanged, [this](const QString& t) { statuses << t; });
         QObject::connect(&c, &OnlineController::addressKnown, [this](const QString& t) { addresses << t; });
         QObject::connect(&c, &OnlineController::errorOccurred, [this](const QString& t) { errors << t; });
@@ -77,7 +78,8 @@ private:
 void TestOnlineController::initTestCase()
 {
     QVERIFY2(m_dir.start(), m_dir.log().constData());
-    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"),
+                            QStringLiteral("secret1")));
     StreamingEngine::setListenAddress(QHostAddress::LocalHost);
     StreamingEngine::registerFactory();
 }
@@ -110,8 +112,8 @@ bool TestOnlineController::goOnline()
     m_controller->setOnline(true);
     if (!engine())
         return false;
-    return QTest::qWaitFor([&] { return m_shown.statuses.value(m_shown.statuses.size() - 1) == QLatin1String("OK"); },
-                           30000);
+    return QTest::qWaitFor(
+        [&] { return m_shown.statuses.value(m_shown.statuses.size() - 1) == QLatin1String("OK"); }, 30000);
 }
 
 void TestOnlineController::goingOnlineAndOffline()
@@ -170,13 +172,16 @@ void TestOnlineController::refusedLogonLogsOffOnce_data()
     QTest::addColumn<bool>("switchFollows"); // a window turns its switch off on the signal
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("error");
-    const QString wrongPassword =
-        QStringLiteral("Your password is incorrect.\r\nPlease check your information.\r\nStreaming is disabled");
-    const QString wrongUser =
-        QStringLiteral("Your username is incorrect.\r\nPlease check your information.\r\nStreaming is disabled");
-    QTest::newRow("wrong password, switch follows") << "demo" << "wrong" << true << "PASS" << wrongPassword;
-    QTest::newRow("wrong password, no switch") << "demo" << "wrong" << false << "PASS" << wrongPassword;
-    QTest::newRow("unknown user, switch follows") << "nobody" << "secret1" << true << "USER" << wrongUser;
+    const QString wrongPassword = QStringLiteral(
+        "Your password is incorrect.\r\nPlease check your information.\r\nStreaming is disabled");
+    const QString wrongUser = QStringLiteral(
+        "Your username is incorrect.\r\nPlease check your information.\r\nStreaming is disabled");
+    QTest::newRow("wrong password, switch follows") << "demo"
+                                                    << "wrong" << true << "PASS" << wrongPassword;
+    QTest::newRow("wrong password, no switch") << "demo"
+                                               << "wrong" << false << "PASS" << wrongPassword;
+    QTest::newRow("unknown user, switch follows") << "nobody"
+                                                  << "secret1" << true << "USER" << wrongUser;
 }
 
 void TestOnlineController::refusedLogonLogsOffOnce()
@@ -254,10 +259,13 @@ void TestOnlineController::shuttingDownLogsOffOnceAndWaits()
 
     int endings = 0;
     bool goneWhenEnded = false;
-    OnlineController::whenEnded(session, [&] {
-        ++endings;
-        goneWhenEnded = session.isNull() || session->hasEnded();
-    }, 60000);
+    OnlineController::whenEnded(
+        session,
+        [&] {
+            ++endings;
+            goneWhenEnded = session.isNull() || session->hasEnded();
+        },
+        60000);
     // Not before the directory has answered the log-off (or the grace ran out).
     QTRY_COMPARE_WITH_TIMEOUT(endings, 1, 30000);
     QVERIFY(goneWhenEnded);
@@ -271,7 +279,8 @@ void TestOnlineController::withoutSessionEndsAtOnce()
     int endings = 0;
     m_controller->shutDown();
     QCOMPARE(m_shown.logOffs, 0);
-    OnlineController::whenEnded(m_controller->session(), [&] { ++endings; }, 60000);
+    OnlineController::whenEnded(
+        m_controller->session(), [&] { ++endings; }, 60000);
     QCOMPARE(endings, 1);
 }
 

@@ -8,15 +8,15 @@
 #include <QTest>
 
 #include "capture/Capture.h"
+#include "image/FrameBuffer.h"
 #include "server/EngineHooks.h"
 #include "server/FrameComposer.h"
-#include "shell/Globals.h"
 #include "server/StreamingEngine.h"
+#include "shell/Globals.h"
 #include "shell/Product.h"
 #include "shell/Settings.h"
 #include "tests/server/ServerTestTools.h"
 #include "tests/support/TestEnvironment.h"
-#include "image/FrameBuffer.h"
 
 using Verdict = logon::LogonAnswer::Verdict;
 
@@ -143,9 +143,11 @@ StreamingEngine* TestServerEngine::goOnline(Capture* camera)
 {
     m_engine = new StreamingEngine(camera);
     connect(m_engine, &OnlineSession::statusChanged, this, [this](const QString& text) { m_status = text; });
-    connect(m_engine, &OnlineSession::errorOccurred, this, [this](const QString& text) { m_lastError = text; });
+    connect(m_engine, &OnlineSession::errorOccurred, this,
+            [this](const QString& text) { m_lastError = text; });
     connect(m_engine, &OnlineSession::noticeWanted, this, [this](const QString& text) { m_notices << text; });
-    connect(m_engine, &OnlineSession::startFailed, this, [this](const QString& text) { m_startFailures << text; });
+    connect(m_engine, &OnlineSession::startFailed, this,
+            [this](const QString& text) { m_startFailures << text; });
     connect(m_engine, &OnlineSession::accountMissing, this, [this] { ++m_accountMissing; });
     m_engine->start();
     return m_engine;
@@ -156,7 +158,8 @@ void TestServerEngine::composerReusesEncodesUntilInputsChange()
     QDateTime now(QDate(2026, 12, 10), QTime(3, 0, 0), Qt::UTC);
     FrameComposer composer;
     composer.setClock([&] { return now; });
-    const QList<TextLabel> templates{label(QStringLiteral("$time$"), 150, 150), label(QStringLiteral("fixed"), 150, 900)};
+    const QList<TextLabel> templates{label(QStringLiteral("$time$"), 150, 150),
+                                     label(QStringLiteral("fixed"), 150, 900)};
     FrameComposer::Request r;
     r.size = QSize(320, 240);
     r.templates = &templates;
@@ -205,12 +208,10 @@ void TestServerEngine::logonRequestIsFramedByteForByte()
     QVERIFY(e->listening());
     QCOMPARE(m_status, QStringLiteral("Logging on..."));
     QTRY_COMPARE(m_dir->requests.size(), 1);
-    const QByteArray expected = "GET /client_v3/logon.php?u=demo.vantora.example&p=a%20b%26c&i=127.0.0.1:"
-        + QByteArray::number(e->listenPort()) + " HTTP/1.0\r\n"
-        + "Accept: */*\r\n"
-        + "User-Agent: Vantora Client\r\n"
-        + "Host: " + m_dir->hostPort().toLatin1() + "\r\n"
-        + "\r\n";
+    const QByteArray expected = "GET /client_v3/logon.php?u=demo.vantora.example&p=a%20b%26c&i=127.0.0.1:" +
+                                QByteArray::number(e->listenPort()) + " HTTP/1.0\r\n" + "Accept: */*\r\n" +
+                                "User-Agent: Vantora Client\r\n" + "Host: " + m_dir->hostPort().toLatin1() +
+                                "\r\n" + "\r\n";
     QCOMPARE(m_dir->requests.first(), expected);
 }
 
@@ -224,33 +225,37 @@ void TestServerEngine::logonAnswers_data()
     QTest::addColumn<bool>("minuteTimer");
     using L = QList<QByteArray>;
     const QString site = product::pageUrl(product::Page::Site).toString();
-    const QString mismatch = QStringLiteral("Streaming engine has found a problem. Server could not connect your computer. "
-                                            "Streaming may not work.\r\nPlease check if you are behind a network or "
-                                            "firewall. See our site [")
-        + site + QStringLiteral("] for more information");
-    const QString wrongUser = QStringLiteral("Your username is incorrect.\r\nPlease check your information.\r\n"
-                                             "Streaming is disabled");
-    const QString wrongPassword = QStringLiteral("Your password is incorrect.\r\nPlease check your information.\r\n"
-                                                 "Streaming is disabled");
+    const QString mismatch =
+        QStringLiteral("Streaming engine has found a problem. Server could not connect your computer. "
+                       "Streaming may not work.\r\nPlease check if you are behind a network or "
+                       "firewall. See our site [") +
+        site + QStringLiteral("] for more information");
+    const QString wrongUser =
+        QStringLiteral("Your username is incorrect.\r\nPlease check your information.\r\n"
+                       "Streaming is disabled");
+    const QString wrongPassword =
+        QStringLiteral("Your password is incorrect.\r\nPlease check your information.\r\n"
+                       "Streaming is disabled");
     const QString dbDown = QStringLiteral("Database is down.\r\n----------------------\r\n"
                                           "Please try later again, contact support for more information");
-    QTest::newRow("own address: OK") << L{okHead + "SELF"} << false << "OK" << "" << false << true;
-    QTest::newRow("echo line end") << L{okHead + "SELF\r\n"} << false << "OK" << "" << false << true;
-    QTest::newRow("another device answers") << L{okHead + "WRONG"} << false << "OK, INCORRECT ID"
-                                            << mismatch << false << true;
-    QTest::newRow("nobody answers") << L{okHead + "CLOSED"} << false << "NO CON" << "Reason: " << false << false;
-    QTest::newRow("USER") << L{okHead + "USER\r\n"} << false << "USER" << wrongUser << true
-                          << false;
-    QTest::newRow("PASS") << L{okHead + "PASS"} << false << "PASS" << wrongPassword << true
-                          << false;
-    QTest::newRow("DB DOWN") << L{okHead + "DB DOWN"} << false << "Logging on..." << dbDown
-                             << true << false;
-    QTest::newRow("short answer") << L{okHead + "OK"} << false << "Logging on..." << "" << false << false;
-    QTest::newRow("body in two reads") << L{okHead, "PASS"} << false << "PASS" << wrongPassword
-                                       << true << false;
-    QTest::newRow("check off") << L{okHead + "SELF"} << true << "OK, NO CHECK" << "" << false << true;
-    QTest::newRow("check off, refused") << L{okHead + "USER"} << true << "USER" << wrongUser
-                                        << true << false;
+    QTest::newRow("own address: OK") << L{okHead + "SELF"} << false << "OK"
+                                     << "" << false << true;
+    QTest::newRow("echo line end") << L{okHead + "SELF\r\n"} << false << "OK"
+                                   << "" << false << true;
+    QTest::newRow("another device answers")
+        << L{okHead + "WRONG"} << false << "OK, INCORRECT ID" << mismatch << false << true;
+    QTest::newRow("nobody answers") << L{okHead + "CLOSED"} << false << "NO CON"
+                                    << "Reason: " << false << false;
+    QTest::newRow("USER") << L{okHead + "USER\r\n"} << false << "USER" << wrongUser << true << false;
+    QTest::newRow("PASS") << L{okHead + "PASS"} << false << "PASS" << wrongPassword << true << false;
+    QTest::newRow("DB DOWN") << L{okHead + "DB DOWN"} << false << "Logging on..." << dbDown << true << false;
+    QTest::newRow("short answer") << L{okHead + "OK"} << false << "Logging on..."
+                                  << "" << false << false;
+    QTest::newRow("body in two reads")
+        << L{okHead, "PASS"} << false << "PASS" << wrongPassword << true << false;
+    QTest::newRow("check off") << L{okHead + "SELF"} << true << "OK, NO CHECK"
+                               << "" << false << true;
+    QTest::newRow("check off, refused") << L{okHead + "USER"} << true << "USER" << wrongUser << true << false;
 }
 
 void TestServerEngine::logonAnswers()
@@ -353,9 +358,10 @@ void TestServerEngine::logoffUnloadsTheEngine()
     QVERIFY(!e->relogonTimer.isActive());
     QTRY_COMPARE(unloaded.size(), 1);
     QCOMPARE(m_dir->requests.size(), 2);
-    QCOMPARE(m_dir->requests[1], QByteArray("GET /client_v3/logoff.php?u=demo.vantora.example&p=secret HTTP/1.0\r\n"
-                                            "Accept: */*\r\nUser-Agent: Vantora Client\r\nHost: ")
-                                     + m_dir->hostPort().toLatin1() + "\r\n\r\n");
+    QCOMPARE(m_dir->requests[1],
+             QByteArray("GET /client_v3/logoff.php?u=demo.vantora.example&p=secret HTTP/1.0\r\n"
+                        "Accept: */*\r\nUser-Agent: Vantora Client\r\nHost: ") +
+                 m_dir->hostPort().toLatin1() + "\r\n\r\n");
     QTRY_VERIFY(m_engine.isNull());
     QVERIFY(!globals().LoggedIn);
 }
@@ -410,7 +416,8 @@ void TestServerEngine::loadReadsDefaultsAndTemplates()
 {
     SaveSetting(QStringLiteral("Captions"), QStringLiteral("index"), QStringLiteral("3"));
     for (int i = 1; i <= 4; ++i)
-        SaveSetting(QStringLiteral("Captions"), QStringLiteral("%1caption").arg(i), QStringLiteral("label %1").arg(i));
+        SaveSetting(QStringLiteral("Captions"), QStringLiteral("%1caption").arg(i),
+                    QStringLiteral("label %1").arg(i));
     StreamingEngine* e = goOnline();
     QCOMPARE(globals().JpegQuality, 20);
     QCOMPARE(globals().ResizeFrames, false);
@@ -491,8 +498,10 @@ void TestServerEngine::chatInputs()
     a.connectToHost(QHostAddress::LocalHost, port);
     a.write(chatGet);
     const QByteArray page = readUntilClosed(a);
-    QVERIFY(page.startsWith("HTTP/1.1 200 OK\r\nServer: Vantora HTTP Server\r\nContent-type: text/html \r\n"));
-    QCOMPARE(requests, (QStringList{QStringLiteral("CHATREQUEST_10.0.0.2_2156_bob "), QStringLiteral("127.0.0.1")}));
+    QVERIFY(
+        page.startsWith("HTTP/1.1 200 OK\r\nServer: Vantora HTTP Server\r\nContent-type: text/html \r\n"));
+    QCOMPARE(requests,
+             (QStringList{QStringLiteral("CHATREQUEST_10.0.0.2_2156_bob "), QStringLiteral("127.0.0.1")}));
 
     QTcpSocket b;
     b.connectToHost(QHostAddress::LocalHost, port);
@@ -582,7 +591,8 @@ void TestServerEngine::shortConnectionsAreAllAnswered()
         ++started;
         auto* client = new QTcpSocket(this);
         auto* buf = new QByteArray;
-        connect(client, &QTcpSocket::connected, client, [client] { client->write("GET / HTTP/1.1\r\n\r\n"); });
+        connect(client, &QTcpSocket::connected, client,
+                [client] { client->write("GET / HTTP/1.1\r\n\r\n"); });
         connect(client, &QTcpSocket::readyRead, client, [&, client, buf] {
             *buf += client->readAll();
             const qsizetype end = buf->indexOf("\r\n\r\n");
@@ -623,11 +633,13 @@ void TestServerEngine::answersEndAsTheRequestAsks_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("body");
     QTest::addColumn<bool>("closes");
-    QTest::newRow("1.1 keeps the connection") << QByteArray("GET / HTTP/1.1\r\nHost: cam\r\n\r\n") << true << false;
+    QTest::newRow("1.1 keeps the connection")
+        << QByteArray("GET / HTTP/1.1\r\nHost: cam\r\n\r\n") << true << false;
     QTest::newRow("1.0 closes") << QByteArray("GET / HTTP/1.0\r\n\r\n") << true << true;
-    QTest::newRow("1.0 keep-alive stays") << QByteArray("GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n")
-                                          << true << false;
-    QTest::newRow("connection close") << QByteArray("GET / HTTP/1.1\r\nConnection: close\r\n\r\n") << true << true;
+    QTest::newRow("1.0 keep-alive stays")
+        << QByteArray("GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n") << true << false;
+    QTest::newRow("connection close")
+        << QByteArray("GET / HTTP/1.1\r\nConnection: close\r\n\r\n") << true << true;
     QTest::newRow("head") << QByteArray("HEAD / HTTP/1.1\r\n\r\n") << false << false;
     QTest::newRow("head and close") << QByteArray("HEAD / HTTP/1.0\r\n\r\n") << false << true;
     QTest::newRow("line feeds only") << QByteArray("GET / HTTP/1.0\n\n") << true << true;
@@ -700,24 +712,26 @@ void TestServerEngine::pipelinedReadIsAnsweredInOrder()
     QByteArray buf;
     qsizetype at = 0;
     int matched = 0;
-    (void)QTest::qWaitFor([&] {
-        buf += browser.readAll();
-        while (matched < heads.size()) {
-            const qsizetype end = buf.indexOf("\r\n\r\n", at);
-            if (end < 0)
-                return false;
-            const qsizetype cl = buf.indexOf("Content-Length: ", at);
-            const qint64 length = buf.mid(cl + 16, buf.indexOf("\r\n", cl) - cl - 16).toLongLong();
-            const qsizetype next = end + 4 + (heads[matched] ? 0 : length);
-            if (buf.size() < next)
-                return false;
-            if (!QByteArrayView(buf).sliced(at).startsWith("HTTP/1.1 200 OK\r\n"))
-                return true; // out of step: fails below
-            at = next;
-            ++matched;
-        }
-        return true;
-    }, 60000);
+    (void)QTest::qWaitFor(
+        [&] {
+            buf += browser.readAll();
+            while (matched < heads.size()) {
+                const qsizetype end = buf.indexOf("\r\n\r\n", at);
+                if (end < 0)
+                    return false;
+                const qsizetype cl = buf.indexOf("Content-Length: ", at);
+                const qint64 length = buf.mid(cl + 16, buf.indexOf("\r\n", cl) - cl - 16).toLongLong();
+                const qsizetype next = end + 4 + (heads[matched] ? 0 : length);
+                if (buf.size() < next)
+                    return false;
+                if (!QByteArrayView(buf).sliced(at).startsWith("HTTP/1.1 200 OK\r\n"))
+                    return true; // out of step: fails below
+                at = next;
+                ++matched;
+            }
+            return true;
+        },
+        60000);
     QCOMPARE(matched, heads.size());
     browser.write("DIAG 3\r\n");
     QCOMPARE(buf.mid(at) + readUntilClosed(browser), QByteArray("OK 3\r\n\r\n"));
@@ -744,8 +758,8 @@ void TestServerEngine::peerThatDoesNotReadIsHeldBack()
     constexpr int requests = 20000;
     const QByteArray get = "GET / HTTP/1.1\r\n\r\n";
     browser.write(get.repeated(requests));
-    QTRY_VERIFY_WITH_TIMEOUT(handler && handler->queuedRequests() > 0
-                                 && handler->unsentBytes() >= ClientConnection::kMaxUnsentBytes,
+    QTRY_VERIFY_WITH_TIMEOUT(handler && handler->queuedRequests() > 0 &&
+                                 handler->unsentBytes() >= ClientConnection::kMaxUnsentBytes,
                              30000);
     // Held back, not piled up in memory: at most one answer past the bound,
     // and the reads stop too.
@@ -857,12 +871,19 @@ void TestServerEngine::connectionsEndWithTheEngine()
 void TestServerEngine::listensOnTheConfiguredAddress_data()
 {
     QTest::addColumn<QString>("setting");
-    QTest::addColumn<QString>("bound");   // empty: the engine does not listen
+    QTest::addColumn<QString>("bound"); // empty: the engine does not listen
     QTest::addColumn<QString>("message");
-    QTest::newRow("unset: the default") << QString() << "127.0.0.1" << "";
-    QTest::newRow("one address") << "127.0.0.1" << "127.0.0.1" << "";
-    QTest::newRow("blanks around") << " 127.0.0.1 " << "127.0.0.1" << "";
-    QTest::newRow("not an address") << "camera.example" << "" << "Invalid listen address camera.example";
+    QTest::newRow("unset: the default") << QString() << "127.0.0.1"
+                                        << "";
+    QTest::newRow("one address") << "127.0.0.1"
+                                 << "127.0.0.1"
+                                 << "";
+    QTest::newRow("blanks around") << " 127.0.0.1 "
+                                   << "127.0.0.1"
+                                   << "";
+    QTest::newRow("not an address") << "camera.example"
+                                    << ""
+                                    << "Invalid listen address camera.example";
 }
 
 void TestServerEngine::listensOnTheConfiguredAddress()
@@ -924,7 +945,8 @@ void TestServerEngine::socketErrorIsShownWhenAsked_data()
 void TestServerEngine::socketErrorIsShownWhenAsked()
 {
     QFETCH(bool, show);
-    SaveSetting(QStringLiteral("Settings"), QStringLiteral("StreamError"), show ? QStringLiteral("1") : QStringLiteral("0"));
+    SaveSetting(QStringLiteral("Settings"), QStringLiteral("StreamError"),
+                show ? QStringLiteral("1") : QStringLiteral("0"));
     StreamingEngine* e = goOnline();
     QCOMPARE(globals().ShowStreamErrors, show);
     QTcpSocket browser;

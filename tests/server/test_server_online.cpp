@@ -13,21 +13,21 @@
 #include <QTest>
 
 #include "capture/Capture.h"
-#include "shell/Desktop.h"
-#include "tests/support/DirectoryProcess.h"
-#include "shell/Globals.h"
 #include "capture/Prompt.h"
-#include "server/StreamingEngine.h"
-#include "shell/InfoWindows.h"
-#include "shell/Settings.h"
-#include "tests/server/ServerTestTools.h"
-#include "tests/support/TestEnvironment.h"
 #include "image/TextLabel.h"
-#include "shell/Version.h"
+#include "server/StreamingEngine.h"
+#include "shell/Desktop.h"
+#include "shell/Globals.h"
+#include "shell/InfoWindows.h"
 #include "shell/MainWindow.h"
 #include "shell/OnlineController.h"
-#include "shell/WindowRegistry.h"
+#include "shell/Settings.h"
 #include "shell/TrayIcon.h"
+#include "shell/Version.h"
+#include "shell/WindowRegistry.h"
+#include "tests/server/ServerTestTools.h"
+#include "tests/support/DirectoryProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 class TestServerOnline : public QObject
 {
@@ -60,7 +60,8 @@ private:
 void TestServerOnline::initTestCase()
 {
     QVERIFY2(m_dir.start(), m_dir.log().constData());
-    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"), QStringLiteral("secret1")));
+    QVERIFY(m_dir.addMember(QStringLiteral("demo"), QStringLiteral("vantora.example"),
+                            QStringLiteral("secret1")));
     qputenv("VANTORA_SERVER", m_dir.hostPort().toLatin1());
     resetGlobals();
     QCOMPARE(globals().ServerHost, m_dir.hostPort());
@@ -94,7 +95,8 @@ void TestServerOnline::updateCheckAgainstTheService_data()
     QTest::newRow("older version") << QByteArray("1.00\r\n\r\nold") << QString() << QString();
     QTest::newRow("three characters") << QByteArray("3.0\r\n\r\nshort") << QString() << QString();
     QTest::newRow("newer version") << QByteArray("1.02\r\n\r\nA line of notes")
-                                   << QStringLiteral("New version: 1.02") << QStringLiteral("A line of notes");
+                                   << QStringLiteral("New version: 1.02")
+                                   << QStringLiteral("A line of notes");
 }
 
 void TestServerOnline::updateCheckAgainstTheService()
@@ -219,7 +221,8 @@ void TestServerOnline::relogsOnAtTheFifthMinute()
     QCOMPARE(e->logonSocket.state(), QAbstractSocket::UnconnectedState);
     e->onRelogonTick();
     QTRY_COMPARE_WITH_TIMEOUT(logons.size(), 1, 30000);
-    QVERIFY(logons[0][0].toByteArray().startsWith("GET /client_v3/logon.php?u=demo.vantora.example&p=secret1&i=127.0.0.1:"));
+    QVERIFY(logons[0][0].toByteArray().startsWith(
+        "GET /client_v3/logon.php?u=demo.vantora.example&p=secret1&i=127.0.0.1:"));
     QTRY_COMPARE_WITH_TIMEOUT(checks.size(), 1, 30000);
     QCOMPARE(checks[0][0].toString(), QStringLiteral("OK"));
     QCOMPARE(m_main->lastResponseLabel->text(), QStringLiteral("OK"));
@@ -281,12 +284,13 @@ void TestServerOnline::wrongPasswordEndsOnline()
     QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("OFF"));
     QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
     QVERIFY(!globals().LoggedIn);
-    QCOMPARE(logoffs.size(), 0);   // never logged in: nothing to send
+    QCOMPARE(logoffs.size(), 0);     // never logged in: nothing to send
     QCOMPARE(logOffCalls.size(), 1); // the switch going off is the one way there
     ErrorWindow* error = loadedErrorWindow();
     QVERIFY(error);
     QCOMPARE(error->messageLabel->text(),
-             QStringLiteral("Your password is incorrect.\r\nPlease check your information.\r\nStreaming is disabled"));
+             QStringLiteral(
+                 "Your password is incorrect.\r\nPlease check your information.\r\nStreaming is disabled"));
     unloadErrorWindow();
     m_main->passwordEdit->setText(QStringLiteral("secret1"));
 }
@@ -330,8 +334,9 @@ void TestServerOnline::withoutAccountTheSwitchEndsOff()
                                                "Would you create an account?"));
         if (!wizard) {
             QCOMPARE(shown[1].icon, QMessageBox::Information);
-            QCOMPARE(shown[1].text, QStringLiteral("You can create an account later in the configuration window "
-                                                   "--> Streaming Options"));
+            QCOMPARE(shown[1].text,
+                     QStringLiteral("You can create an account later in the configuration window "
+                                    "--> Streaming Options"));
         }
     }
     windows::setSignupOpener({});

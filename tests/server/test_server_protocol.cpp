@@ -3,8 +3,8 @@
 
 #include <QTest>
 
-#include "server/DirectoryRequest.h"
 #include "server/ConnectionProtocol.h"
+#include "server/DirectoryRequest.h"
 #include "tests/support/TestEnvironment.h"
 
 using request::Kind;
@@ -50,10 +50,11 @@ void TestServerProtocol::classifiesInputsInOrder_data()
     QTest::newRow("reject") << QByteArray("CHAT REJECT") << false << Kind::ChatReject;
     QTest::newRow("reject with chat off gets a frame") << QByteArray("CHAT REJECT") << true << Kind::Frame;
     QTest::newRow("accept") << QByteArray("CHAT ACCEPT bob") << false << Kind::ChatAccept;
-    QTest::newRow("reject wins over request") << QByteArray("CHAT REJECT /CHATREQUEST_") << false << Kind::ChatReject;
+    QTest::newRow("reject wins over request")
+        << QByteArray("CHAT REJECT /CHATREQUEST_") << false << Kind::ChatReject;
     QTest::newRow("chat request") << chatGet << false << Kind::ChatRequest;
-    QTest::newRow("chat request in a header") << QByteArray("GET / HTTP/1.1\r\nReferer: /CHATREQUEST_x\r\n\r\n")
-                                              << false << Kind::ChatRequest;
+    QTest::newRow("chat request in a header")
+        << QByteArray("GET / HTTP/1.1\r\nReferer: /CHATREQUEST_x\r\n\r\n") << false << Kind::ChatRequest;
     QTest::newRow("chat request with chat off") << chatGet << true << Kind::ChatRefused;
     QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << false << Kind::Frame;
     QTest::newRow("other path") << QByteArray("GET /cam.jpg HTTP/1.0\r\n\r\n") << true << Kind::Frame;
@@ -101,14 +102,16 @@ void TestServerProtocol::frameHeaderIsByteExact()
 void TestServerProtocol::chatPageCountsItsBody()
 {
     const QByteArray page = request::chatPageResponse(QStringLiteral("Vantora"));
-    const QByteArray head = "HTTP/1.1 200 OK\r\nServer: Vantora HTTP Server\r\nContent-type: text/html \r\nContent-Length: ";
+    const QByteArray head =
+        "HTTP/1.1 200 OK\r\nServer: Vantora HTTP Server\r\nContent-type: text/html \r\nContent-Length: ";
     QVERIFY(page.startsWith(head));
     const qsizetype headerEnd = page.indexOf("\r\n\r\n");
     const int length = page.mid(head.size(), headerEnd - head.size()).toInt();
     const QByteArray body = page.mid(headerEnd + 4);
     // The body counts its own CR LF CR LF; one more CR LF follows uncounted.
     QCOMPARE(body.size(), length + 2);
-    QVERIFY(body.startsWith("<html><title>Vantora Chat Server</title><body>TRYING TO CONTACT CLIENT... <br><br> "));
+    QVERIFY(body.startsWith(
+        "<html><title>Vantora Chat Server</title><body>TRYING TO CONTACT CLIENT... <br><br> "));
     QVERIFY(body.endsWith("</body></html>\r\n\r\n\r\n"));
     QCOMPARE(request::chatRejectReply(), QByteArray("CHAT REJECT\r\n"));
 }
@@ -145,7 +148,8 @@ void TestServerProtocol::collectsRequestsOncePerRequest_data()
     for (char c : get)
         bytes.append(QByteArray(1, c));
     QTest::newRow("whole") << QList<QByteArray>{get} << QList<QByteArray>{get};
-    QTest::newRow("split in the header") << QList<QByteArray>{get.left(20), get.mid(20)} << QList<QByteArray>{get};
+    QTest::newRow("split in the header")
+        << QList<QByteArray>{get.left(20), get.mid(20)} << QList<QByteArray>{get};
     QTest::newRow("split in the request line")
         << QList<QByteArray>{"GET / HT", get.mid(8)} << QList<QByteArray>{get};
     QTest::newRow("split in the method") << QList<QByteArray>{"G", "E", get.mid(2)} << QList<QByteArray>{get};
@@ -162,21 +166,24 @@ void TestServerProtocol::collectsRequestsOncePerRequest_data()
     QTest::newRow("bare line feeds pipelined")
         << QList<QByteArray>{"A / HTTP/\n\nA / HTTP/\n\nA / HTTP/\n\n"}
         << QList<QByteArray>{"A / HTTP/\n\n", "A / HTTP/\n\n", "A / HTTP/\n\n"};
-    QTest::newRow("body by length")
-        << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab", "c" + get}
-        << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", get};
-    QTest::newRow("diag per read") << QList<QByteArray>{"DIAG 4", "2\r\n"} << QList<QByteArray>{"DIAG 4", "2\r\n"};
+    QTest::newRow("body by length") << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab",
+                                                         "c" + get}
+                                    << QList<QByteArray>{"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc",
+                                                         get};
+    QTest::newRow("diag per read") << QList<QByteArray>{"DIAG 4", "2\r\n"}
+                                   << QList<QByteArray>{"DIAG 4", "2\r\n"};
     QTest::newRow("chat per read") << QList<QByteArray>{"CHAT ACCEPT", " bob"}
                                    << QList<QByteArray>{"CHAT ACCEPT", " bob"};
-    QTest::newRow("other text per read") << QList<QByteArray>{"hello\r\n", "there you"}
-                                         << QList<QByteArray>{"hello\r\n", "there you"};
+    QTest::newRow("other text per read")
+        << QList<QByteArray>{"hello\r\n", "there you"} << QList<QByteArray>{"hello\r\n", "there you"};
     // A lone word may still become a method: it is answered when nothing more comes.
     QTest::newRow("a word waits") << QList<QByteArray>{"there"} << QList<QByteArray>{"there"};
-    QTest::newRow("line without version") << QList<QByteArray>{"GET /\r\n\r\n"}
-                                          << QList<QByteArray>{"GET /\r\n\r\n"};
+    QTest::newRow("line without version")
+        << QList<QByteArray>{"GET /\r\n\r\n"} << QList<QByteArray>{"GET /\r\n\r\n"};
     QTest::newRow("empty target") << QList<QByteArray>{"GET  HTTP/1.1\r\n\r\n"}
                                   << QList<QByteArray>{"GET  HTTP/1.1\r\n\r\n"};
-    QTest::newRow("text after a request") << QList<QByteArray>{get + "hello"} << QList<QByteArray>{get, "hello"};
+    QTest::newRow("text after a request")
+        << QList<QByteArray>{get + "hello"} << QList<QByteArray>{get, "hello"};
 }
 
 void TestServerProtocol::collectsRequestsOncePerRequest()
@@ -209,16 +216,17 @@ void TestServerProtocol::requestsSayHowToAnswer_data()
     QTest::addColumn<bool>("http");
     QTest::addColumn<bool>("head");
     QTest::addColumn<bool>("close");
-    QTest::newRow("1.1 stays open") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << true << false << false;
+    QTest::newRow("1.1 stays open") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << true << false
+                                    << false;
     QTest::newRow("1.0 closes") << QByteArray("GET / HTTP/1.0\r\n\r\n") << true << false << true;
     QTest::newRow("1.0 with keep-alive stays open")
         << QByteArray("GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << true << false << false;
-    QTest::newRow("1.1 asking to close") << QByteArray("GET / HTTP/1.1\r\nconnection:  close \r\n\r\n") << true
-                                         << false << true;
-    QTest::newRow("close among tokens") << QByteArray("GET / HTTP/1.1\r\nConnection: Upgrade, CLOSE\r\n\r\n")
-                                        << true << false << true;
-    QTest::newRow("close named elsewhere") << QByteArray("GET /close HTTP/1.1\r\nX-Connection: close\r\n\r\n")
-                                           << true << false << false;
+    QTest::newRow("1.1 asking to close")
+        << QByteArray("GET / HTTP/1.1\r\nconnection:  close \r\n\r\n") << true << false << true;
+    QTest::newRow("close among tokens")
+        << QByteArray("GET / HTTP/1.1\r\nConnection: Upgrade, CLOSE\r\n\r\n") << true << false << true;
+    QTest::newRow("close named elsewhere")
+        << QByteArray("GET /close HTTP/1.1\r\nX-Connection: close\r\n\r\n") << true << false << false;
     QTest::newRow("head") << QByteArray("HEAD / HTTP/1.1\r\n\r\n") << true << true << false;
     QTest::newRow("head 1.0") << QByteArray("HEAD / HTTP/1.0\n\n") << true << true << true;
     QTest::newRow("text") << QByteArray("HEAD\r\nConnection: close\r\n\r\n") << false << false << false;
@@ -270,7 +278,7 @@ void TestServerProtocol::oversizedHeaderOverflows()
 void TestServerProtocol::directoryRequestFraming()
 {
     QCOMPARE(logon::requestBytes(QStringLiteral("/client_v3/logoff.php?u=a.b&p=c"), QStringLiteral("Vantora"),
-                                     QStringLiteral("127.0.0.1:8080")),
+                                 QStringLiteral("127.0.0.1:8080")),
              QByteArray("GET /client_v3/logoff.php?u=a.b&p=c HTTP/1.0\r\n"
                         "Accept: */*\r\n"
                         "User-Agent: Vantora Client\r\n"
@@ -281,9 +289,10 @@ void TestServerProtocol::directoryRequestFraming()
 void TestServerProtocol::queryValuesArePercentEncoded()
 {
     QCOMPARE(logon::logonPath(QStringLiteral("demo.vantora.example"), QStringLiteral("s3cret"),
-                                  QStringLiteral("192.168.0.10"), 2156),
+                              QStringLiteral("192.168.0.10"), 2156),
              QStringLiteral("/client_v3/logon.php?u=demo.vantora.example&p=s3cret&i=192.168.0.10:2156"));
-    QCOMPARE(logon::logonPath(QStringLiteral("a b&c.x"), QStringLiteral("p&q=r s%"), QStringLiteral("10.0.0.1"), 80),
+    QCOMPARE(logon::logonPath(QStringLiteral("a b&c.x"), QStringLiteral("p&q=r s%"),
+                              QStringLiteral("10.0.0.1"), 80),
              QStringLiteral("/client_v3/logon.php?u=a%20b%26c.x&p=p%26q%3Dr%20s%25&i=10.0.0.1:80"));
     QCOMPARE(logon::logoffPath(QStringLiteral("\u00e9l\u00e8ve.x"), QStringLiteral("#?")),
              QStringLiteral("/client_v3/logoff.php?u=%C3%A9l%C3%A8ve.x&p=%23%3F"));
@@ -299,10 +308,10 @@ void TestServerProtocol::readsLogonAnswers_data()
     const QByteArray head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
     using L = QList<QByteArray>;
     using VL = QList<Verdict>;
-    QTest::newRow("address") << L{head + "203.0.113.5:2156"} << false << VL{Verdict::Address}
-                             << "203.0.113.5" << 2156;
-    QTest::newRow("address with line end") << L{head + "127.0.0.1:40000\r\n"} << false << VL{Verdict::Address}
-                                           << "127.0.0.1" << 40000;
+    QTest::newRow("address") << L{head + "203.0.113.5:2156"} << false << VL{Verdict::Address} << "203.0.113.5"
+                             << 2156;
+    QTest::newRow("address with line end")
+        << L{head + "127.0.0.1:40000\r\n"} << false << VL{Verdict::Address} << "127.0.0.1" << 40000;
     QTest::newRow("db down") << L{head + "DB DOWN"} << false << VL{Verdict::DbDown} << "" << 0;
     QTest::newRow("user") << L{head + "USER\r\n"} << false << VL{Verdict::User} << "" << 0;
     QTest::newRow("pass") << L{head + "PASS"} << true << VL{Verdict::Pass} << "" << 0;
@@ -310,13 +319,17 @@ void TestServerProtocol::readsLogonAnswers_data()
     QTest::newRow("short answer") << L{head + "OK"} << false << VL{Verdict::Nothing} << "" << 0;
     QTest::newRow("six characters") << L{head + "ABCDEF"} << false << VL{Verdict::Nothing} << "" << 0;
     QTest::newRow("no check") << L{head + "OK"} << true << VL{Verdict::NoCheck} << "" << 0;
-    QTest::newRow("no check with address") << L{head + "1.2.3.4:5"} << true << VL{Verdict::NoCheck} << "" << 0;
-    QTest::newRow("body in two reads") << L{head, "USER"} << false << VL{Verdict::Waiting, Verdict::User} << "" << 0;
+    QTest::newRow("no check with address")
+        << L{head + "1.2.3.4:5"} << true << VL{Verdict::NoCheck} << "" << 0;
+    QTest::newRow("body in two reads")
+        << L{head, "USER"} << false << VL{Verdict::Waiting, Verdict::User} << "" << 0;
     QTest::newRow("second read taken whole")
-        << L{head, "HTTP-like 1.2.3.4:9"} << false << VL{Verdict::Waiting, Verdict::Address} << "HTTP-like 1.2.3.4" << 9;
+        << L{head, "HTTP-like 1.2.3.4:9"} << false << VL{Verdict::Waiting, Verdict::Address}
+        << "HTTP-like 1.2.3.4" << 9;
     QTest::newRow("no blank line drops three")
         << L{"xx:1.2.3.4:80"} << false << VL{Verdict::Address} << "1.2.3.4" << 80;
-    QTest::newRow("address without port") << L{head + "1.2.3.4.5"} << false << VL{Verdict::Address} << "1.2.3.4.5" << 0;
+    QTest::newRow("address without port")
+        << L{head + "1.2.3.4.5"} << false << VL{Verdict::Address} << "1.2.3.4.5" << 0;
 }
 
 void TestServerProtocol::readsLogonAnswers()

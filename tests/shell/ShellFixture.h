@@ -3,16 +3,16 @@
 // online session and active-connections window in place of the real ones,
 // browser and program end captured instead of leaving the process.
 
+#include "capture/Prompt.h"
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/InfoWindows.h"
-#include "capture/Prompt.h"
-#include "shell/OnlineController.h"
-#include "shell/WindowRegistry.h"
-#include "shell/Settings.h"
 #include "shell/MainWindow.h"
+#include "shell/OnlineController.h"
+#include "shell/Settings.h"
 #include "shell/SplashScreen.h"
 #include "shell/TrayIcon.h"
+#include "shell/WindowRegistry.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -81,11 +81,11 @@ public:
         });
         OnlineController::setSessionFactory([](Capture*) -> OnlineSession* { return new RecordingSession; });
         windows::setActiveConnections({[](QWidget*) {
-                                         ++shellRecord().activeShows;
-                                         shellRecord().activeVisible = true;
-                                     },
-                                     [] { shellRecord().activeVisible = false; },
-                                     [] { return shellRecord().activeVisible; }});
+                                           ++shellRecord().activeShows;
+                                           shellRecord().activeVisible = true;
+                                       },
+                                       [] { shellRecord().activeVisible = false; },
+                                       [] { return shellRecord().activeVisible; }});
         windows::setConfigurationOpener([](QWidget*) { ++shellRecord().configurationOpens; });
         windows::setInvitationOpener([](QWidget*) { ++shellRecord().invitationOpens; });
         windows::setSnapshotsOpener([](QWidget*) { ++shellRecord().snapshotOpens; });

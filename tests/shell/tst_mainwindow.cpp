@@ -2,12 +2,12 @@
 // tray hiding, full screen, menus, the recorder, the update check and the
 // order of shutting down.
 #include "capture/Capture.h"
-#include "tests/support/DirectoryProcess.h"
 #include "shell/Product.h"
-#include "tests/shell/ShellFixture.h"
 #include "shell/SystemUtils.h"
-#include "tests/support/TestEnvironment.h"
 #include "shell/Version.h"
+#include "tests/shell/ShellFixture.h"
+#include "tests/support/DirectoryProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -60,7 +60,8 @@ private slots:
         QCOMPARE(shown[0].text, QStringLiteral("You need to create an account at Vantora to use streaming. "
                                                "Would you create an account?"));
         QCOMPARE(shown[1].text,
-                 QStringLiteral("You can create an account later in the configuration window --> Streaming Options"));
+                 QStringLiteral(
+                     "You can create an account later in the configuration window --> Streaming Options"));
     }
 
     void onlineSwitchWritesAtOnce()
@@ -74,7 +75,8 @@ private slots:
         w->onlineSwitch->setChecked(false);
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("bob"));
-        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("secret"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")),
+                 QStringLiteral("secret"));
         QVERIFY(globals().GoingOffline);
         QVERIFY(!globals().OnlineSwitch);
         QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
@@ -117,7 +119,8 @@ private slots:
         QCOMPARE(MessageBox::history()[0].text, QStringLiteral("The address is in use"));
         emit session->errorOccurred(QStringLiteral("Could not connect server\r\nReason: refused"));
         QVERIFY(loadedErrorWindow());
-        QCOMPARE(loadedErrorWindow()->messageLabel->text(), QStringLiteral("Could not connect server\r\nReason: refused"));
+        QCOMPARE(loadedErrorWindow()->messageLabel->text(),
+                 QStringLiteral("Could not connect server\r\nReason: refused"));
         emit session->loggedOff();
         for (QLabel* label : {w->addressLabel, w->lastResponseCaption, w->lastResponseLabel})
             QVERIFY(label->isHidden());
@@ -141,14 +144,17 @@ private slots:
         w->passwordEdit->setText(QStringLiteral("pw"));
         w->domainBox->setCurrentIndex(1);
         w->applyAccountButton->click();
-        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")), QStringLiteral("carol"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username")),
+                 QStringLiteral("carol"));
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Password")), QStringLiteral("pw"));
-        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain")), QStringLiteral("camfriends.example"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Domain")),
+                 QStringLiteral("camfriends.example"));
         QCOMPARE(w->userLabel->text(), QStringLiteral("carol"));
         QCOMPARE(w->domainLabel->text(), QStringLiteral("camfriends.example"));
         QCOMPARE(MessageBox::history().size(), 1);
         QCOMPARE(MessageBox::history().first().title, QStringLiteral("Vantora"));
-        QCOMPARE(MessageBox::history().first().text, QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
+        QCOMPARE(MessageBox::history().first().text,
+                 QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
         QCOMPARE(MessageBox::history().first().icon, QMessageBox::Information);
         QVERIFY(!w->accountBox->isVisible());
         // Nothing goes on or off line by itself.
@@ -192,9 +198,10 @@ private slots:
         emit w->camera->errorOccurred(Capture::DeviceFailed, description);
         QCOMPARE(bool(loadedErrorWindow()), shown);
         if (shown) {
-            QCOMPARE(loadedErrorWindow()->messageLabel->text(),
-                     QStringLiteral("Video Device Error: Device busy\r\n\r\nGo to Camera Options to disable this "
-                                    "error message (Configure -> Camera Options"));
+            QCOMPARE(
+                loadedErrorWindow()->messageLabel->text(),
+                QStringLiteral("Video Device Error: Device busy\r\n\r\nGo to Camera Options to disable this "
+                               "error message (Configure -> Camera Options"));
             QVERIFY(loadedErrorWindow()->isVisible());
         }
     }
@@ -286,8 +293,8 @@ private slots:
         }
         QCOMPARE(texts, QStringList({"&File", "E&xit", "&View", "Active Connections", "Plugins", "Configure",
                                      "My Buddy List", "Preview", "Preview in fullscreen", "&Actions",
-                                     "&Invite someone for chat", "&Help", "&Help", "&Support", "-", "&About...",
-                                     "System Info"}));
+                                     "&Invite someone for chat", "&Help", "&Help", "&Support", "-",
+                                     "&About...", "System Info"}));
     }
 
     void inviteNeedsLogIn()
@@ -362,12 +369,13 @@ private slots:
         QVERIFY(trayIcon());
         w->exitAction->trigger();
         QCOMPARE(MainWindow::shutdownRecord(),
-                 QStringList({"save WindowVisible", "preview off", "disconnect driver", "timers off", "log off",
-                              "unload connections", "unload tray", "unload configuration", "unload cameraUnavailable",
-                              "unload about", "unload snapshots", "unload jpegPreview",
-                              "unload newVersion", "unload splash", "unload activeConnections",
-                              "unload mainWindow", "end"}));
-        QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")), QStringLiteral("True"));
+                 QStringList({"save WindowVisible", "preview off", "disconnect driver", "timers off",
+                              "log off", "unload connections", "unload tray", "unload configuration",
+                              "unload cameraUnavailable", "unload about", "unload snapshots",
+                              "unload jpegPreview", "unload newVersion", "unload splash",
+                              "unload activeConnections", "unload mainWindow", "end"}));
+        QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")),
+                 QStringLiteral("True"));
         QVERIFY(!shellRecord().activeVisible);
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(globals().GoingOffline);
@@ -382,7 +390,8 @@ private slots:
         QVERIFY(w);
         w->close(); // the window's own close button shuts down too
         QVERIFY(!mainWindow());
-        QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")), QStringLiteral("False"));
+        QCOMPARE(GetSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible")),
+                 QStringLiteral("False"));
         QCOMPARE(shellRecord().programEnds, 1);
     }
 
@@ -428,7 +437,8 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<bool>("offered");
         QTest::newRow("newer version")
-            << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures.") << true;
+            << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures.")
+            << true;
         QTest::newRow("same version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.01\r\n\r\nnothing") << false;
         QTest::newRow("older version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.00\r\n\r\nnothing") << false;
         QTest::newRow("short version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n2.0\r\n\r\nnothing") << false;
@@ -454,13 +464,13 @@ private slots:
         QByteArray request;
         QTRY_VERIFY((request += peer->readAll()).endsWith("\r\n\r\n"));
         QCOMPARE(request, QByteArray("GET /autoupdate/autoupdate.txt HTTP/1.0\r\nAccept: */*\r\n"
-                                     "User-Agent: VTR Webcam Client\r\nHost: ")
-                     + globals().ServerHost.toLatin1() + "\r\n\r\n");
+                                     "User-Agent: VTR Webcam Client\r\nHost: ") +
+                              globals().ServerHost.toLatin1() + "\r\n\r\n");
         peer->write(answer);
         peer->flush();
         // The program closes the connection after the first piece.
-        QTRY_VERIFY(peer->state() == QAbstractSocket::UnconnectedState || !peer->isValid()
-                    || (peer->waitForDisconnected(10), peer->state() == QAbstractSocket::UnconnectedState));
+        QTRY_VERIFY(peer->state() == QAbstractSocket::UnconnectedState || !peer->isValid() ||
+                    (peer->waitForDisconnected(10), peer->state() == QAbstractSocket::UnconnectedState));
         if (QTest::currentDataTag() == QLatin1String("first piece only"))
             peer->write("2\r\n\r\nlate notes"); // too late: not read
         QCoreApplication::processEvents();
@@ -473,7 +483,8 @@ private slots:
             QCOMPARE(nv->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
             QCOMPARE(nv->downloadButton->text(), QStringLiteral("Go to download page..."));
             nv->downloadButton->click();
-            QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/download.html"))}));
+            QCOMPARE(shellRecord().opened,
+                     QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/download.html"))}));
             nv->closeButton->click();
             QVERIFY(!loadedNewVersionWindow());
         }
@@ -504,7 +515,8 @@ private slots:
         QCOMPARE(bool(loadedNewVersionWindow()), offered);
         if (offered) {
             QCOMPARE(loadedNewVersionWindow()->versionLabel->text(), QStringLiteral("New version: 1.02"));
-            QCOMPARE(loadedNewVersionWindow()->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(loadedNewVersionWindow()->releaseNotesEdit->toPlainText(),
+                     QStringLiteral("Sharper pictures."));
         }
     }
 

@@ -51,9 +51,11 @@ private slots:
 
     void keysAndSectionsIgnoreCase()
     {
-        Settings::instance().setValue(QStringLiteral("Captions"), QStringLiteral("index"), QStringLiteral("3"));
+        Settings::instance().setValue(QStringLiteral("Captions"), QStringLiteral("index"),
+                                      QStringLiteral("3"));
         QCOMPARE(Settings::instance().get(setting::LabelCount), 3);
-        QCOMPARE(GetSetting(QStringLiteral("Captions"), QStringLiteral("Index"), QStringLiteral("0")), QStringLiteral("3"));
+        QCOMPARE(GetSetting(QStringLiteral("Captions"), QStringLiteral("Index"), QStringLiteral("0")),
+                 QStringLiteral("3"));
         QCOMPARE(GetSetting(QStringLiteral("CAPTIONS"), QStringLiteral("INDEX")), QStringLiteral("3"));
         // Writing with another spelling replaces the value, and the first spelling stays in the file.
         SaveSetting(QStringLiteral("captions"), QStringLiteral("Index"), QStringLiteral("4"));
@@ -72,7 +74,8 @@ private slots:
         const Settings& s = Settings::instance();
         QCOMPARE(s.get(setting::Port), 2156);
         QCOMPARE(s.get(setting::UserName), QString());
-        QCOMPARE(s.get(setting::Domain, QStringLiteral("vantora.example")), QStringLiteral("vantora.example"));
+        QCOMPARE(s.get(setting::Domain, QStringLiteral("vantora.example")),
+                 QStringLiteral("vantora.example"));
         QCOMPARE(s.get(setting::StreamingEnabled), 1);
         QCOMPARE(s.get(setting::ShowCameraErrors), true);
         QCOMPARE(s.get(setting::JpegQuality), 20);
@@ -95,9 +98,10 @@ private slots:
         QVERIFY(s.flush());
         QFile f(m_path);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("[Streaming]\nUsername=alice\nPassword=pw=1\nDomain=vantora.example\n"
-                                         "Enable=0\n\n[Active Connections]\nWindowVisible=True\n\n"
-                                         "[Captions]\nindex=3\n\n[AutoUpdate]\nversion=1.01\n\n"));
+        QCOMPARE(f.readAll(),
+                 QByteArray("[Streaming]\nUsername=alice\nPassword=pw=1\nDomain=vantora.example\n"
+                            "Enable=0\n\n[Active Connections]\nWindowVisible=True\n\n"
+                            "[Captions]\nindex=3\n\n[AutoUpdate]\nversion=1.01\n\n"));
         setSettingsPath(m_path);
         const StreamingAccount account = Settings::instance().account();
         QCOMPARE(account.name(), QStringLiteral("alice.vantora.example"));
@@ -127,7 +131,8 @@ private slots:
         Settings& s = Settings::instance();
         s.set(setting::LabelCount, 20);
         for (int n = 1; n <= 20; ++n)
-            for (const char* field : {"caption", "color", "font", "fontsize", "fontbold", "fontitalic", "x", "y"})
+            for (const char* field :
+                 {"caption", "color", "font", "fontsize", "fontbold", "fontitalic", "x", "y"})
                 s.setValue(QStringLiteral("Captions"), QString::number(n) + QLatin1String(field),
                            QStringLiteral("v%1").arg(n));
         QCOMPARE(s.value(QStringLiteral("Captions"), QStringLiteral("20y")), QStringLiteral("v20"));
@@ -136,7 +141,8 @@ private slots:
         QTRY_COMPARE(s.writeCount(), 1);
         QVERIFY(!s.hasPendingWrites());
         setSettingsPath(m_path);
-        QCOMPARE(Settings::instance().value(QStringLiteral("Captions"), QStringLiteral("20y")), QStringLiteral("v20"));
+        QCOMPARE(Settings::instance().value(QStringLiteral("Captions"), QStringLiteral("20y")),
+                 QStringLiteral("v20"));
         QCOMPARE(Settings::instance().get(setting::LabelCount), 20);
     }
 
@@ -202,15 +208,32 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("newlines") << "Captions" << "caption0" << "line one\nline two\r\n";
-        QTest::newRow("equals") << "Streaming" << "Password" << "a=b==c";
-        QTest::newRow("bracket") << "Captions" << "caption1" << "[not a section]";
-        QTest::newRow("key with =") << "Odd" << "a=b" << "v";
-        QTest::newRow("key with [") << "Odd" << "[k" << "v";
-        QTest::newRow("section with ]") << "S]x" << "k" << "v";
-        QTest::newRow("backslashes") << "Paths" << "dir" << "C:\\temp\\n";
-        QTest::newRow("unicode") << "Captions" << "caption2" << QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac");
-        QTest::newRow("empty") << "Streaming" << "Username" << "";
+        QTest::newRow("newlines") << "Captions"
+                                  << "caption0"
+                                  << "line one\nline two\r\n";
+        QTest::newRow("equals") << "Streaming"
+                                << "Password"
+                                << "a=b==c";
+        QTest::newRow("bracket") << "Captions"
+                                 << "caption1"
+                                 << "[not a section]";
+        QTest::newRow("key with =") << "Odd"
+                                    << "a=b"
+                                    << "v";
+        QTest::newRow("key with [") << "Odd"
+                                    << "[k"
+                                    << "v";
+        QTest::newRow("section with ]") << "S]x"
+                                        << "k"
+                                        << "v";
+        QTest::newRow("backslashes") << "Paths"
+                                     << "dir"
+                                     << "C:\\temp\\n";
+        QTest::newRow("unicode") << "Captions"
+                                 << "caption2" << QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac");
+        QTest::newRow("empty") << "Streaming"
+                               << "Username"
+                               << "";
     }
     void awkwardTextsRoundTrip()
     {
@@ -312,9 +335,11 @@ private slots:
         first.setValue(QStringLiteral("Options"), QStringLiteral("autocheck"), QStringLiteral("0"));
         QVERIFY(first.flush());
         const Settings later(m_path);
-        QCOMPARE(later.value(QStringLiteral("Streaming"), QStringLiteral("Username"), {}), QStringLiteral("alice"));
+        QCOMPARE(later.value(QStringLiteral("Streaming"), QStringLiteral("Username"), {}),
+                 QStringLiteral("alice"));
         QCOMPARE(later.value(QStringLiteral("Streaming"), QStringLiteral("Enable"), {}), QStringLiteral("0"));
-        QCOMPARE(later.value(QStringLiteral("Options"), QStringLiteral("autocheck"), {}), QStringLiteral("0"));
+        QCOMPARE(later.value(QStringLiteral("Options"), QStringLiteral("autocheck"), {}),
+                 QStringLiteral("0"));
     }
 
     // Two processes saving at the same time, each value written on its own:

@@ -1,9 +1,9 @@
 // Start-up: the ordered steps, the settings they read and write, the second
 // copy question, a driver that does not connect, and the splash window.
-#include "tests/shell/ShellFixture.h"
 #include "shell/ShellWindows.h"
 #include "shell/Startup.h"
 #include "shell/SystemUtils.h"
+#include "tests/shell/ShellFixture.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "capture/Capture.h"
@@ -49,7 +49,8 @@ QStringList withoutEngine()
 
 QString lockPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/vantora.lock");
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+           QStringLiteral("/vantora.lock");
 }
 
 // Records what the steps ask of the windows, answering as a test says.
@@ -133,7 +134,9 @@ private slots:
         QCOMPARE(w->userNameEdit->text(), QString());
         // The switch's handler ran: it wrote its settings at once.
         QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
-        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")), QString());
+        QCOMPARE(
+            GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")),
+            QString());
         // The test pattern (or the camera) is connected and previewing.
         QVERIFY(w->camera->connected());
         QVERIFY(w->camera->preview());
@@ -144,7 +147,8 @@ private slots:
     void streamingDisabledStaysOffline()
     {
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("0"));
-        SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
+        SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"),
+                    QStringLiteral("True"));
         MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(w->startupRecord(), withoutEngine());
@@ -155,8 +159,9 @@ private slots:
         QVERIFY(!globals().OnlineSwitch);
         QCOMPARE(shellRecord().activeShows, 0);
         // The handler did not run, so it wrote nothing.
-        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")),
-                 QStringLiteral("<none>"));
+        QCOMPARE(
+            GetSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("<none>")),
+            QStringLiteral("<none>"));
     }
 
     void storedAccountFillsTheLogInBox()
@@ -164,7 +169,8 @@ private slots:
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("alice"));
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("pw=1"));
         SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), globals().AccountDomains.at(1));
-        SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"), QStringLiteral("True"));
+        SaveSetting(QStringLiteral("Active Connections"), QStringLiteral("WindowVisible"),
+                    QStringLiteral("True"));
         MainWindow* w = loadMainWindow();
         QVERIFY(w);
         QCOMPARE(w->userNameEdit->text(), QStringLiteral("alice"));
@@ -182,11 +188,21 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("chat disabled") << "Options" << "DisChat" << "1";
-        QTest::newRow("alternative program mode") << "Options" << "ProgramMode" << "2";
-        QTest::newRow("no update check") << "Options" << "autocheck" << "0";
-        QTest::newRow("camera errors off") << "Settings" << "ShowCamError" << "0";
-        QTest::newRow("reachability check off") << "Settings" << "DisableCheck" << "1";
+        QTest::newRow("chat disabled") << "Options"
+                                       << "DisChat"
+                                       << "1";
+        QTest::newRow("alternative program mode") << "Options"
+                                                  << "ProgramMode"
+                                                  << "2";
+        QTest::newRow("no update check") << "Options"
+                                         << "autocheck"
+                                         << "0";
+        QTest::newRow("camera errors off") << "Settings"
+                                           << "ShowCamError"
+                                           << "0";
+        QTest::newRow("reachability check off") << "Settings"
+                                                << "DisableCheck"
+                                                << "1";
     }
     void optionsReadAtStartup()
     {
@@ -225,8 +241,8 @@ private slots:
         // The order of what the steps do.
         QStringList expected = {QStringLiteral("title Vantora 1.01"), QStringLiteral("cd")};
         expected << QStringLiteral("tray") << QStringLiteral("driver 0") << QStringLiteral("update timer")
-                 << QStringLiteral("connect video") << QStringLiteral("engine label ON") << QStringLiteral("engine")
-                 << QStringLiteral("show")
+                 << QStringLiteral("connect video") << QStringLiteral("engine label ON")
+                 << QStringLiteral("engine") << QStringLiteral("show")
                  << QStringLiteral("login vantora.example,camfriends.example|||vantora.example")
                  << QStringLiteral("switch 1");
         QCOMPARE(host.calls, expected);

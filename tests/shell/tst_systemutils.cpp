@@ -1,9 +1,9 @@
 // Small system routines, the frame-size table and the update-check reader.
 #include "shell/Globals.h"
 #include "shell/SystemUtils.h"
+#include "shell/UpdateCheck.h"
 #include "shell/WindowPlacement.h"
 #include "tests/support/TestEnvironment.h"
-#include "shell/UpdateCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,11 +22,16 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("empty") << "" << "/";
-        QTest::newRow("ends in /") << "/tmp/" << "/tmp/";
-        QTest::newRow("no /") << "/tmp" << "/tmp/";
-        QTest::newRow("root") << "/" << "/";
-        QTest::newRow("relative") << "a/b" << "a/b/";
+        QTest::newRow("empty") << ""
+                               << "/";
+        QTest::newRow("ends in /") << "/tmp/"
+                                   << "/tmp/";
+        QTest::newRow("no /") << "/tmp"
+                              << "/tmp/";
+        QTest::newRow("root") << "/"
+                              << "/";
+        QTest::newRow("relative") << "a/b"
+                                  << "a/b/";
     }
     void addBackslash()
     {
@@ -80,7 +85,8 @@ private slots:
             QVERIFY(info.isFile());
             QCOMPARE(info.size(), 0);
             QCOMPARE(info.absolutePath() + u'/', tempDir());
-            QVERIFY(info.fileName().startsWith(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+            QVERIFY(
+                info.fileName().startsWith(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
         }
         for (const QString& n : names)
             QFile::remove(n);
@@ -90,8 +96,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("debian") << QByteArray("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n")
-                                << "Debian GNU/Linux 12 (bookworm)";
+        QTest::newRow("debian")
+            << QByteArray("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n")
+            << "Debian GNU/Linux 12 (bookworm)";
         QTest::newRow("unquoted") << QByteArray("PRETTY_NAME=Alpine\n") << "Alpine";
         QTest::newRow("single quotes") << QByteArray("PRETTY_NAME='Some OS 1'\n") << "Some OS 1";
         QTest::newRow("name only") << QByteArray("NAME=Fedora\n") << "Fedora";
@@ -170,19 +177,42 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("notes");
         const QByteArray head("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
-        QTest::newRow("newer") << head + "2.32\r\n\r\nFaster frames." << "2.31" << true << "2.32" << "Faster frames.";
-        QTest::newRow("same") << head + "2.31\r\n\r\nnotes" << "2.31" << false << "" << "";
-        QTest::newRow("older") << head + "2.30\r\n\r\nnotes" << "2.31" << false << "" << "";
-        QTest::newRow("3 characters") << head + "3.0\r\n\r\nnotes" << "2.31" << false << "" << "";
-        QTest::newRow("5 characters") << head + "10.01\r\n\r\nnotes" << "2.31" << false << "" << "";
-        QTest::newRow("text comparison: 10.0 is not newer than 9.99") << head + "10.0\r\n\r\nn" << "9.99" << false << "" << "";
-        QTest::newRow("no CR after the version") << head + "2.32" << "2.31" << false << "" << "";
-        QTest::newRow("no empty line at all") << QByteArray("HTTP/1.0 200 OK\r\n2.32\r\n") << "2.31" << false << "" << "";
-        QTest::newRow("header lines after the version") << head + "2.32\r\nX-Build: 7\r\n\r\nLine one\r\nLine two"
-                                                        << "2.31" << true << "2.32" << "Line one\r\nLine two";
-        QTest::newRow("no notes") << head + "2.32\r\n" << "2.31" << true << "2.32" << "";
-        QTest::newRow("empty") << QByteArray() << "2.31" << false << "" << "";
-        QTest::newRow("the running form") << head + "1.02\r\n\r\nfix" << "1.01" << true << "1.02" << "fix";
+        QTest::newRow("newer") << head + "2.32\r\n\r\nFaster frames."
+                               << "2.31" << true << "2.32"
+                               << "Faster frames.";
+        QTest::newRow("same") << head + "2.31\r\n\r\nnotes"
+                              << "2.31" << false << ""
+                              << "";
+        QTest::newRow("older") << head + "2.30\r\n\r\nnotes"
+                               << "2.31" << false << ""
+                               << "";
+        QTest::newRow("3 characters") << head + "3.0\r\n\r\nnotes"
+                                      << "2.31" << false << ""
+                                      << "";
+        QTest::newRow("5 characters") << head + "10.01\r\n\r\nnotes"
+                                      << "2.31" << false << ""
+                                      << "";
+        QTest::newRow("text comparison: 10.0 is not newer than 9.99") << head + "10.0\r\n\r\nn"
+                                                                      << "9.99" << false << ""
+                                                                      << "";
+        QTest::newRow("no CR after the version") << head + "2.32"
+                                                 << "2.31" << false << ""
+                                                 << "";
+        QTest::newRow("no empty line at all")
+            << QByteArray("HTTP/1.0 200 OK\r\n2.32\r\n") << "2.31" << false << ""
+            << "";
+        QTest::newRow("header lines after the version")
+            << head + "2.32\r\nX-Build: 7\r\n\r\nLine one\r\nLine two"
+            << "2.31" << true << "2.32"
+            << "Line one\r\nLine two";
+        QTest::newRow("no notes") << head + "2.32\r\n"
+                                  << "2.31" << true << "2.32"
+                                  << "";
+        QTest::newRow("empty") << QByteArray() << "2.31" << false << ""
+                               << "";
+        QTest::newRow("the running form") << head + "1.02\r\n\r\nfix"
+                                          << "1.01" << true << "1.02"
+                                          << "fix";
     }
     void updateAnswers()
     {

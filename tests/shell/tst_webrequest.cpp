@@ -1,7 +1,7 @@
 // Whole-page fetches against a loopback server: the body, a refused
 // connection, a server that never answers, and a bad address.
-#include "tests/support/TestEnvironment.h"
 #include "shell/WebRequest.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -41,9 +41,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("with length") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nUSER!") << QByteArray("USER!");
-        QTest::newRow("until close") << QByteArray("HTTP/1.0 200 OK\r\n\r\nline one\r\nline two") << QByteArray("line one\r\nline two");
-        QTest::newRow("empty body") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n") << QByteArray();
+        QTest::newRow("with length") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nUSER!")
+                                     << QByteArray("USER!");
+        QTest::newRow("until close") << QByteArray("HTTP/1.0 200 OK\r\n\r\nline one\r\nline two")
+                                     << QByteArray("line one\r\nline two");
+        QTest::newRow("empty body") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n")
+                                    << QByteArray();
     }
     void bodyArrives()
     {
@@ -51,7 +54,8 @@ private slots:
         QFETCH(QByteArray, body);
         PageServer server(answer);
         QVERIFY(server.listen(QHostAddress::LocalHost));
-        const QUrl url(QStringLiteral("http://127.0.0.1:%1/register.php?user=a%20b").arg(server.serverPort()));
+        const QUrl url(
+            QStringLiteral("http://127.0.0.1:%1/register.php?user=a%20b").arg(server.serverPort()));
 
         // Blocking form.
         const WebRequest::Result r = WebRequest::fetch(url, 5000);
@@ -83,8 +87,9 @@ private slots:
     void failures()
     {
         QFETCH(QString, kind);
-        PageServer server(kind == QLatin1String("500") ? QByteArray("HTTP/1.0 500 Internal Server Error\r\n\r\noops")
-                                                       : QByteArray());
+        PageServer server(kind == QLatin1String("500")
+                              ? QByteArray("HTTP/1.0 500 Internal Server Error\r\n\r\noops")
+                              : QByteArray());
         QVERIFY(server.listen(QHostAddress::LocalHost));
         QUrl url(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort()));
         if (kind == QLatin1String("refused"))

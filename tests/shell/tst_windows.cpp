@@ -142,7 +142,8 @@ private slots:
         QCOMPARE(loadedErrorWindow(), e); // one window
         QCOMPARE(e->messageLabel->text(), QStringLiteral("second"));
         QTest::mouseClick(e->supportLink, Qt::LeftButton);
-        QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/support.html"))}));
+        QCOMPARE(shellRecord().opened,
+                 QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/support.html"))}));
         e->closeButton->click();
         QVERIFY(!loadedErrorWindow());
         // The engine sets the label of a freshly loaded window directly.
@@ -158,10 +159,12 @@ private slots:
         QCOMPARE(a->windowTitle(), QStringLiteral("About Vantora"));
         QCOMPARE(a->versionLabel->text(), QStringLiteral("Version: 1.01"));
         QCOMPARE(a->descriptionLabel->text(),
-                 QStringLiteral("This program make a capture of your video devices and uploads it's to your homepage."));
+                 QStringLiteral(
+                     "This program make a capture of your video devices and uploads it's to your homepage."));
         QVERIFY(!a->disclaimerLabel->text().isEmpty());
         QTest::mouseClick(a->noticeLink, Qt::LeftButton);
-        QCOMPARE(shellRecord().opened, QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/legal.html"))}));
+        QCOMPARE(shellRecord().opened,
+                 QList<QUrl>({QUrl(QStringLiteral("http://directory.vantora.example/legal.html"))}));
         a->okButton->click();
         QVERIFY(!loadedAboutWindow());
     }
@@ -184,8 +187,9 @@ private slots:
     {
         CameraUnavailableDialog* f = driverFailureWindow(nullptr);
         QCOMPARE(f->windowTitle(), QStringLiteral("Can't connect to video driver..."));
-        QCOMPARE(f->messageLabel->text(), QStringLiteral("Vantora failed to connect the video driver. Check if the driver is "
-                                                   "not in use by other programs or your cam is not connected."));
+        QCOMPARE(f->messageLabel->text(),
+                 QStringLiteral("Vantora failed to connect the video driver. Check if the driver is "
+                                "not in use by other programs or your cam is not connected."));
         QCOMPARE(f->configureButton->text(), QStringLiteral("Go to configuration"));
         QCOMPARE(f->closeButton->text(), QStringLiteral("Close"));
     }

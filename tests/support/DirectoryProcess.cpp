@@ -9,10 +9,7 @@
 
 DirectoryProcess::DirectoryProcess() = default;
 
-DirectoryProcess::~DirectoryProcess()
-{
-    stop();
-}
+DirectoryProcess::~DirectoryProcess() { stop(); }
 
 QString DirectoryProcess::programPath()
 {
@@ -22,20 +19,11 @@ QString DirectoryProcess::programPath()
     return dir + QLatin1String("/vantora-directory");
 }
 
-QString DirectoryProcess::dbPath() const
-{
-    return m_dir.filePath(QStringLiteral("directory.db"));
-}
+QString DirectoryProcess::dbPath() const { return m_dir.filePath(QStringLiteral("directory.db")); }
 
-QString DirectoryProcess::updateFilePath() const
-{
-    return m_dir.filePath(QStringLiteral("autoupdate.txt"));
-}
+QString DirectoryProcess::updateFilePath() const { return m_dir.filePath(QStringLiteral("autoupdate.txt")); }
 
-QString DirectoryProcess::hostPort() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
+QString DirectoryProcess::hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
 bool DirectoryProcess::start(const QStringList& extraArgs)
 {

@@ -160,10 +160,7 @@ bool PostgresCluster::start()
     return true;
 }
 
-bool PostgresCluster::isRunning() const
-{
-    return m_server && m_server->state() == QProcess::Running;
-}
+bool PostgresCluster::isRunning() const { return m_server && m_server->state() == QProcess::Running; }
 
 void PostgresCluster::stop()
 {

@@ -47,8 +47,7 @@ QString binDir()
 }
 
 namespace {
-constexpr quint32 overrides =
-    (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+constexpr quint32 overrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
 }
 
 PermissionsEnforced::PermissionsEnforced()

@@ -32,13 +32,13 @@ private:
 } // namespace testenv
 
 // QTEST_MAIN with the environment above set before anything else runs.
-#define VANTORA_TEST_MAIN(TestObject)                                                              \
-    int main(int argc, char** argv)                                                                \
-    {                                                                                              \
-        testenv::init();                                                                           \
-        QApplication app(argc, argv);                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+#define VANTORA_TEST_MAIN(TestObject)                                                                        \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        testenv::init();                                                                                     \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }
