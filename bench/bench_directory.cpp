@@ -8,9 +8,9 @@
 //  - relogons on SQLite, on PostgreSQL, and with two instances sharing one
 //    PostgreSQL database (a throw-away cluster under the build folder).
 
-#include "MemberStore.h"
-#include "Passwords.h"
-#include "PostgresCluster.h"
+#include "directory/MemberStore.h"
+#include "directory/Passwords.h"
+#include "tests/support/PostgresCluster.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

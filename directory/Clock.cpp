@@ -1,4 +1,4 @@
-#include "Clock.h"
+#include "directory/Clock.h"
 
 #include <QDateTime>
 

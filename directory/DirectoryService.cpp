@@ -1,4 +1,4 @@
-#include "DirectoryService.h"
+#include "directory/DirectoryService.h"
 
 #include <QRandomGenerator>
 #include <mutex>

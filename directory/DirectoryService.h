@@ -3,10 +3,10 @@
 // logoff and chat invitations. Thread-safe; the HTTP front calls it from its
 // worker threads.
 
-#include "Clock.h"
-#include "MemberStore.h"
-#include "Passwords.h"
-#include "RateLimiter.h"
+#include "directory/Clock.h"
+#include "directory/MemberStore.h"
+#include "directory/Passwords.h"
+#include "directory/RateLimiter.h"
 
 #include <QByteArray>
 #include <QHash>

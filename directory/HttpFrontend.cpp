@@ -1,6 +1,6 @@
-#include "HttpFrontend.h"
+#include "directory/HttpFrontend.h"
 
-#include "DirectoryService.h"
+#include "directory/DirectoryService.h"
 
 #include <QFile>
 #include <algorithm>

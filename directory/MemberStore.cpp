@@ -1,4 +1,4 @@
-#include "MemberStore.h"
+#include "directory/MemberStore.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>

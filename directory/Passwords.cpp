@@ -1,4 +1,4 @@
-#include "Passwords.h"
+#include "directory/Passwords.h"
 
 #include <algorithm>
 #include <semaphore>

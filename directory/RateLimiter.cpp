@@ -1,4 +1,4 @@
-#include "RateLimiter.h"
+#include "directory/RateLimiter.h"
 
 namespace directory {
 

@@ -3,7 +3,7 @@
 // when a key has had its share. Thread-safe; memory stays bounded however many
 // keys an attacker invents.
 
-#include "Clock.h"
+#include "directory/Clock.h"
 
 #include <QHash>
 #include <QString>

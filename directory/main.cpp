@@ -1,10 +1,10 @@
 // vantora-directory: the directory service members log on to.
 
-#include "Clock.h"
-#include "DirectoryService.h"
-#include "HttpFrontend.h"
-#include "MemberStore.h"
-#include "Passwords.h"
+#include "directory/Clock.h"
+#include "directory/DirectoryService.h"
+#include "directory/HttpFrontend.h"
+#include "directory/MemberStore.h"
+#include "directory/Passwords.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

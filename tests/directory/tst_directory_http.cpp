@@ -1,8 +1,8 @@
 // The service as a program, spoken to with the exact bytes of the clients.
 
-#include "DirectoryClient.h"
-#include "DirectoryProcess.h"
-#include "TestEnvironment.h"
+#include "tests/directory/DirectoryClient.h"
+#include "tests/support/DirectoryProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 // The service on a real PostgreSQL server (a throw-away cluster), alone and as
 // two instances sharing one member base.
 
-#include "DirectoryClient.h"
-#include "DirectoryProcess.h"
-#include "PostgresCluster.h"
-#include "TestEnvironment.h"
+#include "tests/directory/DirectoryClient.h"
+#include "tests/support/DirectoryProcess.h"
+#include "tests/support/PostgresCluster.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QProcess>
 #include <QtTest>

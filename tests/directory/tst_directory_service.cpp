@@ -2,13 +2,13 @@
 // presence expiry on a driven clock, limits, chat redirects and a store that
 // fails.
 
-#include "Clock.h"
-#include "DirectoryService.h"
-#include "HttpFrontend.h"
-#include "MemberStore.h"
-#include "Passwords.h"
-#include "RateLimiter.h"
-#include "TestEnvironment.h"
+#include "directory/Clock.h"
+#include "directory/DirectoryService.h"
+#include "directory/HttpFrontend.h"
+#include "directory/MemberStore.h"
+#include "directory/Passwords.h"
+#include "directory/RateLimiter.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFileInfo>

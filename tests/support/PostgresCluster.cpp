@@ -1,4 +1,4 @@
-#include "PostgresCluster.h"
+#include "tests/support/PostgresCluster.h"
 
 #include <QCollator>
 #include <QDeadlineTimer>
