@@ -5,24 +5,6 @@
 namespace avi {
 
 namespace {
-void put16(QByteArray& b, quint16 v)
-{
-    char c[2];
-    qToLittleEndian(v, c);
-    b.append(c, 2);
-}
-void put32(QByteArray& b, quint32 v)
-{
-    char c[4];
-    qToLittleEndian(v, c);
-    b.append(c, 4);
-}
-void put64(QByteArray& b, quint64 v)
-{
-    char c[8];
-    qToLittleEndian(v, c);
-    b.append(c, 8);
-}
 
 quint32 indexId(int stream)
 {

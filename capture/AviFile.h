@@ -7,11 +7,33 @@
 // header a super index pointing at them, so players find every frame of a
 // file larger than the 32-bit idx1 of the first block can reach.
 
+#include <QByteArray>
 #include <QFile>
 #include <QList>
 #include <QString>
+#include <QtEndian>
 
 namespace avi {
+
+// Little-endian fields appended to a header or index being built.
+inline void put16(QByteArray& b, quint16 v)
+{
+    char c[2];
+    qToLittleEndian(v, c);
+    b.append(c, 2);
+}
+inline void put32(QByteArray& b, quint32 v)
+{
+    char c[4];
+    qToLittleEndian(v, c);
+    b.append(c, 4);
+}
+inline void put64(QByteArray& b, quint64 v)
+{
+    char c[8];
+    qToLittleEndian(v, c);
+    b.append(c, 8);
+}
 
 constexpr quint32 fourcc(const char (&s)[5])
 {

@@ -10,18 +10,6 @@ std::atomic<qint64> limit{qint64(1) << 30};
 constexpr int SuperIndexEntries = 256;
 constexpr qint64 Second = 1000000000;
 
-void put16(QByteArray& b, quint16 v)
-{
-    char c[2];
-    qToLittleEndian(v, c);
-    b.append(c, 2);
-}
-void put32(QByteArray& b, quint32 v)
-{
-    char c[4];
-    qToLittleEndian(v, c);
-    b.append(c, 4);
-}
 // A chunk or list around `body`; returns where its data starts inside `out`.
 qint64 chunk(QByteArray& out, quint32 id, const QByteArray& body)
 {

@@ -145,7 +145,7 @@ void tst_Recording::recordsAvi()
     QVERIFY(cap.setVideoFormat(size, fps));
     cap.setCaptureAudio(sound);
     cap.setCompression(Capture::Compression(compression));
-    cap.setAudioFormat({22050, 1, 16});
+    cap.setAudioFormat({22050, 1, 16, {}});
     const QString file =
         tempPath(QStringLiteral("rec-%1.avi").arg(QTest::currentDataTag()).replace(' ', '-'));
     cap.setCaptureFile(file);
@@ -341,9 +341,9 @@ void tst_Recording::soundKeepsStepWithPicture_data()
 {
     QTest::addColumn<Capture::AudioFormat>("format");
     QTest::addColumn<int>("fps");
-    QTest::newRow("8 kHz mono 8 bit") << Capture::AudioFormat{8000, 1, 8} << 30;
-    QTest::newRow("11 kHz stereo at 15 fps") << Capture::AudioFormat{11025, 2, 16} << 15;
-    QTest::newRow("48 kHz stereo") << Capture::AudioFormat{48000, 2, 16} << 25;
+    QTest::newRow("8 kHz mono 8 bit") << Capture::AudioFormat{8000, 1, 8, {}} << 30;
+    QTest::newRow("11 kHz stereo at 15 fps") << Capture::AudioFormat{11025, 2, 16, {}} << 15;
+    QTest::newRow("48 kHz stereo") << Capture::AudioFormat{48000, 2, 16, {}} << 25;
 }
 
 void tst_Recording::soundKeepsStepWithPicture()
@@ -710,14 +710,14 @@ void tst_Recording::dialogsHandBackChoices()
     QCOMPARE(fmt.fps(), 30); // the rate is kept where the new size offers it
     QVERIFY(fmt.rateBox->count() >= 2);
 
-    AudioFormatDialog audio({44100, 2, 16});
-    QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 2, 16}));
+    AudioFormatDialog audio({44100, 2, 16, {}});
+    QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 2, 16, {}}));
     audio.bitsBox->setCurrentIndex(0);
     audio.channelsBox->setCurrentIndex(0);
-    QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 1, 8}));
+    QCOMPARE(audio.format(), (Capture::AudioFormat{44100, 1, 8, {}}));
     // Sound inputs: the default first, then what the system offers.
-    AudioFormatDialog inputs(
-        {22050, 1, 16}, {{QStringLiteral("Desk microphone"), QStringLiteral("pulsesrc device=\"desk\"")}});
+    AudioFormatDialog inputs({22050, 1, 16, {}}, {{QStringLiteral("Desk microphone"),
+                                                   QStringLiteral("pulsesrc device=\"desk\"")}});
     QCOMPARE(inputs.inputBox->count(), 2);
     QCOMPARE(inputs.inputBox->itemText(0), QStringLiteral("Default input"));
     QVERIFY(inputs.format().input.isEmpty());
@@ -725,7 +725,7 @@ void tst_Recording::dialogsHandBackChoices()
     QCOMPARE(inputs.format().input, QStringLiteral("pulsesrc device=\"desk\""));
     cap.setAudioFormat(inputs.format());
     QCOMPARE(cap.audioFormat().input, QStringLiteral("pulsesrc device=\"desk\""));
-    cap.setAudioFormat({12345, 7, 12}); // nonsense is bounded
+    cap.setAudioFormat({12345, 7, 12, {}}); // nonsense is bounded
     QCOMPARE(cap.audioFormat().channels, 2);
     QVERIFY(Capture::audioRates().contains(cap.audioFormat().rate));
 }
