@@ -36,16 +36,23 @@ bool RateLimiter::isLimited(const QString& key)
     return int(it->size()) >= m_limit;
 }
 
+std::deque<qint64>& RateLimiter::currentEvents(const QString& key, qint64 now)
+{
+    // A new key may not grow the table past its bound: make room first.
+    if (!m_events.contains(key) && m_events.size() >= m_maxKeys)
+        prune(now);
+    std::deque<qint64>& events = m_events[key];
+    expire(events, now);
+    return events;
+}
+
 void RateLimiter::record(const QString& key)
 {
     if (m_limit <= 0)
         return;
     std::lock_guard lock(m_lock);
     const qint64 now = m_clock.nowMs();
-    if (!m_events.contains(key) && m_events.size() >= m_maxKeys)
-        prune(now);
-    std::deque<qint64>& events = m_events[key];
-    expire(events, now);
+    std::deque<qint64>& events = currentEvents(key, now);
     events.push_back(now);
     // Only the last `limit` events decide anything.
     while (int(events.size()) > m_limit)
@@ -58,10 +65,7 @@ bool RateLimiter::tryTake(const QString& key)
         return true;
     std::lock_guard lock(m_lock);
     const qint64 now = m_clock.nowMs();
-    if (!m_events.contains(key) && m_events.size() >= m_maxKeys)
-        prune(now);
-    std::deque<qint64>& events = m_events[key];
-    expire(events, now);
+    std::deque<qint64>& events = currentEvents(key, now);
     if (int(events.size()) >= m_limit)
         return false;
     events.push_back(now);

@@ -30,6 +30,8 @@ private:
     // Drops events older than the window; caller holds the lock.
     void expire(std::deque<qint64>& events, qint64 now) const;
     void prune(qint64 now);
+    // The key's events still inside the window; the caller holds the lock.
+    std::deque<qint64>& currentEvents(const QString& key, qint64 now);
 
     const Clock& m_clock;
     int m_limit;
