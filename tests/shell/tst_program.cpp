@@ -191,6 +191,43 @@ private slots:
         QVERIFY2(!err.contains('\r'), err.constData());
     }
 
+    // A notification area that starts after vantora still gets the icon:
+    // on a display of its own, the tray is taken only once the icon loaded.
+    void trayStartedLaterGetsTheIcon()
+    {
+        const QString probe = testenv::binDir() + QStringLiteral("/tray_probe");
+        const QString tray = testenv::binDir() + QStringLiteral("/fake_tray");
+        if (!QFile::exists(probe) || !QFile::exists(tray))
+            QSKIP("built without libxcb");
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!xvfb.waitForStarted())
+            QSKIP("Xvfb is not installed");
+        QByteArray display;
+        QTRY_VERIFY_WITH_TIMEOUT((display += xvfb.readAllStandardOutput()).endsWith('\n'), 30000);
+        Home home;
+        QProcessEnvironment env = home.environment();
+        env.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(display.trimmed()));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcess vantoraTray;
+        vantoraTray.setProcessEnvironment(env);
+        vantoraTray.start(probe, {});
+        QByteArray probeOut;
+        QTRY_VERIFY_WITH_TIMEOUT((probeOut += vantoraTray.readAllStandardOutput()).contains('\n'), 30000);
+        QCOMPARE(probeOut, QByteArray("loaded tray=0\n"));
+        QProcess area;
+        area.setProcessEnvironment(env);
+        area.start(tray, {});
+        QVERIFY(area.waitForFinished(30000));
+        const QByteArray areaOut = area.readAllStandardOutput();
+        vantoraTray.kill();
+        vantoraTray.waitForFinished();
+        xvfb.terminate();
+        xvfb.waitForFinished();
+        QCOMPARE(areaOut, QByteArray("tray\ndocked\n"));
+    }
+
     // Ctrl-C in the terminal reaches the whole run; vantora logs off and the
     // directory, started by the script, answers before it stops.
     void demoRunLogsOffOnCtrlC()
