@@ -95,6 +95,35 @@ public:
     void setOnlineSwitch(int v) override { calls << QLatin1String("switch ") + QString::number(v); }
 };
 
+// Logging off takes passes of the event loop, as a directory's answer does.
+class SlowLogoffSession : public OnlineSession
+{
+public:
+    void start() override { ++shellRecord().engineLoads; }
+    void logOff() override
+    {
+        ++shellRecord().engineLogoffs;
+        // The answer comes two passes later.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_ended = true;
+                        emit unloaded();
+                        deleteLater();
+                    },
+                    Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+    }
+    bool hasEnded() const override { return m_ended; }
+
+private:
+    bool m_ended = false;
+};
+
 // Notes the order in which windows are shown, by object name.
 class ShowOrder : public QObject
 {
@@ -492,6 +521,36 @@ private slots:
         QCOMPARE(raised->windowHandle()->transientParent(), w->windowHandle());
         QVERIFY(!raised->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(centredOn(raised, w));
+    }
+
+    // "Shut down" from the tray while a box of the main window is open and
+    // the log-off is still under way: the window outlives the box's handler,
+    // then goes.
+    void shutDownWhileABoxIsOpen()
+    {
+        OnlineController::setSessionFactory([](Capture*) -> OnlineSession* { return new SlowLogoffSession; });
+        SaveSetting(QStringLiteral("Options"), QStringLiteral("autocheck"), QStringLiteral("0"));
+        QPointer<MainWindow> w = loadMainWindow();
+        QVERIFY(w);
+        QVERIFY(w->onlineController()->session());
+        QEventLoop boxOpen;
+        QTimer::singleShot(60000, &boxOpen, &QEventLoop::quit); // never hang the suite
+        desktop::setProgramEnd([&boxOpen] {
+            ++shellRecord().programEnds;
+            boxOpen.quit();
+        });
+        bool aliveAfterBox = false;
+        MessageBox::setResponder([&](const MessageBox::Shown&) {
+            QTimer::singleShot(0, trayIcon(), [] { trayIcon()->exitAction->trigger(); });
+            boxOpen.exec();              // open until the program ends
+            aliveAfterBox = !w.isNull(); // its handler runs on
+            return QMessageBox::Ok;
+        });
+        emit w->onlineController()->session()->noticeWanted(QStringLiteral("alice refused the chat"));
+        QCOMPARE(shellRecord().programEnds, 1);
+        QCOMPARE(shellRecord().engineLogoffs, 1);
+        QVERIFY(aliveAfterBox);
+        QTRY_VERIFY(w.isNull());
     }
 
     // Another program holds the camera's port: one box names it, the switch
