@@ -4,7 +4,9 @@
 #include "shell/Settings.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -65,6 +67,7 @@ void tst_CameraChoice::storedCamera()
     QFETCH(int, selected);
     QFETCH(bool, connected);
     {
+        QDir().mkpath(QFileInfo(Settings::instance().path()).path());
         QFile f(Settings::instance().path());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(settings.toUtf8());
