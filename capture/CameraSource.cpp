@@ -157,17 +157,18 @@ std::shared_ptr<CameraSource> CameraSource::camera(const QString& devicePath, co
                                                    const QString& bus)
 {
     QString shown = name, where = bus;
-    if (shown.isEmpty() || where.isEmpty()) {
-        V4l2Device device(devicePath);
-        if (const auto info = device.info()) {
-            if (shown.isEmpty())
-                shown = info->card;
-            if (where.isEmpty())
-                where = info->bus;
-        }
+    QList<CameraFormat> formats;
+    V4l2Device device(devicePath);
+    if (const auto info = device.info()) {
+        if (shown.isEmpty())
+            shown = info->card;
+        if (where.isEmpty())
+            where = info->bus;
+        for (const V4l2Device::Format& f : device.formats())
+            formats.append({QSize(f.width, f.height), f.fps, f.jpeg});
     }
-    return std::make_shared<V4l2CameraSource>(devicePath, shown.isEmpty() ? devicePath : shown,
-                                              QList<CameraFormat>{}, where);
+    return std::make_shared<V4l2CameraSource>(devicePath, shown.isEmpty() ? devicePath : shown, formats,
+                                              where);
 }
 
 QList<CameraControl> CameraSource::controls(QString& why) const

@@ -260,6 +260,7 @@ VideoSourceDialog::VideoSourceDialog(Capture* cap, QWidget* parent) : QDialog(pa
     messageLabel = new QLabel(this);
     messageLabel->setObjectName(QStringLiteral("message"));
     messageLabel->setWordWrap(true);
+    messageLabel->setMinimumWidth(320);
     messageLabel->setText(opened.isEmpty() ? why : QString());
     messageLabel->setVisible(opened.isEmpty());
 

@@ -74,6 +74,57 @@ std::optional<V4l2Device::Info> V4l2Device::info()
                 text(cap.driver, sizeof cap.driver)};
 }
 
+QList<V4l2Device::Format> V4l2Device::formats()
+{
+    QList<Format> out;
+    if (!open())
+        return out;
+    auto add = [&out](const Format& f) {
+        for (Format& o : out) {
+            if (o.width == f.width && o.height == f.height && o.fps == f.fps) {
+                o.jpeg = o.jpeg && f.jpeg; // raw wins: no decoding needed
+                return;
+            }
+        }
+        out.append(f);
+    };
+    v4l2_fmtdesc desc = {};
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    for (desc.index = 0; xioctl(m_fd, VIDIOC_ENUM_FMT, &desc) == 0 && desc.index < 64; ++desc.index) {
+        const bool jpeg = desc.pixelformat == V4L2_PIX_FMT_MJPEG || desc.pixelformat == V4L2_PIX_FMT_JPEG;
+        // Compressed streams other than JPEG (H.264...) are not opened as pictures.
+        if (!jpeg && (desc.flags & V4L2_FMT_FLAG_COMPRESSED))
+            continue;
+        v4l2_frmsizeenum size = {};
+        size.pixel_format = desc.pixelformat;
+        for (size.index = 0; xioctl(m_fd, VIDIOC_ENUM_FRAMESIZES, &size) == 0 && size.index < 256;
+             ++size.index) {
+            // Stepwise sizes are not offered as fixed choices.
+            if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE)
+                break;
+            v4l2_frmivalenum rate = {};
+            rate.pixel_format = desc.pixelformat;
+            rate.width = size.discrete.width;
+            rate.height = size.discrete.height;
+            for (rate.index = 0; xioctl(m_fd, VIDIOC_ENUM_FRAMEINTERVALS, &rate) == 0 && rate.index < 64;
+                 ++rate.index) {
+                if (rate.type != V4L2_FRMIVAL_TYPE_DISCRETE || rate.discrete.numerator == 0)
+                    break;
+                const int fps = int(rate.discrete.denominator / rate.discrete.numerator);
+                if (fps > 0)
+                    add({int(size.discrete.width), int(size.discrete.height), fps, jpeg});
+            }
+        }
+    }
+    std::sort(out.begin(), out.end(), [](const Format& a, const Format& b) {
+        const qint64 pa = qint64(a.width) * a.height, pb = qint64(b.width) * b.height;
+        return pa != pb ? pa < pb : a.fps < b.fps;
+    });
+    if (out.isEmpty())
+        m_error = QStringLiteral("%1 offers no picture sizes").arg(m_path);
+    return out;
+}
+
 QList<V4l2Control> V4l2Device::controls()
 {
     QList<V4l2Control> out;

@@ -48,6 +48,18 @@ public:
     };
     std::optional<Info> info();
 
+    // Picture sizes and rates the device offers, smallest first, in the
+    // formats the pipeline opens (raw pictures, or JPEG). Empty when it
+    // cannot be asked.
+    struct Format
+    {
+        int width = 0;
+        int height = 0;
+        int fps = 0;
+        bool jpeg = false;
+    };
+    QList<Format> formats();
+
     // The user controls with their current values, in the device's order.
     // Empty (error() says why) when the device cannot be read.
     QList<V4l2Control> controls();

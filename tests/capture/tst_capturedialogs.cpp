@@ -200,10 +200,12 @@ void tst_CaptureDialogs::deviceNodeChecks()
     QVERIFY(device.error().endsWith(error));
     QVERIFY(device.controls().isEmpty());
     QVERIFY(!device.error().isEmpty());
+    QVERIFY(device.formats().isEmpty());
     QVERIFY(!device.setValue(0x00980900, 1));
     // Asked of the device: nothing to tell, so the path names it and no bus is known.
     const auto source = CameraSource::camera(path);
     QCOMPARE(source->identity(), (CameraIdentity{path, path, QString()}));
+    QVERIFY(source->formats().isEmpty()); // no format dialog for it
 }
 
 void tst_CaptureDialogs::formatDialogOffersSourceSizes()
