@@ -5,6 +5,8 @@
 
 #include "capture/Termination.h"
 #include "community/CommunityWindows.h"
+#include "image/FrameBuffer.h"
+#include "image/JpegEncoder.h"
 #include "image/LabelListWindow.h"
 #include "server/StreamingEngine.h"
 #include "shell/CommandLine.h"
@@ -12,6 +14,7 @@
 #include "shell/MainWindow.h"
 #include "shell/Settings.h"
 #include "shell/ShellWindows.h"
+#include "shell/SnapshotsWindow.h"
 #include "shell/Version.h"
 #include "shell/WindowRegistry.h"
 
@@ -68,6 +71,21 @@ int main(int argc, char** argv)
         if (page)
             page->close();
     });
+    // Snapshots go through the program's one JPEG encoder.
+    windows::setSnapshotsOpener([](QWidget* owner) {
+        MainWindow* main = mainWindow();
+        openSnapshotsWindow(owner, main ? main->camera : nullptr, [](const QImage& picture, int quality) {
+            FrameBuffer buffer;
+            if (!buffer.createFrom(picture))
+                return QByteArray();
+            try {
+                return sharedJpegEncoder().encode(buffer, quality);
+            } catch (const JpegError&) {
+                return QByteArray();
+            }
+        });
+    });
+    windows::setWindowUnloader(QStringLiteral("snapshots"), [] { unloadSnapshotsWindow(); });
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
         const int port = StreamingEngine::configuredPort();
         const QByteArray where = port > 0 ? QByteArray("http://127.0.0.1:") + QByteArray::number(port) + '/'

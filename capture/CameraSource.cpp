@@ -1,5 +1,7 @@
 #include "capture/CameraSource.h"
 
+#include "capture/V4l2Device.h"
+
 #include <algorithm>
 
 #include <gst/gst.h>
@@ -116,8 +118,9 @@ QList<std::shared_ptr<CameraSource>> CameraSource::discover()
     for (GList* l = devices; l; l = l->next) {
         GstDevice* dev = GST_DEVICE(l->data);
         GstStructure* props = gst_device_get_properties(dev);
-        QString path;
+        QString path, bus;
         if (props) {
+            bus = fromGChar(gst_structure_get_string(props, "v4l2.device.bus_info"));
             // Other providers (e.g. PipeWire) list the same cameras again: V4L2 nodes only.
             const QString api = fromGChar(gst_structure_get_string(props, "device.api"));
             path = fromGChar(gst_structure_get_string(props, "device.path"));
@@ -133,7 +136,8 @@ QList<std::shared_ptr<CameraSource>> CameraSource::discover()
         if (!path.isEmpty() && !dup) {
             GstCaps* caps = gst_device_get_caps(dev);
             gchar* name = gst_device_get_display_name(dev);
-            found.append(std::make_shared<V4l2CameraSource>(path, fromGChar(name), formatsFromCaps(caps)));
+            found.append(
+                std::make_shared<V4l2CameraSource>(path, fromGChar(name), formatsFromCaps(caps), bus));
             g_free(name);
             if (caps)
                 gst_caps_unref(caps);
@@ -149,11 +153,58 @@ QList<std::shared_ptr<CameraSource>> CameraSource::discover()
     return found;
 }
 
-std::shared_ptr<CameraSource> CameraSource::camera(const QString& devicePath, const QString& name)
+std::shared_ptr<CameraSource> CameraSource::camera(const QString& devicePath, const QString& name,
+                                                   const QString& bus)
 {
-    return std::make_shared<V4l2CameraSource>(devicePath, name.isEmpty() ? devicePath : name,
-                                              QList<CameraFormat>{});
+    QString shown = name, where = bus;
+    QList<CameraFormat> formats;
+    V4l2Device device(devicePath);
+    if (const auto info = device.info()) {
+        if (shown.isEmpty())
+            shown = info->card;
+        if (where.isEmpty())
+            where = info->bus;
+        for (const V4l2Device::Format& f : device.formats())
+            formats.append({QSize(f.width, f.height), f.fps, f.jpeg});
+    }
+    return std::make_shared<V4l2CameraSource>(devicePath, shown.isEmpty() ? devicePath : shown, formats,
+                                              where);
 }
+
+QList<CameraControl> CameraSource::controls(QString& why) const
+{
+    why = QStringLiteral("%1 has no settings of its own").arg(name());
+    return {};
+}
+
+bool CameraSource::setControl(const QString& key, qint64, QString& why)
+{
+    why = QStringLiteral("%1 has no setting %2").arg(name(), key);
+    return false;
+}
+
+namespace {
+// The pictures the test pattern element can draw, in its own numbering.
+const QList<QPair<qint64, QString>>& patternChoices()
+{
+    static const QList<QPair<qint64, QString>> choices = [] {
+        QList<QPair<qint64, QString>> out;
+        GstElement* element = gst_element_factory_make("videotestsrc", nullptr);
+        if (!element)
+            return out;
+        gst_object_ref_sink(element);
+        GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "pattern");
+        if (spec && G_IS_PARAM_SPEC_ENUM(spec)) {
+            GEnumClass* values = G_PARAM_SPEC_ENUM(spec)->enum_class;
+            for (guint i = 0; i < values->n_values; ++i)
+                out.append({values->values[i].value, fromGChar(values->values[i].value_name)});
+        }
+        gst_object_unref(element);
+        return out;
+    }();
+    return choices;
+}
+} // namespace
 
 TestPatternSource::TestPatternSource() : CameraSource(patternFormats()) {}
 
@@ -168,9 +219,64 @@ CameraFormat TestPatternSource::startFormat() const { return {QSize(640, 480), 3
 
 QString TestPatternSource::pipeline() const
 {
-    return QStringLiteral("videotestsrc name=src is-live=true pattern=smpte horizontal-speed=2 ! "
+    return QStringLiteral("videotestsrc name=src is-live=true pattern=%2 horizontal-speed=%3 ! "
                           "video/x-raw,%1 ! clockoverlay time-format=\"%H:%M:%S\" ! videoconvert")
-        .arg(fixedCaps(format()));
+        .arg(fixedCaps(format()))
+        .arg(pattern)
+        .arg(moving ? 2 : 0);
+}
+
+QList<CameraControl> TestPatternSource::controls(QString& why) const
+{
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);
+    CameraControl p;
+    p.key = QStringLiteral("pattern");
+    p.name = QStringLiteral("Pattern");
+    p.kind = CameraControl::Kind::Choice;
+    p.choices = patternChoices();
+    if (p.choices.isEmpty()) {
+        why = QStringLiteral("The test pattern element is not installed");
+        return {};
+    }
+    p.minimum = p.choices.first().first;
+    p.maximum = p.choices.last().first;
+    p.defaultValue = 0;
+    p.value = pattern;
+    CameraControl m;
+    m.key = QStringLiteral("moving");
+    m.name = QStringLiteral("Moving picture");
+    m.kind = CameraControl::Kind::Toggle;
+    m.maximum = 1;
+    m.defaultValue = 1;
+    m.value = moving ? 1 : 0;
+    return {p, m};
+}
+
+bool TestPatternSource::setControl(const QString& key, qint64 value, QString& why)
+{
+    if (key == QLatin1String("pattern")) {
+        const auto& choices = patternChoices();
+        const bool known = std::any_of(choices.cbegin(), choices.cend(),
+                                       [value](const QPair<qint64, QString>& c) { return c.first == value; });
+        if (!known) {
+            why = QStringLiteral("The test pattern has no pattern %1").arg(value);
+            return false;
+        }
+        pattern = int(value);
+        return true;
+    }
+    if (key == QLatin1String("moving") && (value == 0 || value == 1)) {
+        moving = value == 1;
+        return true;
+    }
+    why = QStringLiteral("The test pattern has no setting %1 = %2").arg(key).arg(value);
+    return false;
+}
+
+QList<QPair<QByteArray, int>> TestPatternSource::liveProperties() const
+{
+    return {{"pattern", pattern}, {"horizontal-speed", moving ? 2 : 0}};
 }
 
 QString TestPatternSource::soundPipeline() const
@@ -178,9 +284,67 @@ QString TestPatternSource::soundPipeline() const
     return QStringLiteral("audiotestsrc is-live=true do-timestamp=true wave=sine freq=440 volume=0.2");
 }
 
-V4l2CameraSource::V4l2CameraSource(QString devicePath, QString name, QList<CameraFormat> formats)
-    : CameraSource(std::move(formats)), path(std::move(devicePath)), displayName(std::move(name))
+V4l2CameraSource::V4l2CameraSource(QString devicePath, QString name, QList<CameraFormat> formats, QString bus)
+    : CameraSource(std::move(formats)), path(std::move(devicePath)), displayName(std::move(name)),
+      busInfo(std::move(bus))
 {}
+
+QList<CameraControl> V4l2CameraSource::controls(QString& why) const
+{
+    V4l2Device device(path);
+    const QList<V4l2Control> found = device.controls();
+    if (found.isEmpty()) {
+        why = device.error();
+        return {};
+    }
+    QList<CameraControl> out;
+    for (const V4l2Control& c : found) {
+        CameraControl o;
+        o.key = QString::number(c.id);
+        o.name = c.name;
+        switch (c.type) {
+        case V4l2Control::Type::Integer:
+            o.kind = CameraControl::Kind::Range;
+            break;
+        case V4l2Control::Type::Boolean:
+            o.kind = CameraControl::Kind::Toggle;
+            break;
+        case V4l2Control::Type::Menu:
+        case V4l2Control::Type::IntegerMenu:
+            o.kind = CameraControl::Kind::Choice;
+            break;
+        case V4l2Control::Type::Button:
+            o.kind = CameraControl::Kind::Action;
+            break;
+        }
+        o.minimum = c.minimum;
+        o.maximum = c.maximum;
+        o.step = c.step;
+        o.defaultValue = c.defaultValue;
+        o.value = c.value;
+        o.choices = c.menu;
+        o.readOnly = c.readOnly;
+        o.inactive = c.inactive;
+        out.append(o);
+    }
+    return out;
+}
+
+bool V4l2CameraSource::setControl(const QString& key, qint64 value, QString& why)
+{
+    bool ok = false;
+    const quint32 id = key.toUInt(&ok);
+    if (!ok) {
+        why = QStringLiteral("%1 has no setting %2").arg(displayName, key);
+        return false;
+    }
+    V4l2Device device(path);
+    if (!device.setValue(id, value)) {
+        why = device.error();
+        return false;
+    }
+    return true;
+}
 
 QString V4l2CameraSource::description() const { return QStringLiteral("Video4Linux camera (%1)").arg(path); }
 

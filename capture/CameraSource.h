@@ -3,7 +3,9 @@
 // time; a source knows the formats it offers and the GStreamer elements that
 // open it, so a new kind of camera touches nothing else in the component.
 
+#include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QSize>
 #include <QString>
 #include <memory>
@@ -16,6 +18,36 @@ struct CameraFormat
     int fps = 30;
     bool jpeg = false; // the device sends it as JPEG (decoded for preview)
     bool operator==(const CameraFormat& o) const { return size == o.size && fps == o.fps; }
+};
+
+// What tells a camera apart from the others across restarts and replugging:
+// its device node, its own name and where it is plugged in (empty where the
+// device does not say). The test pattern has a name and no node.
+struct CameraIdentity
+{
+    QString path;
+    QString name;
+    QString bus;
+    bool isEmpty() const { return path.isEmpty() && name.isEmpty(); }
+    bool operator==(const CameraIdentity&) const = default;
+};
+
+// A setting of the source's own picture (brightness, a test pattern's
+// pattern...), offered by its video source dialog.
+struct CameraControl
+{
+    enum class Kind { Range, Toggle, Choice, Action };
+    QString key; // what setControl takes
+    QString name;
+    Kind kind = Kind::Range;
+    qint64 minimum = 0;
+    qint64 maximum = 0;
+    qint64 step = 1;
+    qint64 defaultValue = 0;
+    qint64 value = 0;
+    QList<QPair<qint64, QString>> choices; // for Choice: value and text
+    bool readOnly = false;
+    bool inactive = false; // depends on another control (manual exposure while automatic is on)
 };
 
 // A sound input the system offers (PulseAudio, PipeWire or ALSA).
@@ -38,6 +70,18 @@ public:
     virtual QString description() const = 0; // e.g. "Built-in test pattern (moving, with clock)"
     // The device node the pipeline's "src" element opens; empty for sources without one.
     virtual QString device() const { return {}; }
+    virtual CameraIdentity identity() const { return {device(), name(), {}}; }
+
+    // The source's own picture settings with their current values; empty with
+    // `why` set when there are none or the device cannot be read.
+    virtual QList<CameraControl> controls(QString& why) const;
+    // Changes one at once; false with `why` when refused.
+    virtual bool setControl(const QString& key, qint64 value, QString& why);
+    // Element properties of the running "src" element that carry the
+    // controls (set again after a change); empty for sources set otherwise.
+    virtual QList<QPair<QByteArray, int>> liveProperties() const { return {}; }
+    // Whether it has settings of its own to offer at all.
+    virtual bool hasControls() const { return false; }
 
     // Formats offered as fixed choices, smallest first; empty when the device
     // did not say (it is then opened with whatever it negotiates).
@@ -58,8 +102,10 @@ public:
 
     // Cameras in device order, then the test pattern.
     static QList<std::shared_ptr<CameraSource>> discover();
-    // A Video4Linux camera the device monitor did not report.
-    static std::shared_ptr<CameraSource> camera(const QString& devicePath, const QString& name);
+    // A Video4Linux camera the device monitor did not report; name and bus
+    // are asked of the device when not given.
+    static std::shared_ptr<CameraSource> camera(const QString& devicePath, const QString& name = {},
+                                                const QString& bus = {});
 
 protected:
     explicit CameraSource(QList<CameraFormat> formats = {}) : offered(std::move(formats)) {}
@@ -93,19 +139,31 @@ public:
     QString pipeline() const override;
     QString soundPipeline() const override;
     bool syntheticSound() const override { return true; }
+    QList<CameraControl> controls(QString& why) const override;
+    bool setControl(const QString& key, qint64 value, QString& why) override;
+    QList<QPair<QByteArray, int>> liveProperties() const override;
+    bool hasControls() const override { return true; }
 
 protected:
     CameraFormat startFormat() const override;
+
+private:
+    int pattern = 0; // the element's own numbering; 0 is its colour bars
+    bool moving = true;
 };
 
 // A Video4Linux camera opened through GStreamer; sound from the default input.
 class V4l2CameraSource : public CameraSource
 {
 public:
-    V4l2CameraSource(QString devicePath, QString name, QList<CameraFormat> formats);
+    V4l2CameraSource(QString devicePath, QString name, QList<CameraFormat> formats, QString bus = {});
     QString name() const override { return displayName; }
     QString description() const override;
     QString device() const override { return path; }
+    CameraIdentity identity() const override { return {path, displayName, busInfo}; }
+    QList<CameraControl> controls(QString& why) const override;
+    bool setControl(const QString& key, qint64 value, QString& why) override;
+    bool hasControls() const override { return true; }
     QString pipeline() const override;
     QString soundPipeline() const override;
 
@@ -115,4 +173,5 @@ protected:
 private:
     QString path;
     QString displayName;
+    QString busInfo;
 };

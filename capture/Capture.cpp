@@ -88,6 +88,10 @@ struct Capture::Private
     QList<std::shared_ptr<CameraSource>> sources;
     std::shared_ptr<CameraSource> none = std::make_shared<NullCameraSource>();
     int index = -1;
+    // A driver was asked for (even one that is not there): grabbing then never
+    // falls back to driver 0, so a missing camera is never replaced by another.
+    bool chosen = false;
+    QString missing; // why nothing is selected, when a remembered camera is gone
 
     // Pipeline state, touched on the owner thread only.
     GstElement* pipeline = nullptr;
@@ -149,7 +153,7 @@ struct Capture::Private
 
     CameraSource& source(int i) const { return i >= 0 && i < sources.size() ? *sources.at(i) : *none; }
     // The selected source; before any choice, the first (as grabFrame opens it).
-    CameraSource& selected() const { return source(index < 0 ? 0 : index); }
+    CameraSource& selected() const { return source(index < 0 && !chosen ? 0 : index); }
     QString recordingDescription(const CameraSource& src) const;
     bool beginRecording();
     void endRecording();
@@ -195,7 +199,8 @@ bool Capture::Private::open()
     close();
     const CameraSource& src = source(index);
     if (src.pipeline().isEmpty()) {
-        fail(NoSuchDriver, QStringLiteral("No capture driver number %1").arg(index));
+        fail(NoSuchDriver,
+             missing.isEmpty() ? QStringLiteral("No capture driver number %1").arg(index) : missing);
         return false;
     }
     GError* err = nullptr;
@@ -982,13 +987,97 @@ int Capture::addCamera(const QString& devicePath, const QString& name)
 
 bool Capture::setDriverIndex(int index)
 {
+    d->chosen = true;
+    d->missing.clear();
     if (index < 0 || index >= d->sources.size()) {
         d->close();
-        d->fail(NoSuchDriver, QStringLiteral("No capture driver number %1").arg(index));
+        d->index = -1;
+        d->missing = QStringLiteral("No capture driver number %1").arg(index);
+        d->fail(NoSuchDriver, d->missing);
         return false;
     }
     d->index = index;
+    emit driverChosen(index);
     return d->open();
+}
+
+CameraIdentity Capture::driverIdentity(int index) const
+{
+    if (index < 0 || index >= d->sources.size())
+        return {};
+    return d->sources.at(index)->identity();
+}
+
+int Capture::findDriver(const CameraIdentity& wanted) const
+{
+    if (wanted.isEmpty())
+        return -1;
+    // The same node first (a camera with several nodes shares name and bus),
+    // then the same socket under another node, then the same node where the
+    // bus is not known. A camera of the same name elsewhere is another one.
+    auto pass = [&](auto matches) {
+        for (int i = 0; i < d->sources.size(); ++i) {
+            const CameraIdentity c = d->sources.at(i)->identity();
+            if (c.name == wanted.name && c.path.isEmpty() == wanted.path.isEmpty() && matches(c))
+                return i;
+        }
+        return -1;
+    };
+    if (wanted.path.isEmpty())
+        return pass([](const CameraIdentity&) { return true; });
+    int i = pass([&](const CameraIdentity& c) { return c.path == wanted.path && c.bus == wanted.bus; });
+    if (i < 0 && !wanted.bus.isEmpty())
+        i = pass([&](const CameraIdentity& c) { return c.bus == wanted.bus; });
+    if (i < 0)
+        i = pass([&](const CameraIdentity& c) {
+            return c.path == wanted.path && (c.bus.isEmpty() || wanted.bus.isEmpty());
+        });
+    return i;
+}
+
+bool Capture::selectDriver(const CameraIdentity& identity)
+{
+    const int index = findDriver(identity);
+    if (index >= 0)
+        return setDriverIndex(index);
+    d->close();
+    d->chosen = true;
+    d->index = -1;
+    const QString who = identity.path.isEmpty() || identity.name == identity.path
+                            ? identity.name
+                            : QStringLiteral("%1 (%2)").arg(identity.name, identity.path);
+    d->missing = QStringLiteral("The camera %1 is not connected").arg(who);
+    d->fail(NoSuchDriver, d->missing);
+    return false;
+}
+
+QList<CameraControl> Capture::sourceControls(QString* why) const
+{
+    QString reason;
+    const QList<CameraControl> found = d->selected().controls(reason);
+    if (why)
+        *why = reason;
+    return found;
+}
+
+bool Capture::setSourceControl(const QString& key, qint64 value, QString* why)
+{
+    CameraSource& src = d->selected();
+    QString reason;
+    if (!src.setControl(key, value, reason)) {
+        if (why)
+            *why = reason;
+        return false;
+    }
+    // Sources set through their element change the running picture too.
+    if (d->pipeline && &src == &d->source(d->index)) {
+        if (GstElement* element = gst_bin_get_by_name(GST_BIN(d->pipeline), "src")) {
+            for (const auto& [property, v] : src.liveProperties())
+                g_object_set(element, property.constData(), v, nullptr);
+            gst_object_unref(element);
+        }
+    }
+    return true;
 }
 
 int Capture::driverIndex() const { return d->index; }
@@ -1009,7 +1098,7 @@ bool Capture::preview() const { return d->previewOn; }
 bool Capture::grabFrame()
 {
     if (!d->pipeline) {
-        if (d->index < 0)
+        if (d->index < 0 && !d->chosen)
             d->index = 0;
         if (!d->open())
             return false;
@@ -1090,7 +1179,7 @@ bool Capture::setVideoFormat(QSize size, int fps)
 
 bool Capture::hasVideoFormatDialog() const { return !videoFormats().isEmpty(); }
 
-bool Capture::hasVideoSourceDialog() const { return false; }
+bool Capture::hasVideoSourceDialog() const { return d->selected().hasControls(); }
 
 void Capture::setCompression(Compression c) { d->compression = c; }
 
@@ -1124,7 +1213,7 @@ QString Capture::captureFile() const { return d->file; }
 
 bool Capture::startRecording()
 {
-    if (d->index < 0)
+    if (d->index < 0 && !d->chosen)
         d->index = 0;
     return d->beginRecording();
 }
@@ -1146,4 +1235,12 @@ void captureTesting::endSource(Capture* cap)
         gst_element_send_event(src, gst_event_new_eos());
         gst_object_unref(src);
     }
+}
+
+void captureTesting::setSources(Capture* cap, QList<std::shared_ptr<CameraSource>> sources)
+{
+    cap->d->close();
+    cap->d->sources = std::move(sources);
+    cap->d->index = -1;
+    cap->d->chosen = false;
 }

@@ -73,9 +73,17 @@ public:
     int addCamera(const QString& devicePath, const QString& name = {});
 
     // Switches to that driver and connects it. On failure: false, errorOccurred,
-    // and connected() stays false.
+    // and connected() stays false; an index outside the list selects nothing
+    // (driverIndex() -1), and grabbing then opens nothing either.
     bool setDriverIndex(int index);
-    int driverIndex() const;
+    int driverIndex() const; // -1 when nothing is selected
+    // What tells driver `index` apart across restarts; empty outside the list.
+    CameraIdentity driverIdentity(int index) const;
+    // The driver with that identity now, or -1 when that camera is not here.
+    int findDriver(const CameraIdentity& identity) const;
+    // Switches to that camera wherever it is listed now. When it is not here:
+    // false, errorOccurred(NoSuchDriver) naming it, and nothing is selected.
+    bool selectDriver(const CameraIdentity& identity);
     bool connected() const;
     void disconnectDriver();
 
@@ -112,7 +120,13 @@ public:
     bool setVideoFormat(QSize size, int fps);
     VideoFormat videoFormat() const;
     bool hasVideoFormatDialog() const;
-    bool hasVideoSourceDialog() const; // no device here has one
+    bool hasVideoSourceDialog() const; // cameras and the test pattern: their picture settings
+    // The selected source's own picture settings (a camera's brightness,
+    // contrast, exposure...; the test pattern's pattern), read now. Empty with
+    // `why` when the device offers none or cannot be read.
+    QList<CameraControl> sourceControls(QString* why = nullptr) const;
+    // Changes one at once, also while streaming.
+    bool setSourceControl(const QString& key, qint64 value, QString* why = nullptr);
     // The dialogs return true when the user accepted a change. They live in
     // vantora_capture_dialogs, so programs without them carry no dialog code.
     bool showVideoFormatDialog(QWidget* parent = nullptr);
@@ -145,6 +159,8 @@ public:
 
 signals:
     void errorOccurred(int number, const QString& description);
+    // A driver in the list was chosen (before it connects, whether it does or not).
+    void driverChosen(int index);
     void frameArrived();
     void statusChanged(const QString& text);
     // The capture file is closed and playable (ok), or could not be saved.

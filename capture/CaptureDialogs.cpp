@@ -1,11 +1,20 @@
 #include "capture/CaptureDialogs.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 QDialogButtonBox* okCancel(QDialog* dialog)
@@ -17,6 +26,11 @@ QDialogButtonBox* okCancel(QDialog* dialog)
 }
 
 QString sizeText(QSize s) { return QStringLiteral("%1 x %2").arg(s.width()).arg(s.height()); }
+
+int toInt(qint64 v)
+{
+    return int(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
 } // namespace
 
 VideoCompressionDialog::VideoCompressionDialog(Capture::Compression c, int quality, QWidget* parent)
@@ -170,5 +184,160 @@ bool Capture::showAudioFormatDialog(QWidget* parent)
     return true;
 }
 
-// No device here has a source dialog of its own.
-bool Capture::showVideoSourceDialog(QWidget*) { return false; }
+VideoSourceDialog::VideoSourceDialog(Capture* cap, QWidget* parent) : QDialog(parent), capture(cap)
+{
+    const QString name = capture->driverName(capture->driverIndex());
+    setWindowTitle(name.isEmpty() ? QStringLiteral("Video Source")
+                                  : QStringLiteral("Video Source - %1").arg(name));
+    QString why;
+    opened = capture->sourceControls(&why);
+
+    auto* form = new QFormLayout;
+    for (const CameraControl& c : opened) {
+        QWidget* edit = nullptr;
+        switch (c.kind) {
+        case CameraControl::Kind::Range: {
+            auto* slider = new QSlider(Qt::Horizontal);
+            slider->setRange(toInt(c.minimum), toInt(c.maximum));
+            slider->setSingleStep(toInt(qMax<qint64>(1, c.step)));
+            slider->setMinimumWidth(220);
+            auto* number = new QSpinBox;
+            number->setRange(toInt(c.minimum), toInt(c.maximum));
+            number->setSingleStep(toInt(qMax<qint64>(1, c.step)));
+            connect(slider, &QSlider::valueChanged, number, &QSpinBox::setValue);
+            connect(number, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+            connect(slider, &QSlider::valueChanged, this, [this, key = c.key](int v) { apply(key, v); });
+            auto* row = new QWidget;
+            auto* h = new QHBoxLayout(row);
+            h->setContentsMargins(0, 0, 0, 0);
+            h->addWidget(slider, 1);
+            h->addWidget(number);
+            form->addRow(c.name + u':', row);
+            numbers.insert(c.key, number);
+            edit = slider;
+            break;
+        }
+        case CameraControl::Kind::Toggle: {
+            auto* box = new QCheckBox(c.name);
+            connect(box, &QCheckBox::toggled, this, [this, key = c.key](bool on) { apply(key, on ? 1 : 0); });
+            form->addRow(QString(), box);
+            edit = box;
+            break;
+        }
+        case CameraControl::Kind::Choice: {
+            auto* list = new QComboBox;
+            for (const auto& [value, text] : c.choices)
+                list->addItem(text, value);
+            connect(list, &QComboBox::activated, this,
+                    [this, list, key = c.key](int) { apply(key, list->currentData().toLongLong()); });
+            form->addRow(c.name + u':', list);
+            edit = list;
+            break;
+        }
+        case CameraControl::Kind::Action: {
+            auto* button = new QPushButton(c.name);
+            connect(button, &QPushButton::clicked, this, [this, key = c.key] { apply(key, 1); });
+            form->addRow(QString(), button);
+            edit = button;
+            break;
+        }
+        }
+        edit->setObjectName(c.key);
+        editors.insert(c.key, edit);
+        showControl(c);
+    }
+
+    auto* inner = new QWidget;
+    inner->setLayout(form);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidget(inner);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Cameras with many controls scroll rather than grow past the screen.
+    scroll->setMinimumSize(inner->sizeHint().width() + 20, qMin(inner->sizeHint().height() + 4, 420));
+
+    messageLabel = new QLabel(this);
+    messageLabel->setObjectName(QStringLiteral("message"));
+    messageLabel->setWordWrap(true);
+    messageLabel->setMinimumWidth(320);
+    messageLabel->setText(opened.isEmpty() ? why : QString());
+    messageLabel->setVisible(opened.isEmpty());
+
+    auto* buttons = okCancel(this);
+    defaultsButton = buttons->addButton(QStringLiteral("Defaults"), QDialogButtonBox::ResetRole);
+    defaultsButton->setEnabled(!opened.isEmpty());
+    connect(defaultsButton, &QPushButton::clicked, this, &VideoSourceDialog::setDefaults);
+    connect(this, &QDialog::rejected, this, &VideoSourceDialog::restore);
+
+    auto* layout = new QVBoxLayout(this);
+    if (opened.isEmpty())
+        scroll->hide();
+    layout->addWidget(scroll, 1);
+    layout->addWidget(messageLabel);
+    layout->addWidget(buttons);
+}
+
+void VideoSourceDialog::showControl(const CameraControl& c)
+{
+    QWidget* edit = editors.value(c.key);
+    if (!edit)
+        return;
+    edit->setEnabled(!c.readOnly && !c.inactive);
+    if (QSpinBox* number = numbers.value(c.key)) {
+        number->setEnabled(edit->isEnabled());
+        const QSignalBlocker b1(edit), b2(number);
+        static_cast<QSlider*>(edit)->setValue(toInt(c.value));
+        number->setValue(toInt(c.value));
+    } else if (auto* box = qobject_cast<QCheckBox*>(edit)) {
+        const QSignalBlocker b(box);
+        box->setChecked(c.value != 0);
+    } else if (auto* list = qobject_cast<QComboBox*>(edit)) {
+        const QSignalBlocker b(list);
+        list->setCurrentIndex(list->findData(c.value));
+    }
+}
+
+void VideoSourceDialog::apply(const QString& key, qint64 value)
+{
+    QString why;
+    if (!capture->setSourceControl(key, value, &why)) {
+        messageLabel->setText(why);
+        messageLabel->show();
+    } else {
+        messageLabel->clear();
+        messageLabel->hide();
+    }
+    refresh();
+}
+
+void VideoSourceDialog::refresh()
+{
+    QString why;
+    for (const CameraControl& c : capture->sourceControls(&why))
+        showControl(c);
+}
+
+void VideoSourceDialog::restore()
+{
+    for (const CameraControl& c : opened) {
+        if (c.kind != CameraControl::Kind::Action && !c.readOnly)
+            capture->setSourceControl(c.key, c.value);
+    }
+    refresh();
+}
+
+void VideoSourceDialog::setDefaults()
+{
+    for (const CameraControl& c : opened) {
+        if (c.kind != CameraControl::Kind::Action && !c.readOnly)
+            capture->setSourceControl(c.key, c.defaultValue);
+    }
+    refresh();
+}
+
+bool Capture::showVideoSourceDialog(QWidget* parent)
+{
+    VideoSourceDialog dialog(this, parent);
+    return dialog.exec() == QDialog::Accepted;
+}

@@ -4,6 +4,7 @@
 
 #include "capture/Capture.h"
 #include "capture/Prompt.h"
+#include "shell/CameraChoice.h"
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
 #include "shell/InfoWindows.h"
@@ -238,6 +239,7 @@ void MainWindow::buildUi()
         preview->show();
     }
     connect(camera, &Capture::errorOccurred, this, &MainWindow::onCaptureError);
+    rememberCameraChoices(*camera);
 
     exitFullScreenButton = new QPushButton(QStringLiteral("Close fullscreen"), previewArea);
     exitFullScreenButton->setObjectName(QStringLiteral("exitFullScreenButton"));
@@ -557,8 +559,8 @@ void MainWindow::showAbout()
 
 void MainWindow::selectDriver(int index)
 {
-    m_driverSelected = camera->setDriverIndex(index);
-    inputLabel->setText(camera->driverDescription(index));
+    m_driverSelected = selectStoredCamera(*camera, index);
+    inputLabel->setText(camera->driverDescription(camera->driverIndex()));
 }
 
 void MainWindow::enableUpdateTimer() { updateCheckDelay->start(); }

@@ -44,6 +44,11 @@ inline constexpr SettingKey<bool> ShowStreamErrors{"Settings", "StreamError", fa
 inline constexpr SettingKey<bool> ShowCameraErrors{"Settings", "ShowCamError", true};
 inline constexpr SettingKey<bool> DisableCheck{"Settings", "DisableCheck", false};
 inline constexpr SettingKey<int> CaptureDriver{"Settings", "drivera", 0};
+// The same camera by what tells it apart: drivera is a place in a list that
+// changes as cameras come and go. Older files lack these and go by drivera.
+inline constexpr SettingKey<const char*> CaptureDevice{"Settings", "driverdevice", ""};
+inline constexpr SettingKey<const char*> CaptureDeviceName{"Settings", "drivername", ""};
+inline constexpr SettingKey<const char*> CaptureDeviceBus{"Settings", "driverbus", ""};
 // Options.
 inline constexpr SettingKey<int> DisableMessenger{"Options", "DisMessenger", 1};
 inline constexpr SettingKey<int> DisableChat{"Options", "DisChat", 0};

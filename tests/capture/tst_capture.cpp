@@ -1,4 +1,5 @@
 #include "capture/Capture.h"
+#include "capture/CaptureTesting.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QFile>
@@ -35,6 +36,11 @@ private slots:
     void badDriverFails();
     void disconnectReleasesAndGrabReopens();
     void previewWidgetPaintsFrames();
+    void missingDriverServesNothing_data();
+    void missingDriverServesNothing();
+    void findsCameraByIdentity_data();
+    void findsCameraByIdentity();
+    void choosingReportsTheDriver();
 };
 
 void tst_Capture::driverListEndsWithTestPattern()
@@ -188,6 +194,132 @@ void tst_Capture::previewWidgetPaintsFrames()
     // Stretched, it fills the whole rectangle.
     cap.setStretch(true);
     QTRY_VERIFY(view->grab().toImage().pixelColor(200, 10) != QColor(Qt::black));
+}
+
+namespace {
+// A camera list as a machine could report it: "path|name|bus" per camera
+// (none of these nodes exists here), then the test pattern.
+QList<std::shared_ptr<CameraSource>> cameraList(const QStringList& cameras)
+{
+    QList<std::shared_ptr<CameraSource>> out;
+    for (const QString& c : cameras) {
+        const QStringList f = c.split(u'|');
+        out.append(CameraSource::camera(f.at(0), f.at(1), f.at(2)));
+    }
+    out.append(std::make_shared<TestPatternSource>());
+    return out;
+}
+
+const QString builtIn = QStringLiteral("/dev/video0|Integrated Camera|usb-0000:00:14.0-5");
+const QString external = QStringLiteral("/dev/video2|USB Camera|usb-0000:00:14.0-1");
+} // namespace
+
+void tst_Capture::missingDriverServesNothing_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("number past the end") << "index"
+                                         << "No capture driver number 5";
+    QTest::newRow("remembered camera unplugged") << "identity"
+                                                 << "The camera USB Camera (/dev/video2) is not connected";
+}
+
+void tst_Capture::missingDriverServesNothing()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, message);
+    Capture cap;
+    // Driver 0 works (the pattern stands in for the built-in camera): it must not be served instead.
+    captureTesting::setSources(&cap, {std::make_shared<TestPatternSource>()});
+    QSignalSpy errors(&cap, &Capture::errorOccurred);
+    QSignalSpy arrived(&cap, &Capture::frameArrived);
+    if (how == QLatin1String("index"))
+        QVERIFY(!cap.setDriverIndex(5));
+    else
+        QVERIFY(!cap.selectDriver({QStringLiteral("/dev/video2"), QStringLiteral("USB Camera"),
+                                   QStringLiteral("usb-0000:00:14.0-1")}));
+    QCOMPARE(cap.driverIndex(), -1);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toInt(), int(Capture::NoSuchDriver));
+    QCOMPARE(errors.at(0).at(1).toString(), message);
+    // What the server and the start-up do next: grab, and record.
+    QVERIFY(!cap.grabFrame());
+    QVERIFY(!cap.connected());
+    QCOMPARE(cap.driverIndex(), -1);
+    QCOMPARE(errors.count(), 2);
+    QCOMPARE(errors.at(1).at(1).toString(), message);
+    cap.setCaptureFile(testenv::root() + QStringLiteral("/none.avi"));
+    QVERIFY(!cap.startRecording());
+    QVERIFY(!cap.connected());
+    QVERIFY(!arrived.wait(300));
+    QVERIFY(cap.frame().isNull());
+    QVERIFY(!cap.hasVideoSourceDialog());
+    QVERIFY(!cap.hasVideoFormatDialog());
+    // Choosing a driver that is there works again.
+    QVERIFY(cap.setDriverIndex(0));
+    QTRY_VERIFY(cap.grabFrame());
+}
+
+void tst_Capture::findsCameraByIdentity_data()
+{
+    QTest::addColumn<QStringList>("cameras");
+    QTest::addColumn<QString>("remembered"); // path|name|bus
+    QTest::addColumn<QString>("found");      // device path, "pattern", or empty for none
+    QTest::newRow("same node") << QStringList{builtIn, external} << external << "/dev/video2";
+    QTest::newRow("replugged, another node")
+        << QStringList{builtIn, "/dev/video4|USB Camera|usb-0000:00:14.0-1"} << external << "/dev/video4";
+    QTest::newRow("unplugged: not the built-in one") << QStringList{builtIn} << external << "";
+    QTest::newRow("same model in another socket")
+        << QStringList{builtIn, "/dev/video2|USB Camera|usb-0000:00:14.0-2"} << external << "";
+    QTest::newRow("another camera on that node")
+        << QStringList{"/dev/video2|Other Camera|usb-0000:00:14.0-1"} << external << "";
+    QTest::newRow("bus not known, same node and name")
+        << QStringList{"/dev/video2|USB Camera|"} << external << "/dev/video2";
+    QTest::newRow("remembered without bus") << QStringList{builtIn, external} << "/dev/video2|USB Camera|"
+                                            << "/dev/video2";
+    QTest::newRow("second node of the same camera")
+        << QStringList{external, "/dev/video3|USB Camera|usb-0000:00:14.0-1"}
+        << "/dev/video3|USB Camera|usb-0000:00:14.0-1"
+        << "/dev/video3";
+    QTest::newRow("test pattern") << QStringList{builtIn} << "|Test pattern|"
+                                  << "pattern";
+}
+
+void tst_Capture::findsCameraByIdentity()
+{
+    QFETCH(QStringList, cameras);
+    QFETCH(QString, remembered);
+    QFETCH(QString, found);
+    Capture cap;
+    captureTesting::setSources(&cap, cameraList(cameras));
+    const QStringList f = remembered.split(u'|');
+    const CameraIdentity identity{f.at(0), f.at(1), f.at(2)};
+    const int index = cap.findDriver(identity);
+    if (found.isEmpty()) {
+        QCOMPARE(index, -1);
+        return;
+    }
+    QVERIFY(index >= 0);
+    QCOMPARE(cap.driver(index).device, found == QLatin1String("pattern") ? QString() : found);
+    // What is stored for a driver finds it again.
+    QCOMPARE(cap.findDriver(cap.driverIdentity(index)), index);
+}
+
+void tst_Capture::choosingReportsTheDriver()
+{
+    Capture cap;
+    captureTesting::setSources(&cap, cameraList({builtIn}));
+    QSignalSpy chosen(&cap, &Capture::driverChosen);
+    QVERIFY(cap.setDriverIndex(1));
+    QVERIFY(!cap.setDriverIndex(0)); // there, but does not open: still chosen
+    QVERIFY(!cap.setDriverIndex(7));
+    QCOMPARE(chosen.count(), 2);
+    QCOMPARE(chosen.at(0).at(0).toInt(), 1);
+    QCOMPARE(chosen.at(1).at(0).toInt(), 0);
+    QCOMPARE(cap.driverIdentity(0),
+             (CameraIdentity{QStringLiteral("/dev/video0"), QStringLiteral("Integrated Camera"),
+                             QStringLiteral("usb-0000:00:14.0-5")}));
+    QVERIFY(cap.driverIdentity(7).isEmpty());
 }
 
 VANTORA_TEST_MAIN(tst_Capture)
