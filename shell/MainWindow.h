@@ -9,6 +9,7 @@
 
 #include "shell/Settings.h"
 #include "shell/Startup.h"
+#include "shell/UpdateCheck.h"
 
 class Capture;
 class QAction;
@@ -133,8 +134,7 @@ private:
     void onAccountMissing();
     bool runStartup();
     void layoutPreview();
-    void onUpdateSocketConnected();
-    void onUpdateSocketReadyRead();
+    void showNewVersion(const updatecheck::NewVersion& offer);
     void shutDown();
     void onShutDownRequested();
 
@@ -168,7 +168,8 @@ private:
     bool m_startingUp = false;
     bool m_accountAskedAtStart = false;
     QRect m_normalGeometry;
-    bool m_updateAnswered = false;
+    updatecheck::Fetch* m_updateCheck = nullptr;
     bool m_driverSelected = false;
     bool m_unloading = false;
+    bool m_keepStoredSwitch = false; // the switch moves without the user
 };
