@@ -440,34 +440,42 @@ private slots:
 
     void updateCheck_data()
     {
-        QTest::addColumn<QList<QByteArray>>("pieces"); // sent 300 ms apart, then the server closes
+        QTest::addColumn<QList<QByteArray>>("pieces"); // sent 300 ms apart
+        QTest::addColumn<bool>("closes");              // the server closes after the last piece
         QTest::addColumn<QString>("notes");            // null: no window
         using L = QList<QByteArray>;
         QTest::newRow("newer version")
-            << L{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures."}
+            << L{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures."} << true
             << QStringLiteral("Sharper pictures.");
-        QTest::newRow("same version") << L{"HTTP/1.0 200 OK\r\n\r\n1.01\r\n\r\nnothing"} << QString();
-        QTest::newRow("older version") << L{"HTTP/1.0 200 OK\r\n\r\n1.00\r\n\r\nnothing"} << QString();
-        QTest::newRow("short version") << L{"HTTP/1.0 200 OK\r\n\r\n2.0\r\n\r\nnothing"} << QString();
-        QTest::newRow("not found") << L{"HTTP/1.0 404 Not Found\r\n\r\n1.02\r\n\r\nnot a file"} << QString();
+        QTest::newRow("same version") << L{"HTTP/1.0 200 OK\r\n\r\n1.01\r\n\r\nnothing"} << true << QString();
+        QTest::newRow("older version")
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.00\r\n\r\nnothing"} << true << QString();
+        QTest::newRow("short version") << L{"HTTP/1.0 200 OK\r\n\r\n2.0\r\n\r\nnothing"} << true << QString();
+        QTest::newRow("not found") << L{"HTTP/1.0 404 Not Found\r\n\r\n1.02\r\n\r\nnot a file"} << true
+                                   << QString();
         // The answer is judged whole, however the network cuts it.
         QTest::newRow("header, then the body")
             << L{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n", "1.02\r\n\r\nSharper pictures."}
-            << QStringLiteral("Sharper pictures.");
+            << true << QStringLiteral("Sharper pictures.");
         QTest::newRow("cut inside the version")
-            << L{"HTTP/1.0 200 OK\r\n\r\n1.0", "2\r\n\r\nlate notes"} << QStringLiteral("late notes");
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.0", "2\r\n\r\nlate notes"} << true << QStringLiteral("late notes");
         QTest::newRow("cut inside the notes")
-            << L{"HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nFirst half, ", "second half."}
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nFirst half, ", "second half."} << true
             << QStringLiteral("First half, second half.");
-        QTest::newRow("LF line ends")
-            << L{"HTTP/1.0 200 OK\n\n1.02\n\nSharper pictures."} << QStringLiteral("Sharper pictures.");
+        QTest::newRow("LF line ends") << L{"HTTP/1.0 200 OK\n\n1.02\n\nSharper pictures."} << true
+                                      << QStringLiteral("Sharper pictures.");
         QTest::newRow("UTF-8 cut inside a character")
-            << L{"HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nSch\xc3", "\xa4rfer."}
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nSch\xc3", "\xa4rfer."} << true
             << QStringLiteral("Sch\u00e4rfer.");
+        // A server that keeps the connection open: the announced length ends the answer.
+        QTest::newRow("announced length, left open")
+            << L{"HTTP/1.0 200 OK\r\nContent-Length: 25\r\n\r\n1.02\r\n\r\nSharper", " pictures."} << false
+            << QStringLiteral("Sharper pictures.");
     }
     void updateCheck()
     {
         QFETCH(QList<QByteArray>, pieces);
+        QFETCH(bool, closes);
         QFETCH(QString, notes);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
@@ -486,7 +494,7 @@ private slots:
         QCOMPARE(request, QByteArray("GET /autoupdate/autoupdate.txt HTTP/1.0\r\nAccept: */*\r\n"
                                      "User-Agent: VTR Webcam Client\r\nHost: ") +
                               globals().ServerHost.toLatin1() + "\r\n\r\n");
-        // The server sends its pieces 300 ms apart and closes after the last.
+        // The server sends its pieces 300 ms apart and, unless told otherwise, closes after the last.
         qsizetype sent = 0;
         QTimer gap;
         gap.setInterval(300);
@@ -494,14 +502,15 @@ private slots:
             peer->write(pieces[sent++]);
             if (sent == pieces.size()) {
                 gap.stop();
-                peer->disconnectFromHost();
+                if (closes)
+                    peer->disconnectFromHost();
             }
         });
         peer->write(pieces[sent++]);
-        if (sent == pieces.size())
-            peer->disconnectFromHost();
-        else
+        if (sent < pieces.size())
             gap.start();
+        else if (closes)
+            peer->disconnectFromHost();
         QTRY_VERIFY(w->updateSocket->state() == QAbstractSocket::UnconnectedState && sent == pieces.size());
         QCoreApplication::processEvents();
         QCOMPARE(bool(loadedNewVersionWindow()), !notes.isNull());
