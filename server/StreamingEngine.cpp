@@ -374,9 +374,12 @@ void StreamingEngine::endRefused(OnlineSession::Refusal reason)
 
 void StreamingEngine::onLogonError()
 {
-    // A close is handled where the socket disconnects.
-    if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError)
+    // A close is handled where the socket disconnects; after a whole answer
+    // nothing is pending that could fail.
+    if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError || !logonTimeout.isActive()) {
+        logonSocket.abort();
         return;
+    }
     logonFailed(logonSocket.errorString());
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The streaming engine: exists while the program is online. It listens for
 // browsers (one ClientConnection per connection), logs the member on to the
-// directory service, checks that its port can be reached from outside, logs
-// on again every fifth minute and logs off when asked. What happens is told
+// directory service (trying again, less and less often, while it cannot be
+// reached), checks that its port can be reached from outside, logs on again
+// every fifth minute and logs off when asked. What happens is told
 // through the OnlineSession signals; it touches no window.
 
 #include <QHostAddress>
