@@ -31,6 +31,44 @@ QString logoffPath(const QString& account, const QString& password)
            encodeValue(password);
 }
 
+HostPort splitHostPort(const QString& text)
+{
+    HostPort r;
+    QString portText;
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close < 0) {
+            r.host = text;
+            return r;
+        }
+        r.host = text.mid(1, close - 1);
+        if (text.mid(close + 1, 1) != QLatin1String(":"))
+            return r;
+        portText = text.mid(close + 2);
+    } else {
+        const qsizetype colon = text.lastIndexOf(u':');
+        if (colon < 0) {
+            r.host = text;
+            return r;
+        }
+        r.host = text.left(colon);
+        portText = text.mid(colon + 1);
+    }
+    portText = portText.trimmed();
+    bool digitsOnly = !portText.isEmpty() && portText.size() <= 5;
+    for (const QChar c : std::as_const(portText))
+        digitsOnly = digitsOnly && c >= u'0' && c <= u'9';
+    const uint port = digitsOnly ? portText.toUInt() : 0;
+    r.port = port <= 65535 ? quint16(port) : 0;
+    return r;
+}
+
+QString cameraUrl(const QString& host, quint16 port)
+{
+    const QString shown = host.contains(u':') ? u'[' + host + u']' : host;
+    return QLatin1String("http://") + shown + u':' + QString::number(port) + u'/';
+}
+
 LogonAnswer::Result LogonAnswer::feed(const QByteArray& data, bool disableCheck)
 {
     Result r;
@@ -54,17 +92,18 @@ LogonAnswer::Result LogonAnswer::feed(const QByteArray& data, bool disableCheck)
         r.verdict = Verdict::User;
     else if (body == "PASS")
         r.verdict = Verdict::Pass;
-    else if (disableCheck)
+    else if (disableCheck) {
         r.verdict = Verdict::NoCheck;
-    else if (body.size() > 6) {
-        r.verdict = Verdict::Address;
-        const qsizetype colon = body.indexOf(':');
-        r.address = QString::fromLatin1(colon < 0 ? body : body.left(colon));
-        if (colon >= 0) {
-            bool ok = false;
-            const uint port = body.mid(colon + 1).trimmed().toUInt(&ok);
-            r.port = ok && port <= 65535 ? quint16(port) : 0;
+        const HostPort at = splitHostPort(r.body);
+        if (at.port != 0 && !at.host.isEmpty()) {
+            r.address = at.host;
+            r.port = at.port;
         }
+    } else if (body.size() > 6) {
+        r.verdict = Verdict::Address;
+        const HostPort at = splitHostPort(r.body);
+        r.address = at.host;
+        r.port = at.port;
     } else
         r.verdict = Verdict::Nothing;
     return r;

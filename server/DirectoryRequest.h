@@ -17,6 +17,18 @@ QString encodeValue(const QString& value);
 QString logonPath(const QString& account, const QString& password, const QString& localIp, quint16 port);
 QString logoffPath(const QString& account, const QString& password);
 
+// "203.0.113.5:2156", "2001:db8::5:2156" or "[2001:db8::5]:2156": the port
+// follows the last colon, so IPv6 addresses need no brackets. Port 0 when
+// there is no valid port.
+struct HostPort
+{
+    QString host;
+    quint16 port = 0;
+};
+HostPort splitHostPort(const QString& text);
+// The address a browser opens to see the camera at host and port.
+QString cameraUrl(const QString& host, quint16 port);
+
 // Reads the logon answer, which may come in more than one read.
 class LogonAnswer
 {
@@ -26,7 +38,7 @@ public:
         DbDown,
         User,
         Pass,
-        NoCheck, // accepted, reachability check switched off
+        NoCheck, // accepted, reachability check switched off (address filled when the body is one)
         Address, // accepted: check ourselves at address:port
         Nothing, // a short word (6 characters or fewer): no change
     };
@@ -34,7 +46,7 @@ public:
     {
         Verdict verdict = Verdict::Nothing;
         QString body;
-        QString address; // Address: the text before the first ":"
+        QString address; // the public address, without brackets
         quint16 port = 0;
     };
 

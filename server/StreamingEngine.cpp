@@ -6,6 +6,7 @@
 #include "shell/Product.h"
 #include "shell/Settings.h"
 
+#include <QNetworkInterface>
 #include <QRandomGenerator>
 
 namespace {
@@ -22,6 +23,27 @@ QString ipText(const QHostAddress& address)
 }
 
 QString siteAddress() { return product::pageUrl(product::Page::Site).toString(); }
+
+// Where viewers on this network reach a listener bound to every interface:
+// the first address of an interface that is up, IPv4 first.
+QString lanAddress()
+{
+    QString v6;
+    for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+        const auto flags = nic.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning) ||
+            flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry& entry : nic.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol)
+                return ip.toString();
+            if (v6.isEmpty() && ip.protocol() == QAbstractSocket::IPv6Protocol && !ip.isLinkLocal())
+                v6 = ip.toString();
+        }
+    }
+    return v6.isEmpty() ? QStringLiteral("127.0.0.1") : v6;
+}
 } // namespace
 
 StreamingEngine::StreamingEngine(Capture* camera, QObject* parent)
@@ -32,14 +54,27 @@ StreamingEngine::StreamingEngine(Capture* camera, QObject* parent)
     logonDelay.setInterval(10);
     logonDelay.setSingleShot(true);
     relogonTimer.setInterval(60000);
+    logonTimeout.setInterval(LogonTimeoutMs);
+    logonTimeout.setSingleShot(true);
+    logonRetry.setSingleShot(true);
+    logoffTimeout.setInterval(LogonTimeoutMs);
+    logoffTimeout.setSingleShot(true);
     connect(&logonDelay, &QTimer::timeout, this, &StreamingEngine::onLogonDelay);
     connect(&relogonTimer, &QTimer::timeout, this, &StreamingEngine::onRelogonTick);
+    connect(&logonTimeout, &QTimer::timeout, this, &StreamingEngine::onLogonTimeout);
+    connect(&logonRetry, &QTimer::timeout, this, &StreamingEngine::onLogonRetry);
+    connect(&logoffTimeout, &QTimer::timeout, this, &StreamingEngine::onLogoffTimeout);
     // Room for bursts of connections while the event loop is busy.
     listener.setListenBacklogSize(1024);
     connect(&listener, &QTcpServer::newConnection, this, &StreamingEngine::onNewConnection);
     connect(&logonSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogonConnected);
     connect(&logonSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogonReadyRead);
-    connect(&logonSocket, &QTcpSocket::disconnected, &logonSocket, &QTcpSocket::abort);
+    connect(&logonSocket, &QTcpSocket::disconnected, this, [this] {
+        logonSocket.abort();
+        // Closed before a whole answer came: as good as no answer.
+        if (logonTimeout.isActive())
+            logonFailed(QStringLiteral("The server closed the connection without an answer"));
+    });
     connect(&logonSocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onLogonError);
     connect(&reachabilitySocket, &QTcpSocket::connected, this, &StreamingEngine::onReachabilityConnected);
     connect(&reachabilitySocket, &QTcpSocket::readyRead, this, &StreamingEngine::onReachabilityReadyRead);
@@ -47,6 +82,7 @@ StreamingEngine::StreamingEngine(Capture* camera, QObject* parent)
     connect(&reachabilitySocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onReachabilityError);
     connect(&logoffSocket, &QTcpSocket::connected, this, &StreamingEngine::onLogoffConnected);
     connect(&logoffSocket, &QTcpSocket::readyRead, this, &StreamingEngine::onLogoffReadyRead);
+    connect(&logoffSocket, &QTcpSocket::errorOccurred, this, &StreamingEngine::onLogoffError);
     connect(&labelEvents(), &LabelEvents::reloadRequested, this, &StreamingEngine::reloadLabels);
     if (composerClock)
         m_state->composer.setClock(composerClock);
@@ -117,7 +153,13 @@ void StreamingEngine::start()
     logonDelay.start();
     relogonTimer.stop();
 
-    emit addressKnown(QStringLiteral("http://") + g.AccountName + u'/');
+    // Until the directory tells the public address, the one viewers on this
+    // network can open.
+    const QHostAddress bound = listener.serverAddress();
+    m_listensEverywhere =
+        bound == QHostAddress::AnyIPv4 || bound == QHostAddress::AnyIPv6 || bound == QHostAddress::Any;
+    m_publicAddressKnown = false;
+    showAddress(m_listensEverywhere ? lanAddress() : ipText(bound), listenPort());
 
     loadTemplates();
     if (!g.ProgramModeAlt)
@@ -184,10 +226,61 @@ void StreamingEngine::connectToDirectory(QTcpSocket& socket)
     socket.connectToHost(product::hostOf(host), product::portOf(host));
 }
 
+int StreamingEngine::retryDelayMs(int failures)
+{
+    const int maxMs = 5 * 60000;
+    int delay = 15000;
+    for (int i = 1; i < failures && delay < maxMs; ++i)
+        delay *= 2;
+    return std::min(delay, maxMs);
+}
+
 void StreamingEngine::startLogon()
 {
     m_answer.reset();
+    logonRetry.stop();
+    // Dropping an earlier exchange is no failure.
+    logonTimeout.stop();
+    logonSocket.abort();
+    logonTimeout.start();
     connectToDirectory(logonSocket);
+}
+
+void StreamingEngine::onLogonTimeout()
+{
+    logonTimeout.stop();
+    logonFailed(QStringLiteral("No answer within %1 seconds").arg(LogonTimeoutMs / 1000));
+}
+
+void StreamingEngine::logonFailed(const QString& reason)
+{
+    logonTimeout.stop();
+    logonSocket.abort();
+    if (m_unloaded || globals().GoingOffline)
+        return;
+    ++failedLogons;
+    // Said once per run of failures; the status tells about the retries.
+    if (failedLogons == 1)
+        emit errorOccurred(logon::connectFailedMessage(reason));
+    const int delay = retryDelayMs(failedLogons);
+    logonRetry.start(delay);
+    emit statusChanged(QStringLiteral("Server not reached, retrying in %1 s").arg(delay / 1000));
+}
+
+void StreamingEngine::onLogonRetry()
+{
+    logonRetry.stop();
+    emit statusChanged(QStringLiteral("Logging on..."));
+    startLogon();
+}
+
+void StreamingEngine::showAddress(const QString& host, quint16 port)
+{
+    const QString url = logon::cameraUrl(host, port);
+    if (url == m_cameraAddress)
+        return;
+    m_cameraAddress = url;
+    emit addressKnown(url);
 }
 
 void StreamingEngine::onLogonDelay()
@@ -210,10 +303,13 @@ void StreamingEngine::onLogonConnected()
     const Globals& g = globals();
     // The address and port of our listener as the local system sees them: the
     // interface that reaches the directory service, and the port we listen on.
+    const QString localIp = ipText(logonSocket.localAddress());
     const QByteArray bytes = logon::requestBytes(
-        logon::logonPath(g.AccountName, g.AccountPassword, ipText(logonSocket.localAddress()), listenPort()),
-        g.AppName, g.ServerHost);
+        logon::logonPath(g.AccountName, g.AccountPassword, localIp, listenPort()), g.AppName, g.ServerHost);
     logonSocket.write(bytes);
+    // The interface that reaches the directory is a better guess than the first one.
+    if (!m_publicAddressKnown && m_listensEverywhere)
+        showAddress(localIp, listenPort());
     emit logonSent(bytes);
 }
 
@@ -223,6 +319,15 @@ void StreamingEngine::onLogonReadyRead()
     g.LoggedIn = true;
     const logon::LogonAnswer::Result r = m_answer.feed(logonSocket.readAll(), g.DisableCheck);
     using V = logon::LogonAnswer::Verdict;
+    if (r.verdict != V::Waiting) {
+        logonTimeout.stop();
+        logonRetry.stop();
+        failedLogons = 0;
+    }
+    if (!r.address.isEmpty() && r.port != 0) {
+        m_publicAddressKnown = true;
+        showAddress(r.address, r.port);
+    }
     switch (r.verdict) {
     case V::Waiting:
         break;
@@ -240,10 +345,12 @@ void StreamingEngine::onLogonReadyRead()
         break;
     case V::NoCheck:
         emit statusChanged(QStringLiteral("OK, NO CHECK"));
-        relogonTimer.start();
+        keepRelogonRunning();
         break;
     case V::Address:
         logonSocket.abort();
+        // Accepted: the member stays listed whatever the check finds.
+        keepRelogonRunning();
         g.PublicAddress = r.address;
         reachabilitySocket.abort();
         reachabilitySocket.connectToHost(r.address, r.port);
@@ -275,10 +382,20 @@ void StreamingEngine::endRefused(OnlineSession::Refusal reason)
 
 void StreamingEngine::onLogonError()
 {
-    if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError)
+    // A close is handled where the socket disconnects; after a whole answer
+    // nothing is pending that could fail.
+    if (logonSocket.error() == QAbstractSocket::RemoteHostClosedError || !logonTimeout.isActive()) {
+        logonSocket.abort();
         return;
-    emit errorOccurred(logon::connectFailedMessage(logonSocket.errorString()));
-    logonSocket.abort();
+    }
+    logonFailed(logonSocket.errorString());
+}
+
+void StreamingEngine::keepRelogonRunning()
+{
+    // Starting a running timer would push the next logon back.
+    if (!relogonTimer.isActive())
+        relogonTimer.start();
 }
 
 void StreamingEngine::onReachabilityConnected()
@@ -289,7 +406,7 @@ void StreamingEngine::onReachabilityConnected()
 
 void StreamingEngine::onReachabilityReadyRead()
 {
-    relogonTimer.start();
+    keepRelogonRunning();
     const qint64 number = logon::echoNumber(reachabilitySocket.readAll());
     QString verdict;
     if (number == reachabilityToken) {
@@ -328,11 +445,14 @@ void StreamingEngine::logOff()
     }
     logonDelay.stop();
     relogonTimer.stop();
+    logonTimeout.stop();
+    logonRetry.stop();
     emit flashingWanted(false);
     g.GoingOffline = true;
     logonSocket.abort();
     reachabilitySocket.abort();
     connectToDirectory(logoffSocket);
+    logoffTimeout.start();
     g.LoggedIn = false;
 }
 
@@ -352,6 +472,19 @@ void StreamingEngine::onLogoffReadyRead()
     unload();
 }
 
+// The directory drops a member that stops logging on anyway; waiting for
+// ever would keep the port and block going online again.
+void StreamingEngine::onLogoffError()
+{
+    if (logoffSocket.bytesAvailable() > 0) {
+        onLogoffReadyRead();
+        return;
+    }
+    unload();
+}
+
+void StreamingEngine::onLogoffTimeout() { unload(); }
+
 void StreamingEngine::unload()
 {
     if (m_unloaded)
@@ -359,6 +492,9 @@ void StreamingEngine::unload()
     m_unloaded = true;
     logonDelay.stop();
     relogonTimer.stop();
+    logonTimeout.stop();
+    logonRetry.stop();
+    logoffTimeout.stop();
     listener.close();
     m_state->endConnections();
     logonSocket.abort();

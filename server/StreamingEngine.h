@@ -1,8 +1,9 @@
 #pragma once
 // The streaming engine: exists while the program is online. It listens for
 // browsers (one ClientConnection per connection), logs the member on to the
-// directory service, checks that its port can be reached from outside, logs
-// on again every fifth minute and logs off when asked. What happens is told
+// directory service (trying again, less and less often, while it cannot be
+// reached), checks that its port can be reached from outside, logs on again
+// every fifth minute and logs off when asked. What happens is told
 // through the OnlineSession signals; it touches no window.
 
 #include <QHostAddress>
@@ -55,13 +56,25 @@ public:
     QTcpSocket logonSocket;
     QTcpSocket reachabilitySocket;
     QTcpSocket logoffSocket;
-    QTimer logonDelay;   // one-shot logon starter
-    QTimer relogonTimer; // minute timer of the periodic logon
+    QTimer logonDelay;    // one-shot logon starter
+    QTimer relogonTimer;  // minute timer of the periodic logon
+    QTimer logonTimeout;  // a logon exchange that hangs ends here
+    QTimer logonRetry;    // the next try after a failed logon
+    QTimer logoffTimeout; // a log-off the directory never answers ends here
     int minutesSinceLogon = 0;
     int reachabilityToken = 0;
+    int failedLogons = 0; // in a row; sets the back-off
+
+    static constexpr int LogonTimeoutMs = 10000; // logon and log-off alike
+    // Wait before the next try after `failures` failed logons in a row:
+    // 15 s, doubling up to the five minutes of the periodic logon.
+    static int retryDelayMs(int failures);
 
     void onLogonDelay();
     void onRelogonTick();
+    void onLogonTimeout();
+    void onLogonRetry();
+    void onLogoffTimeout();
     void startLogon();
 
     bool listening() const { return listener.isListening(); }
@@ -71,6 +84,8 @@ public:
     int liveHandlers() const { return m_state->liveHandlers; }
     const FrameComposer& composer() const { return m_state->composer; }
     bool awaitingBody() const { return m_answer.awaitingBody(); }
+    // What the address link shows: where a viewer opens the camera.
+    QString cameraAddress() const { return m_cameraAddress; }
 
 signals:
     void logonSent(const QByteArray& request);
@@ -91,6 +106,10 @@ private:
     void onReachabilityError();
     void onLogoffConnected();
     void onLogoffReadyRead();
+    void onLogoffError();
+    void logonFailed(const QString& reason);
+    void keepRelogonRunning();
+    void showAddress(const QString& host, quint16 port);
     void refuse(OnlineSession::Refusal reason, const QString& label);
     void endRefused(OnlineSession::Refusal reason);
     void loadTemplates();
@@ -99,5 +118,8 @@ private:
 
     std::shared_ptr<ServingState> m_state;
     logon::LogonAnswer m_answer;
+    QString m_cameraAddress;
+    bool m_publicAddressKnown = false;
+    bool m_listensEverywhere = false;
     bool m_unloaded = false;
 };

@@ -365,11 +365,9 @@ void MainWindow::buildUi()
     updateCheckDelay->setSingleShot(true);
     connect(updateCheckDelay, &QTimer::timeout, this, &MainWindow::onUpdateCheckDue);
 
-    updateSocket = new QTcpSocket(this);
-    connect(updateSocket, &QTcpSocket::connected, this, &MainWindow::onUpdateSocketConnected);
-    connect(updateSocket, &QTcpSocket::readyRead, this, &MainWindow::onUpdateSocketReadyRead);
-    connect(updateSocket, &QTcpSocket::disconnected, updateSocket, [this] { updateSocket->abort(); });
-    connect(updateSocket, &QTcpSocket::errorOccurred, updateSocket, [this] { updateSocket->abort(); });
+    m_updateCheck = new updatecheck::Fetch(this);
+    updateSocket = &m_updateCheck->socket;
+    connect(m_updateCheck, &updatecheck::Fetch::offered, this, &MainWindow::showNewVersion);
 
     connectOnlineController();
     resize(780, 540);
@@ -390,7 +388,13 @@ void MainWindow::connectOnlineController()
         showStatusLabels(true);
     });
     connect(online, &OnlineController::loggedOff, this, [showStatusLabels] { showStatusLabels(false); });
-    connect(online, &OnlineController::switchOffWanted, this, [this] { onlineSwitch->setChecked(false); });
+    connect(online, &OnlineController::switchOffWanted, this, [this] {
+        // The directory said no: the switch shows offline, but the stored
+        // choice stays the user's, so the next start tries again and says why.
+        m_keepStoredSwitch = true;
+        onlineSwitch->setChecked(false);
+        m_keepStoredSwitch = false;
+    });
     connect(online, &OnlineController::accountMissing, this, &MainWindow::onAccountMissing);
     connect(online, &OnlineController::startFailed, this, &MainWindow::onStartFailed);
     connect(online, &OnlineController::noticeWanted, this, &MainWindow::showNotice);
@@ -632,7 +636,8 @@ void MainWindow::onOnlineSwitchToggled()
     Settings& settings = Settings::instance();
     settings.set(setting::UserName, userNameEdit->text());
     settings.set(setting::Password, passwordEdit->text());
-    settings.set(setting::StreamingEnabled, on ? 1 : 0);
+    if (!m_keepStoredSwitch)
+        settings.set(setting::StreamingEnabled, on ? 1 : 0);
     m_online->setOnline(on);
 }
 
@@ -802,31 +807,14 @@ void MainWindow::layoutPreview()
 void MainWindow::onUpdateCheckDue()
 {
     updateCheckDelay->stop();
-    m_updateAnswered = false;
-    const QString host = globals().ServerHost;
-    updateSocket->abort();
-    updateSocket->connectToHost(product::hostOf(host), product::portOf(host));
+    m_updateCheck->start(globals().ServerHost, version::compact());
 }
 
-void MainWindow::onUpdateSocketConnected()
+void MainWindow::showNewVersion(const updatecheck::NewVersion& offer)
 {
-    updateSocket->write(updatecheck::request(globals().ServerHost));
-}
-
-void MainWindow::onUpdateSocketReadyRead()
-{
-    // The first piece is taken as the whole answer.
-    if (m_updateAnswered)
-        return;
-    m_updateAnswered = true;
-    const QByteArray response = updateSocket->readAll();
-    updateSocket->abort();
-    const auto offer = updatecheck::parse(response, version::compact());
-    if (!offer)
-        return;
     NewVersionWindow* w = newVersionWindow();
-    w->releaseNotesEdit->setPlainText(offer->notes);
-    w->versionLabel->setText(QLatin1String("New version: ") + offer->version);
+    w->releaseNotesEdit->setPlainText(offer.notes);
+    w->versionLabel->setText(QLatin1String("New version: ") + offer.version);
 }
 
 // ------------------------------------------------------------------ window events

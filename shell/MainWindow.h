@@ -10,6 +10,7 @@
 
 #include "shell/Settings.h"
 #include "shell/Startup.h"
+#include "shell/UpdateCheck.h"
 
 class Capture;
 class QAction;
@@ -159,8 +160,7 @@ private:
     void runNextStep();
     void finishStartup(bool started);
     void layoutPreview();
-    void onUpdateSocketConnected();
-    void onUpdateSocketReadyRead();
+    void showNewVersion(const updatecheck::NewVersion& offer);
     void shutDown();
     void onShutDownRequested();
 
@@ -199,7 +199,8 @@ private:
     int m_running = 0;
     bool m_deleteWhenIdle = false;
     QRect m_normalGeometry;
-    bool m_updateAnswered = false;
+    updatecheck::Fetch* m_updateCheck = nullptr;
     bool m_driverSelected = false;
     bool m_unloading = false;
+    bool m_keepStoredSwitch = false; // the switch moves without the user
 };

@@ -12,6 +12,19 @@ namespace {
 OnlineController::SessionFactory sessionFactory;
 } // namespace
 
+QString OnlineController::offlineText(OnlineSession::Refusal reason)
+{
+    switch (reason) {
+    case OnlineSession::Refusal::UnknownUser:
+        return QStringLiteral("Offline: username incorrect");
+    case OnlineSession::Refusal::WrongPassword:
+        return QStringLiteral("Offline: password incorrect");
+    case OnlineSession::Refusal::DirectoryDown:
+        return QStringLiteral("Offline: database is down, try later again");
+    }
+    return QStringLiteral("Offline");
+}
+
 void OnlineController::setSessionFactory(SessionFactory factory) { sessionFactory = std::move(factory); }
 
 OnlineController::OnlineController(Capture* camera, QObject* parent) : QObject(parent), m_camera(camera) {}
@@ -32,6 +45,10 @@ void OnlineController::setOnline(bool on)
     emit engineStateChanged(QStringLiteral("ON"));
     desktop::doEvents();
     g.GoingOffline = false;
+    // A session still logging off would make this start nothing: start
+    // afresh once it has gone.
+    if (m_session && m_logOffAsked)
+        m_startWhenEnded = true;
     m_logOffAsked = false;
     startSession();
 }
@@ -45,14 +62,20 @@ void OnlineController::startSession()
         return;
     m_session = session;
     m_logOffAsked = false;
+    m_refusal.reset();
+    m_loggedOff = false;
     connect(session, &OnlineSession::statusChanged, this, &OnlineController::statusChanged);
     connect(session, &OnlineSession::addressKnown, this, &OnlineController::addressKnown);
-    connect(session, &OnlineSession::loggedOff, this, &OnlineController::loggedOff);
+    connect(session, &OnlineSession::loggedOff, this, [this] {
+        m_loggedOff = true;
+        emit loggedOff();
+    });
     connect(session, &OnlineSession::startFailed, this, &OnlineController::startFailed);
     connect(session, &OnlineSession::flashingWanted, this, &OnlineController::flashingWanted);
     connect(session, &OnlineSession::errorOccurred, this, &OnlineController::errorOccurred);
     connect(session, &OnlineSession::noticeWanted, this, &OnlineController::noticeWanted);
-    connect(session, &OnlineSession::refused, this, [this] {
+    connect(session, &OnlineSession::refused, this, [this](OnlineSession::Refusal reason) {
+        m_refusal = reason;
         emit switchOffWanted();
         forceOffline();
     });
@@ -92,7 +115,14 @@ void OnlineController::onSessionUnloaded(OnlineSession* session)
     m_session = nullptr;
     // Connections that outlive the session can no longer report their end.
     emit flashingWanted(false);
+    // The labels still show (no log-off answer hid them): the last word is why we are offline.
+    if (m_refusal)
+        emit statusChanged(offlineText(*m_refusal));
+    else if (!m_loggedOff && !m_online)
+        emit statusChanged(QStringLiteral("Offline"));
     emit sessionEnded();
+    if (std::exchange(m_startWhenEnded, false) && m_online)
+        startSession();
 }
 
 void OnlineController::shutDown()

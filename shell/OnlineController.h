@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "shell/OnlineSession.h"
 
@@ -40,6 +41,8 @@ public:
     // or after `graceMs` without that. Needs nothing of the controller, which
     // may be gone by then.
     static void whenEnded(OnlineSession* session, std::function<void()> end, int graceMs);
+    // The status once a refused session has ended.
+    static QString offlineText(OnlineSession::Refusal reason);
 
 signals:
     void engineStateChanged(const QString& text); // "ON" or "OFF"
@@ -67,4 +70,7 @@ private:
     QPointer<OnlineSession> m_session;
     bool m_online = false;
     bool m_logOffAsked = false;
+    bool m_loggedOff = false;      // the running session's log-off was answered
+    bool m_startWhenEnded = false; // switched on while the last session was logging off
+    std::optional<OnlineSession::Refusal> m_refusal;
 };

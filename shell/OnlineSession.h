@@ -30,6 +30,7 @@ signals:
     // "Last Response:" label.
     void statusChanged(const QString& text);
     // Where browsers reach the camera; the status labels show from now on.
+    // Comes again when a better address is known (the directory's answer).
     void addressKnown(const QString& url);
     // The directory answered the log-off; the status labels hide again.
     void loggedOff();

@@ -12,6 +12,7 @@
 #include "shell/Globals.h"
 #include "shell/OnlineController.h"
 #include "shell/Settings.h"
+#include "tests/server/ServerTestTools.h"
 #include "tests/support/DirectoryProcess.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -57,6 +58,9 @@ private slots:
 
     void goingOnlineAndOffline();
     void switchingOnAgainKeepsOneSession();
+    void switchingOnWhileLoggingOffStartsAgain();
+    void directoryDownRetriesUntilSwitchedOff();
+    void directoryDownAnswerEndsOnline();
     void refusedLogonLogsOffOnce_data();
     void refusedLogonLogsOffOnce();
     void withoutAccountGoesBackOffline();
@@ -124,7 +128,8 @@ void TestOnlineController::goingOnlineAndOffline()
     QVERIFY(!globals().GoingOffline);
     QVERIFY(globals().LoggedIn);
     QCOMPARE(m_shown.engineStates, QStringList{QStringLiteral("ON")});
-    QCOMPARE(m_shown.addresses, QStringList{QStringLiteral("http://demo.vantora.example/")});
+    // Where a viewer opens the camera: the address and port the directory saw.
+    QCOMPARE(m_shown.addresses.last(), QStringLiteral("http://127.0.0.1:%1/").arg(engine()->listenPort()));
     QCOMPARE(m_shown.statuses, (QStringList{QStringLiteral("Logging on..."), QStringLiteral("OK")}));
     QCOMPARE(m_shown.errors, QStringList());
 
@@ -165,6 +170,44 @@ void TestOnlineController::switchingOnAgainKeepsOneSession()
     QCOMPARE(m_shown.addresses.size(), 1);
 }
 
+void TestOnlineController::switchingOnWhileLoggingOffStartsAgain()
+{
+    QVERIFY(goOnline());
+    QPointer<OnlineSession> first = m_controller->session();
+    m_controller->setOnline(false);
+    QVERIFY(first); // waiting for the directory to answer the log-off
+    m_controller->setOnline(true);
+    QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 30000);
+    // Not left offline behind an "ON": a fresh session logs on.
+    QTRY_VERIFY(m_controller->session());
+    QTRY_COMPARE_WITH_TIMEOUT(m_shown.statuses.last(), QStringLiteral("OK"), 30000);
+    QVERIFY(globals().LoggedIn);
+    QCOMPARE(m_shown.engineStates.last(), QStringLiteral("ON"));
+}
+
+void TestOnlineController::directoryDownRetriesUntilSwitchedOff()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+    probe.close(); // nobody there
+    m_controller->setOnline(true);
+    StreamingEngine* e = engine();
+    QVERIFY(e);
+    QTRY_COMPARE(m_shown.statuses.last(), QStringLiteral("Server not reached, retrying in 15 s"));
+    QCOMPARE(m_shown.errors.size(), 1);
+    QVERIFY(m_shown.errors[0].startsWith(QLatin1String("Could not connect server\r\nReason: ")));
+    e->onLogonRetry();
+    QTRY_COMPARE(m_shown.statuses.last(), QStringLiteral("Server not reached, retrying in 30 s"));
+    QCOMPARE(m_shown.errors.size(), 1);
+
+    // Switched off: no more tries, and the status no longer says "Logging off...".
+    m_controller->setOnline(false);
+    QTRY_COMPARE(m_shown.ended, 1);
+    QCOMPARE(m_shown.statuses.last(), QStringLiteral("Offline"));
+    QCOMPARE(m_shown.engineStates.last(), QStringLiteral("OFF"));
+}
+
 void TestOnlineController::refusedLogonLogsOffOnce_data()
 {
     QTest::addColumn<QString>("user");
@@ -172,16 +215,20 @@ void TestOnlineController::refusedLogonLogsOffOnce_data()
     QTest::addColumn<bool>("switchFollows"); // a window turns its switch off on the signal
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("offline");
     const QString wrongPassword = QStringLiteral(
         "Your password is incorrect.\r\nPlease check your information.\r\nStreaming is disabled");
     const QString wrongUser = QStringLiteral(
         "Your username is incorrect.\r\nPlease check your information.\r\nStreaming is disabled");
-    QTest::newRow("wrong password, switch follows") << "demo"
-                                                    << "wrong" << true << "PASS" << wrongPassword;
+    const QString noPassword = QStringLiteral("Offline: password incorrect");
+    QTest::newRow("wrong password, switch follows")
+        << "demo"
+        << "wrong" << true << "PASS" << wrongPassword << noPassword;
     QTest::newRow("wrong password, no switch") << "demo"
-                                               << "wrong" << false << "PASS" << wrongPassword;
-    QTest::newRow("unknown user, switch follows") << "nobody"
-                                                  << "secret1" << true << "USER" << wrongUser;
+                                               << "wrong" << false << "PASS" << wrongPassword << noPassword;
+    QTest::newRow("unknown user, switch follows")
+        << "nobody"
+        << "secret1" << true << "USER" << wrongUser << "Offline: username incorrect";
 }
 
 void TestOnlineController::refusedLogonLogsOffOnce()
@@ -191,6 +238,7 @@ void TestOnlineController::refusedLogonLogsOffOnce()
     QFETCH(bool, switchFollows);
     QFETCH(QString, status);
     QFETCH(QString, error);
+    QFETCH(QString, offline);
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), user);
     SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), password);
     if (switchFollows) // what the main window's switch does when it goes off
@@ -211,12 +259,35 @@ void TestOnlineController::refusedLogonLogsOffOnce()
     QVERIFY(!globals().OnlineSwitch);
     QVERIFY(globals().GoingOffline);
     QVERIFY(!globals().LoggedIn);
-    QCOMPARE(m_shown.statuses,
-             (QStringList{QStringLiteral("Logging on..."), status, QStringLiteral("Logging off...")}));
+    // The last word says why the switch went off.
+    QCOMPARE(m_shown.statuses, (QStringList{QStringLiteral("Logging on..."), status,
+                                            QStringLiteral("Logging off..."), offline}));
     QCOMPARE(m_shown.engineStates, (QStringList{QStringLiteral("ON"), QStringLiteral("OFF")}));
     QCOMPARE(m_shown.errors, QStringList{error});
     QCOMPARE(m_shown.loggedOff, 0); // the status labels stay, showing the refusal
     QTRY_VERIFY(e.isNull());
+}
+
+void TestOnlineController::directoryDownAnswerEndsOnline()
+{
+    // The directory's database fails: an answer our own service gives only
+    // then, so a stand-in gives it.
+    StandInDirectory down([](const QByteArray&) {
+        return QList<QByteArray>{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nDB DOWN"};
+    });
+    globals().ServerHost = down.hostPort();
+    connect(m_controller.get(), &OnlineController::switchOffWanted, m_controller.get(),
+            [this] { m_controller->setOnline(false); });
+    m_controller->setOnline(true);
+    QTRY_COMPARE(m_shown.ended, 1);
+    QCOMPARE(m_shown.switchOff, 1);
+    QCOMPARE(m_shown.logOffs, 1);
+    QVERIFY(!m_controller->isOnline());
+    QCOMPARE(m_shown.errors, QStringList{QStringLiteral("Database is down.\r\n----------------------\r\n"
+                                                        "Please try later again, contact support for more "
+                                                        "information")});
+    QCOMPARE(m_shown.statuses.last(), QStringLiteral("Offline: database is down, try later again"));
+    QCOMPARE(down.requests.size(), 1); // never logged in: no log-off sent
 }
 
 void TestOnlineController::withoutAccountGoesBackOffline()

@@ -84,6 +84,15 @@ private slots:
     void referenceFrameComesFromTheCamera();
     void socketErrorIsShownWhenAsked_data();
     void socketErrorIsShownWhenAsked();
+    void failedLogonIsRetriedWithBackOff_data();
+    void failedLogonIsRetriedWithBackOff();
+    void relogonRunsAfterAFailedCheck();
+    void checksAnIPv6Address_data();
+    void checksAnIPv6Address();
+    void addressLinkShowsWhereViewersOpen_data();
+    void addressLinkShowsWhereViewersOpen();
+    void unansweredLogoffEndsTheEngine_data();
+    void unansweredLogoffEndsTheEngine();
 
 private:
     // Starts an engine serving `camera`, recording what it reports.
@@ -91,6 +100,8 @@ private:
     QPointer<StreamingEngine> m_engine;
     QString m_status;    // the last status text
     QString m_lastError; // the last message for the error window
+    QStringList m_errors;
+    QStringList m_addresses; // what the address link showed, in order
     QStringList m_notices;
     QStringList m_startFailures;
     int m_accountMissing = 0;
@@ -104,6 +115,8 @@ void TestServerEngine::init()
     setSettingsPath(testenv::root() + QStringLiteral("/settings-%1.ini").arg(++m_settingsNo));
     m_status.clear();
     m_lastError.clear();
+    m_errors.clear();
+    m_addresses.clear();
     m_notices.clear();
     m_startFailures.clear();
     m_accountMissing = 0;
@@ -143,8 +156,11 @@ StreamingEngine* TestServerEngine::goOnline(Capture* camera)
 {
     m_engine = new StreamingEngine(camera);
     connect(m_engine, &OnlineSession::statusChanged, this, [this](const QString& text) { m_status = text; });
-    connect(m_engine, &OnlineSession::errorOccurred, this,
-            [this](const QString& text) { m_lastError = text; });
+    connect(m_engine, &OnlineSession::errorOccurred, this, [this](const QString& text) {
+        m_lastError = text;
+        m_errors << text;
+    });
+    connect(m_engine, &OnlineSession::addressKnown, this, [this](const QString& url) { m_addresses << url; });
     connect(m_engine, &OnlineSession::noticeWanted, this, [this](const QString& text) { m_notices << text; });
     connect(m_engine, &OnlineSession::startFailed, this,
             [this](const QString& text) { m_startFailures << text; });
@@ -244,8 +260,9 @@ void TestServerEngine::logonAnswers_data()
                                    << "" << false << true;
     QTest::newRow("another device answers")
         << L{okHead + "WRONG"} << false << "OK, INCORRECT ID" << mismatch << false << true;
+    // Logged on all the same: the periodic logon keeps the member listed.
     QTest::newRow("nobody answers") << L{okHead + "CLOSED"} << false << "NO CON"
-                                    << "Reason: " << false << false;
+                                    << "Reason: " << false << true;
     QTest::newRow("USER") << L{okHead + "USER\r\n"} << false << "USER" << wrongUser << true << false;
     QTest::newRow("PASS") << L{okHead + "PASS"} << false << "PASS" << wrongPassword << true << false;
     QTest::newRow("DB DOWN") << L{okHead + "DB DOWN"} << false << "Logging on..." << dbDown << true << false;
@@ -959,6 +976,190 @@ void TestServerEngine::socketErrorIsShownWhenAsked()
     QVERIFY(handler.isNull() || handler->unloaded()); // ended at once
     QCOMPARE(readUntilClosed(browser), QByteArray());
     QTRY_VERIFY(handler.isNull());
+}
+
+void TestServerEngine::failedLogonIsRetriedWithBackOff_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("connection refused") << "refused";
+    QTest::newRow("accepted, never answered") << "silent";
+    QTest::newRow("closed without an answer") << "closed";
+}
+
+void TestServerEngine::failedLogonIsRetriedWithBackOff()
+{
+    QFETCH(QString, failure);
+    globals().DisableCheck = true;
+    const QString directory = globals().ServerHost;
+    if (failure == QLatin1String("refused"))
+        globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    else if (failure == QLatin1String("closed"))
+        m_dir->setReply([](const QByteArray&) { return QList<QByteArray>{QByteArray()}; });
+    // "silent": the stand-in keeps the connection open without a word.
+
+    StreamingEngine* e = goOnline();
+    QCOMPARE(e->logonTimeout.interval(), 10000);
+    QVERIFY(e->logonTimeout.isSingleShot());
+    const QList<int> backOff{15, 30, 60, 120, 240, 300, 300};
+    for (qsizetype attempt = 0; attempt < backOff.size(); ++attempt) {
+        if (attempt > 0)
+            e->onLogonRetry(); // the wait is over
+        if (failure != QLatin1String("refused"))
+            QTRY_COMPARE(m_dir->requests.size(), attempt + 1);
+        if (failure == QLatin1String("silent")) {
+            QVERIFY(e->logonTimeout.isActive());
+            e->onLogonTimeout(); // ten seconds without an answer
+        }
+        QTRY_VERIFY(e->logonRetry.isActive());
+        QCOMPARE(e->logonRetry.interval(), backOff[attempt] * 1000);
+        QCOMPARE(m_status, QStringLiteral("Server not reached, retrying in %1 s").arg(backOff[attempt]));
+        QVERIFY(!e->logonTimeout.isActive());
+        QCOMPARE(e->logonSocket.state(), QAbstractSocket::UnconnectedState);
+    }
+    // The error window speaks once; the status tells of every retry.
+    QCOMPARE(m_errors.size(), 1);
+    QVERIFY2(m_errors[0].startsWith(QLatin1String("Could not connect server\r\nReason: ")),
+             qPrintable(m_errors[0]));
+    if (failure == QLatin1String("silent"))
+        QCOMPARE(m_errors[0],
+                 QStringLiteral("Could not connect server\r\nReason: No answer within 10 seconds"));
+    QVERIFY(!globals().LoggedIn);
+
+    // The directory is back: the next try logs on and the back-off starts over.
+    globals().ServerHost = directory;
+    m_dir->setReply([](const QByteArray&) { return QList<QByteArray>{okHead + "OK"}; });
+    e->onLogonRetry();
+    QCOMPARE(m_status, QStringLiteral("Logging on..."));
+    QTRY_COMPARE(m_status, QStringLiteral("OK, NO CHECK"));
+    QVERIFY(globals().LoggedIn);
+    QVERIFY(!e->logonRetry.isActive());
+    QVERIFY(!e->logonTimeout.isActive());
+    QCOMPARE(e->failedLogons, 0);
+    QVERIFY(e->relogonTimer.isActive());
+    QCOMPARE(m_errors.size(), 1);
+}
+
+void TestServerEngine::relogonRunsAfterAFailedCheck()
+{
+    // Nobody answers at the public address: the member is logged on all the
+    // same and has to stay listed.
+    const QByteArray answer = "127.0.0.1:" + QByteArray::number(closedPort());
+    m_dir->setReply([answer](const QByteArray&) { return QList<QByteArray>{okHead + answer}; });
+    StreamingEngine* e = goOnline();
+    QSignalSpy checked(e, &StreamingEngine::checkFinished);
+    QTRY_COMPARE(checked.size(), 1);
+    QCOMPARE(m_status, QStringLiteral("NO CON"));
+    QVERIFY(e->relogonTimer.isActive());
+    for (int minute = 1; minute <= 5; ++minute)
+        e->onRelogonTick();
+    QTRY_COMPARE(m_dir->requests.size(), 2);
+    QTRY_COMPARE(checked.size(), 2);
+    QVERIFY(e->relogonTimer.isActive());
+}
+
+void TestServerEngine::checksAnIPv6Address_data()
+{
+    QTest::addColumn<QByteArray>("form"); // PORT stands for the listening port
+    QTest::newRow("plain") << QByteArray("::1:PORT");
+    QTest::newRow("bracketed") << QByteArray("[::1]:PORT");
+    QTest::newRow("with line end") << QByteArray("::1:PORT\r\n");
+}
+
+void TestServerEngine::checksAnIPv6Address()
+{
+    QFETCH(QByteArray, form);
+    {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("no IPv6 loopback here");
+    }
+    StreamingEngine::setListenAddress(QHostAddress::LocalHostIPv6);
+    m_dir->setReply([this, form](const QByteArray&) {
+        QByteArray answer = form;
+        answer.replace("PORT", QByteArray::number(m_engine->listenPort()));
+        return QList<QByteArray>{okHead + answer};
+    });
+    StreamingEngine* e = goOnline();
+    QSignalSpy checked(e, &StreamingEngine::checkFinished);
+    QTRY_COMPARE(checked.size(), 1);
+    QCOMPARE(m_status, QStringLiteral("OK"));
+    QCOMPARE(m_lastError, QString());
+    QCOMPARE(globals().PublicAddress, QStringLiteral("::1"));
+    QCOMPARE(e->cameraAddress(), QStringLiteral("http://[::1]:%1/").arg(e->listenPort()));
+    QVERIFY(e->relogonTimer.isActive());
+}
+
+void TestServerEngine::addressLinkShowsWhereViewersOpen_data()
+{
+    QTest::addColumn<bool>("disableCheck");
+    QTest::addColumn<QByteArray>("answer"); // PORT stands for the listening port
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("checked") << false << QByteArray("127.0.0.1:PORT") << "http://127.0.0.1:PORT/"
+                             << "OK";
+    QTest::newRow("behind a router, check off")
+        << true << QByteArray("198.51.100.7:4156") << "http://198.51.100.7:4156/"
+        << "OK, NO CHECK";
+    QTest::newRow("check off, no address") << true << QByteArray("OK") << "http://127.0.0.1:PORT/"
+                                           << "OK, NO CHECK";
+}
+
+void TestServerEngine::addressLinkShowsWhereViewersOpen()
+{
+    QFETCH(bool, disableCheck);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, link);
+    QFETCH(QString, status);
+    globals().DisableCheck = disableCheck;
+    m_dir->setReply([this, answer](const QByteArray&) {
+        QByteArray body = answer;
+        body.replace("PORT", QByteArray::number(m_engine->listenPort()));
+        return QList<QByteArray>{okHead + body};
+    });
+    StreamingEngine* e = goOnline();
+    const QString port = QString::number(e->listenPort());
+    // Before the directory answers: the listener's own address.
+    QCOMPARE(m_addresses, QStringList{QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+    QTRY_COMPARE(m_status, status);
+    link.replace(QLatin1String("PORT"), port);
+    QCOMPARE(m_addresses.last(), link);
+    QCOMPARE(e->cameraAddress(), link);
+    QCOMPARE(m_addresses.size(), m_addresses.first() == link ? 1 : 2);
+}
+
+void TestServerEngine::unansweredLogoffEndsTheEngine_data()
+{
+    QTest::addColumn<bool>("directoryGone");
+    QTest::newRow("never answered") << false;
+    QTest::newRow("directory gone") << true;
+}
+
+void TestServerEngine::unansweredLogoffEndsTheEngine()
+{
+    QFETCH(bool, directoryGone);
+    globals().DisableCheck = true;
+    m_dir->setReply([](const QByteArray& r) {
+        return r.contains("logoff") ? QList<QByteArray>{} : QList<QByteArray>{okHead + "OK"};
+    });
+    StreamingEngine* e = goOnline();
+    QTRY_COMPARE(m_status, QStringLiteral("OK, NO CHECK"));
+    const quint16 port = e->listenPort();
+    QSignalSpy loggedOff(e, &OnlineSession::loggedOff);
+    if (directoryGone)
+        globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    e->logOff();
+    QVERIFY(e->logoffTimeout.isActive());
+    QCOMPARE(e->logoffTimeout.interval(), 10000);
+    if (!directoryGone) {
+        QTRY_COMPARE(m_dir->requests.size(), 2);
+        QVERIFY(!m_engine.isNull());
+        e->onLogoffTimeout(); // ten seconds without an answer
+    }
+    QTRY_VERIFY(m_engine.isNull());
+    QCOMPARE(loggedOff.size(), 0);
+    // The port is free again for going online anew.
+    QTcpServer again;
+    QVERIFY(again.listen(QHostAddress::LocalHost, port));
 }
 
 VANTORA_TEST_MAIN(TestServerEngine)

@@ -97,6 +97,14 @@ void TestServerOnline::updateCheckAgainstTheService_data()
     QTest::newRow("newer version") << QByteArray("1.02\r\n\r\nA line of notes")
                                    << QStringLiteral("New version: 1.02")
                                    << QStringLiteral("A line of notes");
+    QTest::newRow("LF line ends") << QByteArray("1.02\n\nFirst line\nSecond line")
+                                  << QStringLiteral("New version: 1.02")
+                                  << QStringLiteral("First line\nSecond line");
+    QTest::newRow("UTF-8 notes") << QByteArray("1.10\r\n\r\nSch\xc3\xa4rfere Bilder \xe2\x80\x93 caf\xc3\xa9")
+                                 << QStringLiteral("New version: 1.10")
+                                 << QStringLiteral("Sch\u00e4rfere Bilder \u2013 caf\u00e9");
+    QTest::newRow("two-digit major") << QByteArray("10.0\r\n\r\nBig step")
+                                     << QStringLiteral("New version: 10.0") << QStringLiteral("Big step");
 }
 
 void TestServerOnline::updateCheckAgainstTheService()
@@ -127,8 +135,10 @@ void TestServerOnline::goingOnlineLogsOnAndChecks()
     QVERIFY(e);
     QVERIFY(e->listening());
     QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("ON"));
-    QCOMPARE(m_main->addressLabel->text(), QStringLiteral("http://demo.vantora.example/"));
     QTRY_COMPARE_WITH_TIMEOUT(m_main->lastResponseLabel->text(), QStringLiteral("OK"), 30000);
+    // The link opens the camera where the directory sees it.
+    QCOMPARE(m_main->addressLabel->text(), QStringLiteral("http://127.0.0.1:%1/").arg(e->listenPort()));
+    QVERIFY(m_main->addressLabel->isVisibleTo(m_main));
     QVERIFY(globals().LoggedIn);
     QCOMPARE(globals().PublicAddress, QStringLiteral("127.0.0.1"));
     QVERIFY(!globals().BehindRouter);
@@ -275,6 +285,7 @@ void TestServerOnline::wrongPasswordEndsOnline()
 {
     m_main->passwordEdit->setText(QStringLiteral("wrong"));
     m_main->onlineSwitch->setChecked(true);
+    QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
     QPointer<StreamingEngine> e = engine();
     QVERIFY(e);
     QSignalSpy logoffs(e.data(), &StreamingEngine::logoffSent);
@@ -282,7 +293,11 @@ void TestServerOnline::wrongPasswordEndsOnline()
     QTRY_VERIFY_WITH_TIMEOUT(e.isNull(), 30000);
     QVERIFY(!m_main->onlineSwitch->isChecked());
     QCOMPARE(m_main->engineStateLabel->text(), QStringLiteral("OFF"));
-    QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
+    // The final state says why; the user's choice to be online is kept, so
+    // the next start tries again and says it again.
+    QCOMPARE(m_main->lastResponseLabel->text(), QStringLiteral("Offline: password incorrect"));
+    QVERIFY(m_main->lastResponseLabel->isVisibleTo(m_main));
+    QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
     QVERIFY(!globals().LoggedIn);
     QCOMPARE(logoffs.size(), 0);     // never logged in: nothing to send
     QCOMPARE(logOffCalls.size(), 1); // the switch going off is the one way there

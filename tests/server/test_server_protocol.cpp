@@ -33,6 +33,8 @@ private slots:
     void queryValuesArePercentEncoded();
     void readsLogonAnswers_data();
     void readsLogonAnswers();
+    void splitsAddressAndPort_data();
+    void splitsAddressAndPort();
     void readsCheckEcho_data();
     void readsCheckEcho();
 };
@@ -319,8 +321,14 @@ void TestServerProtocol::readsLogonAnswers_data()
     QTest::newRow("short answer") << L{head + "OK"} << false << VL{Verdict::Nothing} << "" << 0;
     QTest::newRow("six characters") << L{head + "ABCDEF"} << false << VL{Verdict::Nothing} << "" << 0;
     QTest::newRow("no check") << L{head + "OK"} << true << VL{Verdict::NoCheck} << "" << 0;
+    // Without a check the address still tells where viewers find the camera.
     QTest::newRow("no check with address")
-        << L{head + "1.2.3.4:5"} << true << VL{Verdict::NoCheck} << "" << 0;
+        << L{head + "1.2.3.4:5"} << true << VL{Verdict::NoCheck} << "1.2.3.4" << 5;
+    QTest::newRow("IPv6 loopback") << L{head + "::1:4156"} << false << VL{Verdict::Address} << "::1" << 4156;
+    QTest::newRow("IPv6 address") << L{head + "2001:db8::5:2156\r\n"} << false << VL{Verdict::Address}
+                                  << "2001:db8::5" << 2156;
+    QTest::newRow("bracketed IPv6") << L{head + "[2001:db8::5]:2156"} << false << VL{Verdict::Address}
+                                    << "2001:db8::5" << 2156;
     QTest::newRow("body in two reads")
         << L{head, "USER"} << false << VL{Verdict::Waiting, Verdict::User} << "" << 0;
     QTest::newRow("second read taken whole")
@@ -350,6 +358,49 @@ void TestServerProtocol::readsLogonAnswers()
     QCOMPARE(r.address, address);
     QCOMPARE(int(r.port), port);
     QCOMPARE(answer.awaitingBody(), verdicts.last() == Verdict::Waiting);
+}
+
+void TestServerProtocol::splitsAddressAndPort_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("IPv4") << "203.0.113.5:2156"
+                          << "203.0.113.5" << 2156 << "http://203.0.113.5:2156/";
+    QTest::newRow("IPv6 loopback") << "::1:4156"
+                                   << "::1" << 4156 << "http://[::1]:4156/";
+    QTest::newRow("IPv6") << "2001:db8::5:2156"
+                          << "2001:db8::5" << 2156 << "http://[2001:db8::5]:2156/";
+    QTest::newRow("bracketed") << "[2001:db8::5]:80"
+                               << "2001:db8::5" << 80 << "http://[2001:db8::5]:80/";
+    QTest::newRow("host name") << "cam.example:8080"
+                               << "cam.example" << 8080 << "http://cam.example:8080/";
+    QTest::newRow("no port") << "203.0.113.5"
+                             << "203.0.113.5" << 0 << "";
+    QTest::newRow("empty port") << "203.0.113.5:"
+                                << "203.0.113.5" << 0 << "";
+    QTest::newRow("port too big") << "203.0.113.5:65536"
+                                  << "203.0.113.5" << 0 << "";
+    QTest::newRow("port not a number") << "203.0.113.5:+80"
+                                       << "203.0.113.5" << 0 << "";
+    QTest::newRow("bracket without port") << "[::1]"
+                                          << "::1" << 0 << "";
+    QTest::newRow("bracket not closed") << "[::1:80"
+                                        << "[::1:80" << 0 << "";
+}
+
+void TestServerProtocol::splitsAddressAndPort()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, url);
+    const logon::HostPort split = logon::splitHostPort(text);
+    QCOMPARE(split.host, host);
+    QCOMPARE(int(split.port), port);
+    if (!url.isEmpty())
+        QCOMPARE(logon::cameraUrl(split.host, split.port), url);
 }
 
 void TestServerProtocol::readsCheckEcho_data()

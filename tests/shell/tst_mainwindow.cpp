@@ -4,6 +4,7 @@
 #include "capture/Capture.h"
 #include "shell/Product.h"
 #include "shell/SystemUtils.h"
+#include "shell/UpdateCheck.h"
 #include "shell/Version.h"
 #include "tests/shell/ShellFixture.h"
 #include "tests/support/DirectoryProcess.h"
@@ -80,7 +81,9 @@ private slots:
         QVERIFY(globals().GoingOffline);
         QVERIFY(!globals().OnlineSwitch);
         QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
-        QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("Logging off..."));
+        // Never logged on, the session ended at once: the status says so
+        // instead of "Logging off..." for ever.
+        QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("Offline"));
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(!w->onlineController()->session());
 
@@ -119,10 +122,13 @@ private slots:
         emit session->loggedOff();
         for (QLabel* label : {w->addressLabel, w->lastResponseCaption, w->lastResponseLabel})
             QVERIFY(label->isHidden());
-        // A refusal turns the switch off, which logs off once.
+        // A refusal turns the switch off, which logs off once. The stored
+        // choice stays the user's; the status says why the switch is off.
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
         emit session->refused(OnlineSession::Refusal::WrongPassword);
         QVERIFY(!w->onlineSwitch->isChecked());
-        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("0"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
+        QCOMPARE(w->lastResponseLabel->text(), QStringLiteral("Offline: password incorrect"));
         QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(!w->onlineController()->session());
@@ -457,21 +463,43 @@ private slots:
 
     void updateCheck_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<bool>("offered");
+        QTest::addColumn<QList<QByteArray>>("pieces"); // sent 300 ms apart
+        QTest::addColumn<bool>("closes");              // the server closes after the last piece
+        QTest::addColumn<QString>("notes");            // null: no window
+        using L = QList<QByteArray>;
         QTest::newRow("newer version")
-            << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures.")
-            << true;
-        QTest::newRow("same version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.01\r\n\r\nnothing") << false;
-        QTest::newRow("older version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.00\r\n\r\nnothing") << false;
-        QTest::newRow("short version") << QByteArray("HTTP/1.0 200 OK\r\n\r\n2.0\r\n\r\nnothing") << false;
-        QTest::newRow("first piece only") << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.0") << false;
-        QTest::newRow("not found") << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n") << false;
+            << L{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n1.02\r\n\r\nSharper pictures."} << true
+            << QStringLiteral("Sharper pictures.");
+        QTest::newRow("same version") << L{"HTTP/1.0 200 OK\r\n\r\n1.01\r\n\r\nnothing"} << true << QString();
+        QTest::newRow("older version")
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.00\r\n\r\nnothing"} << true << QString();
+        QTest::newRow("short version") << L{"HTTP/1.0 200 OK\r\n\r\n2.0\r\n\r\nnothing"} << true << QString();
+        QTest::newRow("not found") << L{"HTTP/1.0 404 Not Found\r\n\r\n1.02\r\n\r\nnot a file"} << true
+                                   << QString();
+        // The answer is judged whole, however the network cuts it.
+        QTest::newRow("header, then the body")
+            << L{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n", "1.02\r\n\r\nSharper pictures."}
+            << true << QStringLiteral("Sharper pictures.");
+        QTest::newRow("cut inside the version")
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.0", "2\r\n\r\nlate notes"} << true << QStringLiteral("late notes");
+        QTest::newRow("cut inside the notes")
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nFirst half, ", "second half."} << true
+            << QStringLiteral("First half, second half.");
+        QTest::newRow("LF line ends") << L{"HTTP/1.0 200 OK\n\n1.02\n\nSharper pictures."} << true
+                                      << QStringLiteral("Sharper pictures.");
+        QTest::newRow("UTF-8 cut inside a character")
+            << L{"HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nSch\xc3", "\xa4rfer."} << true
+            << QStringLiteral("Sch\u00e4rfer.");
+        // A server that keeps the connection open: the announced length ends the answer.
+        QTest::newRow("announced length, left open")
+            << L{"HTTP/1.0 200 OK\r\nContent-Length: 25\r\n\r\n1.02\r\n\r\nSharper", " pictures."} << false
+            << QStringLiteral("Sharper pictures.");
     }
     void updateCheck()
     {
-        QFETCH(QByteArray, answer);
-        QFETCH(bool, offered);
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(bool, closes);
+        QFETCH(QString, notes);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
@@ -489,21 +517,32 @@ private slots:
         QCOMPARE(request, QByteArray("GET /autoupdate/autoupdate.txt HTTP/1.0\r\nAccept: */*\r\n"
                                      "User-Agent: VTR Webcam Client\r\nHost: ") +
                               globals().ServerHost.toLatin1() + "\r\n\r\n");
-        peer->write(answer);
-        peer->flush();
-        // The program closes the connection after the first piece.
-        QTRY_VERIFY(peer->state() == QAbstractSocket::UnconnectedState || !peer->isValid() ||
-                    (peer->waitForDisconnected(10), peer->state() == QAbstractSocket::UnconnectedState));
-        if (QTest::currentDataTag() == QLatin1String("first piece only"))
-            peer->write("2\r\n\r\nlate notes"); // too late: not read
+        // The server sends its pieces 300 ms apart and, unless told otherwise, closes after the last.
+        qsizetype sent = 0;
+        QTimer gap;
+        gap.setInterval(300);
+        connect(&gap, &QTimer::timeout, peer, [&] {
+            peer->write(pieces[sent++]);
+            if (sent == pieces.size()) {
+                gap.stop();
+                if (closes)
+                    peer->disconnectFromHost();
+            }
+        });
+        peer->write(pieces[sent++]);
+        if (sent < pieces.size())
+            gap.start();
+        else if (closes)
+            peer->disconnectFromHost();
+        QTRY_VERIFY(w->updateSocket->state() == QAbstractSocket::UnconnectedState && sent == pieces.size());
         QCoreApplication::processEvents();
-        QCOMPARE(bool(loadedNewVersionWindow()), offered);
-        if (offered) {
+        QCOMPARE(bool(loadedNewVersionWindow()), !notes.isNull());
+        if (!notes.isNull()) {
             NewVersionWindow* nv = loadedNewVersionWindow();
             QVERIFY(nv->isVisible());
             QCOMPARE(nv->windowTitle(), QStringLiteral("New version availabe"));
             QCOMPARE(nv->versionLabel->text(), QStringLiteral("New version: 1.02"));
-            QCOMPARE(nv->releaseNotesEdit->toPlainText(), QStringLiteral("Sharper pictures."));
+            QCOMPARE(nv->releaseNotesEdit->toPlainText(), notes);
             QCOMPARE(nv->downloadButton->text(), QStringLiteral("Go to download page..."));
             nv->downloadButton->click();
             QCOMPARE(shellRecord().opened,
@@ -511,6 +550,32 @@ private slots:
             nv->closeButton->click();
             QVERIFY(!loadedNewVersionWindow());
         }
+    }
+
+    void updateCheckGivesUpOnASilentServer()
+    {
+        // Connected, never answered, never closed: the time-out ends the check.
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        globals().ServerHost = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+        MainWindow* w = buildMainWindow();
+        auto* fetch = w->findChild<updatecheck::Fetch*>();
+        QVERIFY(fetch);
+        QCOMPARE(fetch->timeout.interval(), 30000);
+        QSignalSpy finished(fetch, &updatecheck::Fetch::finished);
+        QSignalSpy arrived(w->updateSocket, &QTcpSocket::readyRead);
+        w->onUpdateCheckDue();
+        QTRY_VERIFY(server.hasPendingConnections() || server.waitForNewConnection(10));
+        QTcpSocket* peer = server.nextPendingConnection();
+        peer->write("HTTP/1.0 200 OK\r\n\r\n1.02\r\n\r\nnot all of it");
+        QTRY_VERIFY(!arrived.isEmpty());
+        QVERIFY(fetch->timeout.isActive());
+        QCOMPARE(finished.size(), 0);
+        fetch->onTimeout();
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(w->updateSocket->state(), QAbstractSocket::UnconnectedState);
+        QCoreApplication::processEvents();
+        QVERIFY(!loadedNewVersionWindow()); // an answer cut short shows nothing
     }
 
     void updateCheckAgainstTheDirectory_data()

@@ -189,12 +189,47 @@ private slots:
         QTest::newRow("3 characters") << head + "3.0\r\n\r\nnotes"
                                       << "2.31" << false << ""
                                       << "";
-        QTest::newRow("5 characters") << head + "10.01\r\n\r\nnotes"
+        // Versions compare as numbers: the major number whole, the rest as a fraction.
+        QTest::newRow("two-digit major, 5 characters") << head + "10.01\r\n\r\nnotes"
+                                                       << "2.31" << true << "10.01"
+                                                       << "notes";
+        QTest::newRow("10.0 is newer than 9.99") << head + "10.0\r\n\r\nn"
+                                                 << "9.99" << true << "10.0"
+                                                 << "n";
+        QTest::newRow("9.99 is older than 10.0") << head + "9.99\r\n\r\nn"
+                                                 << "10.0" << false << ""
+                                                 << "";
+        QTest::newRow("2.4 is 2.40, newer than 2.31") << head + "2.40\r\n\r\nn"
+                                                      << "2.31" << true << "2.40"
+                                                      << "n";
+        QTest::newRow("2.310 equals 2.31") << head + "2.310\r\n\r\nn"
+                                           << "2.31" << false << ""
+                                           << "";
+        QTest::newRow("not a number") << head + "2.3a\r\n\r\nn"
                                       << "2.31" << false << ""
                                       << "";
-        QTest::newRow("text comparison: 10.0 is not newer than 9.99") << head + "10.0\r\n\r\nn"
-                                                                      << "9.99" << false << ""
-                                                                      << "";
+        QTest::newRow("no point") << head + "2323\r\n\r\nn"
+                                  << "2.31" << false << ""
+                                  << "";
+        QTest::newRow("LF line ends")
+            << QByteArray("HTTP/1.0 200 OK\nContent-Type: text/plain\n\n2.32\n\nOne\nTwo") << "2.31" << true
+            << "2.32"
+            << "One\nTwo";
+        QTest::newRow("LF body, CR LF header") << head + "2.32\nX-Build: 7\n\nnotes"
+                                               << "2.31" << true << "2.32"
+                                               << "notes";
+        QTest::newRow("UTF-8 notes")
+            << head + "2.32\r\n\r\nNeu: sch\xc3\xa4rfer \xe2\x80\x93 \xe6\x9b\xb4\xe5\xa5\xbd"
+            << "2.31" << true << "2.32" << QStringLiteral("Neu: sch\u00e4rfer \u2013 \u66f4\u597d");
+        QTest::newRow("Latin-1 notes kept") << head + "2.32\r\n\r\nsch\xe4rfer"
+                                            << "2.31" << true << "2.32" << QStringLiteral("sch\u00e4rfer");
+        QTest::newRow("byte order mark") << head + "\xef\xbb\xbf"
+                                                   "2.32\r\n\r\nnotes"
+                                         << "2.31" << true << "2.32"
+                                         << "notes";
+        QTest::newRow("not found") << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n2.32\r\n\r\nnotes") << "2.31"
+                                   << false << ""
+                                   << "";
         QTest::newRow("no CR after the version") << head + "2.32"
                                                  << "2.31" << false << ""
                                                  << "";
