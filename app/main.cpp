@@ -1,10 +1,9 @@
 #include <QApplication>
-#include <QPointer>
 #include <cstdio>
 
 #include "capture/Termination.h"
 #include "community/CommunityWindows.h"
-#include "image/LabelListWindow.h"
+#include "config/ConfigurationWindow.h"
 #include "server/StreamingEngine.h"
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
@@ -20,22 +19,7 @@ int main(int argc, char** argv)
     initGlobalDefaults();
     StreamingEngine::registerFactory();
     registerCommunityWindows();
-    // Until the configuration window exists, "Configure" opens its label page.
-    static QPointer<LabelListWindow> page;
-    windows::setConfigurationOpener([](QWidget* owner) {
-        if (!page) {
-            MainWindow* main = mainWindow();
-            page = new LabelListWindow(main ? main->camera : nullptr, owner);
-            page->setWindowFlag(Qt::Window);
-            page->setAttribute(Qt::WA_DeleteOnClose);
-        }
-        page->show();
-        page->raise();
-    });
-    windows::setWindowUnloader(QStringLiteral("configuration"), [] {
-        if (page)
-            page->close();
-    });
+    registerConfigurationWindow();
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
         const int port = Settings::instance().get(setting::Port);
         const QByteArray where = port > 0 ? QByteArray("http://127.0.0.1:") + QByteArray::number(port) + '/'
