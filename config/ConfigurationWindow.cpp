@@ -76,6 +76,7 @@ ConfigurationWindow::ConfigurationWindow(Capture* capture, QWidget* owner)
             icon->setObjectName(QStringLiteral("entryIcon%1").arg(i + 1));
             icon->setPixmap(style()->standardIcon(entryPixmap(i + 1)).pixmap(32, 32));
             icon->setAlignment(Qt::AlignCenter);
+            icon->setMinimumHeight(36); // icons of any size keep the labels on one line
             auto* label = new QLabel(texts[i], panel);
             label->setObjectName(QStringLiteral("entryLabel%1").arg(i + 1));
             label->setAlignment(Qt::AlignCenter);

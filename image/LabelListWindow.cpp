@@ -41,16 +41,15 @@ LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(pa
     del->setObjectName(QStringLiteral("deleteButton"));
     auto* edit = new QPushButton(QStringLiteral("Edit Text label"), group);
     edit->setObjectName(QStringLiteral("editButton"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(add);
-    buttons->addWidget(del);
-    buttons->addWidget(edit);
     auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->addWidget(m_list);
-    groupLayout->addLayout(buttons);
+    groupLayout->addWidget(m_list, 1);
+    groupLayout->addWidget(add);
+    groupLayout->addWidget(del);
+    groupLayout->addWidget(edit);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_pictureView, 0, Qt::AlignCenter);
+    // Side by side: a camera-sized picture and the list still fit a small screen.
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_pictureView, 0, Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(group);
 
     connect(add, &QPushButton::clicked, this, &LabelListWindow::addLabel);

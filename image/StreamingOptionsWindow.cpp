@@ -99,6 +99,7 @@ StreamingOptionsWindow::StreamingOptionsWindow(Capture* capture, QWidget* parent
     sizeField = new QLineEdit(QStringLiteral("Press Preview to calculate"), jpeg);
     sizeField->setObjectName(QStringLiteral("sizeField"));
     sizeField->setReadOnly(true);
+    sizeField->setMinimumWidth(sizeField->fontMetrics().horizontalAdvance(sizeField->text()) + 16);
     previewButton = new QPushButton(QStringLiteral("Preview"), jpeg);
     previewButton->setObjectName(QStringLiteral("previewButton"));
 

@@ -136,8 +136,9 @@ private slots:
         QVERIFY(!globals().ResizeFrames);
         QVERIFY(goOffline());
         QVERIFY(goOnline());
-        // No camera: the engine has no source size and serves nothing.
-        QCOMPARE(fetchFrame(engine()->listenPort()), QByteArray());
+        // The source's own size: without a camera the engine's reference size.
+        QCOMPARE(jpegSize(fetchFrame(engine()->listenPort())), engine()->referenceFrame());
+        QVERIFY(engine()->referenceFrame() != QSize(160, 120));
     }
 
     void chatRefusedTheMomentItIsDisabled()
