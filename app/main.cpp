@@ -1,13 +1,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QPointer>
 #include <cstdio>
 
 #include "capture/Termination.h"
 #include "community/CommunityWindows.h"
+#include "config/ConfigurationWindow.h"
 #include "image/FrameBuffer.h"
 #include "image/JpegEncoder.h"
-#include "image/LabelListWindow.h"
 #include "server/StreamingEngine.h"
 #include "shell/CommandLine.h"
 #include "shell/Globals.h"
@@ -55,22 +54,7 @@ int main(int argc, char** argv)
     initGlobalDefaults();
     StreamingEngine::registerFactory();
     registerCommunityWindows();
-    // Until the configuration window exists, "Configure" opens its label page.
-    static QPointer<LabelListWindow> page;
-    windows::setConfigurationOpener([](QWidget* owner) {
-        if (!page) {
-            MainWindow* main = mainWindow();
-            page = new LabelListWindow(main ? main->camera : nullptr, owner);
-            page->setWindowFlag(Qt::Window);
-            page->setAttribute(Qt::WA_DeleteOnClose);
-        }
-        page->show();
-        page->raise();
-    });
-    windows::setWindowUnloader(QStringLiteral("configuration"), [] {
-        if (page)
-            page->close();
-    });
+    registerConfigurationWindow();
     // Snapshots go through the program's one JPEG encoder.
     windows::setSnapshotsOpener([](QWidget* owner) {
         MainWindow* main = mainWindow();

@@ -4,6 +4,7 @@
 #include "image/Choosers.h"
 #include "image/LabelEditor.h"
 #include "shell/Globals.h"
+#include "shell/Settings.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -39,16 +41,15 @@ LabelListWindow::LabelListWindow(Capture* capture, QWidget* parent) : QWidget(pa
     del->setObjectName(QStringLiteral("deleteButton"));
     auto* edit = new QPushButton(QStringLiteral("Edit Text label"), group);
     edit->setObjectName(QStringLiteral("editButton"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(add);
-    buttons->addWidget(del);
-    buttons->addWidget(edit);
     auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->addWidget(m_list);
-    groupLayout->addLayout(buttons);
+    groupLayout->addWidget(m_list, 1);
+    groupLayout->addWidget(add);
+    groupLayout->addWidget(del);
+    groupLayout->addWidget(edit);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_pictureView, 0, Qt::AlignCenter);
+    // Side by side: a camera-sized picture and the list still fit a small screen.
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_pictureView, 0, Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(group);
 
     connect(add, &QPushButton::clicked, this, &LabelListWindow::addLabel);
@@ -73,8 +74,12 @@ void LabelListWindow::takeFrame(Capture* capture)
     if (capture)
         frame = capture->frame();
 
+    // The size frames will be served at, as stored: the engine's copies of
+    // these exist only while it is online, and labels placed on a picture of
+    // another size would land elsewhere once served.
+    const Settings& settings = Settings::instance();
     int w = 0, h = 0;
-    if (globals().ResizeFrames && FrameSizeForCode(globals().FrameSizeCode, w, h)) {
+    if (settings.get(setting::ResizeFrames) && FrameSizeForCode(settings.get(setting::FrameSizeCode), w, h)) {
         m_pictureSize = QSize(w, h);
         if (!frame.isNull())
             frame = frame.scaled(m_pictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -87,8 +92,23 @@ void LabelListWindow::takeFrame(Capture* capture)
     }
     m_picture = frame;
     m_pictureView->setFixedSize(m_pictureSize + QSize(2, 2));
-    if (!frame.isNull())
-        m_pictureView->setPixmap(QPixmap::fromImage(frame));
+}
+
+void LabelListWindow::showPicture()
+{
+    // The live labels printed as the server prints them, so what is placed
+    // here is what viewers get.
+    QImage shown(m_pictureSize, QImage::Format_RGB32);
+    shown.fill(Qt::black);
+    QPainter painter(&shown);
+    if (!m_picture.isNull())
+        painter.drawImage(QPoint(0, 0), m_picture);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int row = 0; row < m_labels.count(); ++row)
+        drawLabel(painter, m_labels.label(m_labels.numberAt(row)), now);
+    painter.end();
+    m_shownPicture = shown;
+    m_pictureView->setPixmap(QPixmap::fromImage(shown));
 }
 
 void LabelListWindow::fillList()
@@ -96,6 +116,7 @@ void LabelListWindow::fillList()
     m_list->clear();
     for (int row = 0; row < m_labels.count(); ++row)
         m_list->addItem(m_labels.entryText(row));
+    showPicture();
 }
 
 QSizeF LabelListWindow::pictureSizeTwips() const { return QSizeF(m_pictureSize) * labels::TwipsPerPixel; }
@@ -122,6 +143,7 @@ void LabelListWindow::refreshEntry(int number)
     m_labels.setEntryText(row, m_labels.label(number).caption);
     if (QListWidgetItem* item = m_list->item(row))
         item->setText(m_labels.entryText(row));
+    showPicture();
 }
 
 bool LabelListWindow::chooseColour(qint32& colour) { return ::chooseColour(colour, this); }
@@ -130,6 +152,7 @@ void LabelListWindow::addLabel()
 {
     const int n = m_labels.add();
     m_list->addItem(m_labels.entryText(m_labels.rowOf(n)));
+    showPicture();
 }
 
 void LabelListWindow::deleteLabel()
@@ -139,8 +162,10 @@ void LabelListWindow::deleteLabel()
         return;
     if (m_editor && m_editor->labelNumber() == m_labels.numberAt(row))
         m_editor->close();
-    if (m_labels.remove(row))
+    if (m_labels.remove(row)) {
         delete m_list->takeItem(row);
+        showPicture();
+    }
 }
 
 void LabelListWindow::editLabel()

@@ -26,6 +26,8 @@ public:
     LabelList& labels() { return m_labels; }
     // The frame picture and its size in twips (15 to a pixel).
     QImage picture() const { return m_picture; }
+    // The picture as shown: the frame with the live labels printed on it.
+    QImage shownPicture() const { return m_shownPicture; }
     QSizeF pictureSizeTwips() const;
     // The extent of the text label `number` prints now, in its font, in twips.
     QSizeF labelExtent(int number) const;
@@ -53,9 +55,11 @@ protected:
 private:
     void takeFrame(Capture* capture);
     void fillList();
+    void showPicture();
 
     LabelList m_labels;
     QImage m_picture;
+    QImage m_shownPicture;
     QSize m_pictureSize;
     QLabel* m_pictureView = nullptr;
     QListWidget* m_list = nullptr;

@@ -119,13 +119,17 @@ ErrorWindow* loadError()
 
 } // namespace
 
-void ShowErrorWindow(const QString& message)
+void ShowErrorWindow(const QString& message) { ShowErrorWindow(message, windows::ConfigPage::None); }
+
+void ShowErrorWindow(const QString& message, windows::ConfigPage page)
 {
     // Offscreen nobody sees the window: the message goes to stderr.
     MessageBox::report(globals().AppName + QLatin1String(" Error"), message);
     const bool loaded = theError;
     ErrorWindow* w = loadError();
     w->messageLabel->setText(message);
+    w->page = page;
+    w->configureButton->setVisible(page != windows::ConfigPage::None);
     present(w);
     if (!loaded)
         desktop::doEvents();
@@ -164,11 +168,19 @@ ErrorWindow::ErrorWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
     contactLabel = new QLabel(QStringLiteral("Contact support"), this);
     supportLink = linkLabel(QStringLiteral("here"), this);
     supportLink->installEventFilter(new ClickFilter(supportLink, [this] { onSupportLinkClicked(); }));
+    configureButton = new QPushButton(QStringLiteral("Go to configuration"), this);
+    configureButton->hide();
+    connect(configureButton, &QPushButton::clicked, this, [this] {
+        const windows::ConfigPage wanted = page;
+        unloadErrorWindow();
+        windows::openConfiguration(nullptr, wanted);
+    });
     closeButton = new QPushButton(QStringLiteral("Close"), this);
     connect(closeButton, &QPushButton::clicked, this, [] { unloadErrorWindow(); });
     bottom->addWidget(contactLabel);
     bottom->addWidget(supportLink);
     bottom->addStretch(1);
+    bottom->addWidget(configureButton);
     bottom->addWidget(closeButton);
     layout->addLayout(bottom);
 
@@ -314,7 +326,7 @@ CameraUnavailableDialog::~CameraUnavailableDialog()
 
 void CameraUnavailableDialog::onGoToConfiguration()
 {
-    windows::openConfiguration(m_owner);
+    windows::openConfiguration(m_owner, windows::ConfigPage::Camera);
     unloadDriverFailureWindow();
 }
 

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "shell/WindowRegistry.h"
+
 class QLabel;
 class QPushButton;
 class QPlainTextEdit;
@@ -20,8 +22,11 @@ public:
     QLabel* messageLabel = nullptr; // the message; callers replace it
     QLabel* contactLabel = nullptr;
     QLabel* supportLink = nullptr; // "here": the support page
+    // "Go to configuration": shown for messages that send the user to a page.
+    QPushButton* configureButton = nullptr;
     QPushButton* closeButton = nullptr;
     void onSupportLinkClicked();
+    windows::ConfigPage page = windows::ConfigPage::None;
 };
 
 class AboutDialog : public QDialog
@@ -89,6 +94,8 @@ void unloadDriverFailureWindow();
 // Loads the error window, sets its message and shows it. Offscreen the
 // message is printed on stderr as well.
 void ShowErrorWindow(const QString& message);
+// Same, with a button that opens the configuration window at `page`.
+void ShowErrorWindow(const QString& message, windows::ConfigPage page);
 
 // The product notice shown in the about and system information windows.
 QString productNotice();

@@ -449,10 +449,11 @@ void MainWindow::askForAccount()
         return;
     if (answer == QMessageBox::Yes)
         windows::openSignup(this);
-    else
-        MessageBox::information(this, app,
-                                QStringLiteral("You can create an account later in the configuration "
-                                               "window --> Streaming Options"));
+    else if (MessageBox::information(this, app,
+                                     QStringLiteral("You can create an account later in the configuration "
+                                                    "window --> Streaming Options"),
+                                     QMessageBox::Ok | QMessageBox::Open) == QMessageBox::Open)
+        windows::openConfiguration(this, windows::ConfigPage::Streaming);
 }
 
 // ------------------------------------------------------------------ start-up
@@ -673,9 +674,12 @@ void MainWindow::onCaptureError(int number, const QString& description)
     Q_UNUSED(number);
     if (!globals().ShowCamErrors || description.isEmpty())
         return;
-    ShowErrorWindow(QLatin1String("Video Device Error: ") + description +
-                    QLatin1String("\r\n\r\nGo to Camera Options to disable this error message (Configure -> "
-                                  "Camera Options"));
+    // The switch for these messages is on the debug page.
+    ShowErrorWindow(
+        QLatin1String("Video Device Error: ") + description +
+            QLatin1String("\r\n\r\nGo to Camera Options to disable this error message (Configure -> "
+                          "Camera Options"),
+        windows::ConfigPage::Debug);
 }
 
 void MainWindow::onActiveConnections()

@@ -5,7 +5,7 @@
 #include <QHash>
 
 namespace {
-windows::WindowOpener configurationOpener;
+windows::ConfigurationOpener configurationOpener;
 windows::WindowOpener invitationOpener;
 windows::WindowOpener snapshotsOpener;
 windows::WindowOpener signupOpener;
@@ -19,11 +19,17 @@ QHash<QString, std::function<void()>>& unloaders()
 
 namespace windows {
 
-void setConfigurationOpener(WindowOpener opener) { configurationOpener = std::move(opener); }
-void openConfiguration(QWidget* owner)
+void setConfigurationOpener(WindowOpener opener)
+{
+    configurationOpener =
+        opener ? [opener](QWidget* owner, ConfigPage) { opener(owner); } : ConfigurationOpener();
+}
+void setConfigurationOpener(ConfigurationOpener opener) { configurationOpener = std::move(opener); }
+void openConfiguration(QWidget* owner) { openConfiguration(owner, ConfigPage::None); }
+void openConfiguration(QWidget* owner, ConfigPage page)
 {
     if (configurationOpener)
-        configurationOpener(owner);
+        configurationOpener(owner, page);
 }
 bool hasConfiguration() { return bool(configurationOpener); }
 

@@ -13,8 +13,13 @@ namespace windows {
 
 // Windows the shell only opens: registered by the program, null-safe to call.
 using WindowOpener = std::function<void(QWidget* owner)>;
+// The configuration window's pages, numbered as its entries; None opens it as it is.
+enum class ConfigPage { None = 0, Streaming, General, Debug, Camera, Labels, Security };
+using ConfigurationOpener = std::function<void(QWidget* owner, ConfigPage page)>;
 void setConfigurationOpener(WindowOpener opener);
+void setConfigurationOpener(ConfigurationOpener opener);
 void openConfiguration(QWidget* owner); // does nothing when none is registered
+void openConfiguration(QWidget* owner, ConfigPage page);
 bool hasConfiguration();
 
 // The chat invitation and the timed snapshots windows, opened from the main window.

@@ -129,22 +129,29 @@ private slots:
     {
         QTest::addColumn<bool>("resize");
         QTest::addColumn<bool>("tempFolderMissing");
-        QTest::newRow("own size") << false << false;
-        QTest::newRow("resized to code 5") << true << false;
-        QTest::newRow("temporary folder missing") << false << true;
+        QTest::addColumn<bool>("online"); // the engine's copies of the settings agree with them
+        QTest::newRow("own size") << false << false << true;
+        QTest::newRow("resized to code 5") << true << false << true;
+        QTest::newRow("temporary folder missing") << false << true << true;
+        // Offline the engine's copies are stale or unset: the stored size counts.
+        QTest::newRow("resized to code 5, offline") << true << false << false;
+        QTest::newRow("own size, offline") << false << false << false;
     }
     void pictureOfTheCurrentFrame()
     {
         QFETCH(bool, resize);
         QFETCH(bool, tempFolderMissing);
+        QFETCH(bool, online);
         QVERIFY(QDir().mkpath(globals().TempDir));
         if (tempFolderMissing)
             globals().TempDir = testenv::root() + QStringLiteral("/no-such-folder/");
         Capture cap;
         QVERIFY(cap.setDriverIndex(cap.driverCount() - 1)); // the test pattern
         QTRY_VERIFY_WITH_TIMEOUT(cap.grabFrame(), 15000);
-        globals().ResizeFrames = resize;
-        globals().FrameSizeCode = 5;
+        SaveSetting(QStringLiteral("JPEG"), QStringLiteral("ResChange"), resize ? "1" : "0");
+        SaveSetting(QStringLiteral("JPEG"), QStringLiteral("ResCode"), QStringLiteral("5"));
+        globals().ResizeFrames = online ? resize : !resize;
+        globals().FrameSizeCode = online ? 5 : 2;
         const QString tempBefore = globals().TempDir;
         const QStringList filesBefore =
             QDir(testenv::root() + QStringLiteral("/tmp"))
@@ -161,6 +168,36 @@ private slots:
         QVERIFY(!QFileInfo::exists(testenv::root() + QStringLiteral("/no-such-folder")));
         QCOMPARE(globals().TempDir, tempBefore);
         cap.disconnectDriver();
+    }
+
+    void labelsShownWhereTheyWillBeServed()
+    {
+        // 176 x 144 served; two labels, one deleted in the window.
+        SaveSetting(QStringLiteral("JPEG"), QStringLiteral("ResChange"), QStringLiteral("1"));
+        SaveSetting(QStringLiteral("JPEG"), QStringLiteral("ResCode"), QStringLiteral("3"));
+        storeLabels({"Shown", "Gone"});
+        SaveSetting(S, QStringLiteral("1color"), QString::number(0xffffff));
+        SaveSetting(S, QStringLiteral("1x"), QStringLiteral("300"));
+        SaveSetting(S, QStringLiteral("1y"), QStringLiteral("450"));
+        SaveSetting(S, QStringLiteral("2color"), QString::number(0xffffff));
+        LabelListWindow f; // no camera: a black picture
+        QCOMPARE(f.shownPicture().size(), QSize(176, 144));
+        auto expected = [&](const QVector<int>& numbers) {
+            QImage img(176, 144, QImage::Format_RGB32);
+            img.fill(Qt::black);
+            QPainter p(&img);
+            for (int n : numbers)
+                drawLabel(p, f.labels().label(n), QDateTime::currentDateTime());
+            return img;
+        };
+        QCOMPARE(f.shownPicture(), expected({1, 2}));
+        QVERIFY(f.shownPicture() != expected({}));
+        select(f, 1);
+        button(&f, "deleteButton")->click();
+        QCOMPARE(f.shownPicture(), expected({1}));
+        // A new label is printed with the others.
+        button(&f, "addButton")->click();
+        QCOMPARE(f.shownPicture(), expected({1, 3}));
     }
 
     void editorOpensWithStoredPlacement_data()

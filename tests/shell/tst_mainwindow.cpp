@@ -232,6 +232,11 @@ private slots:
                 QStringLiteral("Video Device Error: Device busy\r\n\r\nGo to Camera Options to disable this "
                                "error message (Configure -> Camera Options"));
             QVERIFY(loadedErrorWindow()->isVisible());
+            // The message's way to its switch.
+            windows::ConfigPage opened = windows::ConfigPage::None;
+            windows::setConfigurationOpener([&](QWidget*, windows::ConfigPage page) { opened = page; });
+            loadedErrorWindow()->configureButton->click();
+            QCOMPARE(opened, windows::ConfigPage::Debug);
         }
     }
 
