@@ -96,5 +96,6 @@ private:
 
     std::shared_ptr<ServingState> m_state;
     logon::LogonAnswer m_answer;
+    QHostAddress m_sourceAddress; // null: the system picks
     bool m_unloaded = false;
 };
