@@ -1,7 +1,10 @@
 #include "app/TestControl.h"
 
 #include "capture/Prompt.h"
+#include "server/StreamingEngine.h"
 #include "shell/Globals.h"
+#include "shell/MainWindow.h"
+#include "shell/OnlineController.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -16,6 +19,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTimer>
 
 namespace {
@@ -64,6 +68,11 @@ QJsonObject handle(const QJsonObject& q)
         a[QLatin1String("publicAddress")] = g.PublicAddress;
         a[QLatin1String("behindRouter")] = g.BehindRouter;
         a[QLatin1String("accountName")] = g.AccountName;
+        if (MainWindow* main = mainWindow()) {
+            a[QLatin1String("lastResponse")] = main->lastResponseLabel->text();
+            if (auto* engine = qobject_cast<StreamingEngine*>(main->onlineController()->session()))
+                a[QLatin1String("port")] = engine->listenPort();
+        }
         return a;
     }
     if (op == QLatin1String("boxes")) {
@@ -100,9 +109,11 @@ QJsonObject handle(const QJsonObject& q)
         const QString text = q.value(QLatin1String("text")).toString();
         if (auto* e = qobject_cast<QLineEdit*>(w))
             e->setText(text);
-        else if (auto* e = qobject_cast<QPlainTextEdit*>(w))
-            e->setPlainText(text);
-        else if (auto* c = qobject_cast<QComboBox*>(w))
+        else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) {
+            // As typed: the caret ends after the text.
+            e->clear();
+            e->insertPlainText(text);
+        } else if (auto* c = qobject_cast<QComboBox*>(w))
             c->setCurrentText(text);
         else
             a[QLatin1String("ok")] = false;
@@ -122,6 +133,8 @@ QJsonObject handle(const QJsonObject& q)
             if (target)
                 QApplication::sendEvent(target, &release);
         });
+    } else if (op == QLatin1String("grab")) {
+        a[QLatin1String("ok")] = window->grab().save(q.value(QLatin1String("path")).toString());
     } else if (op == QLatin1String("close")) {
         QTimer::singleShot(0, window, &QWidget::close);
     } else {

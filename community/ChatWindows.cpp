@@ -11,7 +11,7 @@
 #include "shell/Settings.h"
 #include "shell/WindowRegistry.h"
 
-#include <QPointer>
+#include <QCoreApplication>
 #include <QTimer>
 
 namespace {
