@@ -33,8 +33,8 @@ void ChatRequestWindow::askChat(const QString& request, const QString& peerAddre
     w->questionLabel->setText(w->request.question());
     w->yesButton->setEnabled(true);
     w->noButton->setEnabled(true);
-    w->placeBottomRight();
     w->show();
+    w->placeBottomRight();
     w->raise();
 }
 
@@ -82,7 +82,8 @@ void ChatRequestWindow::placeBottomRight()
 {
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-    const QSize size = frameSize().isValid() && frameSize().width() >= width() ? frameSize() : this->size();
+    // The outer size, frame included, once shown.
+    const QSize size = frameGeometry().size();
     // 500 twips above the bottom, 100 twips from the right.
     move(area.right() + 1 - size.width() - 7, area.bottom() + 1 - size.height() - 33);
 }

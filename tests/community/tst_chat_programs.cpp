@@ -235,6 +235,9 @@ void TestChatPrograms::invite(const QString& user)
     QCOMPARE(m_alice.text(QStringLiteral("invitation"), QStringLiteral("domain")),
              QStringLiteral("vantora.example"));
     QVERIFY(m_alice.set(QStringLiteral("invitation"), QStringLiteral("userName"), user));
+    const QString pictures = qEnvironmentVariable("VANTORA_CHAT_PICTURES");
+    if (!pictures.isEmpty())
+        QVERIFY(m_alice.grab(QStringLiteral("invitation"), pictures + QStringLiteral("/invitation.png")));
     QVERIFY(m_alice.click(QStringLiteral("invitation"), QStringLiteral("ok")));
     QTRY_COMPARE_WITH_TIMEOUT(m_alice.text(QStringLiteral("invitation"), QStringLiteral("status")),
                               QStringLiteral("Status: Request sent"), 30000);
@@ -249,6 +252,7 @@ void TestChatPrograms::inviteAcceptTalkAndLeave()
     QCOMPARE(m_bob.text(QStringLiteral("chatRequest"), QStringLiteral("question")),
              QStringLiteral(
                  "alice.vantora.example  [127.0.0.1] want to chat with you. Do you accept this request?"));
+    // Pictures of the windows for a look by eye, when asked for.
     const QString shots = qEnvironmentVariable("VANTORA_CHAT_PICTURES");
     if (!shots.isEmpty())
         QVERIFY(m_bob.grab(QStringLiteral("chatRequest"), shots + QStringLiteral("/request.png")));
