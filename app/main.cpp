@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QPointer>
 #include <cstdio>
 
@@ -7,15 +8,46 @@
 #include "community/CommunityWindows.h"
 #include "image/LabelListWindow.h"
 #include "server/StreamingEngine.h"
+#include "shell/CommandLine.h"
 #include "shell/Globals.h"
 #include "shell/MainWindow.h"
 #include "shell/Settings.h"
 #include "shell/ShellWindows.h"
+#include "shell/Version.h"
 #include "shell/WindowRegistry.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(version::dotted());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vantora webcam client"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    cmdline::addOptions(parser);
+    cmdline::Options options;
+    QString error;
+    if (!parser.parse(QApplication::arguments()))
+        error = parser.errorText();
+    else if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(); // exits
+    else if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion(); // exits
+    else
+        cmdline::read(parser, options, &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "vantora: %s\n(vantora --help lists the options)\n", qPrintable(error));
+        return 2;
+    }
+    // For this run only: the environment reaches every part that asks for the
+    // directory, and a recorder started from here hands it on when it starts
+    // vantora again.
+    if (options.server)
+        qputenv("VANTORA_SERVER", options.server->toLocal8Bit());
+    if (options.port)
+        StreamingEngine::setPortOverride(*options.port);
+
     // The program lives on in the tray when its windows are hidden; it ends by shutting down.
     QApplication::setQuitOnLastWindowClosed(false);
     initGlobalDefaults();
@@ -38,9 +70,9 @@ int main(int argc, char** argv)
             page->close();
     });
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        const int port = Settings::instance().get(setting::Port);
+        const int port = StreamingEngine::configuredPort();
         const QByteArray where = port > 0 ? QByteArray("http://127.0.0.1:") + QByteArray::number(port) + '/'
-                                          : QByteArray("a free port (Streaming/Port is 0)");
+                                          : QByteArray("a free port (the port is 0)");
         std::printf("vantora: running offscreen (no display); once online the camera is served on %s\n",
                     where.constData());
         std::fflush(stdout);

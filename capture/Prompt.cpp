@@ -2,11 +2,13 @@
 
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QPointer>
 #include <cstdio>
 #include <optional>
 
 namespace {
 std::optional<MessageBox::Button> nextAnswer;
+std::function<MessageBox::Button(const MessageBox::Shown&)> responder;
 bool inTestMode = false;
 QList<MessageBox::Shown> shown;
 
@@ -43,16 +45,20 @@ MessageBox::Button MessageBox::show(QMessageBox::Icon icon, QWidget* parent, con
     if (nextAnswer) {
         answer = *nextAnswer;
         nextAnswer.reset();
+    } else if (responder) {
+        answer = responder({icon, title, text, buttons, QMessageBox::NoButton});
     } else if (inTestMode) {
         answer = firstButton(buttons);
     } else if (headless()) {
         // Offscreen nobody can answer a modal box; say it on stderr and go on safely.
         answer = safestButton(buttons);
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(QString(text).replace(u'\n', u' ')));
-        std::fflush(stderr);
+        report(title, text);
     } else {
-        QMessageBox box(icon, title, text, buttons, parent);
-        answer = static_cast<Button>(box.exec());
+        // On the heap: a shut-down while it is open may free its parent, and
+        // with it the box.
+        QPointer<QMessageBox> box = new QMessageBox(icon, title, text, buttons, parent);
+        answer = static_cast<Button>(box->exec());
+        delete box.data();
     }
     shown.append({icon, title, text, buttons, answer});
     return answer;
@@ -78,6 +84,39 @@ MessageBox::Button MessageBox::plain(QWidget* p, const QString& t, const QString
 {
     return show(QMessageBox::NoIcon, p, t, x, b);
 }
+
+void MessageBox::report(const QString& title, const QString& text)
+{
+    if (!headless() || inTestMode)
+        return;
+    std::fprintf(stderr, "%s\n", printableLine(title, text).toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+QString MessageBox::printableLine(const QString& title, const QString& text)
+{
+    QString line = title + QLatin1String(": ");
+    bool lineBreak = false;
+    for (const QChar c : text) {
+        if (c == u'\r' || c == u'\n') {
+            lineBreak = true;
+            continue;
+        }
+        if (c == u'\t') {
+            line += u' ';
+            continue;
+        }
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            continue;
+        if (lineBreak && !line.endsWith(u' '))
+            line += u' ';
+        lineBreak = false;
+        line += c;
+    }
+    return line;
+}
+
+void MessageBox::setResponder(std::function<Button(const Shown&)> r) { responder = std::move(r); }
 
 void MessageBox::setNextAnswer(Button answer) { nextAnswer = answer; }
 void MessageBox::setTestMode(bool on) { inTestMode = on; }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -37,11 +38,21 @@ public:
     static Button show(QMessageBox::Icon icon, QWidget* parent, const QString& title, const QString& text,
                        Buttons buttons);
 
+    // Offscreen (and not in test mode) prints "title: text" on stderr, as a
+    // box nobody can see would be; elsewhere does nothing.
+    static void report(const QString& title, const QString& text);
+    // "title: text" as one terminal line: line breaks of any kind become one
+    // space, other control characters (a peer's escape sequences) are dropped.
+    static QString printableLine(const QString& title, const QString& text);
+
     // Test hooks. A queued answer is taken by the next box instead of showing it.
     // In test mode a box without a queued answer is not shown either: it
     // answers with its first button, so a forgotten answer never hangs a test.
     // Offscreen (no display) a box is not shown either: its text goes to stderr
     // and it takes the answer that changes nothing (No, Cancel, OK).
+    // A responder, while set, answers every box in place of a user; it may
+    // let events run meanwhile, as a box that stays open does.
+    static void setResponder(std::function<Button(const Shown&)> responder);
     static void setNextAnswer(Button answer);
     static void setTestMode(bool on);
     static bool testMode();

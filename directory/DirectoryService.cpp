@@ -277,6 +277,23 @@ DirectoryService::Auth DirectoryService::authenticate(const QString& name, const
     return Auth::Ok;
 }
 
+std::optional<QByteArray> DirectoryService::sessionHash(const QString& name, const QByteArray& password,
+                                                        const QString& address)
+{
+    if (name.isEmpty() || m_failuresByAddress.isLimited(address))
+        return std::nullopt;
+    const QString key = MemberStore::keyFor(name);
+    if (m_failuresByAccount.isLimited(key))
+        return std::nullopt;
+    const QByteArray proof = m_proofKey.proof(key, password);
+    std::shared_lock lock(m_sessionLock);
+    const auto it = m_sessions.constFind(key);
+    if (it == m_sessions.cend() ||
+        sodium_memcmp(it->proof.constData(), proof.constData(), size_t(proof.size())) != 0)
+        return std::nullopt;
+    return it->passwordHash;
+}
+
 Reply DirectoryService::refusal(Auth auth, const QString& why)
 {
     switch (auth) {
@@ -365,9 +382,23 @@ Reply DirectoryService::logon(const Params& params, const QString& remoteAddress
     if (!name.isEmpty() && port == 0)
         return bad(QStringLiteral("logon refused: no port in i"));
     const QString address = publicAddress(remoteAddress);
+    const QByteArray password = params.bytes(QStringLiteral("p"));
+    // A relogon with the proof of an earlier full check writes its presence
+    // on the condition that the stored hash is unchanged: one statement, no
+    // read. Anything else (limits, no session, a changed hash) takes the full way.
+    if (const std::optional<QByteArray> hash = sessionHash(name, password, address)) {
+        switch (m_store.setPresenceIfHash(name, *hash, address, port, m_clock.nowMs())) {
+        case MemberStore::Write::Written:
+            return ok(address.toLatin1() + ':' + QByteArray::number(port));
+        case MemberStore::Write::Failed:
+            return ok("DB DOWN", storeProblem("database cannot be written"));
+        case MemberStore::Write::NotWritten:
+            break;
+        }
+    }
     Member member;
     QString why;
-    const Auth auth = authenticate(name, params.bytes(QStringLiteral("p")), address, &member, &why);
+    const Auth auth = authenticate(name, password, address, &member, &why);
     if (auth != Auth::Ok)
         return refusal(auth, why);
     if (!m_store.setPresence(member.name, address, port, m_clock.nowMs())) {

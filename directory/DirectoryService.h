@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <shared_mutex>
 #include <string_view>
 
@@ -107,6 +108,10 @@ private:
     enum class Auth { Ok, User, Pass, Limited, DbDown };
     Auth authenticate(const QString& name, const QByteArray& password, const QString& address, Member* member,
                       QString* why);
+    // The stored hash a remembered session proof for this password was made
+    // against; none while limits apply or without such a session.
+    std::optional<QByteArray> sessionHash(const QString& name, const QByteArray& password,
+                                          const QString& address);
     // The answer for a refused logon or logoff, with its note.
     static Reply refusal(Auth auth, const QString& why);
     void log(const QString& line) const;

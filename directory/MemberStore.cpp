@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace directory {
 
@@ -68,11 +69,13 @@ struct MemberStore::Connection
     // The two statements every logon runs, compiled once per connection.
     std::optional<QSqlQuery> findQuery;
     std::optional<QSqlQuery> presenceQuery;
+    std::optional<QSqlQuery> presenceIfHashQuery;
 
     ~Connection()
     {
         findQuery.reset();
         presenceQuery.reset();
+        presenceIfHashQuery.reset();
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             db.close();
@@ -197,6 +200,9 @@ MemberStore::Connection* MemberStore::connection()
     if (m_sqlite) {
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        // Pages come from a shared mapping instead of a read call each time
+        // another connection's write made this one's cache stale.
+        q.exec(QStringLiteral("PRAGMA mmap_size=268435456"));
     }
     if (!q.exec(QString::fromLatin1(kSchema))) {
         c->error =
@@ -206,15 +212,20 @@ MemberStore::Connection* MemberStore::connection()
     }
     c->findQuery.emplace(db);
     c->presenceQuery.emplace(db);
+    c->presenceIfHashQuery.emplace(db);
     if (!c->findQuery->prepare(
             QStringLiteral("SELECT %1 FROM members WHERE name_key = ?").arg(QLatin1String(kColumns))) ||
         !c->presenceQuery->prepare(
             QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?,"
-                           " online = 1 WHERE name_key = ?"))) {
+                           " online = 1 WHERE name_key = ?")) ||
+        !c->presenceIfHashQuery->prepare(
+            QStringLiteral("UPDATE members SET address = ?, port = ?, last_logon_ms = ?,"
+                           " online = 1 WHERE name_key = ? AND password_hash = ?"))) {
         c->error = QStringLiteral("cannot prepare queries on %1: %2")
                        .arg(displayLocation(), c->findQuery->lastError().text());
         c->findQuery.reset();
         c->presenceQuery.reset();
+        c->presenceIfHashQuery.reset();
         db.close();
         return c;
     }
@@ -319,24 +330,97 @@ MemberStore::AddResult MemberStore::add(const Member& m)
     return AddResult::Created;
 }
 
+struct MemberStore::PresenceBatch
+{
+    struct Presence
+    {
+        QString key;
+        QString address;
+        int port = 0;
+        qint64 lastLogonMs = 0;
+        QByteArray expectedHash; // empty: written whatever the hash
+        bool written = false;
+    };
+    // In arrival order, one per caller: two callers for the same member each
+    // get their own outcome, and the later one's values stay.
+    std::vector<Presence> rows;
+    bool done = false;
+    QString error;
+};
+
 bool MemberStore::setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs)
+{
+    return setPresenceIfHash(name, QByteArray(), address, port, lastLogonMs) == Write::Written;
+}
+
+MemberStore::Write MemberStore::setPresenceIfHash(const QString& name, const QByteArray& passwordHash,
+                                                  const QString& address, int port, qint64 lastLogonMs)
+{
+    const QString key = keyFor(name);
+    std::unique_lock lock(m_batchLock);
+    if (!m_openBatch)
+        m_openBatch = std::make_shared<PresenceBatch>();
+    const std::shared_ptr<PresenceBatch> mine = m_openBatch;
+    const size_t slot = mine->rows.size();
+    mine->rows.push_back({key, address, port, lastLogonMs, passwordHash, false});
+    while (!mine->done) {
+        if (m_writingBatch) {
+            m_batchDone.wait(lock);
+            continue;
+        }
+        // Nobody is writing: this caller writes whatever has gathered.
+        m_writingBatch = true;
+        const std::shared_ptr<PresenceBatch> batch = std::move(m_openBatch);
+        m_openBatch.reset();
+        lock.unlock();
+        writePresence(*batch);
+        lock.lock();
+        batch->done = true;
+        m_writingBatch = false;
+        m_batchDone.notify_all();
+    }
+    if (!mine->error.isEmpty()) {
+        if (auto it = t_connections.find(m_serial); it != t_connections.end() && it->second)
+            it->second->error = mine->error;
+        return Write::Failed;
+    }
+    return mine->rows[slot].written ? Write::Written : Write::NotWritten;
+}
+
+void MemberStore::writePresence(PresenceBatch& batch)
 {
     std::unique_lock lock(m_writeLock, std::defer_lock);
     if (m_sqlite)
         lock.lock();
     Connection* c = connection();
-    if (!c->ready)
-        return false;
-    QSqlQuery& q = *c->presenceQuery;
-    q.bindValue(0, address);
-    q.bindValue(1, port);
-    q.bindValue(2, lastLogonMs);
-    q.bindValue(3, keyFor(name));
-    if (!q.exec()) {
-        c->error = q.lastError().text();
-        return false;
+    if (!c->ready) {
+        batch.error = c->error.isEmpty() ? QStringLiteral("database not open") : c->error;
+        return;
     }
-    return q.numRowsAffected() == 1;
+    QSqlDatabase db = c->db();
+    const bool inTransaction = batch.rows.size() > 1 && db.transaction();
+    for (auto& row : batch.rows) {
+        QSqlQuery& q = row.expectedHash.isEmpty() ? *c->presenceQuery : *c->presenceIfHashQuery;
+        q.bindValue(0, row.address);
+        q.bindValue(1, row.port);
+        q.bindValue(2, row.lastLogonMs);
+        q.bindValue(3, row.key);
+        if (!row.expectedHash.isEmpty())
+            q.bindValue(4, QString::fromLatin1(row.expectedHash));
+        if (!q.exec()) {
+            batch.error = q.lastError().text();
+            break;
+        }
+        row.written = q.numRowsAffected() == 1;
+    }
+    if (inTransaction) {
+        if (!batch.error.isEmpty())
+            db.rollback();
+        else if (!db.commit())
+            batch.error = db.lastError().text();
+    }
+    if (!batch.error.isEmpty())
+        c->error = batch.error;
 }
 
 bool MemberStore::setOffline(const QString& name)

@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -62,15 +64,26 @@ public:
 
     Lookup find(const QString& name, Member* out);
     AddResult add(const Member& member);
+    // Presence writes that arrive together share one transaction: the first
+    // caller writes the batch while the others wait for its outcome, so each
+    // caller still learns whether its own row was written.
     bool setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs);
+    // The same, but only while the stored password hash is still passwordHash:
+    // a relogon checked against a remembered hash reads nothing first.
+    enum class Write { Written, NotWritten, Failed };
+    Write setPresenceIfHash(const QString& name, const QByteArray& passwordHash, const QString& address,
+                            int port, qint64 lastLogonMs);
     bool setOffline(const QString& name);
     std::optional<QList<Member>> list();
 
     // One thread's connection (defined in the .cpp file).
     struct Connection;
 
+    struct PresenceBatch;
+
 private:
     Connection* connection();
+    void writePresence(PresenceBatch& batch);
 
     QString m_path;
     QString m_driver;
@@ -78,6 +91,11 @@ private:
     int m_busyTimeoutMs;
     quint64 m_serial;
     std::mutex m_writeLock;
+    // The batch that collects presence writes while another one is written.
+    std::mutex m_batchLock;
+    std::condition_variable m_batchDone;
+    std::shared_ptr<PresenceBatch> m_openBatch;
+    bool m_writingBatch = false;
 };
 
 } // namespace directory

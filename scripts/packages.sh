@@ -10,7 +10,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   gstreamer1.0-x gstreamer1.0-alsa gstreamer1.0-pulseaudio
   libturbojpeg0-dev libcpp-httplib-dev libsodium-dev libssl-dev zlib1g-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core libxcb1-dev
   librsvg2-bin desktop-file-utils appstream dpkg-dev man-db systemd curl
 )
 

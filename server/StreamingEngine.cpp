@@ -12,6 +12,7 @@ namespace {
 QHostAddress listenAddress = QHostAddress::AnyIPv4;
 FrameComposer::Clock composerClock;
 int handlerLimit = StreamingEngine::DefaultMaxHandlers;
+int portOverride = -1;
 
 QString ipText(const QHostAddress& address)
 {
@@ -63,7 +64,12 @@ void StreamingEngine::setMaxHandlers(int count) { handlerLimit = count; }
 int StreamingEngine::maxHandlers() { return handlerLimit; }
 void StreamingEngine::setClock(FrameComposer::Clock clock) { composerClock = std::move(clock); }
 
-int StreamingEngine::configuredPort() { return Settings::instance().get(setting::Port); }
+int StreamingEngine::configuredPort()
+{
+    return portOverride >= 0 ? portOverride : Settings::instance().get(setting::Port);
+}
+
+void StreamingEngine::setPortOverride(int port) { portOverride = port; }
 
 void StreamingEngine::start()
 {
@@ -99,7 +105,9 @@ void StreamingEngine::start()
     if (!bindValid || port < 0 || port > 65535 || !listener.listen(bindAddress, quint16(port))) {
         const QString reason = !bindValid ? QStringLiteral("Invalid listen address %1").arg(bindText)
                                : port < 0 || port > 65535 ? QStringLiteral("Invalid port number %1").arg(port)
-                                                          : listener.errorString();
+                               : listener.serverError() == QAbstractSocket::AddressInUseError
+                                   ? QStringLiteral("Port %1 is in use by another program").arg(port)
+                                   : listener.errorString();
         emit startFailed(reason);
         unload();
         return;

@@ -39,8 +39,11 @@ public:
     static void setListenAddress(const QHostAddress& address);
     // Time source of the labels on served frames of engines made from now on.
     static void setClock(FrameComposer::Clock clock);
-    // The port the listener asks for: the stored one, 2156 when none is stored.
+    // The port the listener asks for: the one given on the command line, else
+    // the stored one, 2156 when none is stored.
     static int configuredPort();
+    // A port for this run only (never stored); -1 goes back to the stored one.
+    static void setPortOverride(int port);
 
     void start() override;
     void logOff() override;

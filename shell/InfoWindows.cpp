@@ -1,7 +1,9 @@
 #include "shell/InfoWindows.h"
 
+#include "capture/Prompt.h"
 #include "shell/Desktop.h"
 #include "shell/Globals.h"
+#include "shell/MainWindow.h"
 #include "shell/Product.h"
 #include "shell/SystemUtils.h"
 #include "shell/Version.h"
@@ -88,14 +90,45 @@ QPixmap productPicture(int size)
     return pm;
 }
 
+// Shows an information window in front of the main window, once start-up has
+// shown that; with no main window it stays above every window instead.
+void present(QWidget* window)
+{
+    MainWindow* main = mainWindow();
+    if (!main) {
+        setAlwaysOnTop(window, true);
+        window->show();
+        window->raise();
+        return;
+    }
+    setAlwaysOnTop(window, false);
+    main->whenStarted([window = QPointer<QWidget>(window), main = QPointer<MainWindow>(main)] {
+        if (window)
+            showOwned(window, main);
+    });
+}
+
+ErrorWindow* loadError()
+{
+    if (!theError) {
+        theError = new ErrorWindow;
+        theError->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return theError;
+}
+
 } // namespace
 
 void ShowErrorWindow(const QString& message)
 {
-    ErrorWindow* w = errorWindow();
+    // Offscreen nobody sees the window: the message goes to stderr.
+    MessageBox::report(globals().AppName + QLatin1String(" Error"), message);
+    const bool loaded = theError;
+    ErrorWindow* w = loadError();
     w->messageLabel->setText(message);
-    w->show();
-    w->raise();
+    present(w);
+    if (!loaded)
+        desktop::doEvents();
 }
 
 QString productNotice()
@@ -140,7 +173,6 @@ ErrorWindow::ErrorWindow(QWidget* parent) : QWidget(parent, Qt::Dialog)
     layout->addLayout(bottom);
 
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    setAlwaysOnTop(this, true);
 }
 
 ErrorWindow::~ErrorWindow() = default;
@@ -150,9 +182,7 @@ void ErrorWindow::onSupportLinkClicked() { desktop::openDocument(product::pageUr
 ErrorWindow* errorWindow()
 {
     if (!theError) {
-        theError = new ErrorWindow;
-        theError->setAttribute(Qt::WA_DeleteOnClose);
-        theError->show();
+        present(loadError());
         desktop::doEvents();
     }
     return theError;
@@ -340,7 +370,7 @@ NewVersionWindow* newVersionWindow()
     if (!theNewVersion) {
         theNewVersion = new NewVersionWindow;
         theNewVersion->setAttribute(Qt::WA_DeleteOnClose);
-        theNewVersion->show();
+        present(theNewVersion);
         QApplication::beep();
     }
     return theNewVersion;

@@ -67,7 +67,9 @@ public:
     QPushButton* closeButton = nullptr;    // "Close"
 };
 
-// Loads (creates) the window when needed and returns it; does not show it.
+// Loads (creates) the window when needed and returns it. Loading the error and
+// new-version windows shows them, in front of the main window once start-up
+// has shown that; the others are shown by their callers.
 ErrorWindow* errorWindow();
 // The about window belongs to `owner` when one is given at its first load.
 AboutDialog* aboutWindow(QWidget* owner = nullptr);
@@ -84,7 +86,8 @@ void unloadAboutWindow();
 void unloadNewVersionWindow();
 void unloadDriverFailureWindow();
 
-// Loads the error window, sets its message and shows it.
+// Loads the error window, sets its message and shows it. Offscreen the
+// message is printed on stderr as well.
 void ShowErrorWindow(const QString& message);
 
 // The product notice shown in the about and system information windows.

@@ -38,6 +38,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTimer>
@@ -113,6 +114,22 @@ void setLabelColour(QLabel* label, const QColor& colour)
 
 } // namespace
 
+class MainWindow::Running
+{
+public:
+    explicit Running(MainWindow* w) : m_w(w) { ++m_w->m_running; }
+    ~Running()
+    {
+        if (--m_w->m_running == 0 && std::exchange(m_w->m_deleteWhenIdle, false))
+            m_w->deleteLater();
+    }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    MainWindow* m_w;
+};
+
 MainWindow* mainWindow() { return theMain; }
 
 MainWindow* buildMainWindow()
@@ -126,10 +143,19 @@ MainWindow* loadMainWindow()
 {
     if (theMain)
         return theMain;
-    MainWindow* w = buildMainWindow();
-    if (!w->runStartup())
-        return nullptr;
+    buildMainWindow()->runStartup();
     return theMain;
+}
+
+MainWindow* startMainWindow()
+{
+    if (theMain)
+        return theMain;
+    MainWindow* w = buildMainWindow();
+    w->m_sequence = std::make_unique<StartupSequence>();
+    w->m_startingUp = true;
+    QTimer::singleShot(0, w, &MainWindow::runNextStep);
+    return w;
 }
 
 void unloadMainWindow()
@@ -364,9 +390,8 @@ void MainWindow::connectOnlineController()
     connect(online, &OnlineController::loggedOff, this, [showStatusLabels] { showStatusLabels(false); });
     connect(online, &OnlineController::switchOffWanted, this, [this] { onlineSwitch->setChecked(false); });
     connect(online, &OnlineController::accountMissing, this, &MainWindow::onAccountMissing);
-    const auto notice = [this](const QString& text) { MessageBox::plain(this, globals().AppName, text); };
-    connect(online, &OnlineController::startFailed, this, notice);
-    connect(online, &OnlineController::noticeWanted, this, notice);
+    connect(online, &OnlineController::startFailed, this, &MainWindow::onStartFailed);
+    connect(online, &OnlineController::noticeWanted, this, &MainWindow::showNotice);
     connect(online, &OnlineController::errorOccurred, this,
             [](const QString& message) { ShowErrorWindow(message); });
     connect(online, &OnlineController::flashingWanted, this, [](bool on) {
@@ -375,19 +400,47 @@ void MainWindow::connectOnlineController()
     });
 }
 
+void MainWindow::showNotice(const QString& text)
+{
+    const Running running(this);
+    MessageBox::plain(this, globals().AppName, text);
+}
+
+void MainWindow::onStartFailed(const QString& reason)
+{
+    // Nothing listens: the switch and the engine label say so. The stored
+    // choice stays, so the next start tries again.
+    m_startFailedAtStart = m_startFailedAtStart || m_startingUp;
+    {
+        const QSignalBlocker quiet(onlineSwitch);
+        onlineSwitch->setChecked(false);
+    }
+    globals().OnlineSwitch = false;
+    engineStateLabel->setText(QStringLiteral("OFF"));
+    whenStarted([this, reason] { showNotice(reason); });
+}
+
 void MainWindow::onAccountMissing()
 {
     // Asked once per start: the start-up's own switch step leaves the switch off.
-    m_accountAskedAtStart = m_startingUp;
+    m_accountAskedAtStart = m_accountAskedAtStart || m_startingUp;
     // The boxes are cleared before the switch goes off, which stores them.
     userNameEdit->clear();
     passwordEdit->clear();
     onlineSwitch->setChecked(false);
+    whenStarted([this] { askForAccount(); });
+}
+
+void MainWindow::askForAccount()
+{
+    const Running running(this);
     const QString& app = globals().AppName;
     const auto answer =
         MessageBox::question(this, app,
                              QStringLiteral("You need to create an account at ") + app +
                                  QStringLiteral(" to use streaming. Would you create an account?"));
+    if (m_unloading)
+        return;
     if (answer == QMessageBox::Yes)
         windows::openSignup(this);
     else
@@ -398,26 +451,68 @@ void MainWindow::onAccountMissing()
 
 // ------------------------------------------------------------------ start-up
 
-bool MainWindow::runStartup()
+void MainWindow::runStartup()
 {
-    StartupSequence sequence;
+    const Running running(this);
+    m_sequence = std::make_unique<StartupSequence>();
     m_startingUp = true;
-    const bool started = sequence.run(*this);
+    StartupSequence::Progress progress = StartupSequence::Progress::More;
+    while (progress == StartupSequence::Progress::More && !m_unloading) {
+        progress = m_sequence->next(*this);
+        m_startupRecord = m_sequence->record();
+    }
+    finishStartup(progress == StartupSequence::Progress::Done);
+}
+
+void MainWindow::runNextStep()
+{
+    const Running running(this);
+    if (!m_sequence || m_unloading)
+        return;
+    const StartupSequence::Progress progress = m_sequence->next(*this);
+    m_startupRecord = m_sequence->record();
+    if (progress == StartupSequence::Progress::More && !m_unloading) {
+        // The event loop runs between steps: the splash stays painted and a
+        // signal or the tray can shut down before the next one.
+        QTimer::singleShot(0, this, &MainWindow::runNextStep);
+        return;
+    }
+    finishStartup(progress == StartupSequence::Progress::Done);
+}
+
+void MainWindow::finishStartup(bool started)
+{
     m_startingUp = false;
-    m_startupRecord = sequence.record();
-    return started;
+    m_sequence.reset();
+    const QList<std::function<void()>> pending = std::exchange(m_afterStartup, {});
+    if (started && !m_unloading) {
+        for (const auto& show : pending) {
+            show();
+            if (m_unloading)
+                break; // shut down from inside a box
+        }
+    }
+    emit startupFinished(started && !m_unloading);
+}
+
+void MainWindow::whenStarted(std::function<void()> show)
+{
+    if (m_startingUp)
+        m_afterStartup.append(std::move(show));
+    else
+        show();
 }
 
 void MainWindow::status(const QString& text)
 {
     if (SplashScreen* s = splashScreen())
-        s->statusLabel->setText(text);
+        s->showStatus(text);
 }
 
 void MainWindow::bar(int percent)
 {
     if (SplashScreen* s = splashScreen())
-        s->setProgress(percent);
+        s->showProgress(percent);
 }
 
 bool MainWindow::anotherCopyRunning()
@@ -479,9 +574,11 @@ bool MainWindow::connectVideo()
 
 void MainWindow::showDriverFailure()
 {
-    CameraUnavailableDialog* f = driverFailureWindow(this);
-    setEnabled(false);
-    f->show();
+    whenStarted([this] {
+        CameraUnavailableDialog* f = driverFailureWindow(this);
+        setEnabled(false);
+        showOwned(f, this);
+    });
 }
 
 void MainWindow::setEngineState(const QString& text) { engineStateLabel->setText(text); }
@@ -519,14 +616,16 @@ void MainWindow::fillLogin(const QStringList& domains, const QString& user, cons
 
 void MainWindow::setOnlineSwitch(int value)
 {
-    // Without an account the start-up has asked already; switching on would ask again.
-    onlineSwitch->setChecked(value == 1 && !m_accountAskedAtStart);
+    // Without an account the start-up has asked already; switching on would
+    // ask again. A port in use would be tried, and reported, a second time.
+    onlineSwitch->setChecked(value == 1 && !m_accountAskedAtStart && !m_startFailedAtStart);
 }
 
 // ------------------------------------------------------------------ handlers
 
 void MainWindow::onOnlineSwitchToggled()
 {
+    const Running running(this);
     const bool on = onlineSwitch->isChecked();
     Settings& settings = Settings::instance();
     settings.set(setting::UserName, userNameEdit->text());
@@ -544,12 +643,14 @@ StreamingAccount MainWindow::enteredAccount() const
 
 void MainWindow::onApplyAccount()
 {
+    const Running running(this);
     Settings::instance().setAccount(enteredAccount());
     userLabel->setText(userNameEdit->text());
     domainLabel->setText(domainBox->currentText());
     MessageBox::information(this, globals().AppName,
                             QStringLiteral("You have to go OFFLINE and then ONLINE to apply changes"));
-    accountBox->hide();
+    if (!m_unloading)
+        accountBox->hide();
 }
 
 void MainWindow::onMinuteTick()
@@ -606,6 +707,7 @@ void MainWindow::onInvite()
 
 void MainWindow::onHelpItem(int index)
 {
+    const Running running(this);
     switch (index) {
     case 0:
         desktop::openDocument(product::pageUrl(product::Page::Help));
@@ -844,7 +946,12 @@ void MainWindow::shutDown()
     theMain = nullptr;
     hide();
     m_instanceLock.reset();
-    deleteLater(); // this may be running inside one of its own handlers
+    // This may be running inside one of its own handlers, even under a modal
+    // box of one: freed once they have all returned.
+    if (m_running > 0)
+        m_deleteWhenIdle = true;
+    else
+        deleteLater();
     step(QStringLiteral("unload mainWindow"));
     desktop::doEvents();
     step(QStringLiteral("end"));

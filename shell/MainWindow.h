@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "shell/Settings.h"
@@ -27,9 +28,15 @@ class OnlineController;
 
 // The loaded main window, or null.
 MainWindow* mainWindow();
-// Creates the main window and runs the start-up steps (what happens once the
-// splash has been shown). Null when the user chose not to start a second copy.
+// Creates the main window and runs every start-up step at once, then shows
+// what start-up has to tell. Null when the user chose not to start a second
+// copy (or the program was shut down meanwhile).
 MainWindow* loadMainWindow();
+// What happens once the splash has been shown: creates the main window and
+// runs the start-up steps one per pass of the event loop, so the splash
+// paints each step and signals are handled between them. Returns at once;
+// the window emits startupFinished at the end.
+MainWindow* startMainWindow();
 // Creates the main window without running any start-up step and without
 // showing it: for tests and tools that need its controls.
 MainWindow* buildMainWindow();
@@ -113,10 +120,19 @@ public:
 
     // The start-up steps as they ran (status texts and bar values).
     const QStringList& startupRecord() const { return m_startupRecord; }
+    bool startingUp() const { return m_startingUp; }
+    // Runs `show` once start-up has shown this window (at once after it):
+    // windows that start-up raises belong in front of the main window, not
+    // behind it or over the splash.
+    void whenStarted(std::function<void()> show);
     // The shut-down steps as they ran, by name, from the last unload.
     static const QStringList& shutdownRecord();
 
     ~MainWindow() override;
+
+signals:
+    // The start-up steps ended; false when this copy was not started after all.
+    void startupFinished(bool started);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -125,13 +141,23 @@ protected:
 
 private:
     friend MainWindow* loadMainWindow();
+    friend MainWindow* startMainWindow();
     friend MainWindow* buildMainWindow();
     friend void unloadMainWindow();
+    // Keeps the window from being freed while one of its handlers runs: a
+    // shut-down inside a modal box or a start-up step (a signal, the tray)
+    // frees it once the outermost handler has returned.
+    class Running;
     MainWindow();
     void buildUi();
     void connectOnlineController();
     void onAccountMissing();
-    bool runStartup();
+    void askForAccount();
+    void onStartFailed(const QString& reason);
+    void showNotice(const QString& text);
+    void runStartup();
+    void runNextStep();
+    void finishStartup(bool started);
     void layoutPreview();
     void onUpdateSocketConnected();
     void onUpdateSocketReadyRead();
@@ -165,8 +191,13 @@ private:
     std::unique_ptr<QLockFile> m_instanceLock;
     QStringList m_recorderFolders;
     bool m_fullScreen = false;
+    std::unique_ptr<StartupSequence> m_sequence;
+    QList<std::function<void()>> m_afterStartup;
     bool m_startingUp = false;
     bool m_accountAskedAtStart = false;
+    bool m_startFailedAtStart = false;
+    int m_running = 0;
+    bool m_deleteWhenIdle = false;
     QRect m_normalGeometry;
     bool m_updateAnswered = false;
     bool m_driverSelected = false;

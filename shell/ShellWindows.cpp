@@ -11,6 +11,6 @@ void startWindows()
     const bool loaded = splashScreen();
     SplashScreen* splash = loadSplash();
     if (!loaded)
-        QObject::connect(splash, &SplashScreen::loadDue, splash, [] { loadMainWindow(); });
+        QObject::connect(splash, &SplashScreen::loadDue, splash, [] { startMainWindow(); });
     splash->show();
 }

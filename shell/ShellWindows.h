@@ -4,5 +4,6 @@
 // loads the tray and the information windows it needs.
 
 // Fills the global state and shows the splash window; 200 ms later the main
-// window loads and runs the start-up steps. Returns at once.
+// window loads and runs the start-up steps, one per pass of the event loop.
+// Returns at once.
 void startWindows();

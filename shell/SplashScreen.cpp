@@ -100,6 +100,30 @@ void SplashScreen::setProgress(int percent)
     progressBar->update();
 }
 
+void SplashScreen::showStatus(const QString& text)
+{
+    statusLabel->setText(text);
+    paintNow();
+}
+
+void SplashScreen::showProgress(int percent)
+{
+    setProgress(percent);
+    paintNow();
+}
+
+void SplashScreen::paintNow()
+{
+    if (isVisible())
+        repaint();
+}
+
+void SplashScreen::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    emit painted(statusLabel->text(), m_percent);
+}
+
 void SplashScreen::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);

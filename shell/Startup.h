@@ -36,17 +36,25 @@ public:
     virtual void setOnlineSwitch(int value) = 0;
 };
 
-// The start-up steps in their fixed order. Keeps a record of every status
-// text ("status <text>") and bar value ("bar <n>") it sent, in order.
+// The start-up steps in their fixed order, one at a time, so the caller can
+// let the window system paint and deliver events between them. Keeps a record
+// of every status text ("status <text>") and bar value ("bar <n>") it sent.
 class StartupSequence
 {
 public:
-    // Returns false when the user chose not to start a second copy.
+    enum class Progress { More, Done, Abandoned };
+    // Runs the next step. Abandoned: the user chose not to start a second copy.
+    Progress next(StartupHost& host);
+    // Runs every step left at once; false when the user chose not to start a second copy.
     bool run(StartupHost& host);
+    bool finished() const { return m_next > LastStep; }
     const QStringList& record() const { return m_record; }
+
+    static constexpr int LastStep = 16;
 
 private:
     void status(StartupHost& host, const QString& text);
     void bar(StartupHost& host, int percent);
     QStringList m_record;
+    int m_next = 1;
 };

@@ -3,6 +3,7 @@
 #include "shell/Globals.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
@@ -89,8 +90,11 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent)
     m_icon = new QSystemTrayIcon(m_images[0], this);
     m_icon->setToolTip(tip());
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
-    // Adding may fail where there is no notification area; that is not reported.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    // On X11 the icon is asked for even where there is no notification area
+    // yet: Qt follows the tray's selection owner and adds the icon to one that
+    // starts later. Elsewhere Qt gives no such notice. A failed add is not
+    // reported.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
         m_icon->show();
 }
 
@@ -110,7 +114,12 @@ QString TrayIcon::tip() const { return QStringLiteral("Vantora"); }
 
 QIcon TrayIcon::image(int index) const { return (index >= 0 && index < 3) ? m_images[index] : QIcon(); }
 
-bool TrayIcon::iconShown() const { return m_icon && m_icon->isVisible(); }
+bool TrayIcon::iconShown() const
+{
+    return m_icon && m_icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool TrayIcon::iconWanted() const { return m_icon && m_icon->isVisible(); }
 
 bool TrayIcon::flashing() const { return flashTimer->isActive(); }
 
@@ -164,7 +173,8 @@ void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
         return;
     QPointer<TrayIcon> self(this); // "Shut down" unloads the tray
     m_busy = true;
-    if (reason == QSystemTrayIcon::DoubleClick) {
+    // Status-notifier desktops send a single click (Trigger) and no double click.
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
         onShowWindow();
         if (self)
             showImage(m_current);

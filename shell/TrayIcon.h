@@ -37,8 +37,8 @@ public:
 
     void onFlashStep(); // flash step, every 750 ms while flashing
     void onFlashStop(); // flash stop, 60 s after flashing started
-    // The icon was used: a double click shows the window, the context click
-    // opens the menu; other clicks do nothing.
+    // The icon was used: a click or double click shows the window, the
+    // context click opens the menu; other clicks do nothing.
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
     void onShowWindow();
@@ -52,6 +52,9 @@ public:
     QIcon image(int index) const;
     // True when the icon sits in a notification area.
     bool iconShown() const;
+    // True while the icon is asked for: it appears in a notification area
+    // that starts later.
+    bool iconWanted() const;
     // Whether a minimised main window may hide: only when the icon can bring it
     // back. Tests stand in for a notification area with assumeTray.
     bool canRestoreWindows() const { return iconShown() || s_assumeTray; }

@@ -18,6 +18,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <thread>
+#include <vector>
 
 using namespace directory;
 
@@ -665,6 +667,49 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("locker"));
         QCOMPARE(service.logon(query("u=bob.vantora.example&p=pass1&i=10.0.0.1:2156"), "127.0.0.1").body,
                  QByteArray("127.0.0.1:2156"));
+    }
+
+    void presenceWritesTogetherKeepEachOutcome()
+    {
+        // Writes from many threads share transactions; each caller must still
+        // learn about its own row: written, a member that does not exist, or
+        // a hash that no longer matches.
+        MemberStore store(freshDb());
+        QVERIFY(store.open());
+        constexpr int kMembers = 24;
+        for (int i = 0; i < kMembers; ++i) {
+            Member m;
+            m.name = QStringLiteral("m%1.vantora.example").arg(i);
+            m.domain = QStringLiteral("vantora.example");
+            m.passwordHash = "$argon2id$hash" + QByteArray::number(i);
+            QCOMPARE(store.add(m), MemberStore::AddResult::Created);
+        }
+        std::vector<MemberStore::Write> outcome(3 * kMembers);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 3 * kMembers; ++i) {
+            threads.emplace_back([&, i] {
+                const int member = i % kMembers;
+                const QString name = i < 2 * kMembers ? QStringLiteral("m%1.vantora.example").arg(member)
+                                                      : QStringLiteral("nobody%1.vantora.example").arg(i);
+                const QByteArray hash = i < kMembers ? "$argon2id$hash" + QByteArray::number(member)
+                                                     : QByteArray("$argon2id$stale");
+                outcome[i] = store.setPresenceIfHash(name, hash, QStringLiteral("10.0.0.%1").arg(member),
+                                                     2000 + member, 1000 + i);
+            });
+        }
+        for (auto& t : threads)
+            t.join();
+        for (int i = 0; i < 3 * kMembers; ++i)
+            QCOMPARE(outcome[i], i < kMembers ? MemberStore::Write::Written : MemberStore::Write::NotWritten);
+        for (int i = 0; i < kMembers; ++i) {
+            Member back;
+            QCOMPARE(store.find(QStringLiteral("m%1.vantora.example").arg(i), &back),
+                     MemberStore::Lookup::Found);
+            QVERIFY(back.online);
+            QCOMPARE(back.address, QStringLiteral("10.0.0.%1").arg(i));
+            QCOMPARE(back.port, 2000 + i);
+            QCOMPARE(back.lastLogonMs, qint64(1000 + i));
+        }
     }
 
     void storeKeepsFieldsAsGiven()

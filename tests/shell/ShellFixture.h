@@ -74,6 +74,7 @@ public:
         setSettingsPath(dir.path() + QStringLiteral("/settings%1/vantora.conf").arg(++n));
         resetGlobals();
         MessageBox::clearHistory();
+        MessageBox::setResponder({});
         desktop::setProgramEnd([] { ++shellRecord().programEnds; });
         desktop::setUrlOpener([](const QUrl& u) {
             shellRecord().opened.append(u);
@@ -100,6 +101,7 @@ public:
         unloadDriverFailureWindow();
         unloadTrayIcon();
         unloadSplash();
+        MessageBox::setResponder({});
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 };

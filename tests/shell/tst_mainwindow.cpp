@@ -112,11 +112,6 @@ private slots:
         QVERIFY(trayIcon()->flashing());
         emit session->flashingWanted(false);
         QVERIFY(!trayIcon()->flashing());
-        emit session->startFailed(QStringLiteral("The address is in use"));
-        QCOMPARE(MessageBox::history().size(), 1);
-        QCOMPARE(MessageBox::history()[0].icon, QMessageBox::NoIcon);
-        QCOMPARE(MessageBox::history()[0].title, QStringLiteral("Vantora"));
-        QCOMPARE(MessageBox::history()[0].text, QStringLiteral("The address is in use"));
         emit session->errorOccurred(QStringLiteral("Could not connect server\r\nReason: refused"));
         QVERIFY(loadedErrorWindow());
         QCOMPARE(loadedErrorWindow()->messageLabel->text(),
@@ -131,6 +126,34 @@ private slots:
         QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
         QCOMPARE(shellRecord().engineLogoffs, 1);
         QVERIFY(!w->onlineController()->session());
+    }
+
+    // Going online where the port is taken: the box says so once, and the
+    // switch and the engine label show that nothing listens. The stored
+    // choice stays for the next start.
+    void startFailureShowsTheTrueState()
+    {
+        MainWindow* w = started();
+        QVERIFY(w);
+        QVERIFY(w->onlineSwitch->isChecked());
+        OnlineSession* session = w->onlineController()->session();
+        QVERIFY(session);
+        emit session->startFailed(QStringLiteral("Port 2156 is in use by another program"));
+        QCOMPARE(MessageBox::history().size(), 1);
+        QCOMPARE(MessageBox::history()[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(MessageBox::history()[0].title, QStringLiteral("Vantora"));
+        QCOMPARE(MessageBox::history()[0].text, QStringLiteral("Port 2156 is in use by another program"));
+        QVERIFY(!w->onlineSwitch->isChecked());
+        QVERIFY(!globals().OnlineSwitch);
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("OFF"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
+        // Ticking the switch again tries again.
+        const int loads = shellRecord().engineLoads;
+        session->logOff();
+        w->onlineSwitch->setChecked(true);
+        QCOMPARE(shellRecord().engineLoads, loads + 1);
+        QCOMPARE(w->engineStateLabel->text(), QStringLiteral("ON"));
+        QCOMPARE(MessageBox::history().size(), 1);
     }
 
     void logInBox()

@@ -1,5 +1,8 @@
 // Start-up: the ordered steps, the settings they read and write, the second
-// copy question, a driver that does not connect, and the splash window.
+// copy question, a driver that does not connect, the splash window, the
+// windows start-up raises, and a camera port that another program holds.
+#include "capture/Termination.h"
+#include "server/StreamingEngine.h"
 #include "shell/ShellWindows.h"
 #include "shell/Startup.h"
 #include "shell/SystemUtils.h"
@@ -10,12 +13,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTimer>
+#include <QWindow>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -85,6 +94,56 @@ public:
     }
     void setOnlineSwitch(int v) override { calls << QLatin1String("switch ") + QString::number(v); }
 };
+
+// Logging off takes passes of the event loop, as a directory's answer does.
+class SlowLogoffSession : public OnlineSession
+{
+public:
+    void start() override { ++shellRecord().engineLoads; }
+    void logOff() override
+    {
+        ++shellRecord().engineLogoffs;
+        // The answer comes two passes later.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_ended = true;
+                        emit unloaded();
+                        deleteLater();
+                    },
+                    Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+    }
+    bool hasEnded() const override { return m_ended; }
+
+private:
+    bool m_ended = false;
+};
+
+// Notes the order in which windows are shown, by object name.
+class ShowOrder : public QObject
+{
+public:
+    QStringList shown;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            shown << watched->objectName();
+        return false;
+    }
+};
+
+// The centres of two windows agree (to the pixel rounding of halving).
+bool centredOn(const QWidget* window, const QWidget* owner)
+{
+    const QPoint d = window->frameGeometry().center() - owner->frameGeometry().center();
+    return qAbs(d.x()) <= 1 && qAbs(d.y()) <= 1;
+}
 
 } // namespace
 
@@ -352,8 +411,202 @@ private slots:
         QVERIFY(!mainWindow());
         s->onLoadDelay(); // the 200 ms are up
         QVERIFY(mainWindow());
-        QVERIFY(!splashScreen()); // unloaded in step 14
+        QTRY_VERIFY(!splashScreen()); // unloaded in step 14
         QVERIFY(mainWindow()->isVisible());
+    }
+
+    // The program's start-up returns to the event loop between steps, and
+    // the splash paints each step's text and bar before the step's work.
+    void splashPaintsEachStep()
+    {
+        startWindows();
+        SplashScreen* s = splashScreen();
+        QVERIFY(QTest::qWaitForWindowExposed(s));
+        s->loadDelay->stop();
+        QList<QPair<QString, int>> painted;
+        connect(s, &SplashScreen::painted, this, [&painted](const QString& text, int percent) {
+            painted.append({text, percent});
+        });
+        s->onLoadDelay();
+        QPointer<MainWindow> w = mainWindow();
+        QVERIFY(w);
+        QVERIFY(w->startingUp()); // not every step in one go
+        QTRY_VERIFY(!w->startingUp());
+        QCOMPARE(w->startupRecord(), fullRecord);
+        QPair<QString, int> state(QStringLiteral("Loading core of application..."), 10);
+        qsizetype at = 0;
+        for (const QString& entry : fullRecord) {
+            if (entry.startsWith(QLatin1String("bar ")))
+                state.second = entry.mid(4).toInt();
+            else
+                state.first = entry.mid(7);
+            while (at < painted.size() && painted.at(at) != state)
+                ++at;
+            QVERIFY2(at < painted.size(),
+                     qPrintable(QStringLiteral("not painted: %1 at %2%").arg(state.first).arg(state.second)));
+        }
+    }
+
+    // What start-up has to show comes after the main window, belongs to it
+    // and sits centred on it.
+    void startupWindowsFollowTheMainWindow_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("driver failure window") << "driver";
+        QTest::newRow("account question") << "account";
+    }
+    void startupWindowsFollowTheMainWindow()
+    {
+        QFETCH(QString, what);
+        ShowOrder order;
+        qApp->installEventFilter(&order);
+        QList<bool> mainShownAtBox;
+        MessageBox::setResponder([&mainShownAtBox](const MessageBox::Shown&) {
+            mainShownAtBox << (mainWindow() && mainWindow()->isVisible());
+            return QMessageBox::No;
+        });
+        if (what == QLatin1String("driver")) {
+            SaveSetting(QStringLiteral("Settings"), QStringLiteral("drivera"), QStringLiteral("99"));
+            SaveSetting(QStringLiteral("Settings"), QStringLiteral("ShowCamError"), QStringLiteral("0"));
+        } else {
+            shellRecord().withoutAccount = true;
+        }
+        QPointer<MainWindow> w = startMainWindow();
+        QTRY_VERIFY(!w->startingUp());
+        qApp->removeEventFilter(&order);
+        QVERIFY(w->isVisible());
+        if (what == QLatin1String("driver")) {
+            CameraUnavailableDialog* f = loadedDriverFailureWindow();
+            QVERIFY(f);
+            QVERIFY(f->isVisible());
+            QVERIFY(!w->isEnabled());
+            QVERIFY2(order.shown.indexOf(QStringLiteral("MainWindow")) >= 0 &&
+                         order.shown.indexOf(QStringLiteral("MainWindow")) <
+                             order.shown.indexOf(QStringLiteral("CameraUnavailableDialog")),
+                     qPrintable(order.shown.join(u',')));
+            QCOMPARE(f->windowHandle()->transientParent(), w->windowHandle());
+            QVERIFY(centredOn(f, w));
+            QVERIFY(MessageBox::history().isEmpty());
+        } else {
+            QCOMPARE(MessageBox::history().size(), 2); // the question and where to go later
+            QCOMPARE(mainShownAtBox, QList<bool>({true, true}));
+            QVERIFY(!w->onlineSwitch->isChecked());
+        }
+    }
+
+    // Windows raised while the steps run wait for the main window.
+    void windowsRaisedDuringStartupWait_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("update window") << "update";
+        QTest::newRow("error window") << "error";
+    }
+    void windowsRaisedDuringStartupWait()
+    {
+        QFETCH(QString, what);
+        QPointer<MainWindow> w = startMainWindow();
+        QVERIFY(w->startingUp());
+        QWidget* raised = nullptr;
+        if (what == QLatin1String("update")) {
+            raised = newVersionWindow();
+        } else {
+            ShowErrorWindow(QStringLiteral("Could not connect server"));
+            raised = loadedErrorWindow();
+        }
+        QVERIFY(raised);
+        QVERIFY(!raised->isVisible());
+        QTRY_VERIFY(!w->startingUp());
+        QVERIFY(w->isVisible());
+        QVERIFY(raised->isVisible());
+        QCOMPARE(raised->windowHandle()->transientParent(), w->windowHandle());
+        QVERIFY(!raised->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(centredOn(raised, w));
+    }
+
+    // "Shut down" from the tray while a box of the main window is open and
+    // the log-off is still under way: the window outlives the box's handler,
+    // then goes.
+    void shutDownWhileABoxIsOpen()
+    {
+        OnlineController::setSessionFactory([](Capture*) -> OnlineSession* { return new SlowLogoffSession; });
+        SaveSetting(QStringLiteral("Options"), QStringLiteral("autocheck"), QStringLiteral("0"));
+        QPointer<MainWindow> w = loadMainWindow();
+        QVERIFY(w);
+        QVERIFY(w->onlineController()->session());
+        QEventLoop boxOpen;
+        QTimer::singleShot(60000, &boxOpen, &QEventLoop::quit); // never hang the suite
+        desktop::setProgramEnd([&boxOpen] {
+            ++shellRecord().programEnds;
+            boxOpen.quit();
+        });
+        bool aliveAfterBox = false;
+        MessageBox::setResponder([&](const MessageBox::Shown&) {
+            QTimer::singleShot(0, trayIcon(), [] { trayIcon()->exitAction->trigger(); });
+            boxOpen.exec();              // open until the program ends
+            aliveAfterBox = !w.isNull(); // its handler runs on
+            return QMessageBox::Ok;
+        });
+        emit w->onlineController()->session()->noticeWanted(QStringLiteral("alice refused the chat"));
+        QCOMPARE(shellRecord().programEnds, 1);
+        QCOMPARE(shellRecord().engineLogoffs, 1);
+        QVERIFY(aliveAfterBox);
+        QTRY_VERIFY(w.isNull());
+    }
+
+    // Another program holds the camera's port: one box names it, the switch
+    // and the engine label show that nothing listens, the stored choice
+    // stays, and a signal while the box is open shuts down cleanly.
+    void portInUseAtStartup()
+    {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const quint16 port = taken.serverPort();
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Port"), QString::number(port));
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Enable"), QStringLiteral("1"));
+        SaveSetting(QStringLiteral("Options"), QStringLiteral("autocheck"), QStringLiteral("0"));
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Username"), QStringLiteral("demo"));
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Password"), QStringLiteral("secret1"));
+        SaveSetting(QStringLiteral("Streaming"), QStringLiteral("Domain"), QStringLiteral("vantora.example"));
+        StreamingEngine::setListenAddress(QHostAddress::LocalHost);
+        StreamingEngine::registerFactory();
+        // As the program does: a signal shuts down like "Exit".
+        onTerminationSignal(qApp, [] {
+            if (mainWindow())
+                unloadMainWindow();
+        });
+        QEventLoop boxOpen;
+        QTimer::singleShot(60000, &boxOpen, &QEventLoop::quit); // never hang the suite
+        desktop::setProgramEnd([&boxOpen] {
+            ++shellRecord().programEnds;
+            boxOpen.quit();
+        });
+        struct Seen
+        {
+            bool mainShown;
+            bool switchOn;
+            QString engine;
+        };
+        QList<Seen> seen;
+        MessageBox::setResponder([&](const MessageBox::Shown&) {
+            MainWindow* m = mainWindow();
+            seen.append({m && m->isVisible(), m && m->onlineSwitch->isChecked(),
+                         m ? m->engineStateLabel->text() : QString()});
+            ::kill(::getpid(), SIGTERM);
+            boxOpen.exec(); // open until the program ends
+            return QMessageBox::Ok;
+        });
+        QPointer<MainWindow> w = startMainWindow();
+        QTRY_COMPARE_WITH_TIMEOUT(shellRecord().programEnds, 1, 60000);
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(MessageBox::history().size(), 1);
+        QCOMPARE(MessageBox::history().first().title, QStringLiteral("Vantora"));
+        QCOMPARE(MessageBox::history().first().text,
+                 QStringLiteral("Port %1 is in use by another program").arg(port));
+        QCOMPARE(seen.size(), 1);
+        QVERIFY(seen.first().mainShown);
+        QVERIFY(!seen.first().switchOn);
+        QCOMPARE(seen.first().engine, QStringLiteral("OFF"));
+        QCOMPARE(GetSetting(QStringLiteral("Streaming"), QStringLiteral("Enable")), QStringLiteral("1"));
     }
 
     void splashBarFollowsPercent()

@@ -1,5 +1,6 @@
-// The tray icon and the information windows.
+// The tray icon, the information windows and where windows go.
 #include "shell/Product.h"
+#include "shell/WindowPlacement.h"
 #include "tests/shell/ShellFixture.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 class TestWindows : public QObject
 {
@@ -78,16 +80,42 @@ private slots:
         QTRY_COMPARE(t->currentIcon(), 0);
     }
 
-    void doubleClickShowsTheMainWindow()
+    // Status-notifier desktops send single clicks only.
+    void clicksOnTheIcon_data()
     {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shows");
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
+    }
+    void clicksOnTheIcon()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shows);
         MainWindow* w = buildMainWindow();
         w->loadTray();
         TrayIcon* t = trayIcon();
+        w->camera->setPreview(false);
         QVERIFY(!w->isVisible());
-        t->onActivated(QSystemTrayIcon::DoubleClick);
-        QVERIFY(w->isVisible());
-        QVERIFY(w->camera->preview());
+        t->onActivated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(w->isVisible(), shows);
+        QCOMPARE(w->camera->preview(), shows);
         QVERIFY(!t->busy());
+    }
+
+    // On X11 the icon is asked for even without a notification area, so one
+    // that starts later gets it; until then a minimised window may not hide.
+    void iconAskedForWithoutNotificationArea()
+    {
+        TrayIcon* t = loadTrayIcon();
+        QCOMPARE(t->iconWanted(), QSystemTrayIcon::isSystemTrayAvailable() ||
+                                      QGuiApplication::platformName() == QLatin1String("xcb"));
+        QCOMPARE(t->iconShown(), QSystemTrayIcon::isSystemTrayAvailable());
+        QCOMPARE(t->canRestoreWindows(), QSystemTrayIcon::isSystemTrayAvailable());
+        unloadTrayIcon();
+        QVERIFY(!t->iconWanted()); // removed at once, freed later
     }
 
     void doubleClickWhileTheMenuIsOpenDoesNothing()
@@ -105,9 +133,6 @@ private slots:
         QVERIFY(busyInside);
         QVERIFY(!w->isVisible());
         QVERIFY(!t->busy());
-        for (auto other : {QSystemTrayIcon::Trigger, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
-            t->onActivated(other); // single and middle clicks do nothing
-        QVERIFY(!w->isVisible());
     }
 
     void trayMenuEntries()
@@ -151,6 +176,104 @@ private slots:
         QCOMPARE(again->messageLabel->text(), QStringLiteral("Retrieving error...."));
         again->messageLabel->setText(QStringLiteral("User unknown"));
         QVERIFY(again->isVisible());
+    }
+
+    // With the main window there, the error window belongs to it and sits
+    // centred on it instead of above every window at the screen's corner.
+    void errorWindowBelongsToTheMainWindow()
+    {
+        MainWindow* w = buildMainWindow();
+        w->move(60, 40);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        ShowErrorWindow(QStringLiteral("Video Device Error: busy"));
+        ErrorWindow* e = loadedErrorWindow();
+        QVERIFY(e);
+        QVERIFY(e->isVisible());
+        QCOMPARE(e->windowHandle()->transientParent(), w->windowHandle());
+        QVERIFY(!e->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        const QPoint d = e->frameGeometry().center() - w->frameGeometry().center();
+        QVERIFY2(qAbs(d.x()) <= 1 && qAbs(d.y()) <= 1,
+                 qPrintable(QStringLiteral("%1,%2").arg(d.x()).arg(d.y())));
+        // A second message keeps the place.
+        const QPoint at = e->pos();
+        ShowErrorWindow(QStringLiteral("second"));
+        QCOMPARE(e->pos(), at);
+    }
+
+    // Keeping an unshown window on top must not place it: it would be pinned
+    // to the screen's corner with its title bar off the screen.
+    void alwaysOnTopLeavesAnUnshownWindowUnplaced()
+    {
+        QWidget window;
+        setAlwaysOnTop(&window, true);
+        QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!window.testAttribute(Qt::WA_Moved));
+        QVERIFY(!window.testAttribute(Qt::WA_Resized));
+        QVERIFY(!window.isVisible());
+        setAlwaysOnTop(&window, false);
+        QVERIFY(!window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!window.testAttribute(Qt::WA_Moved));
+    }
+
+    void centredPosition_data()
+    {
+        QTest::addColumn<QRect>("owner");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QPoint>("expected");
+        const QRect screen(0, 30, 1280, 770); // a panel above
+        QTest::newRow("centred") << QRect(100, 100, 800, 600) << QSize(400, 200) << screen
+                                 << QPoint(300, 300);
+        QTest::newRow("owner at the right edge")
+            << QRect(1000, 100, 400, 300) << QSize(400, 200) << screen << QPoint(880, 150);
+        QTest::newRow("owner under the panel")
+            << QRect(100, -200, 400, 300) << QSize(300, 200) << screen << QPoint(150, 30);
+        QTest::newRow("owner below the screen")
+            << QRect(100, 700, 400, 300) << QSize(300, 200) << screen << QPoint(150, 600);
+        QTest::newRow("larger than the screen")
+            << QRect(0, 30, 1280, 770) << QSize(1400, 900) << screen << QPoint(0, 30);
+        QTest::newRow("second screen") << QRect(1380, 100, 800, 600) << QSize(400, 200)
+                                       << QRect(1280, 0, 1920, 1080) << QPoint(1580, 300);
+        QTest::newRow("no screen known")
+            << QRect(-500, -500, 200, 100) << QSize(100, 50) << QRect() << QPoint(-450, -475);
+    }
+    void centredPosition()
+    {
+        QFETCH(QRect, owner);
+        QFETCH(QSize, size);
+        QFETCH(QRect, available);
+        QFETCH(QPoint, expected);
+        QCOMPARE(::centredPosition(owner, size, available), expected);
+    }
+
+    // Offscreen the error window's messages and the boxes are printed; a
+    // terminal line must not be garbled by line breaks or a peer's control
+    // characters.
+    void printedLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("plain") << "You must login first!"
+                               << "Vantora Error: You must login first!";
+        QTest::newRow("CR LF") << "Vantora already running\r\nDo you wish to start another copy?"
+                               << "Vantora Error: Vantora already running Do you wish to start another copy?";
+        QTest::newRow("blank line") << "Video Device Error: busy\r\n\r\nGo to Camera Options"
+                                    << "Vantora Error: Video Device Error: busy Go to Camera Options";
+        QTest::newRow("lone CR") << "10%\r100%"
+                                 << "Vantora Error: 10% 100%";
+        QTest::newRow("escape sequence") << "Reason: \x1b[2J\x1b]0;owned\x07gone"
+                                         << "Vantora Error: Reason: [2J]0;ownedgone";
+        QTest::newRow("tab and trailing break") << "a\tb\r\n"
+                                                << "Vantora Error: a b";
+        QTest::newRow("right-to-left override")
+            << QString::fromUtf8("name\u202Etxt.exe") << "Vantora Error: nametxt.exe";
+    }
+    void printedLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, line);
+        QCOMPARE(MessageBox::printableLine(QStringLiteral("Vantora Error"), text), line);
     }
 
     void aboutWindow()
