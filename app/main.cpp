@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <cstdio>
 
+#include "app/TestControl.h"
 #include "capture/Termination.h"
 #include "community/CommunityWindows.h"
 #include "config/ConfigurationWindow.h"
@@ -77,6 +78,10 @@ int main(int argc, char** argv)
         std::printf("vantora: running offscreen (no display); once online the camera is served on %s\n",
                     where.constData());
         std::fflush(stdout);
+    }
+    if (!startTestControl(&app)) {
+        std::fprintf(stderr, "vantora: the test control cannot listen\n");
+        return 1;
     }
     // A signal shuts down like "Exit": preview off, log-off, windows in order.
     onTerminationSignal(&app, [] {

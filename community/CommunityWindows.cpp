@@ -1,5 +1,6 @@
 #include "community/CommunityWindows.h"
 
+#include "community/ChatWindows.h"
 #include "community/ConnectionsWindow.h"
 #include "community/SignupWizard.h"
 
@@ -7,4 +8,5 @@ void registerCommunityWindows()
 {
     registerActiveConnections();
     registerSignupWizard();
+    registerChatWindows();
 }

@@ -374,18 +374,25 @@ bool ClientConnection::handle(const request::Piece& piece)
         closeSocket();
         return false;
     }
-    case request::Kind::ChatReject:
-        emit noticeWanted(QStringLiteral("You chat request is rejected.."));
-        if (self)
-            closeSocket();
+    case request::Kind::ChatReject: {
+        const QString peer = addressText(peerSocket->peerAddress());
+        closeSocket();
+        // The chat windows decide (only an answer to our own invitation is
+        // shown); without them the notice goes to the main window.
+        if (enginehooks::hasChatRejectHandler())
+            enginehooks::chatReject(peer);
+        else if (self)
+            emit noticeWanted(QStringLiteral("You chat request is rejected.."));
         return false;
+    }
     case request::Kind::ChatAccept:
         emit flashingWanted(false);
         if (enginehooks::hasChatAcceptHandler()) {
             const quint16 port = enginehooks::chatAccept(request::chatAcceptName(data));
             if (!self || m_ended)
                 return false;
-            write(QByteArray::number(port) + "\r\n");
+            if (port != 0)
+                write(QByteArray::number(port) + "\r\n");
         }
         closeSocket();
         return false;

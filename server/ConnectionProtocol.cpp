@@ -137,7 +137,7 @@ QByteArray chatPageResponse(const QString& appName)
 
 QByteArray chatRejectReply() { return "CHAT REJECT\r\n"; }
 
-QString chatAcceptName(const QByteArray& data) { return QString::fromLatin1(data.mid(11)); }
+QString chatAcceptName(const QByteArray& data) { return QString::fromUtf8(data.mid(11)); }
 
 QString chatRequestString(const QByteArray& data)
 {
@@ -145,7 +145,7 @@ QString chatRequestString(const QByteArray& data)
     QByteArray line = eol < 0 ? data : data.left(eol + 1);
     line.replace("GET /", "");
     line.chop(9);
-    return QString::fromLatin1(line);
+    return QString::fromUtf8(line);
 }
 
 void Collector::reset(qsizetype start)

@@ -31,7 +31,7 @@ QByteArray frameHeader(qint64 length);
 // Whole chat page response: header, body, and one more CR LF.
 QByteArray chatPageResponse(const QString& appName);
 QByteArray chatRejectReply();
-// The name after "CHAT ACCEPT", untrimmed.
+// The name after "CHAT ACCEPT", untrimmed (names travel as UTF-8).
 QString chatAcceptName(const QByteArray& data);
 // The first line with its CR, every "GET /" removed, the last 9 characters
 // dropped: "GET /CHATREQUEST_x HTTP/1.1" gives "CHATREQUEST_x ".

@@ -3,6 +3,7 @@
 namespace {
 enginehooks::ChatAcceptHandler chatAcceptHandler;
 enginehooks::ChatRequestHandler chatRequestHandler;
+enginehooks::ChatRejectHandler chatRejectHandler;
 enginehooks::AddressHook addHook;
 enginehooks::AddressHook removeHook;
 } // namespace
@@ -11,6 +12,7 @@ namespace enginehooks {
 
 void setChatAcceptHandler(ChatAcceptHandler handler) { chatAcceptHandler = std::move(handler); }
 void setChatRequestHandler(ChatRequestHandler handler) { chatRequestHandler = std::move(handler); }
+void setChatRejectHandler(ChatRejectHandler handler) { chatRejectHandler = std::move(handler); }
 void setActiveConnectionsHooks(AddressHook add, AddressHook remove)
 {
     addHook = std::move(add);
@@ -23,6 +25,12 @@ void chatRequest(const QString& request, const QString& peerAddress)
 {
     if (chatRequestHandler)
         chatRequestHandler(request, peerAddress);
+}
+bool hasChatRejectHandler() { return bool(chatRejectHandler); }
+void chatReject(const QString& peerAddress)
+{
+    if (chatRejectHandler)
+        chatRejectHandler(peerAddress);
 }
 void addActiveConnection(const QString& address)
 {

@@ -148,6 +148,11 @@ void StreamingEngine::start()
         unload();
         return;
     }
+    // Listening on one address, we also talk to the directory from it, so
+    // the address it records for us is where we can be reached.
+    const bool anyAddress = bindAddress == QHostAddress::Any || bindAddress == QHostAddress::AnyIPv4 ||
+                            bindAddress == QHostAddress::AnyIPv6;
+    m_sourceAddress = anyAddress ? QHostAddress() : bindAddress;
 
     emit statusChanged(QStringLiteral("Logging on..."));
     logonDelay.start();
@@ -223,6 +228,8 @@ void StreamingEngine::connectToDirectory(QTcpSocket& socket)
 {
     const QString host = globals().ServerHost;
     socket.abort();
+    if (!m_sourceAddress.isNull())
+        socket.bind(m_sourceAddress);
     socket.connectToHost(product::hostOf(host), product::portOf(host));
 }
 
@@ -353,6 +360,8 @@ void StreamingEngine::onLogonReadyRead()
         keepRelogonRunning();
         g.PublicAddress = r.address;
         reachabilitySocket.abort();
+        if (!m_sourceAddress.isNull())
+            reachabilitySocket.bind(m_sourceAddress);
         reachabilitySocket.connectToHost(r.address, r.port);
         break;
     case V::Nothing:

@@ -121,5 +121,6 @@ private:
     QString m_cameraAddress;
     bool m_publicAddressKnown = false;
     bool m_listensEverywhere = false;
+    QHostAddress m_sourceAddress; // null: the system picks
     bool m_unloaded = false;
 };
