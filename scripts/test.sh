@@ -31,9 +31,10 @@ cmake --build "$SANITIZE_DIR" --parallel "$(nproc)"
 )
 stage "sanitizer build and tests"
 
-# Each fuzz target for VANTORA_FUZZ_SECONDS on a copy of its corpus.
+# Each fuzz target for FUZZ_SECONDS (default 30) on a copy of its corpus.
 FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
-cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVANTORA_FUZZ=ON
+cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVANTORA_FUZZ=ON \
+  -DVANTORA_FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
 cmake --build "$FUZZ_DIR" --parallel "$(nproc)" --target vantora_fuzzers
 (cd "$FUZZ_DIR" && ctest --output-on-failure --parallel "$(nproc)")
 stage "fuzzing"
