@@ -328,7 +328,8 @@ void TestServerEngine::logonAnswers()
         // Reported once; with nobody to undo going online the engine ends itself.
         QCOMPARE(refused.size(), 1);
         QCOMPARE(logOffs.size(), 1);
-        QVERIFY(!e->relogonTimer.isActive());
+        // The engine may be gone already (its deletion runs with the events above).
+        QVERIFY(m_engine.isNull() || !m_engine->relogonTimer.isActive());
         QTRY_VERIFY(m_engine.isNull());
         QCOMPARE(m_dir->requests.size(), 1); // never logged in: no logoff
     } else {
