@@ -228,9 +228,20 @@ void StreamingEngine::connectToDirectory(QTcpSocket& socket)
 {
     const QString host = globals().ServerHost;
     socket.abort();
-    if (!m_sourceAddress.isNull())
-        socket.bind(m_sourceAddress);
+    bindSource(socket, product::hostOf(host));
     socket.connectToHost(product::hostOf(host), product::portOf(host));
+}
+
+void StreamingEngine::bindSource(QTcpSocket& socket, const QString& destination) const
+{
+    if (m_sourceAddress.isNull())
+        return;
+    // An address of the other family cannot be reached from ours: the
+    // system picks the source then.
+    const QHostAddress literal(destination);
+    if (!literal.isNull() && literal.protocol() != m_sourceAddress.protocol())
+        return;
+    socket.bind(m_sourceAddress);
 }
 
 int StreamingEngine::retryDelayMs(int failures)
@@ -360,8 +371,7 @@ void StreamingEngine::onLogonReadyRead()
         keepRelogonRunning();
         g.PublicAddress = r.address;
         reachabilitySocket.abort();
-        if (!m_sourceAddress.isNull())
-            reachabilitySocket.bind(m_sourceAddress);
+        bindSource(reachabilitySocket, r.address);
         reachabilitySocket.connectToHost(r.address, r.port);
         break;
     case V::Nothing:

@@ -115,6 +115,7 @@ private:
     void loadTemplates();
     void takeReferenceFrame();
     void connectToDirectory(QTcpSocket& socket);
+    void bindSource(QTcpSocket& socket, const QString& destination) const;
 
     std::shared_ptr<ServingState> m_state;
     logon::LogonAnswer m_answer;
