@@ -345,6 +345,9 @@ struct MemberStore::PresenceBatch
     // get their own outcome, and the later one's values stay.
     std::vector<Presence> rows;
     bool done = false;
+    // Wakes only this batch's callers: all of them once it is written, one of
+    // them to write it once the batch before it is done.
+    std::condition_variable wake;
     QString error;
 };
 
@@ -365,7 +368,7 @@ MemberStore::Write MemberStore::setPresenceIfHash(const QString& name, const QBy
     mine->rows.push_back({key, address, port, lastLogonMs, passwordHash, false});
     while (!mine->done) {
         if (m_writingBatch) {
-            m_batchDone.wait(lock);
+            mine->wake.wait(lock);
             continue;
         }
         // Nobody is writing: this caller writes whatever has gathered.
@@ -377,7 +380,9 @@ MemberStore::Write MemberStore::setPresenceIfHash(const QString& name, const QBy
         lock.lock();
         batch->done = true;
         m_writingBatch = false;
-        m_batchDone.notify_all();
+        batch->wake.notify_all();
+        if (m_openBatch)
+            m_openBatch->wake.notify_one();
     }
     if (!mine->error.isEmpty()) {
         if (auto it = t_connections.find(m_serial); it != t_connections.end() && it->second)

@@ -93,7 +93,6 @@ private:
     std::mutex m_writeLock;
     // The batch that collects presence writes while another one is written.
     std::mutex m_batchLock;
-    std::condition_variable m_batchDone;
     std::shared_ptr<PresenceBatch> m_openBatch;
     bool m_writingBatch = false;
 };
