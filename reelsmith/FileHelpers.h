@@ -1,12 +1,10 @@
 #pragma once
 // File tests the recorder makes before it writes a movie.
 
-#include <QString>
+#include "capture/FileExists.h"
 
 namespace reel {
 
-// True when the file opens for reading. A single trailing "/" is removed
-// first; a folder does not open as a file, so a folder path gives false.
-bool fileExists(const QString& path);
+using ::fileExists;
 
 } // namespace reel

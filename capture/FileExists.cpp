@@ -1,18 +1,16 @@
-#include "reelsmith/FileHelpers.h"
+#include "capture/FileExists.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-namespace reel {
-
 bool fileExists(const QString& path)
 {
     QString p = path;
-    if (p.endsWith(QLatin1Char('/')))
+    if (p.endsWith(u'/'))
         p.chop(1);
     if (p.isEmpty())
         return false;
-    // QFile happily "opens" a folder on Linux; reading one is what fails.
+    // A folder opens for reading on Linux; it is not a file.
     if (QFileInfo(p).isDir())
         return false;
     QFile f(p);
@@ -20,5 +18,3 @@ bool fileExists(const QString& path)
     f.close();
     return ok;
 }
-
-} // namespace reel
