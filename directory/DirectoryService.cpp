@@ -375,6 +375,11 @@ Reply DirectoryService::registerMember(const Params& params, const QString& remo
     return storeDown();
 }
 
+Reply DirectoryService::presenceReply(const QString& address, int port)
+{
+    return ok(address.toLatin1() + ':' + QByteArray::number(port));
+}
+
 Reply DirectoryService::logon(const Params& params, const QString& remoteAddress)
 {
     const QString name = params.text(QStringLiteral("u"));
@@ -389,13 +394,49 @@ Reply DirectoryService::logon(const Params& params, const QString& remoteAddress
     if (const std::optional<QByteArray> hash = sessionHash(name, password, address)) {
         switch (m_store.setPresenceIfHash(name, *hash, address, port, m_clock.nowMs())) {
         case MemberStore::Write::Written:
-            return ok(address.toLatin1() + ':' + QByteArray::number(port));
+            return presenceReply(address, port);
         case MemberStore::Write::Failed:
             return ok("DB DOWN", storeProblem("database cannot be written"));
         case MemberStore::Write::NotWritten:
             break;
         }
     }
+    return logonFully(name, password, address, port);
+}
+
+void DirectoryService::logon(const Params& params, const QString& remoteAddress, Answer answer,
+                             const Runner& elsewhere)
+{
+    const QString name = params.text(QStringLiteral("u"));
+    const int port = portOf(params.text(QStringLiteral("i")));
+    if (!name.isEmpty() && port == 0)
+        return answer(bad(QStringLiteral("logon refused: no port in i")));
+    const QString address = publicAddress(remoteAddress);
+    const QByteArray password = params.bytes(QStringLiteral("p"));
+    const std::optional<QByteArray> hash = sessionHash(name, password, address);
+    if (!hash)
+        return answer(logonFully(name, password, address, port));
+    m_store.setPresenceLater(
+        name, *hash, address, port, m_clock.nowMs(),
+        [this, name, password, address, port, answer = std::move(answer), elsewhere](MemberStore::Write write,
+                                                                                     const QString& error) {
+            switch (write) {
+            case MemberStore::Write::Written:
+                return answer(presenceReply(address, port));
+            case MemberStore::Write::Failed:
+                return answer(ok("DB DOWN", QLatin1String("database cannot be written: ") + error));
+            case MemberStore::Write::NotWritten:
+                break;
+            }
+            elsewhere([this, name, password, address, port, answer] {
+                answer(logonFully(name, password, address, port));
+            });
+        });
+}
+
+Reply DirectoryService::logonFully(const QString& name, const QByteArray& password, const QString& address,
+                                   int port)
+{
     Member member;
     QString why;
     const Auth auth = authenticate(name, password, address, &member, &why);
@@ -404,7 +445,7 @@ Reply DirectoryService::logon(const Params& params, const QString& remoteAddress
     if (!m_store.setPresence(member.name, address, port, m_clock.nowMs())) {
         return ok("DB DOWN", storeProblem("database cannot be written"));
     }
-    return ok(address.toLatin1() + ':' + QByteArray::number(port));
+    return presenceReply(address, port);
 }
 
 Reply DirectoryService::logoff(const Params& params, const QString& remoteAddress)

@@ -89,6 +89,14 @@ public:
     // remoteAddress: where the request came from (the member's public address).
     Reply registerMember(const Params& params, const QString& remoteAddress = QString());
     Reply logon(const Params& params, const QString& remoteAddress);
+    // The same without waiting: answer runs once the reply is known, here
+    // or, for a relogon, on the store's writer thread once its presence is
+    // written. Work that may take long (a full password check, when the
+    // stored hash changed under a relogon) is handed to elsewhere, never
+    // done on that thread.
+    using Answer = std::function<void(Reply)>;
+    using Runner = std::function<void(std::function<void()>)>;
+    void logon(const Params& params, const QString& remoteAddress, Answer answer, const Runner& elsewhere);
     Reply logoff(const Params& params, const QString& remoteAddress = QString());
     // A redirect to the invited member's own server when both members are
     // online and the sender is who it says; else the plain answer.
@@ -114,6 +122,9 @@ private:
                                           const QString& address);
     // The answer for a refused logon or logoff, with its note.
     static Reply refusal(Auth auth, const QString& why);
+    // A logon checked the whole way: the password against the store.
+    Reply logonFully(const QString& name, const QByteArray& password, const QString& address, int port);
+    static Reply presenceReply(const QString& address, int port);
     void log(const QString& line) const;
     // Why the store failed, for the request's log line.
     QString storeProblem(const char* what) const;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -153,10 +154,19 @@ struct HttpFrontend::Impl
     SteadyClock::time_point resumeAccepting;
     std::atomic<int> open{0};
 
-    // Shared with the workers.
+    // Shared with the workers, and with the store's writer thread, which
+    // answers relogons once their presence is written.
+    struct Job
+    {
+        std::unique_ptr<Connection> connection; // a request to answer
+        std::function<void()> task;             // or work handed over by the service
+    };
     std::mutex lock;
     std::condition_variable wake;
-    std::deque<std::unique_ptr<Connection>> jobs;
+    std::deque<Job> jobs;
+    // Answers the service still owes (relogons being written).
+    std::atomic<int> owed{0};
+    std::condition_variable settled;
     std::deque<std::unique_ptr<Connection>> returned; // answers that did not fit the socket at once
     std::vector<std::thread> workers;
 
@@ -198,7 +208,20 @@ struct HttpFrontend::Impl
     void expire();
     void takeReturned();
     void work();
-    void answer(Connection& c);
+    void post(std::function<void()> task);
+    void answer(std::unique_ptr<Connection> c);
+    // What the log line of a request says besides its reply.
+    struct Request
+    {
+        SteadyClock::time_point start;
+        QByteArray method;
+        QString target; // as logged
+        QString client; // as logged
+    };
+    // Sends the reply (or hands it to the event thread when it does not fit
+    // the socket at once), logs the request and closes.
+    void deliver(std::unique_ptr<Connection> c, const Reply& reply, const QByteArray& type,
+                 const Request& request);
     // Writes what fits; true when the whole answer left.
     static bool flush(Connection& c);
     void logRequest(const QString& peer, const QByteArray& method, const QString& target, int status,
@@ -479,9 +502,26 @@ void HttpFrontend::Impl::run()
     for (auto& t : workers)
         t.join();
     workers.clear();
-    for (auto& c : jobs)
-        ::close(c->fd);
-    jobs.clear();
+    // Requests not begun are dropped; answers owed are waited for, running
+    // what the service hands over, since no worker is left to.
+    for (;;) {
+        std::deque<Job> left;
+        {
+            std::unique_lock guard(lock);
+            settled.wait(guard, [this] { return owed.load() == 0 || !jobs.empty(); });
+            if (jobs.empty())
+                break;
+            left.swap(jobs);
+        }
+        for (Job& job : left) {
+            if (job.task) {
+                job.task();
+            } else {
+                ::close(job.connection->fd);
+                --open;
+            }
+        }
+    }
     takeReturned();
     for (auto& [fd, c] : connections)
         ::close(fd);
@@ -574,9 +614,19 @@ void HttpFrontend::Impl::dispatch(std::unique_ptr<Connection> c)
 {
     {
         std::lock_guard guard(lock);
-        jobs.push_back(std::move(c));
+        jobs.push_back({std::move(c), {}});
     }
     wake.notify_one();
+}
+
+void HttpFrontend::Impl::post(std::function<void()> task)
+{
+    {
+        std::lock_guard guard(lock);
+        jobs.push_back({nullptr, std::move(task)});
+    }
+    wake.notify_one();
+    settled.notify_all();
 }
 
 void HttpFrontend::Impl::finish(int fd, const QString& logLine)
@@ -687,28 +737,42 @@ bool HttpFrontend::Impl::flush(Connection& c)
 void HttpFrontend::Impl::work()
 {
     for (;;) {
-        std::unique_ptr<Connection> c;
+        Job job;
         {
             std::unique_lock guard(lock);
             wake.wait(guard, [this] { return stopping || !jobs.empty(); });
             if (stopping)
                 return;
-            c = std::move(jobs.front());
+            job = std::move(jobs.front());
             jobs.pop_front();
         }
-        answer(*c);
-        if (flush(*c)) {
-            closeQuietly(c->fd);
-            --open;
-            if (!accepting)
-                signal(); // room again: the event thread may accept
-        } else {
-            {
-                std::lock_guard guard(lock);
-                returned.push_back(std::move(c));
-            }
-            signal();
+        if (job.task)
+            job.task();
+        else
+            answer(std::move(job.connection));
+    }
+}
+
+void HttpFrontend::Impl::deliver(std::unique_ptr<Connection> c, const Reply& reply, const QByteArray& type,
+                                 const Request& request)
+{
+    c->out = answerBytes(reply.status, type, reply.body, reply.location);
+    const double ms =
+        request.start == SteadyClock::time_point()
+            ? -1
+            : std::chrono::duration<double, std::milli>(SteadyClock::now() - request.start).count();
+    logRequest(request.client, request.method, request.target, reply.status, ms, reply.note);
+    if (flush(*c)) {
+        closeQuietly(c->fd);
+        --open;
+        if (!accepting)
+            signal(); // room again: the event thread may accept
+    } else {
+        {
+            std::lock_guard guard(lock);
+            returned.push_back(std::move(c));
         }
+        signal();
     }
 }
 
@@ -735,14 +799,15 @@ void HttpFrontend::Impl::logRequest(const QString& peer, const QByteArray& metho
     log(line);
 }
 
-void HttpFrontend::Impl::answer(Connection& c)
+void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned)
 {
+    Connection& c = *owned;
     const auto start = SteadyClock::now();
     const qsizetype end = c.in.indexOf("\r\n\r\n");
     const qsizetype lineEnd = c.in.indexOf("\r\n");
     auto refuse = [&](int status, const QByteArray& method, const QString& target, const QString& note) {
-        c.out = answerBytes(status, "text/plain", QByteArray::number(status), {});
-        logRequest(c.peer, method, target, status, -1, note);
+        deliver(std::move(owned), Reply{status, QByteArray::number(status), {}, note}, "text/plain",
+                Request{{}, method, target, c.peer});
     };
     if (end < 0) {
         const bool longLine = lineEnd < 0;
@@ -784,6 +849,9 @@ void HttpFrontend::Impl::answer(Connection& c)
 
     const QString client = clientAddress(c.peer, forwardedFor);
 
+    const QString shownClient =
+        client == c.peer || client.isEmpty() ? c.peer : client + QLatin1String(" via ") + c.peer;
+    const Request request{start, method, logged, shownClient};
     QByteArray type = "text/plain";
     // Short and not an address: a client reading the logon answer must not
     // take it for one.
@@ -792,7 +860,22 @@ void HttpFrontend::Impl::answer(Connection& c)
         reply = {
             400, "BAD", {}, QStringLiteral("X-Forwarded-For from a trusted proxy is not an IPv4 address")};
     } else if (path == QLatin1String("/client_v3/logon.php")) {
-        reply = service.logon(Params::fromQuery(query), client);
+        // Relogons are answered from the store's writer thread once written;
+        // until then this worker is free for the next request.
+        ++owed;
+        Connection* waiting = owned.release();
+        service.logon(
+            Params::fromQuery(query), client,
+            [this, waiting, request](const Reply& reply) {
+                deliver(std::unique_ptr<Connection>(waiting), reply, "text/plain", request);
+                // Under the lock: once the count reads zero, nothing here
+                // touches the front again (it may be gone).
+                std::lock_guard guard(lock);
+                if (--owed == 0 && stopping)
+                    settled.notify_all();
+            },
+            [this](std::function<void()> task) { post(std::move(task)); });
+        return;
     } else if (path == QLatin1String("/client_v3/logoff.php")) {
         reply = service.logoff(Params::fromQuery(query), client);
     } else if (path == QLatin1String("/client_v3/register.php")) {
@@ -813,11 +896,7 @@ void HttpFrontend::Impl::answer(Connection& c)
             type = kHtml;
         }
     }
-    c.out = answerBytes(reply.status, type, reply.body, reply.location);
-    const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-    const QString shownClient =
-        client == c.peer || client.isEmpty() ? c.peer : client + QLatin1String(" via ") + c.peer;
-    logRequest(shownClient, method, logged, reply.status, ms, reply.note);
+    deliver(std::move(owned), reply, type, request);
 }
 
 } // namespace directory

@@ -148,7 +148,25 @@ QStringList MemberStore::widerModes(const QString& location)
     return out;
 }
 
-MemberStore::~MemberStore() { t_connections.erase(m_serial); }
+MemberStore::~MemberStore()
+{
+    // Whatever was queued is written and answered first.
+    {
+        std::lock_guard lock(m_queueLock);
+        m_stopping = true;
+    }
+    m_queueWake.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+    {
+        std::lock_guard lock(m_checkpointLock);
+        m_checkpointStopping = true;
+    }
+    m_checkpointWake.notify_all();
+    if (m_checkpointer.joinable())
+        m_checkpointer.join();
+    t_connections.erase(m_serial);
+}
 
 MemberStore::Connection* MemberStore::connection()
 {
@@ -203,6 +221,8 @@ MemberStore::Connection* MemberStore::connection()
         // Pages come from a shared mapping instead of a read call each time
         // another connection's write made this one's cache stale.
         q.exec(QStringLiteral("PRAGMA mmap_size=268435456"));
+        // Copied back by the checkpoint thread instead (see noteWritten).
+        q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
     }
     if (!q.exec(QString::fromLatin1(kSchema))) {
         c->error =
@@ -327,84 +347,106 @@ MemberStore::AddResult MemberStore::add(const Member& m)
         c->error = why;
         return AddResult::Failed;
     }
+    if (lock.owns_lock())
+        lock.unlock();
+    noteWritten(1);
     return AddResult::Created;
 }
 
-struct MemberStore::PresenceBatch
+struct MemberStore::Presence
 {
-    struct Presence
-    {
-        QString key;
-        QString address;
-        int port = 0;
-        qint64 lastLogonMs = 0;
-        QByteArray expectedHash; // empty: written whatever the hash
-        bool written = false;
-    };
-    // In arrival order, one per caller: two callers for the same member each
-    // get their own outcome, and the later one's values stay.
-    std::vector<Presence> rows;
-    bool done = false;
-    // Wakes only this batch's callers: all of them once it is written, one of
-    // them to write it once the batch before it is done.
-    std::condition_variable wake;
-    QString error;
+    QString key;
+    QString address;
+    int port = 0;
+    qint64 lastLogonMs = 0;
+    QByteArray expectedHash; // empty: written whatever the hash
+    PresenceDone done;
+    bool written = false;
 };
+
+void MemberStore::setPresenceLater(const QString& name, const QByteArray& passwordHash,
+                                   const QString& address, int port, qint64 lastLogonMs, PresenceDone done)
+{
+    {
+        std::lock_guard lock(m_queueLock);
+        m_queue.push_back({keyFor(name), address, port, lastLogonMs, passwordHash, std::move(done), false});
+        if (!m_writer.joinable())
+            m_writer = std::thread([this] { writeLoop(); });
+    }
+    m_queueWake.notify_one();
+}
+
+MemberStore::Write MemberStore::setPresenceIfHash(const QString& name, const QByteArray& passwordHash,
+                                                  const QString& address, int port, qint64 lastLogonMs)
+{
+    struct Outcome
+    {
+        std::mutex lock;
+        std::condition_variable wake;
+        bool done = false;
+        Write write = Write::Failed;
+        QString error;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    setPresenceLater(name, passwordHash, address, port, lastLogonMs,
+                     [outcome](Write write, const QString& error) {
+                         {
+                             std::lock_guard lock(outcome->lock);
+                             outcome->write = write;
+                             outcome->error = error;
+                             outcome->done = true;
+                         }
+                         outcome->wake.notify_one();
+                     });
+    std::unique_lock lock(outcome->lock);
+    outcome->wake.wait(lock, [&] { return outcome->done; });
+    if (outcome->write == Write::Failed)
+        connection()->error = outcome->error;
+    return outcome->write;
+}
 
 bool MemberStore::setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs)
 {
     return setPresenceIfHash(name, QByteArray(), address, port, lastLogonMs) == Write::Written;
 }
 
-MemberStore::Write MemberStore::setPresenceIfHash(const QString& name, const QByteArray& passwordHash,
-                                                  const QString& address, int port, qint64 lastLogonMs)
+void MemberStore::writeLoop()
 {
-    const QString key = keyFor(name);
-    std::unique_lock lock(m_batchLock);
-    if (!m_openBatch)
-        m_openBatch = std::make_shared<PresenceBatch>();
-    const std::shared_ptr<PresenceBatch> mine = m_openBatch;
-    const size_t slot = mine->rows.size();
-    mine->rows.push_back({key, address, port, lastLogonMs, passwordHash, false});
-    while (!mine->done) {
-        if (m_writingBatch) {
-            mine->wake.wait(lock);
-            continue;
+    std::vector<Presence> rows;
+    for (;;) {
+        {
+            std::unique_lock lock(m_queueLock);
+            m_queueWake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty())
+                break; // stopping, and everything asked for is written
+            rows.swap(m_queue);
         }
-        // Nobody is writing: this caller writes whatever has gathered.
-        m_writingBatch = true;
-        const std::shared_ptr<PresenceBatch> batch = std::move(m_openBatch);
-        m_openBatch.reset();
-        lock.unlock();
-        writePresence(*batch);
-        lock.lock();
-        batch->done = true;
-        m_writingBatch = false;
-        batch->wake.notify_all();
-        if (m_openBatch)
-            m_openBatch->wake.notify_one();
+        QString error;
+        writePresence(rows, &error);
+        // Outside any lock: a caller may queue its next write from here.
+        for (Presence& row : rows)
+            row.done(!error.isEmpty() ? Write::Failed
+                     : row.written    ? Write::Written
+                                      : Write::NotWritten,
+                     error);
+        rows.clear();
     }
-    if (!mine->error.isEmpty()) {
-        if (auto it = t_connections.find(m_serial); it != t_connections.end() && it->second)
-            it->second->error = mine->error;
-        return Write::Failed;
-    }
-    return mine->rows[slot].written ? Write::Written : Write::NotWritten;
+    t_connections.erase(m_serial);
 }
 
-void MemberStore::writePresence(PresenceBatch& batch)
+void MemberStore::writePresence(std::vector<Presence>& rows, QString* error)
 {
     std::unique_lock lock(m_writeLock, std::defer_lock);
     if (m_sqlite)
         lock.lock();
     Connection* c = connection();
     if (!c->ready) {
-        batch.error = c->error.isEmpty() ? QStringLiteral("database not open") : c->error;
+        *error = c->error.isEmpty() ? QStringLiteral("database not open") : c->error;
         return;
     }
     QSqlDatabase db = c->db();
-    const bool inTransaction = batch.rows.size() > 1 && db.transaction();
-    for (auto& row : batch.rows) {
+    const bool inTransaction = rows.size() > 1 && db.transaction();
+    for (Presence& row : rows) {
         QSqlQuery& q = row.expectedHash.isEmpty() ? *c->presenceQuery : *c->presenceIfHashQuery;
         q.bindValue(0, row.address);
         q.bindValue(1, row.port);
@@ -413,19 +455,65 @@ void MemberStore::writePresence(PresenceBatch& batch)
         if (!row.expectedHash.isEmpty())
             q.bindValue(4, QString::fromLatin1(row.expectedHash));
         if (!q.exec()) {
-            batch.error = q.lastError().text();
+            *error = q.lastError().text();
             break;
         }
         row.written = q.numRowsAffected() == 1;
     }
     if (inTransaction) {
-        if (!batch.error.isEmpty())
+        if (!error->isEmpty())
             db.rollback();
         else if (!db.commit())
-            batch.error = db.lastError().text();
+            *error = db.lastError().text();
     }
-    if (!batch.error.isEmpty())
-        c->error = batch.error;
+    if (!error->isEmpty()) {
+        c->error = *error;
+        // A failed batch is not half written: nobody is told "written".
+        for (Presence& row : rows)
+            row.written = false;
+        return;
+    }
+    if (lock.owns_lock())
+        lock.unlock();
+    noteWritten(int(rows.size()));
+}
+
+void MemberStore::noteWritten(int rows)
+{
+    if (!m_sqlite || m_path.isEmpty() || m_path == QLatin1String(":memory:"))
+        return;
+    {
+        std::lock_guard lock(m_checkpointLock);
+        // About a page a row: copy back every megabyte or so, well before
+        // the log grows long enough to slow every read down.
+        m_rowsSinceCheckpoint += rows;
+        if (m_rowsSinceCheckpoint < 256 || m_checkpointDue)
+            return;
+        m_rowsSinceCheckpoint = 0;
+        m_checkpointDue = true;
+        if (!m_checkpointer.joinable())
+            m_checkpointer = std::thread([this] { checkpointLoop(); });
+    }
+    m_checkpointWake.notify_one();
+}
+
+void MemberStore::checkpointLoop()
+{
+    std::unique_lock lock(m_checkpointLock);
+    for (;;) {
+        m_checkpointWake.wait(lock, [this] { return m_checkpointStopping || m_checkpointDue; });
+        if (m_checkpointStopping)
+            break;
+        m_checkpointDue = false;
+        lock.unlock();
+        // Passive: copies what no reader still needs, never waits for a lock
+        // and never holds up a writer. What it leaves goes next time.
+        if (Connection* c = connection(); c->ready)
+            QSqlQuery(c->db()).exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+        lock.lock();
+    }
+    lock.unlock();
+    t_connections.erase(m_serial);
 }
 
 bool MemberStore::setOffline(const QString& name)
@@ -443,6 +531,9 @@ bool MemberStore::setOffline(const QString& name)
         c->error = q.lastError().text();
         return false;
     }
+    if (lock.owns_lock())
+        lock.unlock();
+    noteWritten(1);
     return true;
 }
 

@@ -10,9 +10,12 @@
 #include <QString>
 #include <QStringList>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace directory {
 
@@ -64,26 +67,38 @@ public:
 
     Lookup find(const QString& name, Member* out);
     AddResult add(const Member& member);
-    // Presence writes that arrive together share one transaction: the first
-    // caller writes the batch while the others wait for its outcome, so each
-    // caller still learns whether its own row was written.
-    bool setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs);
-    // The same, but only while the stored password hash is still passwordHash:
-    // a relogon checked against a remembered hash reads nothing first.
+    // Presence writes go to one writer thread of the store's own, which
+    // writes whatever has gathered in one transaction on a connection whose
+    // cache no other thread spoils, and then tells each caller its outcome.
     enum class Write { Written, NotWritten, Failed };
+    // error: why, when Failed.
+    using PresenceDone = std::function<void(Write write, const QString& error)>;
+    // Queues the write and returns; done runs later on the writer thread.
+    // A non-empty passwordHash makes it conditional: written only while the
+    // stored hash is still that one, so a relogon checked against a
+    // remembered hash reads nothing first.
+    void setPresenceLater(const QString& name, const QByteArray& passwordHash, const QString& address,
+                          int port, qint64 lastLogonMs, PresenceDone done);
+    // The same, waiting for the outcome.
     Write setPresenceIfHash(const QString& name, const QByteArray& passwordHash, const QString& address,
                             int port, qint64 lastLogonMs);
+    bool setPresence(const QString& name, const QString& address, int port, qint64 lastLogonMs);
     bool setOffline(const QString& name);
     std::optional<QList<Member>> list();
 
     // One thread's connection (defined in the .cpp file).
     struct Connection;
 
-    struct PresenceBatch;
+    struct Presence;
 
 private:
     Connection* connection();
-    void writePresence(PresenceBatch& batch);
+    void writeLoop();
+    void writePresence(std::vector<Presence>& rows, QString* error);
+    // SQLite: the write-ahead log is copied back into the file by a thread of
+    // its own, so no write waits for that copy and its syncs.
+    void noteWritten(int rows);
+    void checkpointLoop();
 
     QString m_path;
     QString m_driver;
@@ -91,10 +106,19 @@ private:
     int m_busyTimeoutMs;
     quint64 m_serial;
     std::mutex m_writeLock;
-    // The batch that collects presence writes while another one is written.
-    std::mutex m_batchLock;
-    std::shared_ptr<PresenceBatch> m_openBatch;
-    bool m_writingBatch = false;
+
+    std::mutex m_queueLock;
+    std::condition_variable m_queueWake;
+    std::vector<Presence> m_queue;
+    bool m_stopping = false;
+    std::thread m_writer;
+
+    std::mutex m_checkpointLock;
+    std::condition_variable m_checkpointWake;
+    int m_rowsSinceCheckpoint = 0;
+    bool m_checkpointDue = false;
+    bool m_checkpointStopping = false;
+    std::thread m_checkpointer;
 };
 
 } // namespace directory

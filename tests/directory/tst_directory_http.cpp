@@ -10,6 +10,9 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -211,6 +214,69 @@ private slots:
                  QByteArray("PASS"));
         QCOMPARE(word("/client_v3/logon.php?u=henry.vantora.example&p=first1&i=1.2.3.4:2156"),
                  QByteArray("127.0.0.1:2156"));
+    }
+
+    void relogonAfterTheHashChangedBehindTheServiceIsCheckedInFull()
+    {
+        QVERIFY(m_dir.addMember(QStringLiteral("kate"), QStringLiteral("vantora.example"),
+                                QStringLiteral("old1")));
+        QVERIFY(m_dir.addMember(QStringLiteral("kate2"), QStringLiteral("vantora.example"),
+                                QStringLiteral("new2")));
+        const QByteArray old = "/client_v3/logon.php?u=kate.vantora.example&p=old1&i=1.2.3.4:2156";
+        const QByteArray renewed = "/client_v3/logon.php?u=kate.vantora.example&p=new2&i=1.2.3.4:2156";
+        QCOMPARE(word(old), QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word(old), QByteArray("127.0.0.1:2156")); // a relogon: the remembered check
+        // The operator gives kate another password in the database itself.
+        {
+            const QString name = QStringLiteral("operator");
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(m_dir.dbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(QStringLiteral("UPDATE members SET password_hash = (SELECT password_hash FROM "
+                                           "members WHERE name_key = 'kate2.vantora.example') WHERE name_key "
+                                           "= 'kate.vantora.example'")),
+                     qPrintable(q.lastError().text()));
+            QCOMPARE(q.numRowsAffected(), 1);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("operator"));
+        QCOMPARE(word(old), QByteArray("PASS"));
+        QCOMPARE(word(renewed), QByteArray("127.0.0.1:2156"));
+        QCOMPARE(word(renewed), QByteArray("127.0.0.1:2156"));
+    }
+
+    void stoppingWhileRelogonsAreWrittenAnswersEachWhole()
+    {
+        DirectoryProcess dir;
+        QVERIFY2(dir.start(), dir.log().constData());
+        QVERIFY(dir.addMember(QStringLiteral("jack"), QStringLiteral("vantora.example"),
+                              QStringLiteral("pass1")));
+        const QByteArray target = "/client_v3/logon.php?u=jack.vantora.example&p=pass1&i=1.2.3.4:2156";
+        QCOMPARE(rawGet(dir.port(), target).body, QByteArray("127.0.0.1:2156"));
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 64; ++i) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            clients.back()->connectToHost(QHostAddress::LocalHost, dir.port());
+            QVERIFY(clients.back()->waitForConnected(5000));
+            clients.back()->write(clientRequest(dir.port(), target));
+            QVERIFY(clients.back()->waitForBytesWritten(5000));
+        }
+        dir.stop();
+        QVERIFY2(dir.stoppedCleanly(), dir.log().constData());
+        QVERIFY(dir.log().contains(" stopped\n"));
+        // Each client has the whole answer or none: never half of one.
+        int answered = 0;
+        for (auto& c : clients) {
+            while (c->state() == QAbstractSocket::ConnectedState && c->waitForReadyRead(5000)) {
+            }
+            const QByteArray raw = c->readAll();
+            if (raw.isEmpty())
+                continue;
+            QVERIFY2(raw.startsWith("HTTP/1.1 200 OK") && raw.endsWith("\r\n\r\n127.0.0.1:2156"),
+                     raw.constData());
+            ++answered;
+        }
+        qDebug("%d of 64 answered before the stop", answered);
     }
 
     void logoff_data()

@@ -113,9 +113,12 @@ void DirectoryProcess::stop()
 {
     if (!m_process)
         return;
+    m_stoppedCleanly = false;
     if (m_process->state() != QProcess::NotRunning) {
         m_process->terminate();
-        if (!m_process->waitForFinished(10000)) {
+        if (m_process->waitForFinished(10000)) {
+            m_stoppedCleanly = m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+        } else {
             m_process->kill();
             m_process->waitForFinished();
         }

@@ -34,6 +34,8 @@ public:
     // Everything the service wrote on stderr so far.
     QByteArray log() const;
     void stop();
+    // Whether the last stop() found it ending by itself with status 0.
+    bool stoppedCleanly() const { return m_stoppedCleanly; }
 
     static QString programPath();
 
@@ -42,4 +44,5 @@ private:
     std::unique_ptr<QProcess> m_process;
     mutable QByteArray m_log;
     quint16 m_port = 0;
+    bool m_stoppedCleanly = false;
 };
