@@ -415,7 +415,9 @@ void DirectoryService::logon(const Params& params, const QString& remoteAddress,
     const QByteArray password = params.bytes(QStringLiteral("p"));
     const std::optional<QByteArray> hash = sessionHash(name, password, address);
     if (!hash)
-        return answer(logonFully(name, password, address, port));
+        return elsewhere([this, name, password, address, port, answer = std::move(answer)] {
+            answer(logonFully(name, password, address, port));
+        });
     m_store.setPresenceLater(
         name, *hash, address, port, m_clock.nowMs(),
         [this, name, password, address, port, answer = std::move(answer), elsewhere](MemberStore::Write write,

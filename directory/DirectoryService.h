@@ -89,11 +89,12 @@ public:
     // remoteAddress: where the request came from (the member's public address).
     Reply registerMember(const Params& params, const QString& remoteAddress = QString());
     Reply logon(const Params& params, const QString& remoteAddress);
-    // The same without waiting: answer runs once the reply is known, here
-    // or, for a relogon, on the store's writer thread once its presence is
-    // written. Work that may take long (a full password check, when the
-    // stored hash changed under a relogon) is handed to elsewhere, never
-    // done on that thread.
+    // The same without blocking the caller: answer runs once the reply is
+    // known, here for a malformed request, on the store's writer thread once
+    // a relogon's presence is written, or in elsewhere. Work that may take
+    // long (a full password check: a first logon, or a relogon whose stored
+    // hash changed) is handed to elsewhere, never done here or on the
+    // writer thread.
     using Answer = std::function<void(Reply)>;
     using Runner = std::function<void(std::function<void()>)>;
     void logon(const Params& params, const QString& remoteAddress, Answer answer, const Runner& elsewhere);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -154,12 +155,36 @@ struct HttpFrontend::Impl
     SteadyClock::time_point resumeAccepting;
     std::atomic<int> open{0};
 
+    // What the log line of a request says besides its reply.
+    struct Request
+    {
+        SteadyClock::time_point start;
+        QByteArray method;
+        QString target; // as logged
+        QString client; // as logged
+    };
+    // A whole request as read off its connection.
+    struct Incoming
+    {
+        Request request;
+        std::optional<Reply> refusal; // answered as it stands, without looking further
+        QString path;
+        std::string target;
+        size_t query = std::string::npos; // where the query starts in target
+        QString client;                   // the member's address
+        std::string_view queryText() const
+        {
+            return query == std::string::npos ? std::string_view() : std::string_view(target).substr(query);
+        }
+    };
+
     // Shared with the workers, and with the store's writer thread, which
     // answers relogons once their presence is written.
     struct Job
     {
         std::unique_ptr<Connection> connection; // a request to answer
-        std::function<void()> task;             // or work handed over by the service
+        Incoming incoming;
+        std::function<void()> task; // or work handed over by the service
     };
     std::mutex lock;
     std::condition_variable wake;
@@ -209,15 +234,9 @@ struct HttpFrontend::Impl
     void takeReturned();
     void work();
     void post(std::function<void()> task);
-    void answer(std::unique_ptr<Connection> c);
-    // What the log line of a request says besides its reply.
-    struct Request
-    {
-        SteadyClock::time_point start;
-        QByteArray method;
-        QString target; // as logged
-        QString client; // as logged
-    };
+    Incoming parse(const Connection& c) const;
+    void logon(std::unique_ptr<Connection> c, const Incoming& incoming);
+    void answer(std::unique_ptr<Connection> c, const Incoming& incoming);
     // Sends the reply (or hands it to the event thread when it does not fit
     // the socket at once), logs the request and closes.
     void deliver(std::unique_ptr<Connection> c, const Reply& reply, const QByteArray& type,
@@ -612,9 +631,18 @@ HttpFrontend::Impl::Received HttpFrontend::Impl::receive(Connection& c)
 
 void HttpFrontend::Impl::dispatch(std::unique_ptr<Connection> c)
 {
+    Incoming incoming = parse(*c);
+    // A logon goes to the service from here: a relogon's check is a keyed
+    // hash and its write is queued for the store's writer, so nothing blocks,
+    // and the hop through a worker would cost more than the check. The
+    // service hands a full check (Argon2id) to a worker itself.
+    if (!incoming.refusal && incoming.path == QLatin1String("/client_v3/logon.php")) {
+        logon(std::move(c), incoming);
+        return;
+    }
     {
         std::lock_guard guard(lock);
-        jobs.push_back({std::move(c), {}});
+        jobs.push_back({std::move(c), std::move(incoming), {}});
     }
     wake.notify_one();
 }
@@ -623,7 +651,7 @@ void HttpFrontend::Impl::post(std::function<void()> task)
 {
     {
         std::lock_guard guard(lock);
-        jobs.push_back({nullptr, std::move(task)});
+        jobs.push_back({nullptr, {}, std::move(task)});
     }
     wake.notify_one();
     settled.notify_all();
@@ -749,7 +777,7 @@ void HttpFrontend::Impl::work()
         if (job.task)
             job.task();
         else
-            answer(std::move(job.connection));
+            answer(std::move(job.connection), job.incoming);
     }
 }
 
@@ -799,22 +827,23 @@ void HttpFrontend::Impl::logRequest(const QString& peer, const QByteArray& metho
     log(line);
 }
 
-void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned)
+HttpFrontend::Impl::Incoming HttpFrontend::Impl::parse(const Connection& c) const
 {
-    Connection& c = *owned;
+    Incoming in;
+    const auto refuse = [&](int status, const QByteArray& method, const QString& target,
+                            const QString& note) {
+        in.request = Request{{}, method, target, c.peer};
+        in.refusal = Reply{status, QByteArray::number(status), {}, note};
+        return in;
+    };
     const auto start = SteadyClock::now();
     const qsizetype end = c.in.indexOf("\r\n\r\n");
     const qsizetype lineEnd = c.in.indexOf("\r\n");
-    auto refuse = [&](int status, const QByteArray& method, const QString& target, const QString& note) {
-        deliver(std::move(owned), Reply{status, QByteArray::number(status), {}, note}, "text/plain",
-                Request{{}, method, target, c.peer});
-    };
     if (end < 0) {
         const bool longLine = lineEnd < 0;
-        refuse(longLine ? 414 : 431, {}, {},
-               longLine ? QStringLiteral("request line too long")
-                        : QStringLiteral("request header too large"));
-        return;
+        return refuse(longLine ? 414 : 431, {}, {},
+                      longLine ? QStringLiteral("request line too long")
+                               : QStringLiteral("request header too large"));
     }
     // "METHOD target HTTP/1.x"; blanks inside the target are taken as part of
     // it, since older clients put values in unescaped.
@@ -823,18 +852,15 @@ void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned)
     const qsizetype lastBlank = requestLine.lastIndexOf(' ');
     const QByteArray method = firstBlank > 0 ? requestLine.left(firstBlank) : QByteArray();
     const QByteArray version = lastBlank > firstBlank ? requestLine.mid(lastBlank + 1) : QByteArray();
-    const std::string target = lastBlank > firstBlank
-                                   ? requestLine.mid(firstBlank + 1, lastBlank - firstBlank - 1).toStdString()
-                                   : std::string();
-    if (method.isEmpty() || !version.startsWith("HTTP/1.") || target.empty() || target[0] != '/') {
-        refuse(400, {}, loggableTarget(requestLine.toStdString()), QStringLiteral("malformed request"));
-        return;
-    }
-    const QString logged = loggableTarget(target);
-    if (method != "GET") {
-        refuse(405, method.left(16), logged, {});
-        return;
-    }
+    in.target = lastBlank > firstBlank
+                    ? requestLine.mid(firstBlank + 1, lastBlank - firstBlank - 1).toStdString()
+                    : std::string();
+    if (method.isEmpty() || !version.startsWith("HTTP/1.") || in.target.empty() || in.target[0] != '/')
+        return refuse(400, {}, loggableTarget(requestLine.toStdString()),
+                      QStringLiteral("malformed request"));
+    const QString logged = loggableTarget(in.target);
+    if (method != "GET")
+        return refuse(405, method.left(16), logged, {});
     QByteArray forwardedFor;
     for (const QByteArray& header : c.in.mid(lineEnd + 2, end - lineEnd - 2).split('\n')) {
         const qsizetype colon = header.indexOf(':');
@@ -842,39 +868,52 @@ void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned)
             forwardedFor += (forwardedFor.isEmpty() ? "" : ",") + header.mid(colon + 1).trimmed();
     }
 
-    const size_t q = target.find('?');
-    const QString path = QString::fromUtf8(percentDecode(std::string_view(target).substr(0, q)));
-    const std::string_view query =
-        q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
-
-    const QString client = clientAddress(c.peer, forwardedFor);
-
+    const size_t q = in.target.find('?');
+    in.query = q == std::string::npos ? q : q + 1;
+    in.path = QString::fromUtf8(percentDecode(std::string_view(in.target).substr(0, q)));
+    in.client = clientAddress(c.peer, forwardedFor);
     const QString shownClient =
-        client == c.peer || client.isEmpty() ? c.peer : client + QLatin1String(" via ") + c.peer;
-    const Request request{start, method, logged, shownClient};
+        in.client == c.peer || in.client.isEmpty() ? c.peer : in.client + QLatin1String(" via ") + c.peer;
+    in.request = Request{start, method, logged, shownClient};
+    if (in.client.isEmpty())
+        in.refusal = Reply{
+            400, "BAD", {}, QStringLiteral("X-Forwarded-For from a trusted proxy is not an IPv4 address")};
+    return in;
+}
+
+void HttpFrontend::Impl::logon(std::unique_ptr<Connection> owned, const Incoming& incoming)
+{
+    // Answered once the presence is written, from the store's writer thread.
+    ++owed;
+    Connection* waiting = owned.release();
+    service.logon(
+        Params::fromQuery(incoming.queryText()), incoming.client,
+        [this, waiting, request = incoming.request](const Reply& reply) {
+            deliver(std::unique_ptr<Connection>(waiting), reply, "text/plain", request);
+            // Under the lock: once the count reads zero, nothing here
+            // touches the front again (it may be gone).
+            std::lock_guard guard(lock);
+            if (--owed == 0 && stopping)
+                settled.notify_all();
+        },
+        [this](std::function<void()> task) { post(std::move(task)); });
+}
+
+void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned, const Incoming& incoming)
+{
+    if (incoming.refusal) {
+        deliver(std::move(owned), *incoming.refusal, "text/plain", incoming.request);
+        return;
+    }
+    const QString& path = incoming.path;
+    const std::string_view query = incoming.queryText();
+    const QString& client = incoming.client;
     QByteArray type = "text/plain";
     // Short and not an address: a client reading the logon answer must not
     // take it for one.
     Reply reply{404, "404", {}, {}};
-    if (client.isEmpty()) {
-        reply = {
-            400, "BAD", {}, QStringLiteral("X-Forwarded-For from a trusted proxy is not an IPv4 address")};
-    } else if (path == QLatin1String("/client_v3/logon.php")) {
-        // Relogons are answered from the store's writer thread once written;
-        // until then this worker is free for the next request.
-        ++owed;
-        Connection* waiting = owned.release();
-        service.logon(
-            Params::fromQuery(query), client,
-            [this, waiting, request](const Reply& reply) {
-                deliver(std::unique_ptr<Connection>(waiting), reply, "text/plain", request);
-                // Under the lock: once the count reads zero, nothing here
-                // touches the front again (it may be gone).
-                std::lock_guard guard(lock);
-                if (--owed == 0 && stopping)
-                    settled.notify_all();
-            },
-            [this](std::function<void()> task) { post(std::move(task)); });
+    if (path == QLatin1String("/client_v3/logon.php")) {
+        logon(std::move(owned), incoming);
         return;
     } else if (path == QLatin1String("/client_v3/logoff.php")) {
         reply = service.logoff(Params::fromQuery(query), client);
@@ -896,7 +935,7 @@ void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned)
             type = kHtml;
         }
     }
-    deliver(std::move(owned), reply, type, request);
+    deliver(std::move(owned), reply, type, incoming.request);
 }
 
 } // namespace directory
