@@ -912,10 +912,8 @@ void HttpFrontend::Impl::answer(std::unique_ptr<Connection> owned, const Incomin
     // Short and not an address: a client reading the logon answer must not
     // take it for one.
     Reply reply{404, "404", {}, {}};
-    if (path == QLatin1String("/client_v3/logon.php")) {
-        logon(std::move(owned), incoming);
-        return;
-    } else if (path == QLatin1String("/client_v3/logoff.php")) {
+    // Logons never come here: dispatch() hands them to the service itself.
+    if (path == QLatin1String("/client_v3/logoff.php")) {
         reply = service.logoff(Params::fromQuery(query), client);
     } else if (path == QLatin1String("/client_v3/register.php")) {
         reply = service.registerMember(Params::fromQuery(query), client);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <glib.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -35,6 +36,11 @@ void init()
     qputenv("XDG_RUNTIME_DIR", (r + QLatin1String("/runtime")).toLocal8Bit());
     qputenv("TMPDIR", (r + QLatin1String("/tmp")).toLocal8Bit());
     MessageBox::setTestMode(true);
+    // GLib ends idle pool threads (GStreamer's streaming threads among them)
+    // on timers; one ending while the leak checker holds every thread at exit
+    // crashes the checker. Here idle threads wait until the process ends.
+    g_thread_pool_set_max_unused_threads(-1);
+    g_thread_pool_set_max_idle_time(0);
     std::atexit([] { delete rootDir; });
 }
 
