@@ -89,6 +89,17 @@ namespace {
 thread_local std::unordered_map<quint64, std::unique_ptr<MemberStore::Connection>> t_connections;
 }
 
+struct MemberStore::Presence
+{
+    QString key;
+    QString address;
+    int port = 0;
+    qint64 lastLogonMs = 0;
+    QByteArray expectedHash; // empty: written whatever the hash
+    PresenceDone done;
+    bool written = false;
+};
+
 MemberStore::MemberStore(const QString& location, const QString& driver, int busyTimeoutMs)
     : m_path(location), m_driver(!driver.isEmpty()      ? driver
                                  : isPostgres(location) ? QStringLiteral("QPSQL")
@@ -352,17 +363,6 @@ MemberStore::AddResult MemberStore::add(const Member& m)
     noteWritten(1);
     return AddResult::Created;
 }
-
-struct MemberStore::Presence
-{
-    QString key;
-    QString address;
-    int port = 0;
-    qint64 lastLogonMs = 0;
-    QByteArray expectedHash; // empty: written whatever the hash
-    PresenceDone done;
-    bool written = false;
-};
 
 void MemberStore::setPresenceLater(const QString& name, const QByteArray& passwordHash,
                                    const QString& address, int port, qint64 lastLogonMs, PresenceDone done)
