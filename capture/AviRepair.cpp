@@ -23,7 +23,8 @@ struct FoundBlock
     QList<qint64> indexAt; // "ix##" chunk per stream, -1 when none
 };
 
-bool readHeader(QFile& f, qint64 hdrlData, qint64 hdrlEnd, HeaderSpots& spots)
+// `roomless`: super indexes with room for no entry, to be marked empty.
+bool readHeader(QFile& f, qint64 hdrlData, qint64 hdrlEnd, HeaderSpots& spots, QList<qint64>& roomless)
 {
     for (qint64 pos = hdrlData; pos + 8 <= hdrlEnd;) {
         char h[12] = {};
@@ -48,9 +49,11 @@ bool readHeader(QFile& f, qint64 hdrlData, qint64 hdrlEnd, HeaderSpots& spots)
                     stream.strh = p + 8;
                     char ss[4];
                     stream.sampleSize = readAt(f, p + 8 + 44, ss, 4) ? u32(ss) : 0;
-                } else if (strl && sid == fourcc("indx") && ssize >= 24) {
+                } else if (strl && sid == fourcc("indx") && ssize >= 24 + 16) {
                     stream.indx = p + 8;
                     stream.indxCapacity = int(qMin<quint32>((ssize - 24) / 16, 1u << 20));
+                } else if (strl && sid == fourcc("indx") && ssize >= 8) {
+                    roomless.append(p + 8);
                 } else if (!strl && sid == fourcc("dmlh") && ssize >= 4) {
                     spots.dmlh = p + 8;
                 }
@@ -183,9 +186,20 @@ AviRepairResult repairAviFile(const QString& path)
         return r;
     }
     HeaderSpots spots;
-    if (!readHeader(f, hdrlData, hdrlEnd, spots)) {
+    QList<qint64> roomless;
+    if (!readHeader(f, hdrlData, hdrlEnd, spots, roomless)) {
         r.error = QStringLiteral("Damaged AVI header");
         return r;
+    }
+    // Players stall on a file whose streams are indexed apart, some per
+    // block and some only in the old index: with one super index unusable,
+    // none is filled, and the old index serves them all.
+    if (!roomless.isEmpty()) {
+        for (StreamSpots& st : spots.streams) {
+            if (st.indx >= 0)
+                roomless.append(st.indx);
+            st.indx = -1;
+        }
     }
     const int streams = int(spots.streams.size());
 
@@ -282,6 +296,10 @@ AviRepairResult repairAviFile(const QString& path)
     else
         flags &= ~quint32(0x10 | 0x20); // neither has nor must use an index
     ok = ok && writeU32(f, spots.avih + 12, flags);
+    // Players would read entries past the end of such an index; the old one
+    // (idx1) serves instead.
+    for (const qint64 at : roomless)
+        ok = ok && writeU32(f, at + 4, 0);
     ok = ok && writeHeaders(f, spots, blocks, withLast);
     if (!ok) {
         r.error = f.errorString();

@@ -110,6 +110,7 @@ private slots:
     void repairKeepsEveryBlockOfCutFile();
     void repairEndsOnCraftedSizes_data();
     void repairEndsOnCraftedSizes();
+    void repairKeepsFramesBesideSuperIndexWithoutRoom();
     void writerPadsMissingSoundInSmallChunks();
     void formatChosenWhileRecordingIsKeptForNextTake();
     void unavailableSoundInputFailsClearly();
@@ -485,18 +486,31 @@ void tst_Recording::repairEndsOnCraftedSizes_data()
     }
 }
 
+namespace {
+// A short recording of the test pattern, made once, for the cases that
+// alter its bytes.
+QString craftingSource()
+{
+    const QString source = tempPath(QStringLiteral("crafted-source.avi"));
+    if (!QFile::exists(source)) {
+        Capture cap;
+        if (!cap.setDriverIndex(patternIndex(cap)))
+            return {};
+        cap.setCaptureFile(source);
+        if (!recordFor(cap, 600))
+            return {};
+    }
+    return source;
+}
+} // namespace
+
 void tst_Recording::repairEndsOnCraftedSizes()
 {
     QFETCH(QByteArray, chunk);
     QFETCH(int, after);
     QFETCH(quint32, size);
-    const QString source = tempPath(QStringLiteral("crafted-source.avi"));
-    if (!QFile::exists(source)) {
-        Capture cap;
-        QVERIFY(cap.setDriverIndex(patternIndex(cap)));
-        cap.setCaptureFile(source);
-        QVERIFY(recordFor(cap, 600));
-    }
+    const QString source = craftingSource();
+    QVERIFY(!source.isEmpty());
     QByteArray crafted = readAll(source);
     const qint64 at = crafted.indexOf(chunk);
     QVERIFY(at > 0);
@@ -511,6 +525,43 @@ void tst_Recording::repairEndsOnCraftedSizes()
     } else {
         QVERIFY(decodeMedia(file).ok);
     }
+}
+
+void tst_Recording::repairKeepsFramesBesideSuperIndexWithoutRoom()
+{
+    // A super index too small for a single entry is no reason to give up
+    // frames as if the disk were full, nor to give up more on each repair;
+    // and the file still plays.
+    const QString source = craftingSource();
+    QVERIFY(!source.isEmpty());
+    const QString plain = tempPath(QStringLiteral("plain.avi"));
+    QVERIFY(writeAll(plain, readAll(source)));
+    const AviRepairResult whole = repairAviFile(plain);
+    QVERIFY2(whole.ok, qPrintable(whole.error));
+
+    // The index keeps its header alone; the rest of its room becomes filler.
+    QByteArray crafted = readAll(source);
+    const qint64 at = crafted.indexOf("indx");
+    QVERIFY(at > 0);
+    const quint32 size = qFromLittleEndian<quint32>(crafted.constData() + at + 4);
+    QVERIFY(size >= 24 + 16);
+    putU32(crafted, at + 4, 24);
+    crafted.replace(at + 8 + 24, 4, "JUNK");
+    putU32(crafted, at + 8 + 24 + 4, size - 24 - 8);
+    const QString file = tempPath(QStringLiteral("no-room.avi"));
+    QVERIFY(writeAll(file, crafted));
+    const AviRepairResult r = repairAviFile(file);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QVERIFY(!r.framesDropped);
+    QCOMPARE(r.videoFrames, whole.videoFrames);
+    const QByteArray repaired = readAll(file);
+    const AviRepairResult again = repairAviFile(file);
+    QVERIFY(again.ok);
+    QCOMPARE(again.videoFrames, whole.videoFrames);
+    QCOMPARE(readAll(file), repaired);
+    const Decoded decoded = decodeMedia(file);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QCOMPARE(decoded.videoFrames, quint64(whole.videoFrames));
 }
 
 void tst_Recording::writerPadsMissingSoundInSmallChunks()
